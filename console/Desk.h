@@ -1,0 +1,66 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <exception>
+#include <utility>
+
+#include "record_store/DataModule.h"
+#include "record_store/Formats.h"
+#include "record_store/Seams.h"
+
+struct DeskSeams {
+    Prompts* prompts = nullptr;
+    Clock* clock = nullptr;
+    SettingStore* settings = nullptr;
+    FileChooser* chooser = nullptr;
+};
+
+// The console's working state, without any widget: the data module, the machine that the next
+// command is aimed at, the grid's current row and the seams. TForm1 binds its view to it.
+class Desk : public QObject {
+    Q_OBJECT
+public:
+    Desk(TDataModule1& module, const DeskSeams& seams, QObject* parent = nullptr);
+
+    TDataModule1& DataModule1;
+    Prompts& prompts;
+    Clock& clock;
+    SettingStore& settings;
+    FileChooser& chooser;
+
+    QString SelectedMachine;
+
+    // The grid query's current row (-1 when it is closed or empty).
+    int CurrentRow() const { return m_currentRow; }
+    void SetCurrentRow(int row);
+    QString CurrentRowMachine() const;
+
+    void SelectGridMachine();
+    void CaptureSelectedMachine();
+    void RefreshSessionGrid();
+
+    // Every entry point (menu, button, timer) runs through here: a conversion or other error
+    // that no operation handles ends the operation and is shown with its own text.
+    template <class F>
+    void Guard(F&& f) {
+        try {
+            std::forward<F>(f)();
+        } catch (const ConversionError& e) {
+            prompts.reportUnhandled(e.text());
+        } catch (const UnhandledError& e) {
+            prompts.reportUnhandled(e.text());
+        } catch (const std::exception& e) {
+            prompts.reportUnhandled(QString::fromLocal8Bit(e.what()));
+        }
+    }
+
+signals:
+    void currentRowChanged(int row);
+
+private:
+    void GridOpened();
+
+    int m_currentRow = -1;
+    QString m_currentName;  // survives a closed grid, so a reopen finds the same machine
+};

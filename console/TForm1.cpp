@@ -1,0 +1,384 @@
+#include "console/TForm1.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFrame>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QTableView>
+#include <QTimer>
+#include <QToolBar>
+#include <QToolButton>
+
+#include "console/Tadduser.h"
+#include "console/Tsearch.h"
+#include "record_store/ConnectDatabase.h"
+#include "widgets/Themed.h"
+
+namespace {
+
+struct Column {
+    const char* field;
+    const char* title;
+    int width;
+};
+
+const Column kColumns[] = {
+    {"username", "机器号", 100}, {"Tstart", "上机时间", 60}, {"Tnow", "现在时间", 61},
+    {"Stime", "共用时间", 60},   {"Tmoney", "上网费用", 56}, {"Tother", "附加费", 50},
+    {"Tsum", "共需费用", 58},    {"gotime", "提示时间", 58}, {"Cstate", "上机状态", 56},
+};
+
+QString u(const char* text) { return QString::fromUtf8(text); }
+
+}  // namespace
+
+TForm1::TForm1(Desk& deskRef, QWidget* parent) : QMainWindow(parent), desk(deskRef) {
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(u(Caption));
+    setFont(ThemedFont(QStringLiteral("MS Sans Serif"), 11));
+    QPalette pal = palette();
+    pal.setColor(QPalette::Window, QColor(212, 208, 200));  // the system scroll-bar colour
+    setPalette(pal);
+    move(228, 58);
+    resize(808, 582);
+
+    BuildMenus();
+    BuildToolBar();
+    BuildMiddle();
+    StatusBar1 = new QStatusBar(this);
+    StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
+    StatusBar1->setFixedHeight(26);
+    setStatusBar(StatusBar1);
+
+    Timer1 = new QTimer(this);
+    Timer1->setObjectName(QStringLiteral("Timer1"));
+    Timer1->setInterval(30000);
+    connect(Timer1, &QTimer::timeout, this, &TForm1::Timer1Timer);
+    Timer2 = new QTimer(this);
+    Timer2->setObjectName(QStringLiteral("Timer2"));
+    Timer2->setInterval(30000);
+    connect(Timer2, &QTimer::timeout, this, &TForm1::Timer2Timer);
+    Timer1->start();
+    Timer2->start();
+
+    FormCreate();
+}
+
+TForm1::~TForm1() = default;
+
+void TForm1::FormCreate() {
+    desk.Guard([this] {
+        ConnectDatabase(desk.DataModule1, desk.settings, desk.prompts, desk.chooser);
+        desk.RefreshSessionGrid();
+    });
+}
+
+QAction* TForm1::action(const char* name) const {
+    return findChild<QAction*>(QString::fromLatin1(name));
+}
+
+void TForm1::BuildMenus() {
+    const QFont menuFont = ThemedFont(QStringLiteral("Tahoma"), 11);
+    menuBar()->setFont(menuFont);
+
+    auto menu = [&](const char* title) {
+        QMenu* m = menuBar()->addMenu(u(title));
+        m->setFont(menuFont);
+        return m;
+    };
+    auto item = [&](QMenu* m, const char* name, const char* caption, const char* keys = "") {
+        QAction* a = m->addAction(u(caption));
+        a->setObjectName(QString::fromLatin1(name));
+        if (*keys) a->setShortcut(QKeySequence(QString::fromLatin1(keys)));
+        return a;
+    };
+    // The second item of a clashing pair shows the key but does not own it, so the key
+    // fires the first item in menu order.
+    auto shownKey = [&](QMenu* m, const char* name, const char* caption, const char* keys) {
+        QAction* a = item(m, name, caption);
+        a->setText(u(caption) + QLatin1Char('\t') + QString::fromLatin1(keys));
+        return a;
+    };
+    auto separator = [&](QMenu* m, const char* name) {
+        m->addSeparator()->setObjectName(QString::fromLatin1(name));
+    };
+
+    QMenu* manage = menu("管理(&A)");
+    item(manage, "N2", "添加主机", "Ctrl+I");
+    item(manage, "N3", "删除主机", "Ctrl+D");
+    separator(manage, "N4");
+    item(manage, "N5", "自动搜索", "Ctrl+S");
+    item(manage, "N6", "查看屏幕", "Ctrl+V");
+    item(manage, "N7", "高级控制", "Ctrl+P");
+    separator(manage, "N8");
+    item(manage, "N9", "退出", "Ctrl+Q");
+
+    QMenu* info = menu("信息(&M)");
+    item(info, "N10", "青岚信使", "Ctrl+B");
+    separator(info, "N11");
+    item(info, "N12", "添加附加费");
+    item(info, "N13", "转账", "Ctrl+C");
+    separator(info, "N14");
+    item(info, "N15", "定时提醒", "Ctrl+T");
+
+    QMenu* functions = menu("功能(&G)");
+    item(functions, "N16", "黑屏", "Ctrl+F1");
+    item(functions, "N17", "解黑屏", "Ctrl+F2");
+    separator(functions, "N18");
+    item(functions, "N19", "显示桌面", "Ctrl+F3");
+    item(functions, "N20", "隐藏桌面", "Ctrl+F4");
+    separator(functions, "N21");
+    item(functions, "N22", "弹开光驱", "Ctrl+F5");
+    item(functions, "N23", "关闭光驱", "Ctrl+F6");
+    separator(functions, "N24");
+    item(functions, "N25", "锁定鼠标", "Ctrl+F7");
+    item(functions, "N26", "解锁鼠标", "Ctrl+F8");
+    separator(functions, "N43");
+    item(functions, "N44", "重启客户机", "Ctrl+F9");
+    item(functions, "N45", "关闭客户机", "Ctrl+F10");
+
+    QMenu* advanced = menu("高级(&F)");
+    item(advanced, "N31", "上传文件", "Shift+F1");
+    item(advanced, "N30", "下载文件", "Shift+F2");
+    separator(advanced, "N38");
+    item(advanced, "N46", "创建目录", "Shift+F3");
+    item(advanced, "N47", "删除目录", "Shift+F4");
+    separator(advanced, "N48");
+    QMenu* remote = advanced->addMenu(u("远程调用(&L)"));
+    remote->setFont(menuFont);
+    remote->menuAction()->setObjectName(QStringLiteral("N49"));
+    item(remote, "N50", "记事本");
+    item(remote, "N51", "写字板");
+    item(remote, "IE1", "IE浏览器");
+    item(remote, "N52", "屏幕保护");
+    item(remote, "Word1", "Word字处理");
+    item(remote, "N53", "网上邻居");
+    item(remote, "N54", "清空回收站");
+    item(remote, "N55", "格式化盘符");
+    item(remote, "N56", "控制面板");
+    item(advanced, "N57", "网络电影", "Shift+F5");
+    separator(advanced, "N58");
+    item(advanced, "N59", "客户密码记器");
+
+    QMenu* operate = menu("操作(&E)");
+    item(operate, "N27", "上机", "Ctrl+U");
+    item(operate, "N28", "下机", "Ctrl+R");
+    item(operate, "N36", "通宵");
+    separator(operate, "N29");
+    item(operate, "N41", "全部上机", "F2");
+    item(operate, "N40", "全部下机", "F3");
+    separator(operate, "N42");
+    item(operate, "N39", "全部重启", "F4");
+    item(operate, "N37", "全部关机", "F5");
+
+    QMenu* help = menu("帮助(&H)");
+    shownKey(help, "N32", "关于“青岚”", "Ctrl+F1");
+    separator(help, "N33");
+    item(help, "N34", "青岚帮助", "F1");
+    shownKey(help, "N35", "在线帮助", "Shift+F1");
+
+    PopupMenu1 = new QMenu(this);
+    PopupMenu1->setObjectName(QStringLiteral("PopupMenu1"));
+    PopupMenu1->setFont(menuFont);
+    item(PopupMenu1, "N60", "上机");
+    item(PopupMenu1, "N61", "下机");
+    item(PopupMenu1, "N62", "通宵");
+    separator(PopupMenu1, "N63");
+    item(PopupMenu1, "N64", "转账");
+    item(PopupMenu1, "N65", "青岚信使");
+    separator(PopupMenu1, "N66");
+    item(PopupMenu1, "N67", "设置");
+    item(PopupMenu1, "N68", "高级");
+
+    connect(action("N2"), &QAction::triggered, this, &TForm1::N2Click);
+    connect(action("N3"), &QAction::triggered, this, &TForm1::N2Click);
+    connect(action("N5"), &QAction::triggered, this, &TForm1::N5Click);
+    connect(action("N9"), &QAction::triggered, this, &TForm1::N9Click);
+}
+
+void TForm1::BuildToolBar() {
+    ToolBar1 = new QToolBar(this);
+    ToolBar1->setObjectName(QStringLiteral("ToolBar1"));
+    ToolBar1->setMovable(false);
+    ToolBar1->setFloatable(false);
+    ToolBar1->setIconSize(QSize(32, 32));
+    ToolBar1->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    ToolBar1->setFixedHeight(56);  // the cool bar's band: at least 52 for the buttons
+    ToolBar1->setStyleSheet(QStringLiteral("QToolBar { border: none; }"));
+    addToolBar(Qt::TopToolBarArea, ToolBar1);
+
+    auto button = [&](const char* name, const char* caption, int icon) {
+        QAction* a = ToolBar1->addAction(ToolBarIcon(icon), u(caption));
+        a->setObjectName(QString::fromLatin1(name));
+        if (auto* b = qobject_cast<QToolButton*>(ToolBar1->widgetForAction(a))) {
+            b->setFixedSize(55, 52);
+            b->setAutoRaise(true);
+        }
+        return a;
+    };
+    auto gap = [&](const char* name) {
+        auto* spacer = new QWidget(ToolBar1);
+        spacer->setFixedWidth(8);
+        ToolBar1->addWidget(spacer)->setObjectName(QString::fromLatin1(name));
+    };
+    button("ToolButton1", "上　机", 0);
+    button("ToolButton2", "下　机", 1);
+    gap("ToolButton12");
+    button("ToolButton11", "青岚信使", 3);
+    button("ToolButton6", "查看屏幕", 9);
+    button("ToolButton4", "转　账", 4);
+    button("ToolButton3", "附加费", 2);
+    gap("ToolButton9");
+    button("ToolButton8", "全部关机", 7);
+    button("ToolButton7", "全部下机", 8);
+    gap("ToolButton5");
+    button("ToolButton13", "帮　助", 5);
+}
+
+void TForm1::BuildMiddle() {
+    auto* splitter = new QSplitter(Qt::Horizontal, this);
+    splitter->setObjectName(QStringLiteral("Splitter1"));
+    splitter->setHandleWidth(5);
+    splitter->setChildrenCollapsible(false);
+
+    auto* panel = new GradientPanel(splitter);
+    panel->setObjectName(QStringLiteral("Panel1"));
+    panel->setMinimumWidth(145);
+    auto* bevel = new QFrame(panel);
+    bevel->setObjectName(QStringLiteral("Bevel1"));
+    bevel->setFrameStyle(QFrame::Panel | QFrame::Raised);
+    bevel->setGeometry(0, 0, 145, 17);
+    auto caption = [&](const char* text, int x, int y) {
+        auto* label = new QLabel(u(text), panel);
+        label->move(x, y);
+        return label;
+    };
+    caption("当前机器：", 8, 32);
+    caption("正常工作：", 8, 56);
+    caption("剩余：", 32, 80);
+    Label4 = new QLabel(panel);
+    Label5 = new QLabel(panel);
+    Label6 = new QLabel(panel);
+    int y = 32;
+    for (QLabel* value : {Label4, Label5, Label6}) {
+        value->setObjectName(value == Label4 ? QStringLiteral("Label4")
+                             : value == Label5 ? QStringLiteral("Label5")
+                                               : QStringLiteral("Label6"));
+        value->setGeometry(64, y, 80, 16);
+        y += 24;
+    }
+
+    DBGrid1 = new QTableView(splitter);
+    DBGrid1->setObjectName(QStringLiteral("DBGrid1"));
+    DBGrid1->setModel(desk.DataModule1.ADOQuery1);
+    QHash<QString, QString> titles;
+    for (const Column& c : kColumns) titles.insert(QString::fromLatin1(c.field), u(c.title));
+    desk.DataModule1.ADOQuery1->SetTitles(titles);
+    DBGrid1->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    DBGrid1->setSelectionBehavior(QAbstractItemView::SelectRows);
+    DBGrid1->setSelectionMode(QAbstractItemView::SingleSelection);
+    DBGrid1->setTabKeyNavigation(true);
+    DBGrid1->verticalHeader()->hide();
+    DBGrid1->verticalHeader()->setMinimumSectionSize(16);
+    DBGrid1->verticalHeader()->setDefaultSectionSize(18);
+    DBGrid1->setFrameShape(QFrame::NoFrame);
+    DBGrid1->setShowGrid(true);
+    DBGrid1->setFont(ThemedFont(QStringLiteral("SimSun"), 12));
+    QHeaderView* header = DBGrid1->horizontalHeader();
+    header->setSectionsMovable(true);
+    header->setSectionResizeMode(QHeaderView::Interactive);
+    header->setFont(ThemedFont(QStringLiteral("MS Sans Serif"), 13));
+    header->setStyleSheet(QStringLiteral(
+        "QHeaderView::section { background-color: rgb(58, 110, 165); color: white; "
+        "border: 1px solid rgb(40, 80, 120); padding: 1px; }"));
+    // The highlight shows only while the grid has the focus.
+    QPalette gridPalette = DBGrid1->palette();
+    gridPalette.setColor(QPalette::Inactive, QPalette::Highlight,
+                         gridPalette.color(QPalette::Active, QPalette::Base));
+    gridPalette.setColor(QPalette::Inactive, QPalette::HighlightedText,
+                         gridPalette.color(QPalette::Active, QPalette::Text));
+    DBGrid1->setPalette(gridPalette);
+    DBGrid1->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(DBGrid1, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
+        PopupMenu1->popup(DBGrid1->viewport()->mapToGlobal(pos));
+    });
+    connect(DBGrid1, &QAbstractItemView::doubleClicked, this, &TForm1::DBGrid1DblClick);
+    connect(desk.DataModule1.ADOQuery1, &QAbstractItemModel::modelReset, this,
+            &TForm1::ApplyColumnLayout);
+    ApplyColumnLayout();
+
+    connect(DBGrid1->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+            [this](const QModelIndex& current) { desk.SetCurrentRow(current.row()); });
+    connect(&desk, &Desk::currentRowChanged, this, [this](int row) {
+        if (row < 0) return;
+        const int column = qMax(0, DBGrid1->currentIndex().column());
+        const QModelIndex index = DBGrid1->model()->index(row, column);
+        DBGrid1->selectionModel()->setCurrentIndex(
+            index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    });
+
+    splitter->addWidget(panel);
+    splitter->addWidget(DBGrid1);
+    splitter->setStretchFactor(0, 0);
+    splitter->setStretchFactor(1, 1);
+    splitter->setSizes({145, 650});
+    setCentralWidget(splitter);
+}
+
+void TForm1::ApplyColumnLayout() {
+    const Query* grid = desk.DataModule1.ADOQuery1;
+    for (int section = 0; section < grid->columnCount(); ++section) {
+        const QString field = grid->ColumnName(section);
+        for (const Column& c : kColumns)
+            if (field.compare(QString::fromLatin1(c.field), Qt::CaseInsensitive) == 0)
+                DBGrid1->setColumnWidth(section, c.width);
+    }
+}
+
+void TForm1::N2Click() {
+    desk.Guard([this] {
+        Tadduser::adduser = new Tadduser(desk, this);
+        Tadduser::adduser->show();
+    });
+}
+
+void TForm1::N5Click() {
+    desk.Guard([this] {
+        Tsearch::search = new Tsearch(this);
+        Tsearch::search->show();
+    });
+}
+
+void TForm1::N9Click() {
+    desk.DataModule1.ADOQuery1->Close();
+    desk.DataModule1.ADOQuery2->Close();
+    QCoreApplication::quit();
+}
+
+void TForm1::Timer1Timer() {}
+
+void TForm1::Timer2Timer() {}
+
+void TForm1::DBGrid1DblClick() {}
+
+void TForm1::closeEvent(QCloseEvent* event) {
+    // Hidden or open dialogs must not keep the program alive once the main window closes.
+    event->accept();
+    QCoreApplication::quit();
+}
+
+void TForm1::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    if (!m_sized) {
+        // 808 x 582 is the outer size, frame included.
+        m_sized = true;
+        const QSize frame = frameGeometry().size() - geometry().size();
+        if (!frame.isEmpty()) resize(QSize(808, 582) - frame);
+    }
+}

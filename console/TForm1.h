@@ -1,0 +1,58 @@
+#pragma once
+
+#include <QMainWindow>
+
+#include "console/Desk.h"
+
+class QAction;
+class QLabel;
+class QMenu;
+class QStatusBar;
+class QTableView;
+class QTimer;
+class QToolBar;
+
+// The main window: the session grid, the menus, the tool bar, the pop-up menu and the timers.
+class TForm1 : public QMainWindow {
+    Q_OBJECT
+public:
+    static constexpr const char* Caption = "青岚网吧综合管理系统";
+
+    explicit TForm1(Desk& desk, QWidget* parent = nullptr);
+    ~TForm1() override;
+
+    Desk& desk;
+
+    QAction* action(const char* name) const;  // a menu item, tool button or pop-up item by name
+
+    QTableView* DBGrid1 = nullptr;
+    QMenu* PopupMenu1 = nullptr;
+    QToolBar* ToolBar1 = nullptr;
+    QStatusBar* StatusBar1 = nullptr;
+    QTimer* Timer1 = nullptr;
+    QTimer* Timer2 = nullptr;
+    QLabel* Label4 = nullptr;
+    QLabel* Label5 = nullptr;
+    QLabel* Label6 = nullptr;
+
+public slots:
+    void N2Click();  // 添加主机 / 删除主机
+    void N5Click();  // 自动搜索
+    void N9Click();  // 退出
+    void Timer1Timer();
+    void Timer2Timer();
+    void DBGrid1DblClick();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void FormCreate();
+    void BuildMenus();
+    void BuildToolBar();
+    void BuildMiddle();
+    void ApplyColumnLayout();
+
+    bool m_sized = false;
+};

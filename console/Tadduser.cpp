@@ -1,0 +1,184 @@
+#include "console/Tadduser.h"
+
+#include <QCloseEvent>
+#include <QCollator>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QScrollBar>
+
+#include "console/Desk.h"
+#include "widgets/Themed.h"
+
+namespace {
+const QString kDbFault = QStringLiteral("数据库运行有误，请关闭本软件重新运行!");
+}
+
+MachineListBox::MachineListBox(QWidget* parent) : QListWidget(parent) {
+    setSelectionMode(QAbstractItemView::SingleSelection);
+}
+
+void MachineListBox::AddSorted(const QString& entry) {
+    static const QCollator collator = [] {
+        QCollator c;  // the system locale's order
+        c.setCaseSensitivity(Qt::CaseInsensitive);
+        return c;
+    }();
+    auto order = [&](const QString& other) {
+        const int byLocale = collator.compare(entry, other);
+        return byLocale != 0 ? byLocale : entry.compare(other, Qt::CaseInsensitive);
+    };
+    // Binary search below the header: the list can hold thousands of machines.
+    int low = 1, high = count();
+    while (low < high) {
+        const int mid = (low + high) / 2;
+        if (order(item(mid)->text()) > 0)
+            low = mid + 1;
+        else
+            high = mid;
+    }
+    if (low < count() && order(item(low)->text()) == 0) return;
+    insertItem(low, entry);
+    clearSelection();
+}
+
+void MachineListBox::keyPressEvent(QKeyEvent* event) {
+    QScrollBar* bar = verticalScrollBar();
+    switch (event->key()) {
+        case Qt::Key_Up: bar->triggerAction(QAbstractSlider::SliderSingleStepSub); break;
+        case Qt::Key_Down: bar->triggerAction(QAbstractSlider::SliderSingleStepAdd); break;
+        case Qt::Key_PageUp: bar->triggerAction(QAbstractSlider::SliderPageStepSub); break;
+        case Qt::Key_PageDown: bar->triggerAction(QAbstractSlider::SliderPageStepAdd); break;
+        case Qt::Key_Home: bar->triggerAction(QAbstractSlider::SliderToMinimum); break;
+        case Qt::Key_End: bar->triggerAction(QAbstractSlider::SliderToMaximum); break;
+        default: QWidget::keyPressEvent(event); return;
+    }
+    event->accept();
+}
+
+Tadduser::Tadduser(Desk& deskRef, QWidget* owner)
+    : QWidget(owner, Qt::Window | Qt::Dialog), desk(deskRef) {
+    setObjectName(QStringLiteral("adduser"));
+    setWindowTitle(QStringLiteral("添加/删除机器"));
+    setFont(ThemedFont(QStringLiteral("MS Sans Serif"), 11));
+    move(204, 127);
+    setFixedSize(361, 255);  // 369 x 282 with the frame
+
+    auto* box = new QGroupBox(QStringLiteral("操作"), this);
+    box->setObjectName(QStringLiteral("FlatGroupBox1"));
+    box->setFont(ThemedFont(QStringLiteral("MS Sans Serif"), 13));
+    box->setGeometry(0, 0, 361, 255);
+
+    FlatListBox1 = new MachineListBox(box);
+    FlatListBox1->setObjectName(QStringLiteral("FlatListBox1"));
+    FlatListBox1->setFont(font());
+    FlatListBox1->setGeometry(8, 27, 161, 213);
+
+    auto* addBox = new QGroupBox(QStringLiteral("添加"), box);
+    addBox->setObjectName(QStringLiteral("FlatGroupBox2"));
+    addBox->setGeometry(200, 16, 137, 153);
+    auto* prompt = new QLabel(QStringLiteral("请输入机器名："), addBox);
+    prompt->setFont(font());
+    prompt->move(16, 32);
+    Edit1 = new QLineEdit(addBox);
+    Edit1->setObjectName(QStringLiteral("Edit1"));
+    Edit1->setFont(font());
+    Edit1->setFrame(false);
+    Edit1->setGeometry(16, 56, 81, 21);
+    FlatButton1 = new FlatButton(QStringLiteral("添 加"), addBox);
+    FlatButton1->setObjectName(QStringLiteral("FlatButton1"));
+    FlatButton1->setGeometry(40, 104, 49, 25);
+
+    FlatButton2 = new FlatButton(QStringLiteral("删 除"), box);
+    FlatButton2->setObjectName(QStringLiteral("FlatButton2"));
+    FlatButton2->setGeometry(200, 200, 49, 25);
+    FlatButton2->setToolTip(QStringLiteral("选中左边的计算机名，单击删除，即可删除。"));
+    FlatButton3 = new FlatButton(QStringLiteral("退 出"), box);
+    FlatButton3->setObjectName(QStringLiteral("FlatButton3"));
+    FlatButton3->setGeometry(272, 200, 49, 25);
+
+    connect(FlatButton1, &QPushButton::clicked, this, [this] { desk.Guard([this] { FlatButton1Click(); }); });
+    connect(FlatButton2, &QPushButton::clicked, this, [this] { desk.Guard([this] { FlatButton2Click(); }); });
+    connect(FlatButton3, &QPushButton::clicked, this, [this] { desk.Guard([this] { FlatButton3Click(); }); });
+
+    // FormCreate
+    Edit1->clear();
+    desk.Guard([this] { LoadMachineList(); });
+}
+
+void Tadduser::LoadMachineList() {
+    Query* q = desk.DataModule1.ADOQuery2;
+    q->Close();
+    q->SetSql(QStringLiteral("select username from Tcount order by username"));
+    if (!q->Open()) {
+        desk.prompts.message(kDbFault);
+        return;
+    }
+    FlatListBox1->clear();
+    FlatListBox1->addItem(QString::fromUtf8(Header));
+    q->First();
+    for (int n = q->RecordCount(); n > 0; --n) {
+        FlatListBox1->AddSorted(q->FieldText(QStringLiteral("userName")));
+        q->Next();
+    }
+}
+
+void Tadduser::FlatButton1Click() {
+    if (Edit1->text().isEmpty()) {
+        desk.prompts.message(QStringLiteral("请先输入计算机名!"));
+        return;
+    }
+    AddMachine();
+    LoadMachineList();
+}
+
+void Tadduser::AddMachine() {
+    const QString name = Edit1->text();
+    Query* q = desk.DataModule1.ADOQuery2;
+    q->Close();
+    q->SetSql(QStringLiteral("select username from Tcount where username=:p1"));
+    q->SetParam(QStringLiteral("p1"), name);
+    if (!q->Open()) {
+        desk.prompts.message(kDbFault);
+        return;
+    }
+    if (q->RecordCount() == 0) {
+        q->Close();
+        q->SetSql(QStringLiteral("insert into Tcount(userName) values(:p1)"));
+        q->SetParam(QStringLiteral("p1"), name);
+        if (!q->ExecSQL()) desk.prompts.message(kDbFault);
+        return;
+    }
+    desk.prompts.message(QStringLiteral("数据库中已有此计算机名，请重新输入!"));
+    Edit1->setFocus();
+}
+
+void Tadduser::FlatButton2Click() {
+    QListWidgetItem* header = FlatListBox1->item(0);
+    if (header && header->isSelected()) return;
+    const int n = FlatListBox1->count() - 1;
+    for (int i = 1; i <= n; ++i) {
+        QListWidgetItem* entry = FlatListBox1->item(i);
+        if (!entry || !entry->isSelected()) continue;
+        const QString name = entry->text();
+        if (!desk.prompts.confirm(QStringLiteral("你真的要删除吗?"))) continue;
+        Query* q = desk.DataModule1.ADOQuery2;
+        q->Close();
+        q->SetSql(QStringLiteral("delete from Tcount where username=:p1"));
+        q->SetParam(QStringLiteral("p1"), name);
+        if (!q->ExecSQL()) desk.prompts.message(kDbFault);
+        LoadMachineList();
+    }
+}
+
+void Tadduser::FlatButton3Click() {
+    desk.DataModule1.ADOQuery2->Close();
+    close();
+}
+
+void Tadduser::closeEvent(QCloseEvent* event) {
+    // FormClose: the grid shows the list's changes only now.
+    QWidget::closeEvent(event);
+    desk.Guard([this] { desk.RefreshSessionGrid(); });
+}

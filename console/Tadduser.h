@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QListWidget>
+#include <QWidget>
+
+class Desk;
+class QLineEdit;
+class FlatButton;
+
+// The machine list: entries kept sorted without regard to case, equal entries dropped, the
+// header line always first. Only a click selects; keys scroll.
+class MachineListBox : public QListWidget {
+    Q_OBJECT
+public:
+    explicit MachineListBox(QWidget* parent);
+    void AddSorted(const QString& entry);  // below the header, at its sorted place
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+};
+
+// "添加/删除机器": adds and deletes machines' rows in Tcount.
+class Tadduser : public QWidget {
+    Q_OBJECT
+public:
+    static inline Tadduser* adduser = nullptr;  // the newest instance
+    static constexpr const char* Header = " 已有的计算机名:";
+
+    Tadduser(Desk& desk, QWidget* owner);
+
+    MachineListBox* FlatListBox1;
+    QLineEdit* Edit1;
+    FlatButton* FlatButton1;  // 添 加
+    FlatButton* FlatButton2;  // 删 除
+    FlatButton* FlatButton3;  // 退 出
+
+    void LoadMachineList();
+    void FlatButton1Click();
+    void AddMachine();
+    void FlatButton2Click();
+    void FlatButton3Click();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    Desk& desk;
+};

@@ -1,0 +1,302 @@
+#include "record_store/DataModule.h"
+
+#include <QFileInfo>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlRecord>
+#include <QUrl>
+#include <atomic>
+
+const char* const TDataModule1::GridStatement =
+    "select username,Tstart,Tnow,Stime,Tmoney,Tother,Tsum,gotime,Cstate from Tcount order by "
+    "username";
+
+namespace {
+std::atomic<int> g_connectionSerial{0};
+
+QString errorText(const QSqlError& error) {
+    const QString text = error.text().trimmed();
+    return text.isEmpty() ? QStringLiteral("unknown error") : text;
+}
+
+bool CreateSchema(QSqlDatabase& db, QString* error) {
+    const char* const statements[] = {
+        "create table Tcount (username text not null unique collate nocase, Tstart text, "
+        "Tnow text, Stime text, Tmoney text, Tother text, Tsum text, gotime text, "
+        "Cstate text default '无')",
+        "create table Tmoney (OneTime text, Tnight text)",
+        "insert into Tmoney (OneTime, Tnight) values ('2', '10')",
+    };
+    auto failed = [&](const QSqlError& e) {
+        if (error) *error = errorText(e);
+        return false;
+    };
+    if (!db.transaction()) return failed(db.lastError());
+    QSqlQuery q(db);
+    for (const char* statement : statements) {
+        if (!q.exec(QString::fromUtf8(statement))) {
+            const QSqlError e = q.lastError();
+            q.finish();
+            db.rollback();
+            return failed(e);
+        }
+    }
+    q.finish();
+    return db.commit() || failed(db.lastError());
+}
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+
+Query::Query(TDataModule1& module) : QAbstractTableModel(&module), m_module(module) {}
+
+void Query::Close() {
+    if (!m_active) return;
+    if (!m_rows.empty()) {
+        beginRemoveRows({}, 0, RecordCount() - 1);
+        m_rows.clear();
+        endRemoveRows();
+    }
+    m_active = false;
+    m_cursor = 0;
+    if (m_query) m_query->finish();
+    emit closed();
+}
+
+void Query::SetSql(const QString& statement) {
+    if (statement != m_sql) {
+        m_sql = statement;
+        m_prepared = false;
+    }
+    m_params.clear();
+}
+
+void Query::SetParam(const QString& name, const QString& value) {
+    // A null QString would bind as SQL NULL; the console always writes texts.
+    m_params.insert(name, value.isNull() ? QStringLiteral("") : value);
+}
+
+bool Query::Prepare() {
+    if (!m_module.Connected()) {
+        m_lastError = QStringLiteral("the database is not connected");
+        return false;
+    }
+    if (!m_query) {
+        m_query = std::make_unique<QSqlQuery>(QSqlDatabase::database(m_module.connectionName()));
+        m_query->setForwardOnly(true);
+        m_prepared = false;
+    }
+    if (!m_prepared) {
+        if (!m_query->prepare(m_sql)) {
+            m_lastError = errorText(m_query->lastError());
+            return false;
+        }
+        m_prepared = true;
+    }
+    for (auto it = m_params.cbegin(); it != m_params.cend(); ++it)
+        m_query->bindValue(QLatin1Char(':') + it.key(), it.value());
+    return true;
+}
+
+bool Query::ExecSQL() {
+    Close();
+    if (!Prepare()) return false;
+    if (!m_query->exec()) {
+        m_lastError = errorText(m_query->lastError());
+        m_query->finish();
+        return false;
+    }
+    m_rowsAffected = m_query->numRowsAffected();
+    m_query->finish();
+    return true;
+}
+
+bool Query::Open() {
+    Close();
+    if (!Prepare()) return false;
+    if (!m_query->exec()) {
+        m_lastError = errorText(m_query->lastError());
+        m_query->finish();
+        return false;
+    }
+    const QSqlRecord record = m_query->record();
+    QStringList columns;
+    for (int i = 0; i < record.count(); ++i) columns << record.fieldName(i);
+    std::vector<QStringList> rows;
+    while (m_query->next()) {
+        QStringList row;
+        row.reserve(columns.size());
+        for (int i = 0; i < columns.size(); ++i) row << m_query->value(i).toString();
+        rows.push_back(std::move(row));
+    }
+    if (m_query->lastError().isValid()) {
+        m_lastError = errorText(m_query->lastError());
+        m_query->finish();
+        return false;
+    }
+    m_query->finish();
+
+    // Same columns: only the rows change, so a view keeps its column order and widths.
+    if (columns != m_columns) {
+        beginResetModel();
+        m_columns = columns;
+        m_rows = std::move(rows);
+        endResetModel();
+    } else if (!rows.empty()) {
+        beginInsertRows({}, 0, static_cast<int>(rows.size()) - 1);
+        m_rows = std::move(rows);
+        endInsertRows();
+    }
+    m_active = true;
+    m_cursor = 0;
+    emit opened();
+    return true;
+}
+
+void Query::Detach() {
+    Close();
+    m_query.reset();
+    m_prepared = false;
+}
+
+QString Query::FieldText(int row, const QString& column) const {
+    if (row < 0 || row >= RecordCount()) return {};
+    for (int i = 0; i < m_columns.size(); ++i)
+        if (m_columns[i].compare(column, Qt::CaseInsensitive) == 0) return m_rows[row][i];
+    return {};
+}
+
+int Query::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : RecordCount();
+}
+
+int Query::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : static_cast<int>(m_columns.size());
+}
+
+QVariant Query::data(const QModelIndex& index, int role) const {
+    if (role != Qt::DisplayRole || !index.isValid() || index.row() >= RecordCount() ||
+        index.column() >= m_columns.size())
+        return {};
+    return m_rows[index.row()][index.column()];
+}
+
+QVariant Query::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (role != Qt::DisplayRole || orientation != Qt::Horizontal || section < 0 ||
+        section >= m_columns.size())
+        return QAbstractTableModel::headerData(section, orientation, role);
+    for (auto it = m_titles.cbegin(); it != m_titles.cend(); ++it)
+        if (it.key().compare(m_columns[section], Qt::CaseInsensitive) == 0) return it.value();
+    return m_columns[section];
+}
+
+// ---------------------------------------------------------------------------------------------
+
+TDataModule1::TDataModule1(QObject* parent)
+    : QObject(parent),
+      m_name(QStringLiteral("cafe-%1").arg(g_connectionSerial.fetch_add(1))),
+      m_connectionString(QString::fromLatin1(DefaultConnectionString)) {
+    QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_name);
+    ADOQuery1 = new Query(*this);
+    ADOQuery2 = new Query(*this);
+    ADOQuery3 = new Query(*this);
+    ADOQuery1->SetSql(QString::fromLatin1(GridStatement));
+    Connect();
+}
+
+TDataModule1::~TDataModule1() {
+    Disconnect();
+    delete ADOQuery1;
+    delete ADOQuery2;
+    delete ADOQuery3;
+    QSqlDatabase::removeDatabase(m_name);
+}
+
+bool TDataModule1::Connected() const {
+    return QSqlDatabase::database(m_name, false).isOpen();
+}
+
+void TDataModule1::Disconnect() {
+    for (Query* q : {ADOQuery1, ADOQuery2, ADOQuery3}) q->Detach();
+    QSqlDatabase db = QSqlDatabase::database(m_name, false);
+    db.close();
+}
+
+bool TDataModule1::Connect() {
+    Disconnect();
+    QSqlDatabase db = QSqlDatabase::database(m_name, false);
+    const QString path = m_connectionString;
+    const bool isDefault = path == QString::fromLatin1(DefaultConnectionString);
+    auto fail = [&](const QString& reason) {
+        db.close();
+        m_lastError = QStringLiteral("无法打开数据库文件“%1”：%2").arg(path, reason);
+        return false;
+    };
+    if (path.isEmpty()) return fail(QStringLiteral("没有给出文件名"));
+
+    const bool absent = !QFileInfo::exists(path);
+    if (isDefault) {
+        db.setDatabaseName(path);
+        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=1000"));
+    } else {
+        // Never create a file the operator did not make: open read-write only if it exists.
+        const QString uri = QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath())
+                                .toString(QUrl::FullyEncoded) +
+                            QStringLiteral("?mode=rw");
+        db.setDatabaseName(uri);
+        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=1000"));
+    }
+    if (!db.open()) return fail(errorText(db.lastError()));
+
+    int tables = -1;
+    QString probeError;
+    {
+        QSqlQuery probe(db);
+        if (probe.exec(QStringLiteral("select count(*) from sqlite_master where type='table'")) &&
+            probe.next())
+            tables = probe.value(0).toInt();
+        else
+            probeError = errorText(probe.lastError());
+    }
+    if (tables < 0) return fail(probeError);
+    QString schemaError;
+    if (isDefault && (absent || tables == 0) && !CreateSchema(db, &schemaError))
+        return fail(schemaError);
+    if (!HasTables()) return fail(QStringLiteral("文件中没有 Tcount 和 Tmoney 表"));
+    return true;
+}
+
+bool TDataModule1::HasTables() {
+    QSqlQuery q(QSqlDatabase::database(m_name, false));
+    if (!q.exec(QStringLiteral("select count(*) from sqlite_master where type='table' and "
+                               "lower(name) in ('tcount','tmoney')")) ||
+        !q.next())
+        return false;
+    return q.value(0).toInt() == 2;
+}
+
+bool TDataModule1::CreateDatabaseFile(const QString& path, QString* error) {
+    const QString name = QStringLiteral("cafe-create-%1").arg(g_connectionSerial.fetch_add(1));
+    bool ok = false;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        db.setDatabaseName(path);
+        ok = db.open() && CreateSchema(db, error);
+        if (!db.isOpen() && error) *error = errorText(db.lastError());
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(name);
+    return ok;
+}
+
+bool TDataModule1::BeginTransaction() {
+    return QSqlDatabase::database(m_name, false).transaction();
+}
+
+bool TDataModule1::Commit() {
+    return QSqlDatabase::database(m_name, false).commit();
+}
+
+void TDataModule1::Rollback() {
+    QSqlDatabase::database(m_name, false).rollback();
+}

@@ -1,0 +1,115 @@
+#pragma once
+
+#include <QAbstractTableModel>
+#include <QHash>
+#include <QObject>
+#include <QSqlQuery>
+#include <QString>
+#include <QStringList>
+#include <memory>
+#include <vector>
+
+class TDataModule1;
+
+// One query object of the data module. Each use reads like the steps the console runs:
+// Close, SetSql, SetParam..., then Open (rows) or ExecSQL (update), checking the outcome.
+// An open query holds all its rows as text (null reads as empty text) and a current row.
+// It is also a table model, so the grid can show the grid query directly.
+class Query : public QAbstractTableModel {
+    Q_OBJECT
+public:
+    explicit Query(TDataModule1& module);
+
+    void Close();
+    void SetSql(const QString& statement);
+    void SetParam(const QString& name, const QString& value);
+    bool Open();
+    bool ExecSQL();
+
+    bool Active() const { return m_active; }
+    int RecordCount() const { return static_cast<int>(m_rows.size()); }
+    void First() { m_cursor = 0; }
+    void Next() { ++m_cursor; }
+    bool Eof() const { return m_cursor >= RecordCount(); }
+    // Field of the current row by column name (any case); empty when there is no such row.
+    QString FieldText(const QString& column) const { return FieldText(m_cursor, column); }
+    QString FieldText(int row, const QString& column) const;
+    QString ColumnName(int column) const { return m_columns.value(column); }
+    QString Sql() const { return m_sql; }
+    QString LastError() const { return m_lastError; }
+    int NumRowsAffected() const { return m_rowsAffected; }
+
+    // Column titles shown by a view (the grid's); untitled columns show their names.
+    void SetTitles(const QHash<QString, QString>& titles) { m_titles = titles; }
+
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+
+signals:
+    void opened();
+    void closed();
+
+private:
+    friend class TDataModule1;
+    bool Prepare();
+    void Detach();  // the connection is going away
+
+    TDataModule1& m_module;
+    std::unique_ptr<QSqlQuery> m_query;
+    QString m_sql;
+    bool m_prepared = false;
+    QHash<QString, QString> m_params;
+    bool m_active = false;
+    QStringList m_columns;
+    std::vector<QStringList> m_rows;
+    int m_cursor = 0;
+    int m_rowsAffected = 0;
+    QString m_lastError;
+    QHash<QString, QString> m_titles;
+};
+
+// The data module: one connection and the three shared query objects.
+class TDataModule1 : public QObject {
+    Q_OBJECT
+public:
+    static constexpr const char* DefaultConnectionString = "count.db";
+
+    // Connects with the default connection string, creating the default file when absent.
+    explicit TDataModule1(QObject* parent = nullptr);
+    ~TDataModule1() override;
+
+    // The connection text is the database file's path. The default file is created (with the
+    // tables and one tariff row) when it is absent; any other file must already exist and hold
+    // both tables.
+    QString ConnectionString() const { return m_connectionString; }
+    void SetConnectionString(const QString& text) { m_connectionString = text; }
+    bool Connect();
+    void Disconnect();
+    bool Connected() const;
+    QString LastError() const { return m_lastError; }
+
+    bool BeginTransaction();
+    bool Commit();
+    void Rollback();
+
+    QString connectionName() const { return m_name; }
+
+    // Makes a new database file at path with both tables and the tariff row (OneTime "2",
+    // Tnight "10"). Used for the default file; tests and tools make their files with it too.
+    static bool CreateDatabaseFile(const QString& path, QString* error = nullptr);
+
+    Query* ADOQuery1;  // the grid query
+    Query* ADOQuery2;  // work query
+    Query* ADOQuery3;  // second work query (the billing pass's updates)
+
+    static const char* const GridStatement;
+
+private:
+    bool HasTables();
+
+    QString m_name;
+    QString m_connectionString;
+    QString m_lastError;
+};

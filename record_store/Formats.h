@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QString>
+#include <QTime>
+#include <stdexcept>
+
+// A text that does not convert to a number or a time. Carries the operator-facing text;
+// every entry point's guard shows it through the unhandled-error report.
+class ConversionError : public std::runtime_error {
+public:
+    explicit ConversionError(const QString& text);
+    QString text() const { return m_text; }
+
+private:
+    QString m_text;
+};
+
+// Any other failure that no operation handles itself (a failed tariff read, a database that
+// cannot be connected); shown like a ConversionError.
+class UnhandledError : public std::runtime_error {
+public:
+    explicit UnhandledError(const QString& text);
+    QString text() const { return m_text; }
+
+private:
+    QString m_text;
+};
+
+// General float-to-text: up to 15 significant digits, no trailing zeros, "." as the point.
+QString DecimalText(double value);
+
+// Strict text-to-float: blanks, sign, digits, point, exponent and nothing else.
+// Throws ConversionError "'<text>' is not a valid floating point value".
+double ParseDecimal(const QString& text);
+
+// Unpadded H:M:S (9:05:07 gives 9:5:7).
+QString ClockText(const QTime& time);
+
+// 24-hour H:mm:ss without a leading zero on the hour (9:05:07).
+QString LongTimeText(const QTime& time);
+
+// A time of day "H:M[:S[.zzz]]", leading zeros optional, optionally preceded by a date
+// "yyyy-M-d" or "yyyy/M/d" and a blank. Throws ConversionError
+// "'<text>' is not a valid date and time".
+QTime ParseDateTime(const QString& text);

@@ -1,0 +1,56 @@
+#include <QSettings>
+
+#include "record_store/Seams.h"
+
+namespace {
+const char* const kKeyPath = "software/microsoft/windows/data";
+const char* const kValue = "datapath";
+}  // namespace
+
+QSettingsStore::QSettingsStore(std::unique_ptr<QSettings> settings)
+    : m_settings(std::move(settings)) {
+#ifndef Q_OS_WIN
+    m_group = QString::fromLatin1(kKeyPath);
+#endif
+}
+
+QSettingsStore::~QSettingsStore() = default;
+
+std::unique_ptr<QSettingsStore> QSettingsStore::forThisMachine() {
+#ifdef Q_OS_WIN
+    return std::make_unique<QSettingsStore>(std::make_unique<QSettings>(
+        QStringLiteral("HKEY_LOCAL_MACHINE\\software\\microsoft\\windows\\data"),
+        QSettings::NativeFormat));
+#else
+    return std::make_unique<QSettingsStore>(std::make_unique<QSettings>(
+        QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Qinglan"),
+        QStringLiteral("cafe-console")));
+#endif
+}
+
+std::unique_ptr<QSettingsStore> QSettingsStore::forFile(const QString& iniPath) {
+    return std::make_unique<QSettingsStore>(
+        std::make_unique<QSettings>(iniPath, QSettings::IniFormat));
+}
+
+bool QSettingsStore::keyExists() {
+    m_settings->sync();
+    if (!m_group.isEmpty()) m_settings->beginGroup(m_group);
+    const bool exists = !m_settings->allKeys().isEmpty();
+    if (!m_group.isEmpty()) m_settings->endGroup();
+    return exists;
+}
+
+QString QSettingsStore::readDatapath() {
+    if (!m_group.isEmpty()) m_settings->beginGroup(m_group);
+    const QString path = m_settings->value(QString::fromLatin1(kValue)).toString();
+    if (!m_group.isEmpty()) m_settings->endGroup();
+    return path;
+}
+
+void QSettingsStore::writeDatapath(const QString& path) {
+    if (!m_group.isEmpty()) m_settings->beginGroup(m_group);
+    m_settings->setValue(QString::fromLatin1(kValue), path);
+    if (!m_group.isEmpty()) m_settings->endGroup();
+    m_settings->sync();
+}

@@ -1,0 +1,280 @@
+#include <QFile>
+#include <QSettings>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTest>
+
+#include "record_store/ConnectDatabase.h"
+#include "record_store/Formats.h"
+#include "tests/support/Fixtures.h"
+
+class RecordStoreTest : public QObject {
+    Q_OBJECT
+
+    static QString conversionText(const std::function<void()>& f) {
+        try {
+            f();
+        } catch (const ConversionError& e) {
+            return e.text();
+        }
+        return QStringLiteral("<no error>");
+    }
+
+private slots:
+    void decimalText() {
+        QCOMPARE(DecimalText(2.7), QStringLiteral("2.7"));
+        QCOMPARE(DecimalText(3.0), QStringLiteral("3"));
+        QCOMPARE(DecimalText(0.1 + 0.2), QStringLiteral("0.3"));  // 15 digits hide the noise
+        QCOMPARE(DecimalText(2.0 + 1.5), QStringLiteral("3.5"));
+        QCOMPARE(DecimalText(-1.0 + 1.0), QStringLiteral("0"));
+        QCOMPARE(DecimalText(-0.0), QStringLiteral("0"));
+        QCOMPARE(DecimalText(1234567.25), QStringLiteral("1234567.25"));
+    }
+
+    void decimalParserAcceptsOnlyNumbers() {
+        QCOMPARE(ParseDecimal(QStringLiteral("2.7")), 2.7);
+        QCOMPARE(ParseDecimal(QStringLiteral("3")), 3.0);
+        QCOMPARE(ParseDecimal(QStringLiteral("0.3")), 0.3);
+        QCOMPARE(ParseDecimal(QStringLiteral(" 1.5 ")), 1.5);
+        QCOMPARE(ParseDecimal(QStringLiteral("-1")), -1.0);
+        QCOMPARE(ParseDecimal(QStringLiteral(".5")), 0.5);
+        QCOMPARE(ParseDecimal(QStringLiteral("1e2")), 100.0);
+        for (const char* bad : {"abc", "", " ", "inf", "nan", "1,5", "1.5元", "0x10", "1 000",
+                                "+", "1e999", "2.7元"}) {
+            const QString text = QString::fromUtf8(bad);
+            QCOMPARE(conversionText([&] { ParseDecimal(text); }),
+                     QStringLiteral("'%1' is not a valid floating point value").arg(text));
+        }
+    }
+
+    void timeTexts() {
+        QCOMPARE(ClockText(QTime(9, 5, 7)), QStringLiteral("9:5:7"));
+        QCOMPARE(ClockText(QTime(14, 30, 0)), QStringLiteral("14:30:0"));
+        QCOMPARE(ClockText(QTime(0, 0, 5)), QStringLiteral("0:0:5"));
+        QCOMPARE(LongTimeText(QTime(9, 5, 7)), QStringLiteral("9:05:07"));
+        QCOMPARE(LongTimeText(QTime(23, 59, 0)), QStringLiteral("23:59:00"));
+    }
+
+    void dateTimeParser() {
+        QCOMPARE(ParseDateTime(QStringLiteral("9:5:7")), QTime(9, 5, 7));
+        QCOMPARE(ParseDateTime(QStringLiteral("09:05")), QTime(9, 5));
+        QCOMPARE(ParseDateTime(QStringLiteral("23:50:01")), QTime(23, 50, 1));
+        QCOMPARE(ParseDateTime(QStringLiteral("2026-12-09 0:05:00")), QTime(0, 5));
+        QCOMPARE(ParseDateTime(QStringLiteral("2026/12/9 14:30:0")), QTime(14, 30));
+        for (const char* bad : {"abc", "", "25:00", "9:60", "9", "9:5:7 pm", "2026-13-01 9:00",
+                                "9.5.7"}) {
+            const QString text = QString::fromUtf8(bad);
+            QCOMPARE(conversionText([&] { ParseDateTime(text); }),
+                     QStringLiteral("'%1' is not a valid date and time").arg(text));
+        }
+    }
+
+    void schemaDefaultsAndCaseInsensitiveNames() {
+        Env env;
+        env.addMachine(QStringLiteral("PC1"));
+        QCOMPARE(env.field(QStringLiteral("PC1"), QStringLiteral("Cstate")), QStringLiteral("无"));
+        QVERIFY(env.isNull(QStringLiteral("PC1"), QStringLiteral("Tstart")));
+
+        // One machine whatever the case: the second insert fails, and look-ups find the row.
+        Query* q = env.module->ADOQuery2;
+        q->Close();
+        q->SetSql(QStringLiteral("insert into Tcount(userName) values(:p1)"));
+        q->SetParam(QStringLiteral("p1"), QStringLiteral("pc1"));
+        QVERIFY(!q->ExecSQL());
+        QVERIFY(!q->LastError().isEmpty());
+        q->SetSql(QStringLiteral("select * from Tcount where username=:p1"));
+        q->SetParam(QStringLiteral("p1"), QStringLiteral("pc1"));
+        QVERIFY(q->Open());
+        QCOMPARE(q->RecordCount(), 1);
+        QCOMPARE(q->FieldText(QStringLiteral("USERNAME")), QStringLiteral("PC1"));
+        QCOMPARE(q->FieldText(QStringLiteral("Tstart")), QString());  // null reads as empty
+        QCOMPARE(q->FieldText(QStringLiteral("cstate")), QStringLiteral("无"));
+
+        q->Close();
+        q->SetSql(QStringLiteral("select * From Tmoney"));
+        QVERIFY(q->Open());
+        QCOMPARE(q->RecordCount(), 1);
+        QCOMPARE(q->FieldText(QStringLiteral("Onetime")), QStringLiteral("2"));
+        QCOMPARE(q->FieldText(QStringLiteral("Tnight")), QStringLiteral("10"));
+    }
+
+    void parametersKeepHostileTextAndEmptyIsNotNull() {
+        Env env;
+        const QString names[] = {QStringLiteral("o'brien"), QStringLiteral("100%"),
+                                 QStringLiteral("x\" or \"1\"=\"1"),
+                                 QStringLiteral("a'); drop table Tcount; --"),
+                                 QStringLiteral("192.168.0.12")};
+        Query* q = env.module->ADOQuery2;
+        for (const QString& name : names) {
+            q->Close();
+            q->SetSql(QStringLiteral("insert into Tcount(userName) values(:p1)"));
+            q->SetParam(QStringLiteral("p1"), name);
+            QVERIFY(q->ExecSQL());
+        }
+        QCOMPARE(env.count(), 5);
+        for (const QString& name : names) {
+            q->SetSql(QStringLiteral("select username from Tcount where username=:p1"));
+            q->SetParam(QStringLiteral("p1"), name);
+            QVERIFY(q->Open());
+            QCOMPARE(q->RecordCount(), 1);
+            QCOMPARE(q->FieldText(QStringLiteral("username")), name);
+        }
+        q->SetSql(QStringLiteral("update Tcount set gotime=:g where username=:p1"));
+        q->SetParam(QStringLiteral("g"), QString());
+        q->SetParam(QStringLiteral("p1"), names[0]);
+        QVERIFY(q->ExecSQL());
+        QVERIFY(!env.isNull(names[0], QStringLiteral("gotime")));
+        QCOMPARE(env.field(names[0], QStringLiteral("gotime")), QString());
+    }
+
+    void defaultFileIsCreatedOnlyWhenAbsent() {
+        Env env;
+        QVERIFY(QFile::exists(env.dbPath()));
+        env.addMachine(QStringLiteral("kept"));
+        // A second module on the same folder finds the file and does not recreate it.
+        TDataModule1 again;
+        QVERIFY(again.Connected());
+        QCOMPARE(env.count(), 1);
+    }
+
+    void firstRunCancelled() {
+        Env env;
+        auto fresh = QSettingsStore::forFile(env.path(QStringLiteral("fresh.ini")));
+        env.addMachine(QStringLiteral("default-row"));
+        ConnectDatabase(*env.module, *fresh, env.prompts, env.chooser);
+        QCOMPARE(env.prompts.take(),
+                 QStringList{QStringLiteral("message|因为您是第一次运行，请您先选择数据库的位置！")});
+        QCOMPARE(env.chooser.calls, 1);
+        QVERIFY(!fresh->keyExists());
+        QCOMPARE(env.module->ConnectionString(), QStringLiteral("count.db"));
+        QVERIFY(env.module->Connected());
+    }
+
+    void firstRunChosen() {
+        Env env;
+        const QString other = env.path(QStringLiteral("other.db"));
+        QVERIFY(TDataModule1::CreateDatabaseFile(other));
+        auto fresh = QSettingsStore::forFile(env.path(QStringLiteral("fresh.ini")));
+        env.chooser.answer = other;
+        ConnectDatabase(*env.module, *fresh, env.prompts, env.chooser);
+        QCOMPARE(env.prompts.boxes.size(), 1);
+        QVERIFY(fresh->keyExists());
+        QCOMPARE(fresh->readDatapath(), other);
+        QCOMPARE(env.module->ConnectionString(), other);
+        QVERIFY(env.module->ADOQuery1->Active());
+    }
+
+    void firstRunChosenFileUnusable() {
+        Env env;
+        auto fresh = QSettingsStore::forFile(env.path(QStringLiteral("fresh.ini")));
+        const QString missing = env.path(QStringLiteral("missing.db"));
+        env.chooser.answer = missing;
+        bool thrown = false;
+        try {
+            ConnectDatabase(*env.module, *fresh, env.prompts, env.chooser);
+        } catch (const UnhandledError& e) {
+            thrown = true;
+            QVERIFY(e.text().contains(missing));
+        }
+        QVERIFY(thrown);
+        QVERIFY(!QFile::exists(missing));  // never created away from the default place
+        QVERIFY(!env.module->Connected());
+        QCOMPARE(fresh->readDatapath(), missing);  // the choice is stored as the dialog gave it
+    }
+
+    void storedPathWithBlanks() {
+        Env env;
+        const QString other = env.path(QStringLiteral("other.db"));
+        QVERIFY(TDataModule1::CreateDatabaseFile(other));
+        env.settings->writeDatapath(QStringLiteral("  ") + other + QStringLiteral(" "));
+        ConnectDatabase(*env.module, *env.settings, env.prompts, env.chooser);
+        QCOMPARE(env.module->ConnectionString(), other);
+        QVERIFY(env.module->Connected());
+        QCOMPARE(env.settings->readDatapath(), QStringLiteral("  ") + other + QStringLiteral(" "));
+        QCOMPARE(env.prompts.boxes, QStringList());
+        QCOMPARE(env.chooser.calls, 0);
+    }
+
+    void storedPathUnusableFallsBackToDefault_data() {
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<QByteArray>("content");  // empty: no file at all
+        QTest::newRow("missing file") << QStringLiteral("gone.db") << QByteArray();
+        QTest::newRow("not a database") << QStringLiteral("notes.db")
+                                        << QByteArray("just some text, not a database at all");
+        QTest::newRow("empty value") << QString() << QByteArray();
+    }
+
+    void storedPathUnusableFallsBackToDefault() {
+        QFETCH(QString, stored);
+        QFETCH(QByteArray, content);
+        Env env;
+        env.addMachine(QStringLiteral("from-default"));
+        const QString path = stored.isEmpty() ? QString() : env.path(stored);
+        if (!content.isEmpty()) {
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(content);
+        }
+        env.settings->writeDatapath(path);
+        QVERIFY(env.settings->keyExists());
+        ConnectDatabase(*env.module, *env.settings, env.prompts, env.chooser);
+        QCOMPARE(env.module->ConnectionString(), QStringLiteral("count.db"));
+        QVERIFY(env.module->Connected());
+        QCOMPARE(env.prompts.boxes, QStringList());
+        if (content.isEmpty() && !path.isEmpty()) QVERIFY(!QFile::exists(path));
+        QCOMPARE(env.count(), 1);
+    }
+
+    void fileWithoutOurTablesIsRefused() {
+        Env env;
+        const QString foreign = env.path(QStringLiteral("foreign.db"));
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), "foreign");
+            db.setDatabaseName(foreign);
+            QVERIFY(db.open());
+            QSqlQuery(db).exec(QStringLiteral("create table other (x text)"));
+            db.close();
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("foreign"));
+        QVERIFY(!SwitchConnection(*env.module, foreign));
+        QVERIFY(env.module->LastError().contains(QStringLiteral("Tcount")));
+    }
+
+    void fallbackFailureIsReported() {
+        Env env;
+        env.settings->writeDatapath(env.path(QStringLiteral("gone.db")));
+        env.module->Disconnect();
+        QFile::remove(env.dbPath());
+        QFile f(env.dbPath());
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("garbage that is not sqlite, long enough to be read as a header.......");
+        f.close();
+        QString reported;
+        try {
+            ConnectDatabase(*env.module, *env.settings, env.prompts, env.chooser);
+        } catch (const UnhandledError& e) {
+            reported = e.text();
+        }
+        QVERIFY(reported.contains(QStringLiteral("count.db")));
+        QVERIFY(!env.module->Connected());
+    }
+
+    void readOnlyFileFailsStatementsNotConnection() {
+        Env env;
+        const QString other = env.path(QStringLiteral("ro.db"));
+        QVERIFY(TDataModule1::CreateDatabaseFile(other));
+        QVERIFY(SwitchConnection(*env.module, other));
+        Query* q = env.module->ADOQuery2;
+        q->SetSql(QStringLiteral("pragma query_only=1"));
+        QVERIFY(q->ExecSQL());
+        q->SetSql(QStringLiteral("insert into Tcount(userName) values(:p1)"));
+        q->SetParam(QStringLiteral("p1"), QStringLiteral("x"));
+        QVERIFY(!q->ExecSQL());
+        q->SetSql(QStringLiteral("select * from Tcount"));
+        QVERIFY(q->Open());
+        QCOMPARE(q->RecordCount(), 0);
+    }
+};
+
+QTEST_GUILESS_MAIN(RecordStoreTest)
+#include "test_record_store.moc"

@@ -1,0 +1,77 @@
+#include "tests/support/Fixtures.h"
+
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QTest>
+
+bool RecordingPrompts::confirm(const QString& text) {
+    record(QStringLiteral("confirm|") + text);
+    if (answers.empty()) return false;
+    const bool answer = answers.front();
+    answers.pop_front();
+    return answer;
+}
+
+void RecordingPrompts::record(const QString& box) {
+    boxes << box;
+    if (whileOpen) whileOpen(box);
+}
+
+QStringList RecordingPrompts::take() {
+    QStringList out = boxes;
+    boxes.clear();
+    return out;
+}
+
+Env::Env() : previousDir(QDir::currentPath()) {
+    QDir::setCurrent(dir.path());
+    settings = QSettingsStore::forFile(dir.filePath(QStringLiteral("settings.ini")));
+    settings->writeDatapath(dbPath());
+    module = std::make_unique<TDataModule1>();
+    if (!module->Connected()) qFatal("test database: %s", qPrintable(module->LastError()));
+    desk = std::make_unique<Desk>(*module, DeskSeams{&prompts, &clock, settings.get(), &chooser});
+}
+
+Env::~Env() {
+    desk.reset();
+    module.reset();
+    QDir::setCurrent(previousDir);
+}
+
+void Env::sql(const QString& statement, const QVariantList& values) {
+    QSqlQuery q(QSqlDatabase::database(module->connectionName()));
+    if (!q.prepare(statement)) qFatal("prepare %s: %s", qPrintable(statement), qPrintable(q.lastError().text()));
+    for (const QVariant& v : values) q.addBindValue(v);
+    if (!q.exec()) qFatal("exec %s: %s", qPrintable(statement), qPrintable(q.lastError().text()));
+}
+
+static QVariant value(TDataModule1& module, const QString& machine, const QString& column) {
+    QSqlQuery q(QSqlDatabase::database(module.connectionName()));
+    q.prepare(QStringLiteral("select %1 from Tcount where username=?").arg(column));
+    q.addBindValue(machine);
+    if (!q.exec() || !q.next()) return QVariant(QStringLiteral("<no row>"));
+    return q.value(0);
+}
+
+QString Env::field(const QString& machine, const QString& column) {
+    return value(*module, machine, column).toString();
+}
+
+bool Env::isNull(const QString& machine, const QString& column) {
+    return value(*module, machine, column).isNull();
+}
+
+int Env::count(const QString& where) {
+    QSqlQuery q(QSqlDatabase::database(module->connectionName()));
+    if (!q.exec(QStringLiteral("select count(*) from Tcount where ") + where) || !q.next())
+        return -1;
+    return q.value(0).toInt();
+}
+
+void Env::addMachine(const QString& name, const QString& state) {
+    if (state.isNull())
+        sql(QStringLiteral("insert into Tcount(username) values(?)"), {name});
+    else
+        sql(QStringLiteral("insert into Tcount(username, Cstate) values(?, ?)"), {name, state});
+}

@@ -1,0 +1,65 @@
+#include "widgets/Themed.h"
+
+#include <QFontDatabase>
+#include <QPainter>
+#include <QPainterPath>
+#include <QRadialGradient>
+
+QFont ThemedFont(const QString& windowsFamily, int pixelSize) {
+    QFont font;
+    font.setFamilies({windowsFamily, QStringLiteral("Noto Sans CJK SC"),
+                      QStringLiteral("WenQuanYi Zen Hei"), QStringLiteral("Noto Sans CJK")});
+    font.setPixelSize(pixelSize);
+    return font;
+}
+
+GradientPanel::GradientPanel(QWidget* parent) : QWidget(parent) {}
+
+void GradientPanel::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    const QRectF r = rect();
+    // A circular gradient stretched to the panel's shape is an ellipse.
+    p.translate(r.center());
+    p.scale(r.width() / 2.0, r.height() / 2.0);
+    QRadialGradient g(QPointF(0, 0), 1.0);
+    g.setColorAt(0.0, Qt::white);
+    g.setColorAt(1.0, QColor(166, 202, 240));
+    p.setPen(Qt::NoPen);
+    p.setBrush(g);
+    p.drawRect(QRectF(-1, -1, 2, 2));
+}
+
+FlatButton::FlatButton(const QString& text, QWidget* parent) : QPushButton(text, parent) {
+    setFlat(true);
+    setStyleSheet(QStringLiteral(
+        "QPushButton { background-color: rgb(166, 202, 240); border: 1px solid rgb(0, 128, 0); }"
+        "QPushButton:pressed { background-color: rgb(136, 178, 224); }"));
+}
+
+QIcon ToolBarIcon(int index) {
+    struct Look {
+        QColor colour;
+        const char* glyph;
+    };
+    static const Look looks[] = {
+        {QColor(46, 139, 87), "上"},   {QColor(178, 34, 34), "下"},
+        {QColor(218, 165, 32), "附"},  {QColor(70, 130, 180), "信"},
+        {QColor(106, 90, 205), "转"},  {QColor(0, 128, 128), "?"},
+        {QColor(128, 128, 128), "·"},  {QColor(139, 0, 0), "关"},
+        {QColor(205, 92, 92), "全"},   {QColor(72, 61, 139), "屏"},
+    };
+    const Look& look = looks[index >= 0 && index < 10 ? index : 6];
+    QPixmap pixmap(32, 32);
+    pixmap.fill(Qt::transparent);
+    QPainter p(&pixmap);
+    p.setRenderHint(QPainter::Antialiasing);
+    QPainterPath path;
+    path.addRoundedRect(QRectF(1.5, 1.5, 29, 29), 6, 6);
+    p.fillPath(path, look.colour);
+    p.setPen(look.colour.darker(140));
+    p.drawPath(path);
+    p.setPen(Qt::white);
+    p.setFont(ThemedFont(QStringLiteral("SimHei"), 18));
+    p.drawText(QRectF(0, 0, 32, 32), Qt::AlignCenter, QString::fromUtf8(look.glyph));
+    return QIcon(pixmap);
+}
