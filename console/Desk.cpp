@@ -1,12 +1,23 @@
 #include "console/Desk.h"
 
+#include "client_channel/Commands.h"
+#include "client_channel/NMUDP.h"
+
 Desk::Desk(TDataModule1& module, const DeskSeams& seams, QObject* parent)
     : QObject(parent),
       DataModule1(module),
       prompts(*seams.prompts),
       clock(*seams.clock),
       settings(*seams.settings),
-      chooser(*seams.chooser) {
+      chooser(*seams.chooser),
+      NMUDP1(new TNMUDP(*seams.resolver, this)) {
+    // As the window layout loads it: the local port replaces the socket and binds it.
+    NMUDP1->RemotePort = seams.remotePort;
+    NMUDP1->SetLocalPort(seams.localPort);
+    NMUDP1->ReportLevel = 1;
+    NMUDP1->OnInvalidHost = [this](bool& handled) { NMUDP1InvalidHost(*this, handled); };
+    NMUDP1->Loaded();
+
     Query* grid = DataModule1.ADOQuery1;
     connect(grid, &Query::opened, this, &Desk::GridOpened);
     connect(grid, &Query::closed, this, [this] {
@@ -15,6 +26,8 @@ Desk::Desk(TDataModule1& module, const DeskSeams& seams, QObject* parent)
     });
     if (grid->Active()) GridOpened();
 }
+
+Desk::~Desk() = default;
 
 void Desk::SetCurrentRow(int row) {
     // A view reports -1 while rows are removed; that must not forget the chosen machine.

@@ -9,11 +9,17 @@
 #include "record_store/Formats.h"
 #include "record_store/Seams.h"
 
+class HostResolver;
+class TNMUDP;
+
 struct DeskSeams {
     Prompts* prompts = nullptr;
     Clock* clock = nullptr;
     SettingStore* settings = nullptr;
     FileChooser* chooser = nullptr;
+    HostResolver* resolver = nullptr;
+    int remotePort = 1999;  // the client program's port
+    int localPort = 1998;
 };
 
 // The console's working state, without any widget: the data module, the machine that the next
@@ -21,13 +27,16 @@ struct DeskSeams {
 class Desk : public QObject {
     Q_OBJECT
 public:
+    // Throws UDPSockError when the endpoint cannot make its socket.
     Desk(TDataModule1& module, const DeskSeams& seams, QObject* parent = nullptr);
+    ~Desk() override;
 
     TDataModule1& DataModule1;
     Prompts& prompts;
     Clock& clock;
     SettingStore& settings;
     FileChooser& chooser;
+    TNMUDP* NMUDP1;
 
     QString SelectedMachine;
 

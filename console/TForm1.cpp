@@ -15,6 +15,8 @@
 #include <QToolBar>
 #include <QToolButton>
 
+#include "client_channel/Commands.h"
+#include "client_channel/Tsend.h"
 #include "console/Tadduser.h"
 #include "console/Tsearch.h"
 #include "record_store/ConnectDatabase.h"
@@ -200,6 +202,25 @@ void TForm1::BuildMenus() {
     connect(action("N3"), &QAction::triggered, this, &TForm1::N2Click);
     connect(action("N5"), &QAction::triggered, this, &TForm1::N5Click);
     connect(action("N9"), &QAction::triggered, this, &TForm1::N9Click);
+    connect(action("N10"), &QAction::triggered, this, &TForm1::N10Click);
+
+    // The 功能 items: the word goes to the highlighted row's machine, whatever its state.
+    // 重启客户机 (N44) and 关闭客户机 (N45) have no command.
+    const std::pair<const char*, const char*> commands[] = {
+        {"N16", "cscre"}, {"N17", "oscre"},  {"N19", "sdesk"},  {"N20", "hdesk"},
+        {"N22", "ocdrom"}, {"N23", "ccdrom"}, {"N25", "cmouse"}, {"N26", "omouse"},
+    };
+    for (const auto& [name, word] : commands) {
+        const QString text = QString::fromLatin1(word);
+        connect(action(name), &QAction::triggered, this, [this, text] { ClientCommand(text); });
+    }
+}
+
+void TForm1::ClientCommand(const QString& word) {
+    desk.Guard([&] {
+        desk.SelectGridMachine();
+        SendCommand(desk, word);
+    });
 }
 
 void TForm1::BuildToolBar() {
@@ -239,6 +260,8 @@ void TForm1::BuildToolBar() {
     button("ToolButton7", "全部下机", 8);
     gap("ToolButton5");
     button("ToolButton13", "帮　助", 5);
+
+    connect(action("ToolButton11"), &QAction::triggered, this, &TForm1::ToolButton11Click);
 }
 
 void TForm1::BuildMiddle() {
@@ -354,6 +377,15 @@ void TForm1::N5Click() {
         Tsearch::search->show();
     });
 }
+
+void TForm1::N10Click() {
+    desk.Guard([this] {
+        Tsend::send = new Tsend(desk, this);
+        Tsend::send->show();
+    });
+}
+
+void TForm1::ToolButton11Click() { N10Click(); }
 
 void TForm1::N9Click() {
     desk.DataModule1.ADOQuery1->Close();

@@ -39,6 +39,8 @@ public slots:
     void N2Click();  // 添加主机 / 删除主机
     void N5Click();  // 自动搜索
     void N9Click();  // 退出
+    void N10Click(); // 青岚信使
+    void ToolButton11Click();
     void Timer1Timer();
     void Timer2Timer();
     void DBGrid1DblClick();
@@ -53,6 +55,7 @@ private:
     void BuildToolBar();
     void BuildMiddle();
     void ApplyColumnLayout();
+    void ClientCommand(const QString& word);
 
     bool m_sized = false;
 };

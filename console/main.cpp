@@ -1,6 +1,7 @@
 #include <QApplication>
 #include <QMessageBox>
 
+#include "client_channel/NMUDP.h"
 #include "console/Desk.h"
 #include "console/QtSeams.h"
 #include "console/TForm1.h"
@@ -21,8 +22,17 @@ int main(int argc, char* argv[]) {
         return 1;
     }
 
-    Desk desk(DataModule1, DeskSeams{&prompts, &clock, settings.get(), &chooser});
-    TForm1 Form1(desk);
+    QtHostResolver resolver;
+    std::unique_ptr<Desk> desk;
+    try {
+        desk = std::make_unique<Desk>(
+            DataModule1, DeskSeams{&prompts, &clock, settings.get(), &chooser, &resolver});
+    } catch (const UDPSockError& e) {
+        // Without a socket the main window cannot be created.
+        QMessageBox::critical(nullptr, QString::fromUtf8(TForm1::Caption), e.text());
+        return 1;
+    }
+    TForm1 Form1(*desk);
     Form1.show();
     return app.exec();
 }

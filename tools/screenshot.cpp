@@ -8,6 +8,7 @@
 #include <QTemporaryDir>
 #include <cstdio>
 
+#include "client_channel/NMUDP.h"
 #include "console/Desk.h"
 #include "console/TForm1.h"
 #include "console/QtSeams.h"
@@ -52,7 +53,9 @@ int main(int argc, char* argv[]) {
     NoChooser chooser;
     auto settings = QSettingsStore::forFile(dir.filePath(QStringLiteral("settings.ini")));
     settings->writeDatapath(dir.filePath(QStringLiteral("count.db")));
-    Desk desk(module, DeskSeams{&prompts, &clock, settings.get(), &chooser});
+    QtHostResolver resolver;
+    // Port 0: the picture must not take the console's port 1998.
+    Desk desk(module, DeskSeams{&prompts, &clock, settings.get(), &chooser, &resolver, 1999, 0});
     TForm1 form(desk);
     form.show();
     QApplication::processEvents();

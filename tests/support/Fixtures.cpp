@@ -3,6 +3,7 @@
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QElapsedTimer>
 #include <QTest>
 
 bool RecordingPrompts::confirm(const QString& text) {
@@ -30,7 +31,8 @@ Env::Env() : previousDir(QDir::currentPath()) {
     settings->writeDatapath(dbPath());
     module = std::make_unique<TDataModule1>();
     if (!module->Connected()) qFatal("test database: %s", qPrintable(module->LastError()));
-    desk = std::make_unique<Desk>(*module, DeskSeams{&prompts, &clock, settings.get(), &chooser});
+    desk = std::make_unique<Desk>(*module, DeskSeams{&prompts, &clock, settings.get(), &chooser,
+                                                     &resolver, client.port(), FreeUdpPort()});
 }
 
 Env::~Env() {
@@ -74,4 +76,45 @@ void Env::addMachine(const QString& name, const QString& state) {
         sql(QStringLiteral("insert into Tcount(username) values(?)"), {name});
     else
         sql(QStringLiteral("insert into Tcount(username, Cstate) values(?, ?)"), {name, state});
+}
+
+Receiver::Receiver() {
+    if (!socket.bind(QHostAddress::LocalHost, 0)) qFatal("receiver cannot bind");
+}
+
+QList<Receiver::Datagram> Receiver::take(int atLeast, int waitMs) {
+    QList<Datagram> out;
+    auto drain = [&] {
+        while (socket.hasPendingDatagrams()) {
+            QByteArray bytes(static_cast<int>(socket.pendingDatagramSize()), '\0');
+            QHostAddress from;
+            quint16 fromPort = 0;
+            socket.readDatagram(bytes.data(), bytes.size(), &from, &fromPort);
+            out.push_back({bytes, fromPort});
+        }
+    };
+    QElapsedTimer clock;
+    clock.start();
+    QCoreApplication::processEvents();
+    drain();
+    while (out.size() < atLeast && clock.elapsed() < waitMs) {
+        socket.waitForReadyRead(50);
+        drain();
+    }
+    return out;
+}
+
+QStringList Receiver::takeWords(int atLeast) {
+    QStringList words;
+    for (const Datagram& d : take(atLeast)) {
+        const int end = d.bytes.indexOf('\0');
+        words << QString::fromLatin1(end < 0 ? d.bytes : d.bytes.left(end));
+    }
+    return words;
+}
+
+quint16 FreeUdpPort() {
+    QUdpSocket probe;
+    probe.bind(QHostAddress::AnyIPv4, 0);
+    return probe.localPort();
 }

@@ -8,6 +8,10 @@
 #include <functional>
 #include <memory>
 
+#include <QHash>
+#include <QUdpSocket>
+
+#include "client_channel/NMUDP.h"
 #include "console/Desk.h"
 #include "record_store/DataModule.h"
 #include "record_store/Seams.h"
@@ -47,6 +51,36 @@ public:
     }
 };
 
+// Names resolve from a table; anything else fails at once, so no test waits on real DNS.
+class FakeResolver : public HostResolver {
+public:
+    QHash<QString, quint32> table;
+    QStringList asked;
+    std::function<void(const QString& name)> whileWaiting;  // runs "during" the lookup
+    std::optional<quint32> resolveIPv4(const QString& name) override {
+        asked << name;
+        if (whileWaiting) whileWaiting(name);
+        if (table.contains(name)) return table.value(name);
+        return std::nullopt;
+    }
+};
+
+// A stand-in client machine on 127.0.0.1.
+class Receiver {
+public:
+    Receiver();
+    QUdpSocket socket;
+    quint16 port() const { return socket.localPort(); }
+    struct Datagram {
+        QByteArray bytes;
+        quint16 fromPort;
+    };
+    QList<Datagram> take(int atLeast = 0, int waitMs = 2000);  // what arrived so far
+    QStringList takeWords(int atLeast = 0);                    // texts up to the zero byte
+};
+
+quint16 FreeUdpPort();
+
 // A desk on a fresh default database in its own temporary working folder, with the setting
 // already pointing at that file (so a main window connects without asking).
 class Env {
@@ -59,6 +93,8 @@ public:
     RecordingPrompts prompts;
     FakeClock clock;
     FakeChooser chooser;
+    FakeResolver resolver;
+    Receiver client;  // every machine's commands arrive here (the endpoint's RemotePort)
     std::unique_ptr<QSettingsStore> settings;
     std::unique_ptr<TDataModule1> module;
     std::unique_ptr<Desk> desk;

@@ -1,0 +1,105 @@
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+
+class QSocketNotifier;
+
+// Errors of the endpoint. EndpointError is the plain one ("Invalid buffer"); UDPSockError the
+// socket layer's. The console's operations catch both and show their own boxes.
+class EndpointError : public std::runtime_error {
+public:
+    explicit EndpointError(const QString& text)
+        : std::runtime_error(text.toStdString()), m_text(text) {}
+    QString text() const { return m_text; }
+
+private:
+    QString m_text;
+};
+
+class UDPSockError : public EndpointError {
+public:
+    using EndpointError::EndpointError;
+};
+
+// Looks up an IPv4 address for a host name. May run the event loop while it waits; must
+// come back within a bounded time.
+class HostResolver {
+public:
+    virtual ~HostResolver() = default;
+    virtual std::optional<quint32> resolveIPv4(const QString& name) = 0;  // host byte order
+};
+
+// QHostInfo, waiting at most timeoutMs while the event loop keeps running.
+class QtHostResolver : public HostResolver {
+public:
+    explicit QtHostResolver(int timeoutMs = 5000) : m_timeoutMs(timeoutMs) {}
+    std::optional<quint32> resolveIPv4(const QString& name) override;
+
+private:
+    int m_timeoutMs;
+};
+
+// The UDP endpoint: one IPv4 datagram socket bound to LocalPort; sends to RemoteHost:RemotePort;
+// every datagram that arrives is read (and, with no OnDataReceived, dropped).
+class TNMUDP : public QObject {
+    Q_OBJECT
+public:
+    static constexpr int MaxHostLength = 130;
+
+    // Throws UDPSockError when no socket can be made.
+    TNMUDP(HostResolver& resolver, QObject* owner = nullptr);
+    ~TNMUDP() override;
+
+    QString RemoteHost;
+    int RemotePort = 0;
+    int ReportLevel = 1;
+
+    int LocalPort() const { return m_localPort; }
+    void SetLocalPort(int port);  // rebuilds the socket and binds it
+    void Loaded();                // binds to LocalPort (a failure is not reported)
+
+    // Sends length bytes of a private copy of buff. Throws EndpointError / UDPSockError.
+    void SendDatagram(const QByteArray& buff, int length);
+
+    std::function<void(TNMUDP* sender, const QString& status)> OnStatus;
+    std::function<void(TNMUDP* sender, int numberBytes, const QString& fromIP, int port)>
+        OnDataReceived;
+    std::function<void(TNMUDP* sender)> OnDataSend;
+    std::function<void(bool& handled)> OnInvalidHost;
+    std::function<void(bool& handled, QByteArray& buff, int& length)> OnBufferInvalid;
+    std::function<void(bool& handled, QIODevice* stream)> OnStreamInvalid;  // never raised
+
+    QString StatusText() const { return m_statusText; }
+    int ReceivedCount() const { return m_receivedCount; }
+    int LastError() const { return m_lastError; }
+
+    // Internal steps, public so their rules can be checked directly.
+    quint32 ResolveRemoteHost();  // host byte order
+    void ReportStatus(int level, const QString& text);
+    QString CheckSocketError(int ignore);
+    QString SocketErrorText(int number);
+
+    // The "operation would block" error number of this platform: what every check ignores.
+    static int WouldBlock();
+
+private:
+    void MakeSocket();
+    void CloseSocket();
+    void ReceiveDatagram();
+
+    HostResolver& m_resolver;
+    int m_socket = -1;
+    int m_localPort = 0;
+    std::unique_ptr<QSocketNotifier> m_notifier;
+    QByteArray m_scratch;        // room for the largest datagram
+    QByteArray m_receiveBuffer;  // the first 2048 bytes of the last one
+    int m_receivedCount = 0;
+    QString m_statusText;
+    int m_lastError = 0;
+};

@@ -1,0 +1,85 @@
+#include "client_channel/Tsend.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QShowEvent>
+
+#include "client_channel/Commands.h"
+#include "client_channel/FillMachineCombo.h"
+#include "console/Desk.h"
+#include "widgets/Themed.h"
+
+Tsend::Tsend(Desk& deskRef, QWidget* owner)
+    : QWidget(owner, Qt::Window), desk(deskRef) {
+    setObjectName(QStringLiteral("send"));
+    setWindowTitle(QStringLiteral("信使服务"));
+    setFont(ThemedFont(QStringLiteral("MS Sans Serif"), 11));
+    move(218, 99);
+    resize(209, 215);  // 217 x 242 with the frame
+
+    (new QLabel(QStringLiteral("机器号："), this))->move(8, 8);
+    FlatComboBox1 = new QComboBox(this);
+    FlatComboBox1->setObjectName(QStringLiteral("FlatComboBox1"));
+    FlatComboBox1->setEditable(false);
+    FlatComboBox1->setGeometry(49, 20, 112, 19);
+    (new QLabel(QStringLiteral("信息："), this))->move(16, 40);
+    FlatMemo1 = new QPlainTextEdit(this);
+    FlatMemo1->setObjectName(QStringLiteral("FlatMemo1"));
+    FlatMemo1->setGeometry(8, 56, 193, 113);
+    FlatMemo1->setFont(ThemedFont(QStringLiteral("SimSun"), 13));
+    QPalette memoPalette = FlatMemo1->palette();
+    memoPalette.setColor(QPalette::Text, Qt::red);
+    FlatMemo1->setPalette(memoPalette);
+    XP_Button1 = new FlatButton(QStringLiteral("发   送"), this);
+    XP_Button1->setObjectName(QStringLiteral("XP_Button1"));
+    XP_Button1->setGeometry(24, 184, 75, 24);
+    XP_Button2 = new FlatButton(QStringLiteral("返   回"), this);
+    XP_Button2->setObjectName(QStringLiteral("XP_Button2"));
+    XP_Button2->setGeometry(112, 184, 75, 24);
+    connect(XP_Button1, &QPushButton::clicked, this, [this] { desk.Guard([this] { XP_Button1Click(); }); });
+    connect(XP_Button2, &QPushButton::clicked, this, [this] { XP_Button2Click(); });
+}
+
+void Tsend::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    // Restoring a minimised window is not a new showing.
+    if (!event->spontaneous()) desk.Guard([this] { FormShow(); });
+}
+
+void Tsend::FormShow() {
+    FlatComboBox1->clear();
+    FillMachineCombo(desk, FlatComboBox1, 1);
+    FlatComboBox1->setCurrentIndex(-1);  // nothing picked at first
+}
+
+QString Tsend::MessageCommand(const QString& memoText) {
+    QString text = memoText;
+    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    text.replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
+    return QLatin1Char(' ') + text;
+}
+
+void Tsend::XP_Button1Click() {
+    if (FlatComboBox1->currentText().isEmpty()) {
+        desk.prompts.message(QStringLiteral("请选择好您要发送信息的机器号！"));
+        return;
+    }
+    if (FlatMemo1->toPlainText().isEmpty()) {
+        desk.prompts.message(QStringLiteral("请填入您的信息！"));
+        FlatMemo1->setFocus();
+        return;
+    }
+    const QString command = MessageCommand(FlatMemo1->toPlainText());
+    if (!CommandDatagram(command)) {
+        desk.prompts.message(QStringLiteral(
+            "信息太长或含有无法发送的字符，未发送！一条信息最多28个字节："
+            "14个汉字或28个字母（换行算2个字节）。"));
+        FlatMemo1->setFocus();
+        return;
+    }
+    desk.SelectedMachine = FlatComboBox1->currentText();
+    SendCommand(desk, command);
+}
+
+void Tsend::XP_Button2Click() { close(); }

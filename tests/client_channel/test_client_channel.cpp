@@ -1,0 +1,400 @@
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QPlainTextEdit>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QTableView>
+#include <QTest>
+#include <cerrno>
+
+#include "client_channel/Commands.h"
+#include "client_channel/FillMachineCombo.h"
+#include "client_channel/NMUDP.h"
+#include "client_channel/Tsend.h"
+#include "console/TForm1.h"
+#include "tests/support/Fixtures.h"
+#include "widgets/Themed.h"
+
+namespace {
+
+QByteArray padded(const QByteArray& head) {
+    return head + QByteArray(CommandDatagramSize - head.size(), '\0');
+}
+
+const QString kCannotSend = QStringLiteral("message|不能发送命令给该机，请检查该机是否联网!");
+const QString kInvalidHost = QStringLiteral("message|发送命令不能到达对方，请检查网络！");
+
+QString endpointError(const std::function<void()>& f) {
+    try {
+        f();
+    } catch (const UDPSockError& e) {
+        return QStringLiteral("UDPSockError ") + e.text();
+    } catch (const EndpointError& e) {
+        return QStringLiteral("Exception ") + e.text();
+    }
+    return QStringLiteral("<none>");
+}
+
+}  // namespace
+
+class ClientChannelTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void datagramLayout() {
+        QCOMPARE(*CommandDatagram(QStringLiteral("sj")), padded("\x73\x6A"));
+        QCOMPARE(*CommandDatagram(QStringLiteral("xiaji")), padded("xiaji"));
+        QCOMPARE(*CommandDatagram(Tsend::MessageCommand(QStringLiteral("你好"))),
+                 padded(QByteArray::fromHex("20C4E3BAC3")));
+        const QString longest(29, QLatin1Char('a'));
+        const QByteArray full = *CommandDatagram(longest);
+        QCOMPARE(full.size(), 30);
+        QCOMPARE(full.at(29), '\0');  // the terminator is the last byte
+        QCOMPARE(CommandDatagram(QStringLiteral("一二三四五六七八九十一二三四a")).has_value(), true);
+    }
+
+    void textThatCannotTravelWholeIsRefused() {
+        QVERIFY(!CommandDatagram(QString(30, QLatin1Char('a'))));
+        QVERIFY(!CommandDatagram(QStringLiteral("一二三四五六七八九十一二三四五")));  // 30 bytes
+        QVERIFY(!CommandDatagram(QStringLiteral("hi 😀")));
+        QVERIFY(!CommandDatagram(QStringLiteral("a") + QChar(0) + QStringLiteral("b")));
+
+        Env env;
+        env.desk->SelectedMachine = QStringLiteral("127.0.0.1");
+        QVERIFY(!SendCommand(*env.desk, QString(30, QLatin1Char('x'))));
+        QVERIFY(!SendCommand(*env.desk, QStringLiteral("😀")));
+        const QStringList boxes = env.prompts.take();
+        QCOMPARE(boxes.size(), 2);
+        QCOMPARE(boxes[0], boxes[1]);
+        QVERIFY(boxes[0].contains(QStringLiteral("29")));
+        QCOMPARE(env.client.take().size(), 0);
+    }
+
+    void commandReachesTheMachineFromTheLocalPort() {
+        Env env;
+        env.desk->SelectedMachine = QStringLiteral("127.0.0.1");
+        QVERIFY(SendCommand(*env.desk, QStringLiteral("sj")));
+        const auto got = env.client.take(1);
+        QCOMPARE(got.size(), 1);
+        QCOMPARE(got[0].bytes, padded("sj"));
+        QCOMPARE(int(got[0].fromPort), env.desk->NMUDP1->LocalPort());
+        QCOMPARE(env.prompts.take(), QStringList{QStringLiteral("message|127.0.0.1")});
+        QVERIFY(env.resolver.asked.isEmpty());  // dotted text is never looked up
+    }
+
+    void namesAreLookedUp() {
+        Env env;
+        env.resolver.table.insert(QStringLiteral("pc01"), 0x7F000001);
+        env.desk->SelectedMachine = QStringLiteral("pc01");
+        QVERIFY(SendCommand(*env.desk, QStringLiteral("cscre")));
+        QCOMPARE(env.client.takeWords(1), QStringList{QStringLiteral("cscre")});
+        QCOMPARE(env.prompts.take(), QStringList{QStringLiteral("message|pc01")});
+
+        // The real resolver, on a name every machine has.
+        QtHostResolver real;
+        QCOMPARE(real.resolveIPv4(QStringLiteral("localhost")), std::optional<quint32>(0x7F000001));
+    }
+
+    void unknownNameShowsBothBoxesAndSendsNothing() {
+        Env env;
+        env.addMachine(QStringLiteral("nowhere"));
+        env.module->ADOQuery1->Close();
+        env.desk->SelectedMachine = QStringLiteral("nowhere");
+        QVERIFY(!SendCommand(*env.desk, QStringLiteral("cscre")));
+        QCOMPARE(env.prompts.take(), (QStringList{kInvalidHost, kCannotSend}));
+        QCOMPARE(env.resolver.asked, QStringList{QStringLiteral("nowhere")});
+        QCOMPARE(env.client.take().size(), 0);
+        QVERIFY(env.module->ADOQuery1->Active());  // the grid was refreshed
+
+        for (const QString& host : {QString(), QString(131, QLatin1Char('a'))}) {
+            env.resolver.asked.clear();
+            env.desk->SelectedMachine = host;
+            QVERIFY(!SendCommand(*env.desk, QStringLiteral("sj")));
+            QCOMPARE(env.prompts.take(), (QStringList{kInvalidHost, kCannotSend}));
+            QVERIFY(env.resolver.asked.isEmpty());
+        }
+        QCOMPARE(env.client.take().size(), 0);
+    }
+
+    void invalidHostHandlerGetsOneRetry() {
+        Env env;
+        TNMUDP* udp = env.desk->NMUDP1;
+        int calls = 0;
+        udp->OnInvalidHost = [&](bool& handled) {
+            ++calls;
+            handled = true;
+        };
+        udp->RemoteHost = QStringLiteral("nowhere");
+        QCOMPARE(endpointError([&] { udp->SendDatagram(padded("sj"), 30); }),
+                 QStringLiteral("UDPSockError Host Lookup Canceled"));
+        QCOMPARE(calls, 1);
+        QCOMPARE(env.resolver.asked.size(), 2);
+
+        // Found on the retry: the datagram goes out.
+        env.resolver.asked.clear();
+        env.resolver.whileWaiting = [&](const QString&) {
+            if (env.resolver.asked.size() == 2)
+                env.resolver.table.insert(QStringLiteral("nowhere"), 0x7F000001);
+        };
+        udp->RemotePort = env.client.port();
+        udp->SendDatagram(padded("sj"), 30);
+        QCOMPARE(env.client.takeWords(1), QStringList{QStringLiteral("sj")});
+    }
+
+    void nullAddressFailsWithoutALookup() {
+        Env env;
+        env.desk->SelectedMachine = QStringLiteral("0.0.0.0");
+        QCOMPARE(endpointError([&] {
+                     env.desk->NMUDP1->RemoteHost = QStringLiteral("0.0.0.0");
+                     env.desk->NMUDP1->SendDatagram(padded("sj"), 30);
+                 }),
+                 QStringLiteral("UDPSockError Null Remote Address"));
+        QVERIFY(!SendCommand(*env.desk, QStringLiteral("sj")));
+        QCOMPARE(env.prompts.take(), QStringList{kCannotSend});
+        QVERIFY(env.resolver.asked.isEmpty());
+    }
+
+    void zeroLengthBuffer() {
+        Env env;
+        TNMUDP* udp = env.desk->NMUDP1;
+        udp->RemoteHost = QStringLiteral("127.0.0.1");
+        const QByteArray original = padded("sj");
+        QCOMPARE(endpointError([&] { udp->SendDatagram(original, 0); }),
+                 QStringLiteral("Exception Invalid buffer"));
+
+        udp->OnBufferInvalid = [](bool&, QByteArray&, int&) {};  // does not handle it
+        QCOMPARE(endpointError([&] { udp->SendDatagram(original, 0); }),
+                 QStringLiteral("Exception Invalid buffer"));
+
+        udp->OnBufferInvalid = [](bool& handled, QByteArray&, int&) { handled = true; };
+        QCOMPARE(endpointError([&] { udp->SendDatagram(original, 0); }),  // still 0 bytes
+                 QStringLiteral("Exception Invalid buffer"));
+
+        udp->OnBufferInvalid = [](bool& handled, QByteArray&, int& length) {
+            handled = true;
+            length = 100;  // more than the buffer holds
+        };
+        QCOMPARE(endpointError([&] { udp->SendDatagram(original, 0); }),
+                 QStringLiteral("Exception Invalid buffer"));
+        QCOMPARE(env.client.take().size(), 0);
+
+        udp->OnBufferInvalid = [](bool& handled, QByteArray& buff, int& length) {
+            handled = true;
+            buff[0] = 'Z';
+            length = 5;
+        };
+        udp->SendDatagram(original, 0);
+        const auto got = env.client.take(1);
+        QCOMPARE(got.size(), 1);
+        QCOMPARE(got[0].bytes, QByteArray("Zj\0\0\0", 5));
+        QCOMPARE(original, padded("sj"));  // the caller's array is untouched
+    }
+
+    void localPortTakenStillSends() {
+        QUdpSocket holder;
+        QVERIFY(holder.bind(QHostAddress::AnyIPv4, 0));
+        Env env;
+        env.desk->NMUDP1->SetLocalPort(holder.localPort());
+        env.desk->SelectedMachine = QStringLiteral("127.0.0.1");
+        QVERIFY(SendCommand(*env.desk, QStringLiteral("oscre")));
+        const auto got = env.client.take(1);
+        QCOMPARE(got.size(), 1);
+        QCOMPARE(got[0].bytes, padded("oscre"));
+        QVERIFY(got[0].fromPort != holder.localPort());
+    }
+
+    void floodIntoTheLocalPortIsReadAndDropped() {
+        Env env;
+        TForm1 form(*env.desk);
+        int received = 0;
+        env.desk->NMUDP1->OnDataReceived = [&](TNMUDP*, int n, const QString& ip, int) {
+            if (n >= 0 && ip == QStringLiteral("127.0.0.1")) ++received;
+        };
+        QUdpSocket flood;
+        auto* random = QRandomGenerator::global();
+        int sent = 0;
+        for (int batch = 0; batch < 20; ++batch) {
+            for (int i = 0; i < 10; ++i) {
+                const int size = i == 0 ? 65507 : (i == 1 ? 0 : int(random->bounded(3000)));
+                QByteArray junk(size, '\0');
+                for (char& c : junk) c = char(random->bounded(256));
+                if (flood.writeDatagram(junk, QHostAddress::LocalHost,
+                                        quint16(env.desk->NMUDP1->LocalPort())) >= 0)
+                    ++sent;
+            }
+            QTest::qWait(5);
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(received >= sent * 9 / 10, 3000);
+        env.addMachine(QStringLiteral("127.0.0.1"));
+        env.desk->RefreshSessionGrid();
+        form.action("N16")->trigger();
+        QCOMPARE(env.client.takeWords(1), QStringList{QStringLiteral("cscre")});
+        QCOMPARE(env.prompts.take(), QStringList{QStringLiteral("message|127.0.0.1")});
+    }
+
+    void eachNestedSendUsesItsOwnHost() {
+        Env env;
+        env.resolver.table.insert(QStringLiteral("outer"), 0x7F000001);
+        env.resolver.table.insert(QStringLiteral("inner"), 0);  // resolves to 0.0.0.0
+        bool nested = false;
+        env.resolver.whileWaiting = [&](const QString& name) {
+            if (name != QStringLiteral("outer") || nested) return;
+            nested = true;  // the operator's next command runs while the lookup waits
+            env.desk->SelectedMachine = QStringLiteral("inner");
+            QVERIFY(!SendCommand(*env.desk, QStringLiteral("oscre")));
+        };
+        env.desk->SelectedMachine = QStringLiteral("outer");
+        QVERIFY(SendCommand(*env.desk, QStringLiteral("cscre")));
+        QCOMPARE(env.client.takeWords(1), QStringList{QStringLiteral("cscre")});
+        QCOMPARE(env.prompts.take(), (QStringList{kCannotSend, QStringLiteral("message|outer")}));
+    }
+
+    void statusAndErrorNumbers() {
+        Env env;
+        TNMUDP* udp = env.desk->NMUDP1;
+        QStringList statuses;
+        udp->OnStatus = [&](TNMUDP*, const QString& s) { statuses << s; };
+        udp->RemoteHost = QStringLiteral("127.0.0.1");
+        udp->SendDatagram(padded("sj"), 30);
+        QCOMPARE(statuses, QStringList());  // ReportLevel 1 reports nothing
+        udp->ReportLevel = 16;
+        udp->SendDatagram(padded("sj"), 30);
+        QCOMPARE(statuses, QStringList{QStringLiteral("Sending Data")});
+        statuses.clear();
+
+        errno = TNMUDP::WouldBlock();
+        QCOMPARE(udp->CheckSocketError(TNMUDP::WouldBlock()), QString());
+        errno = EBADF;
+        QCOMPARE(endpointError([&] { udp->CheckSocketError(TNMUDP::WouldBlock()); }),
+                 QStringLiteral("UDPSockError Unknown Error No. %1").arg(EBADF));
+        errno = 0;  // 0 holds none of the mask's bits, so it is not ignored
+        QCOMPARE(endpointError([&] { udp->CheckSocketError(TNMUDP::WouldBlock()); }),
+                 QStringLiteral("UDPSockError "));
+        QCOMPARE(udp->SocketErrorText(10054), QStringLiteral("Unknown Error No. 10054"));
+        QCOMPARE(statuses.first(), QStringLiteral("Checking Error In Error Manager"));
+        QCOMPARE(statuses.last(), QStringLiteral("Looking Up Error MessageUnknown Error No. 10054"));
+    }
+
+    void functionMenuSendsToTheHighlightedRow() {
+        Env env;
+        env.addMachine(QStringLiteral("127.0.0.1"));
+        env.addMachine(QStringLiteral("zz-elsewhere"));
+        env.sql(QStringLiteral("update Tcount set Cstate='通宵'"));
+        TForm1 form(*env.desk);
+        const char* items[] = {"N16", "N17", "N19", "N20", "N22", "N23", "N25", "N26", "N44", "N45"};
+        for (const char* item : items) form.action(item)->trigger();
+        QCOMPARE(env.client.takeWords(8),
+                 (QStringList{"cscre", "oscre", "sdesk", "hdesk", "ocdrom", "ccdrom", "cmouse",
+                              "omouse"}));
+        QCOMPARE(env.prompts.take(), QStringList(8, QStringLiteral("message|127.0.0.1")));
+        QCOMPARE(env.desk->CurrentRow(), 0);  // the highlight stays
+
+        // Ctrl+F1 is 黑屏's, not the About item's.
+        form.show();
+        QApplication::setActiveWindow(&form);
+        QVERIFY(QTest::qWaitForWindowActive(&form));
+        QTest::keyClick(form.DBGrid1, Qt::Key_F1, Qt::ControlModifier);
+        QCOMPARE(env.client.takeWords(1), QStringList{QStringLiteral("cscre")});
+    }
+
+    void messenger() {
+        Env env;
+        env.addMachine(QStringLiteral("127.0.0.1"), QStringLiteral("正常"));
+        env.addMachine(QStringLiteral("idle-pc"));
+        env.addMachine(QStringLiteral("night-pc"), QStringLiteral("通宵"));
+        TForm1 form(*env.desk);
+        form.action("N10")->trigger();
+        Tsend* dialog = Tsend::send;
+        QVERIFY(dialog && dialog->isVisible());
+        QCOMPARE(dialog->windowTitle(), QStringLiteral("信使服务"));
+        QStringList listed;
+        for (int i = 0; i < dialog->FlatComboBox1->count(); ++i)
+            listed << dialog->FlatComboBox1->itemText(i);
+        listed.sort();
+        QCOMPARE(listed, (QStringList{"127.0.0.1", "night-pc"}));
+        QCOMPARE(dialog->FlatComboBox1->currentText(), QString());
+
+        QTest::mouseClick(dialog->XP_Button1, Qt::LeftButton);
+        QCOMPARE(env.prompts.take(),
+                 QStringList{QStringLiteral("message|请选择好您要发送信息的机器号！")});
+        dialog->FlatComboBox1->setCurrentIndex(dialog->FlatComboBox1->findText("127.0.0.1"));
+        QTest::mouseClick(dialog->XP_Button1, Qt::LeftButton);
+        QCOMPARE(env.prompts.take(), QStringList{QStringLiteral("message|请填入您的信息！")});
+        QCOMPARE(QApplication::focusWidget() == dialog->FlatMemo1 || dialog->focusWidget() == dialog->FlatMemo1, true);
+
+        dialog->FlatMemo1->setPlainText(QStringLiteral("你好\n世界"));
+        QTest::mouseClick(dialog->XP_Button1, Qt::LeftButton);
+        QTest::mouseClick(dialog->XP_Button1, Qt::LeftButton);
+        const auto got = env.client.take(2);
+        QCOMPARE(got.size(), 2);
+        QCOMPARE(got[0].bytes, padded(QByteArray::fromHex("20C4E3BAC30D0ACAC0BDE7")));
+        QCOMPARE(got[1].bytes, got[0].bytes);
+        QCOMPARE(env.prompts.take(), QStringList(2, QStringLiteral("message|127.0.0.1")));
+        QVERIFY(dialog->isVisible());
+        QCOMPARE(env.desk->SelectedMachine, QStringLiteral("127.0.0.1"));
+
+        dialog->FlatMemo1->setPlainText(QStringLiteral(" "));  // one space is a message
+        QTest::mouseClick(dialog->XP_Button1, Qt::LeftButton);
+        QCOMPARE(env.client.take(1)[0].bytes, padded("  "));
+        env.prompts.take();
+
+        dialog->FlatMemo1->setPlainText(QStringLiteral("一二三四五六七八九十一二三四五"));  // 30 bytes
+        QTest::mouseClick(dialog->XP_Button1, Qt::LeftButton);
+        const QStringList refused = env.prompts.take();
+        QCOMPARE(refused.size(), 1);
+        QVERIFY(refused[0].contains(QStringLiteral("28")));
+        QCOMPARE(env.client.take().size(), 0);
+
+        QTest::mouseClick(dialog->XP_Button2, Qt::LeftButton);
+        QVERIFY(!dialog->isVisible());
+
+        // A second messenger: a list of its own, taken when it is shown.
+        env.sql(QStringLiteral("update Tcount set Cstate='无'"));
+        form.action("ToolButton11")->trigger();
+        QVERIFY(Tsend::send != dialog);
+        QCOMPARE(Tsend::send->FlatComboBox1->count(), 0);
+        QCOMPARE(dialog->FlatComboBox1->count(), 2);
+        Tsend::send->FlatMemo1->setPlainText(QStringLiteral("hi"));
+        QTest::mouseClick(Tsend::send->XP_Button1, Qt::LeftButton);
+        QCOMPARE(env.prompts.take(),
+                 QStringList{QStringLiteral("message|请选择好您要发送信息的机器号！")});
+    }
+
+    void machineComboFailureKeepsTheList() {
+        Env env;
+        env.addMachine(QStringLiteral("a"));
+        QComboBox combo;
+        FillMachineCombo(*env.desk, &combo, 2);
+        QCOMPARE(combo.count(), 1);
+        env.sql(QStringLiteral("alter table Tcount rename to Gone"));
+        FillMachineCombo(*env.desk, &combo, 1);
+        QCOMPARE(env.prompts.take(),
+                 QStringList{QStringLiteral("message|数据库出错，请重新启动本软件!")});
+        QCOMPARE(combo.count(), 1);
+    }
+
+    void clientSimulatorPrintsWhatArrives() {
+        const quint16 port = FreeUdpPort();
+        QProcess sim;
+        sim.start(QStringLiteral(CLIENT_SIM),
+                  {QStringLiteral("--port"), QString::number(port), QStringLiteral("--count"),
+                   QStringLiteral("1")});
+        QVERIFY(sim.waitForStarted());
+        QVERIFY(sim.waitForReadyRead(5000));
+        QVERIFY(sim.readLine().startsWith("listening on 127.0.0.1:"));
+
+        Env env;
+        env.desk->NMUDP1->RemotePort = port;
+        env.desk->SelectedMachine = QStringLiteral("127.0.0.1");
+        QVERIFY(SendCommand(*env.desk, Tsend::MessageCommand(QStringLiteral("你好"))));
+        QVERIFY(sim.waitForFinished(5000));
+        const QString out = QString::fromUtf8(sim.readAll());
+        QVERIFY2(out.contains(QStringLiteral("30 bytes, text \" 你好\"")), qPrintable(out));
+        QVERIFY(out.contains(QStringLiteral("hex 20 c4 e3 ba c3 00")));
+        QVERIFY(out.contains(QStringLiteral(":%1,").arg(env.desk->NMUDP1->LocalPort())));
+    }
+};
+
+QTEST_MAIN(ClientChannelTest)
+#include "test_client_channel.moc"
