@@ -40,6 +40,10 @@ public:
 
     QString SelectedMachine;
 
+    // A pass waiting in a box must not be entered again by the next tick.
+    bool clockRefreshRunning = false;
+    bool billingPassRunning = false;
+
     // The grid query's current row (-1 when it is closed or empty).
     int CurrentRow() const { return m_currentRow; }
     void SetCurrentRow(int row);

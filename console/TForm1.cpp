@@ -15,6 +15,9 @@
 #include <QToolBar>
 #include <QToolButton>
 
+#include "billing/BillingPass.h"
+#include "billing/Checkout.h"
+#include "billing/SessionStart.h"
 #include "client_channel/Commands.h"
 #include "client_channel/Tsend.h"
 #include "console/Tadduser.h"
@@ -70,6 +73,7 @@ TForm1::TForm1(Desk& deskRef, QWidget* parent) : QMainWindow(parent), desk(deskR
     Timer2->start();
 
     FormCreate();
+    information = new Tinformation(desk, this);  // created once, hidden until 下机
 }
 
 TForm1::~TForm1() = default;
@@ -203,6 +207,12 @@ void TForm1::BuildMenus() {
     connect(action("N5"), &QAction::triggered, this, &TForm1::N5Click);
     connect(action("N9"), &QAction::triggered, this, &TForm1::N9Click);
     connect(action("N10"), &QAction::triggered, this, &TForm1::N10Click);
+    connect(action("N27"), &QAction::triggered, this, &TForm1::N27Click);
+    connect(action("N28"), &QAction::triggered, this, &TForm1::N28Click);
+    // The pop-up menu repeats the main menu's commands of the same captions.
+    connect(action("N60"), &QAction::triggered, this, &TForm1::N27Click);
+    connect(action("N61"), &QAction::triggered, this, &TForm1::N28Click);
+    connect(action("N65"), &QAction::triggered, this, &TForm1::N10Click);
 
     // The 功能 items: the word goes to the highlighted row's machine, whatever its state.
     // 重启客户机 (N44) and 关闭客户机 (N45) have no command.
@@ -261,6 +271,8 @@ void TForm1::BuildToolBar() {
     gap("ToolButton5");
     button("ToolButton13", "帮　助", 5);
 
+    connect(action("ToolButton1"), &QAction::triggered, this, &TForm1::N27Click);
+    connect(action("ToolButton2"), &QAction::triggered, this, &TForm1::N28Click);
     connect(action("ToolButton11"), &QAction::triggered, this, &TForm1::ToolButton11Click);
 }
 
@@ -393,11 +405,23 @@ void TForm1::N9Click() {
     QCoreApplication::quit();
 }
 
-void TForm1::Timer1Timer() {}
+void TForm1::N27Click() {
+    desk.Guard([this] { StartCommand(desk); });
+}
 
-void TForm1::Timer2Timer() {}
+void TForm1::N28Click() {
+    desk.Guard([this] { OpenCheckout(desk, *information); });
+}
 
-void TForm1::DBGrid1DblClick() {}
+void TForm1::Timer1Timer() {
+    desk.Guard([this] { RefreshClock(desk); });
+}
+
+void TForm1::Timer2Timer() {
+    desk.Guard([this] { BillingPass(desk); });
+}
+
+void TForm1::DBGrid1DblClick() { N28Click(); }
 
 void TForm1::closeEvent(QCloseEvent* event) {
     // Hidden or open dialogs must not keep the program alive once the main window closes.

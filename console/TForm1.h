@@ -11,6 +11,7 @@ class QStatusBar;
 class QTableView;
 class QTimer;
 class QToolBar;
+class Tinformation;
 
 // The main window: the session grid, the menus, the tool bar, the pop-up menu and the timers.
 class TForm1 : public QMainWindow {
@@ -34,6 +35,7 @@ public:
     QLabel* Label4 = nullptr;
     QLabel* Label5 = nullptr;
     QLabel* Label6 = nullptr;
+    Tinformation* information = nullptr;  // the checkout dialog
 
 public slots:
     void N2Click();  // 添加主机 / 删除主机
@@ -41,6 +43,8 @@ public slots:
     void N9Click();  // 退出
     void N10Click(); // 青岚信使
     void ToolButton11Click();
+    void N27Click(); // 上机
+    void N28Click(); // 下机
     void Timer1Timer();
     void Timer2Timer();
     void DBGrid1DblClick();

@@ -73,7 +73,15 @@ void Query::SetSql(const QString& statement) {
 
 void Query::SetParam(const QString& name, const QString& value) {
     // A null QString would bind as SQL NULL; the console always writes texts.
-    m_params.insert(name, value.isNull() ? QStringLiteral("") : value);
+    const QString text = value.isNull() ? QStringLiteral("") : value;
+    const QString placeholder = QLatin1Char(':') + name;
+    for (auto& [key, bound] : m_params) {
+        if (key == placeholder) {
+            bound = text;
+            return;
+        }
+    }
+    m_params.emplace_back(placeholder, text);
 }
 
 bool Query::Prepare() {
@@ -93,8 +101,7 @@ bool Query::Prepare() {
         }
         m_prepared = true;
     }
-    for (auto it = m_params.cbegin(); it != m_params.cend(); ++it)
-        m_query->bindValue(QLatin1Char(':') + it.key(), it.value());
+    for (const auto& [placeholder, value] : m_params) m_query->bindValue(placeholder, value);
     return true;
 }
 

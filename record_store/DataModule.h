@@ -60,7 +60,7 @@ private:
     std::unique_ptr<QSqlQuery> m_query;
     QString m_sql;
     bool m_prepared = false;
-    QHash<QString, QString> m_params;
+    std::vector<std::pair<QString, QString>> m_params;  // ":name", value
     bool m_active = false;
     QStringList m_columns;
     std::vector<QStringList> m_rows;

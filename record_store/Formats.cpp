@@ -2,7 +2,7 @@
 
 #include <QDate>
 #include <QLocale>
-#include <QRegularExpression>
+#include <charconv>
 #include <cmath>
 
 ConversionError::ConversionError(const QString& text)
@@ -13,17 +13,49 @@ UnhandledError::UnhandledError(const QString& text)
 
 QString DecimalText(double value) {
     if (value == 0.0) return QStringLiteral("0");  // never "-0"
-    return QString::number(value, 'g', 15);
+    char buffer[32];
+    const auto result =
+        std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, 15);
+    return QString::fromLatin1(buffer, result.ptr - buffer);
 }
 
 double ParseDecimal(const QString& text) {
-    static const QRegularExpression pattern(
-        QStringLiteral(R"(^[ \t]*([+-]?(?:\d+\.?\d*|\.\d+)(?:[eE][+-]?\d+)?)[ \t]*$)"));
-    const auto match = pattern.match(text);
-    if (match.hasMatch()) {
-        bool ok = false;
-        const double value = QLocale::c().toDouble(match.captured(1), &ok);
-        if (ok && std::isfinite(value)) return value;
+    // Blanks, sign, digits, point, exponent, blanks; nothing else (no inf, nan, separators).
+    qsizetype begin = 0, end = text.size();
+    while (begin < end && (text[begin] == QLatin1Char(' ') || text[begin] == QLatin1Char('\t')))
+        ++begin;
+    while (end > begin && (text[end - 1] == QLatin1Char(' ') || text[end - 1] == QLatin1Char('\t')))
+        --end;
+    QByteArray number;
+    number.reserve(end - begin);
+    bool valid = end > begin;
+    int mantissaDigits = 0, exponentDigits = 0;
+    bool point = false, exponent = false;
+    for (qsizetype i = begin; valid && i < end; ++i) {
+        const char16_t c = text[i].unicode();
+        const bool signAllowed = i == begin || (exponent && exponentDigits == 0 &&
+                                                (number.endsWith('e') || number.endsWith('E')));
+        if (c >= u'0' && c <= u'9') {
+            (exponent ? exponentDigits : mantissaDigits)++;
+        } else if ((c == u'+' || c == u'-') && signAllowed) {
+            if (c == u'+') continue;  // from_chars takes no leading plus
+        } else if (c == u'.' && !point && !exponent) {
+            point = true;
+        } else if ((c == u'e' || c == u'E') && !exponent && mantissaDigits > 0) {
+            exponent = true;
+        } else {
+            valid = false;
+        }
+        number.append(static_cast<char>(c));
+    }
+    valid = valid && mantissaDigits > 0 && (!exponent || exponentDigits > 0);
+    if (valid) {
+        double value = 0;
+        const auto [ptr, error] =
+            std::from_chars(number.constData(), number.constData() + number.size(), value);
+        if (error == std::errc() && ptr == number.constData() + number.size() &&
+            std::isfinite(value))
+            return value;
     }
     throw ConversionError(QStringLiteral("'%1' is not a valid floating point value").arg(text));
 }
@@ -39,21 +71,75 @@ QString LongTimeText(const QTime& time) {
         .arg(time.second(), 2, 10, QLatin1Char('0'));
 }
 
-QTime ParseDateTime(const QString& text) {
-    static const QRegularExpression pattern(QStringLiteral(
-        R"(^[ \t]*(?:(\d{4})[-/](\d{1,2})[-/](\d{1,2})(?:[ \t]+|$))?)"
-        R"((?:(\d{1,2}):(\d{1,2})(?::(\d{1,2})(?:\.(\d{1,3}))?)?)?[ \t]*$)"));
-    const auto m = pattern.match(text);
-    const bool hasDate = m.hasMatch() && !m.captured(1).isEmpty();
-    const bool hasTime = m.hasMatch() && !m.captured(4).isEmpty();
-    if (hasDate || hasTime) {
-        const bool dateOk =
-            !hasDate || QDate(m.captured(1).toInt(), m.captured(2).toInt(), m.captured(3).toInt())
-                            .isValid();
-        const QTime time = hasTime ? QTime(m.captured(4).toInt(), m.captured(5).toInt(),
-                                           m.captured(6).toInt(), m.captured(7).toInt())
-                                   : QTime(0, 0);
-        if (dateOk && time.isValid()) return time;
+namespace {
+
+// Reads 1 to maxDigits digits at pos; -1 when there are none.
+int digits(const QString& text, qsizetype& pos, int maxDigits) {
+    int value = 0, count = 0;
+    while (pos < text.size() && count < maxDigits && text[pos].isDigit() &&
+           text[pos].unicode() < 128) {
+        value = value * 10 + (text[pos].unicode() - '0');
+        ++pos;
+        ++count;
     }
-    throw ConversionError(QStringLiteral("'%1' is not a valid date and time").arg(text));
+    return count ? value : -1;
+}
+
+bool blank(QChar c) { return c == QLatin1Char(' ') || c == QLatin1Char('\t'); }
+
+}  // namespace
+
+// Hand-written rather than a regular expression: the billing pass parses every running
+// session's start every 30 seconds.
+QTime ParseDateTime(const QString& text) {
+    const auto invalid = [&] {
+        return ConversionError(QStringLiteral("'%1' is not a valid date and time").arg(text));
+    };
+    qsizetype pos = 0;
+    const qsizetype end = text.size();
+    while (pos < end && blank(text[pos])) ++pos;
+
+    // An optional date: yyyy-M-d or yyyy/M/d, then blanks or the end.
+    bool hasDate = false;
+    {
+        qsizetype p = pos;
+        const int year = digits(text, p, 4);
+        if (year >= 0 && p - pos == 4 && p < end &&
+            (text[p] == QLatin1Char('-') || text[p] == QLatin1Char('/'))) {
+            const QChar separator = text[p++];
+            const int month = digits(text, p, 2);
+            if (month < 0 || p >= end || text[p] != separator) throw invalid();
+            ++p;
+            const int day = digits(text, p, 2);
+            if (day < 0 || !QDate(year, month, day).isValid()) throw invalid();
+            if (p < end && !blank(text[p])) throw invalid();
+            while (p < end && blank(text[p])) ++p;
+            pos = p;
+            hasDate = true;
+        }
+    }
+    if (pos == end) {
+        if (hasDate) return QTime(0, 0);
+        throw invalid();
+    }
+    const int hour = digits(text, pos, 2);
+    if (hour < 0 || pos >= end || text[pos] != QLatin1Char(':')) throw invalid();
+    ++pos;
+    const int minute = digits(text, pos, 2);
+    if (minute < 0) throw invalid();
+    int second = 0, ms = 0;
+    if (pos < end && text[pos] == QLatin1Char(':')) {
+        ++pos;
+        second = digits(text, pos, 2);
+        if (second < 0) throw invalid();
+        if (pos < end && text[pos] == QLatin1Char('.')) {
+            ++pos;
+            ms = digits(text, pos, 3);
+            if (ms < 0) throw invalid();
+        }
+    }
+    while (pos < end && blank(text[pos])) ++pos;
+    const QTime time(hour, minute, second, ms);
+    if (pos != end || !time.isValid()) throw invalid();
+    return time;
 }

@@ -39,8 +39,12 @@ private slots:
         QCOMPARE(ParseDecimal(QStringLiteral("-1")), -1.0);
         QCOMPARE(ParseDecimal(QStringLiteral(".5")), 0.5);
         QCOMPARE(ParseDecimal(QStringLiteral("1e2")), 100.0);
+        QCOMPARE(ParseDecimal(QStringLiteral("+2.5E-1")), 0.25);
+        QCOMPARE(ParseDecimal(QStringLiteral("5.")), 5.0);
+        QCOMPARE(ParseDecimal(QStringLiteral("\t-0.3")), -0.3);
         for (const char* bad : {"abc", "", " ", "inf", "nan", "1,5", "1.5元", "0x10", "1 000",
-                                "+", "1e999", "2.7元"}) {
+                                "+", "1e999", "2.7元", "1e", "e5", "1e+", "+-1", "1.2.3",
+                                ".", "-.", "١", "1 .5", "0x1p3", "infinity"}) {
             const QString text = QString::fromUtf8(bad);
             QCOMPARE(conversionText([&] { ParseDecimal(text); }),
                      QStringLiteral("'%1' is not a valid floating point value").arg(text));
@@ -61,8 +65,11 @@ private slots:
         QCOMPARE(ParseDateTime(QStringLiteral("23:50:01")), QTime(23, 50, 1));
         QCOMPARE(ParseDateTime(QStringLiteral("2026-12-09 0:05:00")), QTime(0, 5));
         QCOMPARE(ParseDateTime(QStringLiteral("2026/12/9 14:30:0")), QTime(14, 30));
+        QCOMPARE(ParseDateTime(QStringLiteral(" 10:5:7.123 ")), QTime(10, 5, 7, 123));
+        QCOMPARE(ParseDateTime(QStringLiteral("2026-12-09")), QTime(0, 0));
         for (const char* bad : {"abc", "", "25:00", "9:60", "9", "9:5:7 pm", "2026-13-01 9:00",
-                                "9.5.7"}) {
+                                "9.5.7", "９:００", "10:", ":30", "10:30:", "2026-12-09x10:00",
+                                "2026-12 10:00", "10:30 x", "123:00"}) {
             const QString text = QString::fromUtf8(bad);
             QCOMPARE(conversionText([&] { ParseDateTime(text); }),
                      QStringLiteral("'%1' is not a valid date and time").arg(text));

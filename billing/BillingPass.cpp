@@ -1,0 +1,160 @@
+#include "billing/BillingPass.h"
+
+#include <cmath>
+#include <vector>
+
+#include "console/Desk.h"
+
+namespace {
+
+const QString kPassFault = QStringLiteral("数据库运行出错，请关闭并重试一次!");
+
+// Marks a pass as running for its whole life, however it ends.
+class RunningFlag {
+public:
+    explicit RunningFlag(bool& flag) : m_flag(flag) { m_flag = true; }
+    ~RunningFlag() { m_flag = false; }
+
+private:
+    bool& m_flag;
+};
+
+// Row updates go in one transaction, committed before any box is shown and whenever the pass
+// ends, so rows written before a failure stay written.
+class PassTransaction {
+public:
+    explicit PassTransaction(TDataModule1& module) : m_module(module) {}
+    ~PassTransaction() { commit(); }
+    void ensure() {
+        if (!m_open) m_open = m_module.BeginTransaction();
+    }
+    void commit() {
+        if (m_open && !m_module.Commit()) m_module.Rollback();
+        m_open = false;
+    }
+
+private:
+    TDataModule1& m_module;
+    bool m_open = false;
+};
+
+double PartFee(double rate, int thirds) {
+    // rate x n / 3 x 10 in the x87 extended type, nearest integer with ties to even.
+    const long double tenths = static_cast<long double>(rate) * thirds / 3 * 10;
+    return static_cast<double>(std::nearbyintl(tenths) / 10);
+}
+
+}  // namespace
+
+ElapsedTime Elapsed(int startHour, int startMinute, int nowHour, int nowMinute) {
+    if (nowMinute >= startMinute) return {nowHour - startHour, nowMinute - startMinute};
+    return {nowHour - startHour - 1, nowMinute + 60 - startMinute};
+}
+
+double TimeFee(double rate, int hours, int minutes) {
+    const double whole = hours * rate;
+    if (minutes < 5) return whole;
+    if (minutes < 20) return whole + PartFee(rate, 1);
+    if (minutes < 40) return whole + PartFee(rate, 2);
+    return whole + rate;
+}
+
+void RefreshClock(Desk& desk) {
+    if (desk.clockRefreshRunning) return;
+    RunningFlag running(desk.clockRefreshRunning);
+    Query* q = desk.DataModule1.ADOQuery1;
+    q->Close();
+    q->SetSql(QStringLiteral("update Tcount set Tnow=:nowtime1 where Cstate='正常'"));
+    q->SetParam(QStringLiteral("nowtime1"), LongTimeText(desk.clock.now()));
+    if (!q->ExecSQL()) {
+        desk.prompts.message(kPassFault);
+        return;
+    }
+    q->Close();
+    q->SetSql(QStringLiteral("select * from Tcount order by username"));
+    if (!q->Open()) desk.prompts.message(kPassFault);
+}
+
+void BillingPass(Desk& desk) {
+    if (desk.billingPassRunning) return;
+    RunningFlag running(desk.billingPassRunning);
+    TDataModule1& dm = desk.DataModule1;
+    Query* q2 = dm.ADOQuery2;
+
+    q2->Close();
+    q2->SetSql(QStringLiteral("select * From Tmoney"));
+    if (!q2->Open()) throw UnhandledError(q2->LastError());
+    q2->First();
+    const double rate = ParseDecimal(q2->FieldText(QStringLiteral("OneTime")));
+
+    q2->Close();
+    // Only the three fields the pass reads: every field read costs a text conversion.
+    q2->SetSql(QStringLiteral("select username,Tstart,Tother from Tcount where Cstate='正常'"));
+    if (!q2->Open()) {
+        desk.prompts.message(kPassFault);
+        return;
+    }
+    if (q2->RecordCount() == 0) return;
+
+    // Our own copy of the rows: the shared query may be reused while a box is open.
+    struct Row {
+        QString username, start, other;
+    };
+    std::vector<Row> rows;
+    rows.reserve(q2->RecordCount());
+    for (q2->First(); !q2->Eof(); q2->Next())
+        rows.push_back({q2->FieldText(QStringLiteral("username")),
+                        q2->FieldText(QStringLiteral("Tstart")),
+                        q2->FieldText(QStringLiteral("Tother"))});
+
+    PassTransaction transaction(dm);
+    Query* q3 = dm.ADOQuery3;
+    for (const Row& row : rows) {
+        const QTime now = desk.clock.now();
+        const QTime start = ParseDateTime(row.start);
+        const bool pastMidnight =
+            now.hour() < start.hour() ||
+            (now.hour() == start.hour() && now.minute() < start.minute());  // almost a day
+        if (pastMidnight) {
+            transaction.commit();
+            if (desk.prompts.confirm(QStringLiteral(
+                    "该用户上机已超过了一天或现在是晚上12点以后了，是否该设为上通宵了呢？"))) {
+                desk.prompts.message(QStringLiteral("请先去结账一次!"));
+                Query* q1 = dm.ADOQuery1;
+                q1->Close();
+                q1->SetSql(QStringLiteral(
+                    "update Tcount set Cstate='通宵',Tmoney='0'  where username=:aid"));
+                q1->SetParam(QStringLiteral("aid"), row.username);
+                if (!q1->ExecSQL()) {
+                    desk.prompts.message(kPassFault);
+                    return;
+                }
+                continue;
+            }
+            desk.prompts.message(QStringLiteral("系统已不能再为该机计费，请自行处理!"));
+            desk.RefreshSessionGrid();
+            return;
+        }
+        const ElapsedTime used = Elapsed(start.hour(), start.minute(), now.hour(), now.minute());
+        const double fee = TimeFee(rate, used.hours, used.minutes);
+        const double other = ParseDecimal(row.other);
+
+        transaction.ensure();
+        q3->Close();
+        q3->SetSql(QStringLiteral(
+            "update Tcount set Stime=:sumtime,Tmoney=:sumMoney,Tsum=:allMoney where "
+            "username=:aid"));
+        q3->SetParam(QStringLiteral("sumtime"),
+                     QStringLiteral("%1时%2分").arg(used.hours).arg(used.minutes));
+        q3->SetParam(QStringLiteral("sumMoney"), DecimalText(fee) + QStringLiteral("元"));
+        q3->SetParam(QStringLiteral("allMoney"), DecimalText(fee + other));
+        q3->SetParam(QStringLiteral("aid"), row.username);
+        if (!q3->ExecSQL()) {
+            transaction.commit();
+            desk.prompts.message(QStringLiteral("数据库运行出错，请关闭并重试一次！"));
+            return;
+        }
+    }
+    transaction.commit();
+    desk.RefreshSessionGrid();
+}

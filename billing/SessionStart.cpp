@@ -1,0 +1,51 @@
+#include "billing/SessionStart.h"
+
+#include "client_channel/Commands.h"
+#include "console/Desk.h"
+
+void StartCommand(Desk& desk) {
+    desk.CaptureSelectedMachine();
+    Query* q = desk.DataModule1.ADOQuery2;
+    q->Close();
+    q->SetSql(QStringLiteral("select username from Tcount where username=:p1 and Cstate='无'"));
+    q->SetParam(QStringLiteral("p1"), desk.SelectedMachine);
+    if (!q->Open()) {
+        desk.prompts.message(QStringLiteral("数据库运行有误，请关闭本软件重新运行!"));
+        return;
+    }
+    if (q->RecordCount() == 0) {
+        desk.prompts.message(QStringLiteral("该机已处于上机状态!"));
+        return;
+    }
+    desk.prompts.message(QStringLiteral("上机"));
+    StartSession(desk);
+}
+
+void StartSession(Desk& desk) {
+    // The row written must be the machine that was told "sj", even if a command run while the
+    // send waited for a name lookup moved SelectedMachine.
+    const QString machine = desk.SelectedMachine;
+    if (!SendCommand(desk, QStringLiteral("sj"))) return;
+    desk.SelectedMachine = machine;
+    WriteSessionStart(desk);
+}
+
+void WriteSessionStart(Desk& desk) {
+    Query* q = desk.DataModule1.ADOQuery1;
+    q->Close();
+    q->SetSql(QStringLiteral(
+        "update Tcount set Tstart=:tt1,Tnow=:tt2,Stime=:tt3,Tmoney=:tt4,Tother=:tt5,Tsum=:tt6,"
+        "gotime=:tt7,cState=:tt8 where userName=:tt9"));
+    q->SetParam(QStringLiteral("tt1"), ClockText(desk.clock.now()));
+    q->SetParam(QStringLiteral("tt2"), ClockText(desk.clock.now()));
+    for (const char* zero : {"tt3", "tt4", "tt5", "tt6"})
+        q->SetParam(QString::fromLatin1(zero), QStringLiteral("0"));
+    q->SetParam(QStringLiteral("tt7"), QString());
+    q->SetParam(QStringLiteral("tt8"), QStringLiteral("正常"));
+    q->SetParam(QStringLiteral("tt9"), desk.SelectedMachine);
+    if (!q->ExecSQL()) {
+        desk.prompts.message(QStringLiteral("数据库出现错误，请与管理员联系"));
+        return;
+    }
+    desk.RefreshSessionGrid();
+}

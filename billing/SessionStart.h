@@ -1,0 +1,10 @@
+#pragma once
+
+class Desk;
+
+// 上机: checks that the highlighted machine is idle, tells it "sj", writes the start row.
+void StartCommand(Desk& desk);
+// Sends "sj" to SelectedMachine and, when that went out, writes the start row.
+void StartSession(Desk& desk);
+// Writes the start row for SelectedMachine on the grid query, then refreshes the grid.
+void WriteSessionStart(Desk& desk);
