@@ -17,6 +17,9 @@
 
 #include "billing/BillingPass.h"
 #include "billing/Checkout.h"
+#include "billing/ExtraCharge.h"
+#include "billing/Overnight.h"
+#include "billing/Transfer.h"
 #include "billing/SessionStart.h"
 #include "client_channel/Commands.h"
 #include "client_channel/Tsend.h"
@@ -74,6 +77,7 @@ TForm1::TForm1(Desk& deskRef, QWidget* parent) : QMainWindow(parent), desk(deskR
 
     FormCreate();
     information = new Tinformation(desk, this);  // created once, hidden until 下机
+    connect(information->XP_Button2, &QPushButton::clicked, this, &TForm1::N13Click);
 }
 
 TForm1::~TForm1() = default;
@@ -209,6 +213,11 @@ void TForm1::BuildMenus() {
     connect(action("N10"), &QAction::triggered, this, &TForm1::N10Click);
     connect(action("N27"), &QAction::triggered, this, &TForm1::N27Click);
     connect(action("N28"), &QAction::triggered, this, &TForm1::N28Click);
+    connect(action("N36"), &QAction::triggered, this, &TForm1::N36Click);
+    connect(action("N12"), &QAction::triggered, this, &TForm1::N12Click);
+    connect(action("N13"), &QAction::triggered, this, &TForm1::N13Click);
+    connect(action("N62"), &QAction::triggered, this, &TForm1::N36Click);
+    connect(action("N64"), &QAction::triggered, this, &TForm1::N13Click);
     // The pop-up menu repeats the main menu's commands of the same captions.
     connect(action("N60"), &QAction::triggered, this, &TForm1::N27Click);
     connect(action("N61"), &QAction::triggered, this, &TForm1::N28Click);
@@ -274,6 +283,8 @@ void TForm1::BuildToolBar() {
     connect(action("ToolButton1"), &QAction::triggered, this, &TForm1::N27Click);
     connect(action("ToolButton2"), &QAction::triggered, this, &TForm1::N28Click);
     connect(action("ToolButton11"), &QAction::triggered, this, &TForm1::ToolButton11Click);
+    connect(action("ToolButton3"), &QAction::triggered, this, &TForm1::N12Click);
+    connect(action("ToolButton4"), &QAction::triggered, this, &TForm1::N13Click);
 }
 
 void TForm1::BuildMiddle() {
@@ -411,6 +422,24 @@ void TForm1::N27Click() {
 
 void TForm1::N28Click() {
     desk.Guard([this] { OpenCheckout(desk, *information); });
+}
+
+void TForm1::N36Click() {
+    desk.Guard([this] { ::N36Click(desk); });
+}
+
+void TForm1::N12Click() {
+    desk.Guard([this] {
+        TAddother::Addother = new TAddother(desk, this);
+        TAddother::Addother->show();
+    });
+}
+
+void TForm1::N13Click() {
+    desk.Guard([this] {
+        TtrunMoneys::trunMoneys = new TtrunMoneys(desk, this);
+        TtrunMoneys::trunMoneys->show();
+    });
 }
 
 void TForm1::Timer1Timer() {

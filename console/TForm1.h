@@ -45,6 +45,9 @@ public slots:
     void ToolButton11Click();
     void N27Click(); // 上机
     void N28Click(); // 下机
+    void N36Click(); // 通宵
+    void N12Click(); // 添加附加费
+    void N13Click(); // 转账
     void Timer1Timer();
     void Timer2Timer();
     void DBGrid1DblClick();

@@ -475,5 +475,9 @@ private slots:
     }
 };
 
-QTEST_MAIN(BillingTest)
+int runBillingTest(int argc, char** argv) {
+    BillingTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
 #include "test_billing.moc"

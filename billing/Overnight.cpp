@@ -1,0 +1,76 @@
+#include "billing/Overnight.h"
+
+#include "client_channel/Commands.h"
+#include "console/Desk.h"
+
+namespace {
+const QString kRestart = QStringLiteral("数据库出错，请重新启动本软件!");
+
+QString orZero(const QString& text) { return text.isEmpty() ? QStringLiteral("0") : text; }
+}  // namespace
+
+bool IsOvernight(Desk& desk) {
+    Query* q = desk.DataModule1.ADOQuery2;
+    q->Close();
+    q->SetSql(QStringLiteral(
+        "select * from Tcount where username=:SelectRow and Cstate='通宵'"));
+    q->SetParam(QStringLiteral("SelectRow"), desk.SelectedMachine);
+    if (!q->Open()) {
+        desk.prompts.message(kRestart);
+        return false;
+    }
+    const bool overnight = q->RecordCount() > 0;
+    desk.RefreshSessionGrid();
+    return overnight;
+}
+
+void N36Click(Desk& desk) {
+    desk.SelectGridMachine();
+    const QString machine = desk.SelectedMachine;
+    if (IsOvernight(desk)) {
+        desk.prompts.message(QStringLiteral("该机已经处于通宵状态!"));
+        return;
+    }
+    Query* q = desk.DataModule1.ADOQuery2;
+    q->Close();
+    q->SetSql(QStringLiteral("select * from TMoney"));
+    if (!q->Open()) {
+        desk.prompts.message(kRestart);
+        return;
+    }
+    q->First();
+    const QString night = q->FieldText(QStringLiteral("Tnight"));
+
+    q->Close();
+    q->SetSql(QStringLiteral("select * from Tcount where username=:SelectRow"));
+    q->SetParam(QStringLiteral("SelectRow"), machine);
+    if (!q->Open()) {
+        desk.prompts.message(kRestart);
+        return;
+    }
+    q->First();
+    const QString sum = orZero(q->FieldText(QStringLiteral("Tsum")));
+    const QString other = orZero(q->FieldText(QStringLiteral("Tother")));
+
+    // All three convert before anything is written.
+    const double nightPrice = ParseDecimal(night);
+    const double newOther = ParseDecimal(other) + nightPrice;
+    const double newSum = ParseDecimal(sum) + nightPrice;
+
+    q->Close();
+    q->SetSql(QStringLiteral(
+        "update Tcount set Tstart=:startTime,Tother=:NightMoney,Tsum=:allMoney,Cstate='通宵' "
+        "where username=:UsName"));
+    q->SetParam(QStringLiteral("startTime"), LongTimeText(desk.clock.now()));
+    q->SetParam(QStringLiteral("NightMoney"), DecimalText(newOther));
+    q->SetParam(QStringLiteral("allMoney"), DecimalText(newSum));
+    q->SetParam(QStringLiteral("UsName"), machine);
+    if (!q->ExecSQL()) {
+        desk.prompts.message(QStringLiteral("数据库出错，请关闭本软件重新运行！"));
+        return;
+    }
+    desk.SelectedMachine = machine;
+    if (!SendCommand(desk, QStringLiteral("sj")))
+        desk.prompts.message(QStringLiteral("不能到达对方，请检查网络!"));
+    desk.RefreshSessionGrid();
+}

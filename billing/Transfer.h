@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QString>
+#include <QWidget>
+
+class Desk;
+class QComboBox;
+class FlatButton;
+
+// "转账": moves a running session to an idle machine.
+class TtrunMoneys : public QWidget {
+    Q_OBJECT
+public:
+    static inline TtrunMoneys* trunMoneys = nullptr;  // the newest instance
+
+    TtrunMoneys(Desk& desk, QWidget* owner);
+
+    QComboBox* FlatComboBox1;  // from: machines in session
+    QComboBox* FlatComboBox2;  // to: idle machines
+    FlatButton* XP_Button1;    // 转  账
+
+    void XP_Button1Click();
+
+private:
+    Desk& desk;
+};
+
+// Copies the source's session onto the target and resets the source, both or neither; then
+// "xiaji" to the source and "sj" to the target. False when nothing was moved.
+bool TransferSession(Desk& desk, const QString& source, const QString& target,
+                     QWidget* dialog = nullptr);
