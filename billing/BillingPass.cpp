@@ -19,25 +19,6 @@ private:
     bool& m_flag;
 };
 
-// Row updates go in one transaction, committed before any box is shown and whenever the pass
-// ends, so rows written before a failure stay written.
-class PassTransaction {
-public:
-    explicit PassTransaction(TDataModule1& module) : m_module(module) {}
-    ~PassTransaction() { commit(); }
-    void ensure() {
-        if (!m_open) m_open = m_module.BeginTransaction();
-    }
-    void commit() {
-        if (m_open && !m_module.Commit()) m_module.Rollback();
-        m_open = false;
-    }
-
-private:
-    TDataModule1& m_module;
-    bool m_open = false;
-};
-
 double PartFee(double rate, int thirds) {
     // rate x n / 3 x 10 in the x87 extended type, nearest integer with ties to even.
     const long double tenths = static_cast<long double>(rate) * thirds / 3 * 10;
@@ -107,7 +88,9 @@ void BillingPass(Desk& desk) {
                         q2->FieldText(QStringLiteral("Tstart")),
                         q2->FieldText(QStringLiteral("Tother"))});
 
-    PassTransaction transaction(dm);
+    // Row updates go in one transaction, committed before any box is shown and whenever the
+    // pass ends, so rows written before a failure stay written.
+    Transaction transaction(dm, Transaction::OnExit::Commit);
     Query* q3 = dm.ADOQuery3;
     for (const Row& row : rows) {
         const QTime now = desk.clock.now();
@@ -116,7 +99,7 @@ void BillingPass(Desk& desk) {
             now.hour() < start.hour() ||
             (now.hour() == start.hour() && now.minute() < start.minute());  // almost a day
         if (pastMidnight) {
-            transaction.commit();
+            transaction.Commit();
             if (desk.prompts.confirm(QStringLiteral(
                     "该用户上机已超过了一天或现在是晚上12点以后了，是否该设为上通宵了呢？"))) {
                 desk.prompts.message(QStringLiteral("请先去结账一次!"));
@@ -139,7 +122,7 @@ void BillingPass(Desk& desk) {
         const double fee = TimeFee(rate, used.hours, used.minutes);
         const double other = ParseDecimal(row.other);
 
-        transaction.ensure();
+        transaction.Begin();
         q3->Close();
         q3->SetSql(QStringLiteral(
             "update Tcount set Stime=:sumtime,Tmoney=:sumMoney,Tsum=:allMoney where "
@@ -150,11 +133,11 @@ void BillingPass(Desk& desk) {
         q3->SetParam(QStringLiteral("allMoney"), DecimalText(fee + other));
         q3->SetParam(QStringLiteral("aid"), row.username);
         if (!q3->ExecSQL()) {
-            transaction.commit();
+            transaction.Commit();
             desk.prompts.message(QStringLiteral("数据库运行出错，请关闭并重试一次！"));
             return;
         }
     }
-    transaction.commit();
+    transaction.Commit();
     desk.RefreshSessionGrid();
 }

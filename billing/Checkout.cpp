@@ -130,11 +130,8 @@ void Tinformation::XP_Button1Click() {
 
     // The state as the grid shows it; a machine the grid does not show is reset all the same.
     Query* grid = desk.DataModule1.ADOQuery1;
-    QString state;
-    for (int i = 0; i < grid->RecordCount(); ++i)
-        if (grid->FieldText(i, QStringLiteral("username")) == machine)
-            state = grid->FieldText(i, QStringLiteral("Cstate"));
-    if (state != QStringLiteral("无")) {
+    const int row = grid->FindRow(QStringLiteral("username"), machine);
+    if (grid->FieldText(row, QStringLiteral("Cstate")) != QStringLiteral("无")) {
         grid->Close();
         grid->SetSql(QStringLiteral(
             "update Tcount set Tstart=:tt1,Tnow=:tt2,Stime=:tt3,Tmoney=:tt4,Tother=:tt5,"

@@ -14,33 +14,7 @@ const QString kNotInSession =
     QStringLiteral("您所选择你机器不处于上机状态，不能添加附加费，请重新选择!");
 const QString kRestart = QStringLiteral("数据库出错，请重新启动本软件!");
 
-QString orZero(const QString& text) { return text.isEmpty() ? QStringLiteral("0") : text; }
 
-// Rolls back whatever is not committed when the add ends early, by a box or an exception.
-class AddTransaction {
-public:
-    explicit AddTransaction(TDataModule1& module) : m_module(module) {
-        m_open = m_module.BeginTransaction();
-    }
-    ~AddTransaction() {
-        if (m_open) m_module.Rollback();
-    }
-    bool open() const { return m_open; }
-    bool commit() {
-        m_open = false;
-        if (m_module.Commit()) return true;
-        m_module.Rollback();
-        return false;
-    }
-    void rollback() {
-        if (m_open) m_module.Rollback();
-        m_open = false;
-    }
-
-private:
-    TDataModule1& m_module;
-    bool m_open = false;
-};
 }  // namespace
 
 TAddother::TAddother(Desk& deskRef, QWidget* owner)
@@ -136,8 +110,8 @@ void TAddother::FlatComboBox1Change() {
         return;
     }
     q->First();
-    OldTotalText = orZero(q->FieldText(QStringLiteral("Tsum")));
-    FlatEdit1->setText(orZero(q->FieldText(QStringLiteral("Tother"))));
+    OldTotalText = TextOrZero(q->FieldText(QStringLiteral("Tsum")));
+    FlatEdit1->setText(TextOrZero(q->FieldText(QStringLiteral("Tother"))));
 }
 
 void TAddother::XP_Button1Click() {
@@ -178,32 +152,32 @@ bool ApplyExtraCharge(Desk& desk, TAddother& dialog) {
     const double amount = ParseDecimal(dialog.FlatEdit2->text());  // before anything is written
 
     TDataModule1& dm = desk.DataModule1;
-    AddTransaction transaction(dm);
+    Transaction transaction(dm, Transaction::OnExit::Rollback);
     Query* q = dm.ADOQuery2;
     q->Close();
     q->SetSql(QStringLiteral(
         "select Tother,Tsum from Tcount where username=:SelectRow and Cstate<>'无'"));
     q->SetParam(QStringLiteral("SelectRow"), machine);
-    if (!transaction.open() || !q->Open()) {
-        transaction.rollback();
+    if (!transaction.Begin() || !q->Open()) {
+        transaction.Rollback();  // never held open across a box
         desk.prompts.message(kRestart);
         return false;
     }
     if (q->RecordCount() == 0) {  // the session ended since the check
-        transaction.rollback();
+        transaction.Rollback();
         desk.prompts.message(kNotInSession);
         return false;
     }
     q->First();
-    const double other = ParseDecimal(orZero(q->FieldText(QStringLiteral("Tother"))));
-    const double total = ParseDecimal(orZero(q->FieldText(QStringLiteral("Tsum"))));
+    const double other = ParseDecimal(TextOrZero(q->FieldText(QStringLiteral("Tother"))));
+    const double total = ParseDecimal(TextOrZero(q->FieldText(QStringLiteral("Tsum"))));
     q->Close();
     q->SetSql(QStringLiteral("Update Tcount set Tother=:a1,Tsum=:a2 where username=:SelectRow"));
     q->SetParam(QStringLiteral("a1"), DecimalText(other + amount));
     q->SetParam(QStringLiteral("a2"), DecimalText(total + amount));
     q->SetParam(QStringLiteral("SelectRow"), machine);
-    if (!q->ExecSQL() || !transaction.commit()) {
-        transaction.rollback();
+    if (!q->ExecSQL() || !transaction.Commit()) {
+        transaction.Rollback();
         desk.prompts.message(kRestart);
         return false;
     }

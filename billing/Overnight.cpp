@@ -6,7 +6,6 @@
 namespace {
 const QString kRestart = QStringLiteral("数据库出错，请重新启动本软件!");
 
-QString orZero(const QString& text) { return text.isEmpty() ? QStringLiteral("0") : text; }
 }  // namespace
 
 bool IsOvernight(Desk& desk) {
@@ -49,8 +48,8 @@ void N36Click(Desk& desk) {
         return;
     }
     q->First();
-    const QString sum = orZero(q->FieldText(QStringLiteral("Tsum")));
-    const QString other = orZero(q->FieldText(QStringLiteral("Tother")));
+    const QString sum = TextOrZero(q->FieldText(QStringLiteral("Tsum")));
+    const QString other = TextOrZero(q->FieldText(QStringLiteral("Tother")));
 
     // All three convert before anything is written.
     const double nightPrice = ParseDecimal(night);

@@ -75,15 +75,13 @@ bool TransferSession(Desk& desk, const QString& source, const QString& target, Q
     TDataModule1& dm = desk.DataModule1;
     Query* q = dm.ADOQuery2;
     // Look-ups, copy and reset in one transaction: the session is on exactly one machine.
-    if (!dm.BeginTransaction()) {
-        desk.prompts.message(QStringLiteral("数据库出错，请重新启动本软件!"));
-        return false;
-    }
+    Transaction transaction(dm, Transaction::OnExit::Rollback);
     auto fail = [&](const QString& text) {
-        dm.Rollback();
+        transaction.Rollback();  // before the box: never held open while the operator reads
         desk.prompts.message(text);
         return false;
     };
+    if (!transaction.Begin()) return fail(QStringLiteral("数据库出错，请重新启动本软件!"));
 
     q->Close();
     q->SetSql(QStringLiteral("select * from Tcount where username=:a1"));
@@ -122,7 +120,7 @@ bool TransferSession(Desk& desk, const QString& source, const QString& target, Q
         "Cstate='无' where username=:t1"));
     q->SetParam(QStringLiteral("t1"), source);
     if (!q->ExecSQL()) return fail(kRerun);
-    if (!dm.Commit()) return fail(kRerun);
+    if (!transaction.Commit()) return fail(kRerun);
 
     desk.RefreshSessionGrid();
     if (dialog) dialog->hide();

@@ -5,6 +5,7 @@
 #include <QSqlError>
 #include <QSqlRecord>
 #include <QUrl>
+#include <algorithm>
 #include <atomic>
 
 const char* const TDataModule1::GridStatement =
@@ -144,7 +145,13 @@ bool Query::Open() {
     m_query->finish();
 
     // Same columns: only the rows change, so a view keeps its column order and widths.
-    if (columns != m_columns) {
+    const bool sameColumns =
+        columns.size() == m_columns.size() &&
+        std::equal(columns.cbegin(), columns.cend(), m_columns.cbegin(),
+                   [](const QString& a, const QString& b) {
+                       return a.compare(b, Qt::CaseInsensitive) == 0;
+                   });
+    if (!sameColumns) {
         beginResetModel();
         m_columns = columns;
         m_rows = std::move(rows);
@@ -171,6 +178,16 @@ QString Query::FieldText(int row, const QString& column) const {
     for (int i = 0; i < m_columns.size(); ++i)
         if (m_columns[i].compare(column, Qt::CaseInsensitive) == 0) return m_rows[row][i];
     return {};
+}
+
+int Query::FindRow(const QString& column, const QString& value) const {
+    int index = -1;
+    for (int i = 0; i < m_columns.size() && index < 0; ++i)
+        if (m_columns[i].compare(column, Qt::CaseInsensitive) == 0) index = i;
+    if (index < 0) return -1;
+    for (int row = 0; row < RecordCount(); ++row)
+        if (m_rows[row][index] == value) return row;
+    return -1;
 }
 
 int Query::rowCount(const QModelIndex& parent) const {
@@ -306,4 +323,31 @@ bool TDataModule1::Commit() {
 
 void TDataModule1::Rollback() {
     QSqlDatabase::database(m_name, false).rollback();
+}
+
+// ---------------------------------------------------------------------------------------------
+
+Transaction::~Transaction() {
+    if (m_onExit == OnExit::Commit)
+        Commit();
+    else
+        Rollback();
+}
+
+bool Transaction::Begin() {
+    if (!m_open) m_open = m_module.BeginTransaction();
+    return m_open;
+}
+
+bool Transaction::Commit() {
+    if (!m_open) return true;
+    m_open = false;
+    if (m_module.Commit()) return true;
+    m_module.Rollback();
+    return false;
+}
+
+void Transaction::Rollback() {
+    if (m_open) m_module.Rollback();
+    m_open = false;
 }

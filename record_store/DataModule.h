@@ -34,6 +34,7 @@ public:
     // Field of the current row by column name (any case); empty when there is no such row.
     QString FieldText(const QString& column) const { return FieldText(m_cursor, column); }
     QString FieldText(int row, const QString& column) const;
+    int FindRow(const QString& column, const QString& value) const;  // -1 when absent
     QString ColumnName(int column) const { return m_columns.value(column); }
     QString Sql() const { return m_sql; }
     QString LastError() const { return m_lastError; }
@@ -112,4 +113,24 @@ private:
     QString m_name;
     QString m_connectionString;
     QString m_lastError;
+};
+
+// A transaction that ends with its scope, committed or rolled back as its owner chose, so an
+// exception or an early return never leaves it open.
+class Transaction {
+public:
+    enum class OnExit { Commit, Rollback };
+    Transaction(TDataModule1& module, OnExit onExit) : m_module(module), m_onExit(onExit) {}
+    ~Transaction();
+    Transaction(const Transaction&) = delete;
+    Transaction& operator=(const Transaction&) = delete;
+
+    bool Begin();   // true when open (already or now)
+    bool Commit();  // false, and rolled back, when the commit fails; true when none was open
+    void Rollback();
+
+private:
+    TDataModule1& m_module;
+    OnExit m_onExit;
+    bool m_open = false;
 };

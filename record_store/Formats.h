@@ -29,6 +29,9 @@ private:
 // General float-to-text: up to 15 significant digits, no trailing zeros, "." as the point.
 QString DecimalText(double value);
 
+// An empty amount counts as "0".
+inline QString TextOrZero(const QString& text) { return text.isEmpty() ? QStringLiteral("0") : text; }
+
 // Strict text-to-float: blanks, sign, digits, point, exponent and nothing else.
 // Throws ConversionError "'<text>' is not a valid floating point value".
 double ParseDecimal(const QString& text);
