@@ -19,7 +19,7 @@
 namespace {
 
 class SilentPrompts : public Prompts {
-public:
+  public:
     int boxes = 0;
     void message(const QString&) override { ++boxes; }
     void error(const QString&) override { ++boxes; }
@@ -28,17 +28,17 @@ public:
 };
 
 class NoFiles : public FileChooser {
-public:
+  public:
     std::optional<QString> chooseDatabaseFile() override { return std::nullopt; }
 };
 
 class NoNames : public HostResolver {
-public:
+  public:
     std::optional<quint32> resolveIPv4(const QString&) override { return std::nullopt; }
 };
 
 class FixedClock : public Clock {
-public:
+  public:
     QTime now() const override { return QTime(23, 0, 0); }
 };
 
@@ -61,9 +61,9 @@ void OneStatementPerRow(TDataModule1& dm, double rate, const QTime& now) {
         const double fee = TimeFee(rate, used.hours, used.minutes);
         const double other = ParseDecimal(q2->FieldText(QStringLiteral("Tother")));
         QSqlQuery q3(db);
-        q3.prepare(QStringLiteral(
-            "update Tcount set Stime=:sumtime,Tmoney=:sumMoney,Tsum=:allMoney where "
-            "username=:aid"));
+        q3.prepare(
+            QStringLiteral("update Tcount set Stime=:sumtime,Tmoney=:sumMoney,Tsum=:allMoney where "
+                           "username=:aid"));
         q3.bindValue(QStringLiteral(":sumtime"),
                      QStringLiteral("%1时%2分").arg(used.hours).arg(used.minutes));
         q3.bindValue(QStringLiteral(":sumMoney"), DecimalText(fee) + QStringLiteral("元"));
@@ -92,9 +92,11 @@ int main(int argc, char* argv[]) {
                 QSqlDatabase db = QSqlDatabase::database(dm.connectionName());
                 db.transaction();
                 QSqlQuery q(db);
-                q.prepare(QStringLiteral("insert into Tcount values (?, ?, ?, '0', '0', ?, '0', '', '正常')"));
+                q.prepare(QStringLiteral(
+                    "insert into Tcount values (?, ?, ?, '0', '0', ?, '0', '', '正常')"));
                 for (int i = 0; i < n; ++i) {
-                    const QString start = QStringLiteral("%1:%2:%3").arg(10 + i % 12).arg(i % 60).arg(i % 60);
+                    const QString start =
+                        QStringLiteral("%1:%2:%3").arg(10 + i % 12).arg(i % 60).arg(i % 60);
                     q.addBindValue(QStringLiteral("pc%1").arg(i, 5, 10, QLatin1Char('0')));
                     q.addBindValue(start);
                     q.addBindValue(start);

@@ -11,11 +11,11 @@ const QString kPassFault = QStringLiteral("数据库运行出错，请关闭并�
 
 // Marks a pass as running for its whole life, however it ends.
 class RunningFlag {
-public:
+  public:
     explicit RunningFlag(bool& flag) : m_flag(flag) { m_flag = true; }
     ~RunningFlag() { m_flag = false; }
 
-private:
+  private:
     bool& m_flag;
 };
 
@@ -124,9 +124,9 @@ void BillingPass(Desk& desk) {
 
         transaction.Begin();
         q3->Close();
-        q3->SetSql(QStringLiteral(
-            "update Tcount set Stime=:sumtime,Tmoney=:sumMoney,Tsum=:allMoney where "
-            "username=:aid"));
+        q3->SetSql(
+            QStringLiteral("update Tcount set Stime=:sumtime,Tmoney=:sumMoney,Tsum=:allMoney where "
+                           "username=:aid"));
         q3->SetParam(QStringLiteral("sumtime"),
                      QStringLiteral("%1时%2分").arg(used.hours).arg(used.minutes));
         q3->SetParam(QStringLiteral("sumMoney"), DecimalText(fee) + QStringLiteral("元"));

@@ -67,7 +67,8 @@ Tinformation::Tinformation(Desk& deskRef, QWidget* owner)
     XP_Button3 = new FlatButton(QStringLiteral("返  回"), this);
     XP_Button3->setObjectName(QStringLiteral("XP_Button3"));
     XP_Button3->setGeometry(296, 214, 80, 26);
-    connect(XP_Button1, &QPushButton::clicked, this, [this] { desk.Guard([this] { XP_Button1Click(); }); });
+    connect(XP_Button1, &QPushButton::clicked, this,
+            [this] { desk.Guard([this] { XP_Button1Click(); }); });
     connect(XP_Button3, &QPushButton::clicked, this, [this] { XP_Button3Click(); });
 }
 

@@ -9,7 +9,7 @@ class FlatButton;
 // "下机": the bill of one machine, and the checkout itself. One instance for the program's life.
 class Tinformation : public QWidget {
     Q_OBJECT
-public:
+  public:
     Tinformation(Desk& desk, QWidget* owner);
 
     QLineEdit* la_computername;
@@ -32,7 +32,7 @@ public:
     void XP_Button1Click();
     void XP_Button3Click();
 
-private:
+  private:
     Desk& desk;
 };
 

@@ -14,7 +14,6 @@ const QString kNotInSession =
     QStringLiteral("您所选择你机器不处于上机状态，不能添加附加费，请重新选择!");
 const QString kRestart = QStringLiteral("数据库出错，请重新启动本软件!");
 
-
 }  // namespace
 
 TAddother::TAddother(Desk& deskRef, QWidget* owner)
@@ -67,7 +66,8 @@ TAddother::TAddother(Desk& deskRef, QWidget* owner)
     });
     connect(FlatComboBox1->lineEdit(), &QLineEdit::editingFinished, this, check);
     connect(FlatComboBox1->lineEdit(), &QLineEdit::textEdited, this, [this] { m_checked = false; });
-    connect(XP_Button1, &QPushButton::clicked, this, [this] { desk.Guard([this] { XP_Button1Click(); }); });
+    connect(XP_Button1, &QPushButton::clicked, this,
+            [this] { desk.Guard([this] { XP_Button1Click(); }); });
     connect(XP_Button2, &QPushButton::clicked, this, [this] { XP_Button2Click(); });
 
     desk.Guard([this] { LoadChargeMachines(); });

@@ -11,7 +11,7 @@ class FlatButton;
 // "添加附加费": adds an amount to the extra charges and the total of a machine in session.
 class TAddother : public QWidget {
     Q_OBJECT
-public:
+  public:
     static inline TAddother* Addother = nullptr;  // the newest instance
 
     TAddother(Desk& desk, QWidget* owner);
@@ -28,7 +28,7 @@ public:
     void XP_Button1Click();
     void XP_Button2Click();
 
-private:
+  private:
     Desk& desk;
     bool m_checked = false;  // the text in the box has been checked since it was last edited
 };

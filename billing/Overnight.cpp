@@ -11,8 +11,7 @@ const QString kRestart = QStringLiteral("数据库出错，请重新启动本软
 bool IsOvernight(Desk& desk) {
     Query* q = desk.DataModule1.ADOQuery2;
     q->Close();
-    q->SetSql(QStringLiteral(
-        "select * from Tcount where username=:SelectRow and Cstate='通宵'"));
+    q->SetSql(QStringLiteral("select * from Tcount where username=:SelectRow and Cstate='通宵'"));
     q->SetParam(QStringLiteral("SelectRow"), desk.SelectedMachine);
     if (!q->Open()) {
         desk.prompts.message(kRestart);

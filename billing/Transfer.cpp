@@ -13,8 +13,8 @@
 namespace {
 
 const QString kRerun = QStringLiteral("数据库出错，请重新运行本软件!");
-const char* const kColumns[] = {"Tstart", "Tnow", "Stime", "Tmoney", "Tother", "Tsum", "gotime",
-                                "Cstate"};
+const char* const kColumns[] = {"Tstart", "Tnow", "Stime",  "Tmoney",
+                                "Tother", "Tsum", "gotime", "Cstate"};
 
 // The lists keep themselves sorted, without regard to case.
 void SortCombo(QComboBox* combo) {
@@ -49,7 +49,8 @@ TtrunMoneys::TtrunMoneys(Desk& deskRef, QWidget* owner)
     XP_Button1 = new FlatButton(QStringLiteral("转  账"), group);
     XP_Button1->setObjectName(QStringLiteral("XP_Button1"));
     XP_Button1->setGeometry(296, 26, 68, 26);
-    connect(XP_Button1, &QPushButton::clicked, this, [this] { desk.Guard([this] { XP_Button1Click(); }); });
+    connect(XP_Button1, &QPushButton::clicked, this,
+            [this] { desk.Guard([this] { XP_Button1Click(); }); });
 
     // FormCreate
     desk.Guard([this] {

@@ -10,7 +10,7 @@ class FlatButton;
 // "转账": moves a running session to an idle machine.
 class TtrunMoneys : public QWidget {
     Q_OBJECT
-public:
+  public:
     static inline TtrunMoneys* trunMoneys = nullptr;  // the newest instance
 
     TtrunMoneys(Desk& desk, QWidget* owner);
@@ -21,7 +21,7 @@ public:
 
     void XP_Button1Click();
 
-private:
+  private:
     Desk& desk;
 };
 

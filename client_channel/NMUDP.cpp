@@ -94,8 +94,8 @@ void TNMUDP::ReceiveDatagram() {
                                      reinterpret_cast<sockaddr*>(&from), &fromLength);
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;
         m_receivedCount = static_cast<int>(n);
-        m_receiveBuffer = n > 0 ? buffer.left(static_cast<int>(qMin<ssize_t>(n, 2048)))
-                                : QByteArray();
+        m_receiveBuffer =
+            n > 0 ? buffer.left(static_cast<int>(qMin<ssize_t>(n, 2048))) : QByteArray();
         if (OnDataReceived) {
             const quint32 a = ntohl(from.sin_addr.s_addr);
             const QString ip = QStringLiteral("%1.%2.%3.%4")

@@ -13,35 +13,35 @@ class QSocketNotifier;
 // Errors of the endpoint. EndpointError is the plain one ("Invalid buffer"); UDPSockError the
 // socket layer's. The console's operations catch both and show their own boxes.
 class EndpointError : public std::runtime_error {
-public:
+  public:
     explicit EndpointError(const QString& text)
         : std::runtime_error(text.toStdString()), m_text(text) {}
     QString text() const { return m_text; }
 
-private:
+  private:
     QString m_text;
 };
 
 class UDPSockError : public EndpointError {
-public:
+  public:
     using EndpointError::EndpointError;
 };
 
 // Looks up an IPv4 address for a host name. May run the event loop while it waits; must
 // come back within a bounded time.
 class HostResolver {
-public:
+  public:
     virtual ~HostResolver() = default;
     virtual std::optional<quint32> resolveIPv4(const QString& name) = 0;  // host byte order
 };
 
 // QHostInfo, waiting at most timeoutMs while the event loop keeps running.
 class QtHostResolver : public HostResolver {
-public:
+  public:
     explicit QtHostResolver(int timeoutMs = 5000) : m_timeoutMs(timeoutMs) {}
     std::optional<quint32> resolveIPv4(const QString& name) override;
 
-private:
+  private:
     int m_timeoutMs;
 };
 
@@ -49,7 +49,7 @@ private:
 // every datagram that arrives is read (and, with no OnDataReceived, dropped).
 class TNMUDP : public QObject {
     Q_OBJECT
-public:
+  public:
     static constexpr int MaxHostLength = 130;
 
     // Throws UDPSockError when no socket can be made.
@@ -88,7 +88,7 @@ public:
     // The "operation would block" error number of this platform: what every check ignores.
     static int WouldBlock();
 
-private:
+  private:
     void MakeSocket();
     void CloseSocket();
     void ReceiveDatagram();

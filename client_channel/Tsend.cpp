@@ -10,8 +10,7 @@
 #include "console/Desk.h"
 #include "widgets/Themed.h"
 
-Tsend::Tsend(Desk& deskRef, QWidget* owner)
-    : QWidget(owner, Qt::Window), desk(deskRef) {
+Tsend::Tsend(Desk& deskRef, QWidget* owner) : QWidget(owner, Qt::Window), desk(deskRef) {
     setObjectName(QStringLiteral("send"));
     setWindowTitle(QStringLiteral("信使服务"));
     setFont(ThemedFont(QStringLiteral("MS Sans Serif"), 11));
@@ -37,7 +36,8 @@ Tsend::Tsend(Desk& deskRef, QWidget* owner)
     XP_Button2 = new FlatButton(QStringLiteral("返   回"), this);
     XP_Button2->setObjectName(QStringLiteral("XP_Button2"));
     XP_Button2->setGeometry(112, 184, 75, 24);
-    connect(XP_Button1, &QPushButton::clicked, this, [this] { desk.Guard([this] { XP_Button1Click(); }); });
+    connect(XP_Button1, &QPushButton::clicked, this,
+            [this] { desk.Guard([this] { XP_Button1Click(); }); });
     connect(XP_Button2, &QPushButton::clicked, this, [this] { XP_Button2Click(); });
 }
 
@@ -72,9 +72,9 @@ void Tsend::XP_Button1Click() {
     }
     const QString command = MessageCommand(FlatMemo1->toPlainText());
     if (!CommandDatagram(command)) {
-        desk.prompts.message(QStringLiteral(
-            "信息太长或含有无法发送的字符，未发送！一条信息最多28个字节："
-            "14个汉字或28个字母（换行算2个字节）。"));
+        desk.prompts.message(
+            QStringLiteral("信息太长或含有无法发送的字符，未发送！一条信息最多28个字节："
+                           "14个汉字或28个字母（换行算2个字节）。"));
         FlatMemo1->setFocus();
         return;
     }

@@ -10,7 +10,7 @@ class FlatButton;
 // "信使服务": sends a short message to a machine in session.
 class Tsend : public QWidget {
     Q_OBJECT
-public:
+  public:
     static inline Tsend* send = nullptr;  // the newest instance
     // One space goes before the text; the record holds 29 bytes of text.
     static constexpr int MessageByteLimit = 28;
@@ -29,9 +29,9 @@ public:
     // The command text of a message: one space, then the lines joined by CR LF.
     static QString MessageCommand(const QString& memoText);
 
-protected:
+  protected:
     void showEvent(QShowEvent* event) override;
 
-private:
+  private:
     Desk& desk;
 };

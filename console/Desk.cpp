@@ -45,7 +45,8 @@ void Desk::GridOpened() {
     // Keep the highlight on the machine the operator chose; a command half a minute later must
     // not go to whichever machine happens to be first.
     const Query* grid = DataModule1.ADOQuery1;
-    int row = m_currentName.isNull() ? -1 : grid->FindRow(QStringLiteral("username"), m_currentName);
+    int row =
+        m_currentName.isNull() ? -1 : grid->FindRow(QStringLiteral("username"), m_currentName);
     if (row < 0) row = grid->RecordCount() > 0 ? 0 : -1;
     m_currentRow = row;
     if (row >= 0) m_currentName = CurrentRowMachine();

@@ -26,7 +26,7 @@ struct DeskSeams {
 // command is aimed at, the grid's current row and the seams. TForm1 binds its view to it.
 class Desk : public QObject {
     Q_OBJECT
-public:
+  public:
     // Throws UDPSockError when the endpoint cannot make its socket.
     Desk(TDataModule1& module, const DeskSeams& seams, QObject* parent = nullptr);
     ~Desk() override;
@@ -68,10 +68,10 @@ public:
         }
     }
 
-signals:
+  signals:
     void currentRowChanged(int row);
 
-private:
+  private:
     void GridOpened();
 
     int m_currentRow = -1;

@@ -6,7 +6,7 @@ class QWidget;
 
 // Real message boxes: exec() runs a nested event loop, so the timers keep ticking.
 class MessageBoxPrompts : public Prompts {
-public:
+  public:
     void message(const QString& text) override;
     void error(const QString& text) override;
     bool confirm(const QString& text) override;
@@ -15,6 +15,6 @@ public:
 
 // OpenDialog1: picks an existing database file.
 class FileDialogChooser : public FileChooser {
-public:
+  public:
     std::optional<QString> chooseDatabaseFile() override;
 };

@@ -19,8 +19,8 @@
 #include "billing/Checkout.h"
 #include "billing/ExtraCharge.h"
 #include "billing/Overnight.h"
-#include "billing/Transfer.h"
 #include "billing/SessionStart.h"
+#include "billing/Transfer.h"
 #include "client_channel/Commands.h"
 #include "client_channel/Tsend.h"
 #include "console/Tadduser.h"
@@ -226,7 +226,7 @@ void TForm1::BuildMenus() {
     // The 功能 items: the word goes to the highlighted row's machine, whatever its state.
     // 重启客户机 (N44) and 关闭客户机 (N45) have no command.
     const std::pair<const char*, const char*> commands[] = {
-        {"N16", "cscre"}, {"N17", "oscre"},  {"N19", "sdesk"},  {"N20", "hdesk"},
+        {"N16", "cscre"},  {"N17", "oscre"},  {"N19", "sdesk"},  {"N20", "hdesk"},
         {"N22", "ocdrom"}, {"N23", "ccdrom"}, {"N25", "cmouse"}, {"N26", "omouse"},
     };
     for (const auto& [name, word] : commands) {
@@ -313,7 +313,7 @@ void TForm1::BuildMiddle() {
     Label6 = new QLabel(panel);
     int y = 32;
     for (QLabel* value : {Label4, Label5, Label6}) {
-        value->setObjectName(value == Label4 ? QStringLiteral("Label4")
+        value->setObjectName(value == Label4   ? QStringLiteral("Label4")
                              : value == Label5 ? QStringLiteral("Label5")
                                                : QStringLiteral("Label6"));
         value->setGeometry(64, y, 80, 16);
@@ -340,9 +340,9 @@ void TForm1::BuildMiddle() {
     header->setSectionsMovable(true);
     header->setSectionResizeMode(QHeaderView::Interactive);
     header->setFont(ThemedFont(QStringLiteral("MS Sans Serif"), 13));
-    header->setStyleSheet(QStringLiteral(
-        "QHeaderView::section { background-color: rgb(58, 110, 165); color: white; "
-        "border: 1px solid rgb(40, 80, 120); padding: 1px; }"));
+    header->setStyleSheet(
+        QStringLiteral("QHeaderView::section { background-color: rgb(58, 110, 165); color: white; "
+                       "border: 1px solid rgb(40, 80, 120); padding: 1px; }"));
     // The highlight shows only while the grid has the focus.
     QPalette gridPalette = DBGrid1->palette();
     gridPalette.setColor(QPalette::Inactive, QPalette::Highlight,

@@ -16,7 +16,7 @@ class Tinformation;
 // The main window: the session grid, the menus, the tool bar, the pop-up menu and the timers.
 class TForm1 : public QMainWindow {
     Q_OBJECT
-public:
+  public:
     static constexpr const char* Caption = "青岚网吧综合管理系统";
 
     explicit TForm1(Desk& desk, QWidget* parent = nullptr);
@@ -37,26 +37,26 @@ public:
     QLabel* Label6 = nullptr;
     Tinformation* information = nullptr;  // the checkout dialog
 
-public slots:
-    void N2Click();  // 添加主机 / 删除主机
-    void N5Click();  // 自动搜索
-    void N9Click();  // 退出
-    void N10Click(); // 青岚信使
+  public slots:
+    void N2Click();   // 添加主机 / 删除主机
+    void N5Click();   // 自动搜索
+    void N9Click();   // 退出
+    void N10Click();  // 青岚信使
     void ToolButton11Click();
-    void N27Click(); // 上机
-    void N28Click(); // 下机
-    void N36Click(); // 通宵
-    void N12Click(); // 添加附加费
-    void N13Click(); // 转账
+    void N27Click();  // 上机
+    void N28Click();  // 下机
+    void N36Click();  // 通宵
+    void N12Click();  // 添加附加费
+    void N13Click();  // 转账
     void Timer1Timer();
     void Timer2Timer();
     void DBGrid1DblClick();
 
-protected:
+  protected:
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
 
-private:
+  private:
     void FormCreate();
     void BuildMenus();
     void BuildToolBar();

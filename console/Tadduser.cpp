@@ -46,13 +46,27 @@ void MachineListBox::AddSorted(const QString& entry) {
 void MachineListBox::keyPressEvent(QKeyEvent* event) {
     QScrollBar* bar = verticalScrollBar();
     switch (event->key()) {
-        case Qt::Key_Up: bar->triggerAction(QAbstractSlider::SliderSingleStepSub); break;
-        case Qt::Key_Down: bar->triggerAction(QAbstractSlider::SliderSingleStepAdd); break;
-        case Qt::Key_PageUp: bar->triggerAction(QAbstractSlider::SliderPageStepSub); break;
-        case Qt::Key_PageDown: bar->triggerAction(QAbstractSlider::SliderPageStepAdd); break;
-        case Qt::Key_Home: bar->triggerAction(QAbstractSlider::SliderToMinimum); break;
-        case Qt::Key_End: bar->triggerAction(QAbstractSlider::SliderToMaximum); break;
-        default: QWidget::keyPressEvent(event); return;
+        case Qt::Key_Up:
+            bar->triggerAction(QAbstractSlider::SliderSingleStepSub);
+            break;
+        case Qt::Key_Down:
+            bar->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+            break;
+        case Qt::Key_PageUp:
+            bar->triggerAction(QAbstractSlider::SliderPageStepSub);
+            break;
+        case Qt::Key_PageDown:
+            bar->triggerAction(QAbstractSlider::SliderPageStepAdd);
+            break;
+        case Qt::Key_Home:
+            bar->triggerAction(QAbstractSlider::SliderToMinimum);
+            break;
+        case Qt::Key_End:
+            bar->triggerAction(QAbstractSlider::SliderToMaximum);
+            break;
+        default:
+            QWidget::keyPressEvent(event);
+            return;
     }
     event->accept();
 }
@@ -98,9 +112,12 @@ Tadduser::Tadduser(Desk& deskRef, QWidget* owner)
     FlatButton3->setObjectName(QStringLiteral("FlatButton3"));
     FlatButton3->setGeometry(272, 200, 49, 25);
 
-    connect(FlatButton1, &QPushButton::clicked, this, [this] { desk.Guard([this] { FlatButton1Click(); }); });
-    connect(FlatButton2, &QPushButton::clicked, this, [this] { desk.Guard([this] { FlatButton2Click(); }); });
-    connect(FlatButton3, &QPushButton::clicked, this, [this] { desk.Guard([this] { FlatButton3Click(); }); });
+    connect(FlatButton1, &QPushButton::clicked, this,
+            [this] { desk.Guard([this] { FlatButton1Click(); }); });
+    connect(FlatButton2, &QPushButton::clicked, this,
+            [this] { desk.Guard([this] { FlatButton2Click(); }); });
+    connect(FlatButton3, &QPushButton::clicked, this,
+            [this] { desk.Guard([this] { FlatButton3Click(); }); });
 
     // FormCreate
     Edit1->clear();

@@ -11,18 +11,18 @@ class FlatButton;
 // header line always first. Only a click selects; keys scroll.
 class MachineListBox : public QListWidget {
     Q_OBJECT
-public:
+  public:
     explicit MachineListBox(QWidget* parent);
     void AddSorted(const QString& entry);  // below the header, at its sorted place
 
-protected:
+  protected:
     void keyPressEvent(QKeyEvent* event) override;
 };
 
 // "添加/删除机器": adds and deletes machines' rows in Tcount.
 class Tadduser : public QWidget {
     Q_OBJECT
-public:
+  public:
     static inline Tadduser* adduser = nullptr;  // the newest instance
     static constexpr const char* Header = " 已有的计算机名:";
 
@@ -40,9 +40,9 @@ public:
     void FlatButton2Click();
     void FlatButton3Click();
 
-protected:
+  protected:
     void closeEvent(QCloseEvent* event) override;
 
-private:
+  private:
     Desk& desk;
 };

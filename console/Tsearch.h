@@ -11,7 +11,7 @@ class QLabel;
 // "搜索": the fields of an address-range search, shown with their defaults.
 class Tsearch : public QWidget {
     Q_OBJECT
-public:
+  public:
     static inline Tsearch* search = nullptr;  // the newest instance
 
     explicit Tsearch(QWidget* owner);

@@ -145,12 +145,11 @@ bool Query::Open() {
     m_query->finish();
 
     // Same columns: only the rows change, so a view keeps its column order and widths.
-    const bool sameColumns =
-        columns.size() == m_columns.size() &&
-        std::equal(columns.cbegin(), columns.cend(), m_columns.cbegin(),
-                   [](const QString& a, const QString& b) {
-                       return a.compare(b, Qt::CaseInsensitive) == 0;
-                   });
+    const bool sameColumns = columns.size() == m_columns.size() &&
+                             std::equal(columns.cbegin(), columns.cend(), m_columns.cbegin(),
+                                        [](const QString& a, const QString& b) {
+                                            return a.compare(b, Qt::CaseInsensitive) == 0;
+                                        });
     if (!sameColumns) {
         beginResetModel();
         m_columns = columns;
@@ -236,9 +235,7 @@ TDataModule1::~TDataModule1() {
     QSqlDatabase::removeDatabase(m_name);
 }
 
-bool TDataModule1::Connected() const {
-    return QSqlDatabase::database(m_name, false).isOpen();
-}
+bool TDataModule1::Connected() const { return QSqlDatabase::database(m_name, false).isOpen(); }
 
 void TDataModule1::Disconnect() {
     for (Query* q : {ADOQuery1, ADOQuery2, ADOQuery3}) q->Detach();
@@ -264,9 +261,9 @@ bool TDataModule1::Connect() {
         db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=1000"));
     } else {
         // Never create a file the operator did not make: open read-write only if it exists.
-        const QString uri = QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath())
-                                .toString(QUrl::FullyEncoded) +
-                            QStringLiteral("?mode=rw");
+        const QString uri =
+            QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()).toString(QUrl::FullyEncoded) +
+            QStringLiteral("?mode=rw");
         db.setDatabaseName(uri);
         db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=1000"));
     }
@@ -317,13 +314,9 @@ bool TDataModule1::BeginTransaction() {
     return QSqlDatabase::database(m_name, false).transaction();
 }
 
-bool TDataModule1::Commit() {
-    return QSqlDatabase::database(m_name, false).commit();
-}
+bool TDataModule1::Commit() { return QSqlDatabase::database(m_name, false).commit(); }
 
-void TDataModule1::Rollback() {
-    QSqlDatabase::database(m_name, false).rollback();
-}
+void TDataModule1::Rollback() { QSqlDatabase::database(m_name, false).rollback(); }
 
 // ---------------------------------------------------------------------------------------------
 

@@ -17,7 +17,7 @@ class TDataModule1;
 // It is also a table model, so the grid can show the grid query directly.
 class Query : public QAbstractTableModel {
     Q_OBJECT
-public:
+  public:
     explicit Query(TDataModule1& module);
 
     void Close();
@@ -48,11 +48,11 @@ public:
     QVariant data(const QModelIndex& index, int role) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
 
-signals:
+  signals:
     void opened();
     void closed();
 
-private:
+  private:
     friend class TDataModule1;
     bool Prepare();
     void Detach();  // the connection is going away
@@ -74,7 +74,7 @@ private:
 // The data module: one connection and the three shared query objects.
 class TDataModule1 : public QObject {
     Q_OBJECT
-public:
+  public:
     static constexpr const char* DefaultConnectionString = "count.db";
 
     // Connects with the default connection string, creating the default file when absent.
@@ -107,7 +107,7 @@ public:
 
     static const char* const GridStatement;
 
-private:
+  private:
     bool HasTables();
 
     QString m_name;
@@ -118,7 +118,7 @@ private:
 // A transaction that ends with its scope, committed or rolled back as its owner chose, so an
 // exception or an early return never leaves it open.
 class Transaction {
-public:
+  public:
     enum class OnExit { Commit, Rollback };
     Transaction(TDataModule1& module, OnExit onExit) : m_module(module), m_onExit(onExit) {}
     ~Transaction();
@@ -129,7 +129,7 @@ public:
     bool Commit();  // false, and rolled back, when the commit fails; true when none was open
     void Rollback();
 
-private:
+  private:
     TDataModule1& m_module;
     OnExit m_onExit;
     bool m_open = false;

@@ -7,22 +7,22 @@
 // A text that does not convert to a number or a time. Carries the operator-facing text;
 // every entry point's guard shows it through the unhandled-error report.
 class ConversionError : public std::runtime_error {
-public:
+  public:
     explicit ConversionError(const QString& text);
     QString text() const { return m_text; }
 
-private:
+  private:
     QString m_text;
 };
 
 // Any other failure that no operation handles itself (a failed tariff read, a database that
 // cannot be connected); shown like a ConversionError.
 class UnhandledError : public std::runtime_error {
-public:
+  public:
     explicit UnhandledError(const QString& text);
     QString text() const { return m_text; }
 
-private:
+  private:
     QString m_text;
 };
 
@@ -30,7 +30,9 @@ private:
 QString DecimalText(double value);
 
 // An empty amount counts as "0".
-inline QString TextOrZero(const QString& text) { return text.isEmpty() ? QStringLiteral("0") : text; }
+inline QString TextOrZero(const QString& text) {
+    return text.isEmpty() ? QStringLiteral("0") : text;
+}
 
 // Strict text-to-float: blanks, sign, digits, point, exponent and nothing else.
 // Throws ConversionError "'<text>' is not a valid floating point value".

@@ -10,45 +10,45 @@ class QSettings;
 // The operator's side of every message box. The real one runs QMessageBox::exec(), whose
 // nested event loop keeps the timers ticking; tests record the boxes and answer from a script.
 class Prompts {
-public:
+  public:
     virtual ~Prompts() = default;
-    virtual void message(const QString& text) = 0;         // one OK button, the program's title
-    virtual void error(const QString& text) = 0;           // title "Error", one "Yes" button
-    virtual bool confirm(const QString& text) = 0;         // "Confirm", Yes/No, Yes default
-    virtual void reportUnhandled(const QString& text) = 0; // an error no operation handles
+    virtual void message(const QString& text) = 0;          // one OK button, the program's title
+    virtual void error(const QString& text) = 0;            // title "Error", one "Yes" button
+    virtual bool confirm(const QString& text) = 0;          // "Confirm", Yes/No, Yes default
+    virtual void reportUnhandled(const QString& text) = 0;  // an error no operation handles
 };
 
 class Clock {
-public:
+  public:
     virtual ~Clock() = default;
     virtual QTime now() const = 0;
 };
 
 class SystemClock : public Clock {
-public:
+  public:
     QTime now() const override { return QTime::currentTime(); }
 };
 
 // The open-file dialog for the database file; nullopt when the operator cancels.
 class FileChooser {
-public:
+  public:
     virtual ~FileChooser() = default;
     virtual std::optional<QString> chooseDatabaseFile() = 0;
 };
 
 // The one persistent setting: value `datapath` under the key "\software\microsoft\windows\data".
 class SettingStore {
-public:
+  public:
     virtual ~SettingStore() = default;
     virtual bool keyExists() = 0;
-    virtual QString readDatapath() = 0;  // a missing value reads as empty text
+    virtual QString readDatapath() = 0;                   // a missing value reads as empty text
     virtual void writeDatapath(const QString& path) = 0;  // creates the key
 };
 
 // QSettings-backed store: on Windows the HKEY_LOCAL_MACHINE key itself; elsewhere the same key
 // path as a group of the given settings file.
 class QSettingsStore : public SettingStore {
-public:
+  public:
     explicit QSettingsStore(std::unique_ptr<QSettings> settings);
     ~QSettingsStore() override;
     static std::unique_ptr<QSettingsStore> forThisMachine();
@@ -58,7 +58,7 @@ public:
     QString readDatapath() override;
     void writeDatapath(const QString& path) override;
 
-private:
+  private:
     std::unique_ptr<QSettings> m_settings;
     QString m_group;
 };

@@ -22,9 +22,9 @@ std::unique_ptr<QSettingsStore> QSettingsStore::forThisMachine() {
         QStringLiteral("HKEY_LOCAL_MACHINE\\software\\microsoft\\windows\\data"),
         QSettings::NativeFormat));
 #else
-    return std::make_unique<QSettingsStore>(std::make_unique<QSettings>(
-        QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Qinglan"),
-        QStringLiteral("cafe-console")));
+    return std::make_unique<QSettingsStore>(
+        std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
+                                    QStringLiteral("Qinglan"), QStringLiteral("cafe-console")));
 #endif
 }
 

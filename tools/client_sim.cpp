@@ -32,8 +32,8 @@ int main(int argc, char* argv[]) {
     }
     QUdpSocket socket;
     if (!socket.bind(address, static_cast<quint16>(port))) {
-        std::fprintf(stderr, "client-sim: cannot bind %s:%d: %s\n",
-                     qPrintable(address.toString()), port, qPrintable(socket.errorString()));
+        std::fprintf(stderr, "client-sim: cannot bind %s:%d: %s\n", qPrintable(address.toString()),
+                     port, qPrintable(socket.errorString()));
         return 1;
     }
     std::printf("listening on %s:%d\n", qPrintable(address.toString()), socket.localPort());
@@ -44,8 +44,8 @@ int main(int argc, char* argv[]) {
         while (socket.hasPendingDatagrams()) {
             const QNetworkDatagram d = socket.receiveDatagram();
             const QByteArray bytes = d.data();
-            const QByteArray text = bytes.left(bytes.indexOf('\0') < 0 ? bytes.size()
-                                                                       : bytes.indexOf('\0'));
+            const QByteArray text =
+                bytes.left(bytes.indexOf('\0') < 0 ? bytes.size() : bytes.indexOf('\0'));
             QStringDecoder gbk("GBK");
             const QString decoded = gbk.decode(text);
             std::printf("from %s:%d, %lld bytes, text \"%s\"\n  hex %s\n",

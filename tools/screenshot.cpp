@@ -10,13 +10,13 @@
 
 #include "client_channel/NMUDP.h"
 #include "console/Desk.h"
-#include "console/TForm1.h"
 #include "console/QtSeams.h"
+#include "console/TForm1.h"
 #include "record_store/DataModule.h"
 
 namespace {
 class NoChooser : public FileChooser {
-public:
+  public:
     std::optional<QString> chooseDatabaseFile() override { return std::nullopt; }
 };
 }  // namespace

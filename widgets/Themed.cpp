@@ -42,11 +42,10 @@ QIcon ToolBarIcon(int index) {
         const char* glyph;
     };
     static const Look looks[] = {
-        {QColor(46, 139, 87), "上"},   {QColor(178, 34, 34), "下"},
-        {QColor(218, 165, 32), "附"},  {QColor(70, 130, 180), "信"},
-        {QColor(106, 90, 205), "转"},  {QColor(0, 128, 128), "?"},
-        {QColor(128, 128, 128), "·"},  {QColor(139, 0, 0), "关"},
-        {QColor(205, 92, 92), "全"},   {QColor(72, 61, 139), "屏"},
+        {QColor(46, 139, 87), "上"},  {QColor(178, 34, 34), "下"},  {QColor(218, 165, 32), "附"},
+        {QColor(70, 130, 180), "信"}, {QColor(106, 90, 205), "转"}, {QColor(0, 128, 128), "?"},
+        {QColor(128, 128, 128), "·"}, {QColor(139, 0, 0), "关"},    {QColor(205, 92, 92), "全"},
+        {QColor(72, 61, 139), "屏"},
     };
     const Look& look = looks[index >= 0 && index < 10 ? index : 6];
     QPixmap pixmap(32, 32);

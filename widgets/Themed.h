@@ -13,17 +13,17 @@ QFont ThemedFont(const QString& windowsFamily, int pixelSize);
 // The left panel's fill: an elliptic gradient from sky blue (166, 202, 240) to white.
 class GradientPanel : public QWidget {
     Q_OBJECT
-public:
+  public:
     explicit GradientPanel(QWidget* parent = nullptr);
 
-protected:
+  protected:
     void paintEvent(QPaintEvent* event) override;
 };
 
 // Flat button: sky-blue face, green border.
 class FlatButton : public QPushButton {
     Q_OBJECT
-public:
+  public:
     FlatButton(const QString& text, QWidget* parent);
 };
 

@@ -12,8 +12,8 @@
 
 namespace {
 
-const QString kMidnight = QStringLiteral(
-    "confirm|该用户上机已超过了一天或现在是晚上12点以后了，是否该设为上通宵了呢？");
+const QString kMidnight =
+    QStringLiteral("confirm|该用户上机已超过了一天或现在是晚上12点以后了，是否该设为上通宵了呢？");
 const QString kPassFault = QStringLiteral("message|数据库运行出错，请关闭并重试一次!");
 
 void session(Env& env, const QString& name, const QString& start,
@@ -34,7 +34,7 @@ QStringList bill(Env& env, const QString& name) {
 class BillingTest : public QObject {
     Q_OBJECT
 
-private slots:
+  private slots:
     void feeBands() {
         QCOMPARE(TimeFee(2, 0, 4), 0.0);
         QCOMPARE(TimeFee(2, 0, 20), 1.3);
@@ -102,7 +102,8 @@ private slots:
         BillingPass(*env.desk);
         QCOMPARE(env.field("pc", "Tmoney"), QStringLiteral("2.7元"));
         env.sql(QStringLiteral("update Tmoney set OneTime='3'"));
-        env.sql(QStringLiteral("insert into Tmoney values('100', '100')"));  // only the first row counts
+        env.sql(QStringLiteral(
+            "insert into Tmoney values('100', '100')"));  // only the first row counts
         BillingPass(*env.desk);
         QCOMPARE(env.field("pc", "Tmoney"), QStringLiteral("4元"));
     }
@@ -120,7 +121,8 @@ private slots:
         QCOMPARE(env.field("n", "Tnow"), QStringLiteral("21:0:0"));
         QVERIFY(env.isNull("z", "Tnow"));
         QVERIFY(env.module->ADOQuery1->Active());
-        QCOMPARE(env.module->ADOQuery1->Sql(), QStringLiteral("select * from Tcount order by username"));
+        QCOMPARE(env.module->ADOQuery1->Sql(),
+                 QStringLiteral("select * from Tcount order by username"));
 
         // Nothing in session: the pass writes nothing and leaves the grid alone.
         env.sql(QStringLiteral("update Tcount set Cstate='无'"));
@@ -134,7 +136,8 @@ private slots:
         Env env;
         session(env, QStringLiteral("late"), QStringLiteral("23:50:00"), QStringLiteral("1.5"));
         session(env, QStringLiteral("next"), QStringLiteral("0:00:00"));
-        env.sql(QStringLiteral("update Tcount set Tsum='3.5', Stime='0时5分' where username='late'"));
+        env.sql(
+            QStringLiteral("update Tcount set Tsum='3.5', Stime='0时5分' where username='late'"));
         env.clock.time = QTime(0, 5, 0);
         env.prompts.answers = {true};
         BillingPass(*env.desk);
@@ -145,7 +148,7 @@ private slots:
         QCOMPARE(env.field("late", "Tstart"), QStringLiteral("23:50:00"));
         QCOMPARE(env.field("late", "Stime"), QStringLiteral("0时5分"));
         QCOMPARE(bill(env, "next"), (QStringList{"0时5分", "0.7元", "0.7"}));  // later rows go on
-        QCOMPARE(env.client.take().size(), 0);                              // nothing is sent
+        QCOMPARE(env.client.take().size(), 0);                                 // nothing is sent
         BillingPass(*env.desk);  // the overnight row is not asked about again
         QCOMPARE(env.prompts.take(), QStringList());
     }
@@ -157,7 +160,8 @@ private slots:
         env.clock.time = QTime(0, 5, 0);
         env.module->ADOQuery1->Close();
         BillingPass(*env.desk);  // unscripted: No
-        QCOMPARE(env.prompts.take(), (QStringList{kMidnight, "message|系统已不能再为该机计费，请自行处理!"}));
+        QCOMPARE(env.prompts.take(),
+                 (QStringList{kMidnight, "message|系统已不能再为该机计费，请自行处理!"}));
         QCOMPARE(env.field("late", "Cstate"), QStringLiteral("正常"));
         QCOMPARE(env.field("after", "Stime"), QStringLiteral("0"));  // not billed in this pass
         QVERIFY(env.module->ADOQuery1->Active());
@@ -186,7 +190,8 @@ private slots:
         };
         env.prompts.answers = {false};
         form.Timer2Timer();
-        QCOMPARE(env.prompts.take(), (QStringList{kMidnight, "message|系统已不能再为该机计费，请自行处理!"}));
+        QCOMPARE(env.prompts.take(),
+                 (QStringList{kMidnight, "message|系统已不能再为该机计费，请自行处理!"}));
         QCOMPARE(env.field("late", "Tnow"), QStringLiteral("0:05:00"));
         QVERIFY(!env.desk->billingPassRunning);
         env.prompts.answers = {false};
@@ -229,7 +234,8 @@ private slots:
             QCOMPARE(env.field("first", "Stime"), QStringLiteral("0时10分"));
             QCOMPARE(env.field("last", "Stime"), QStringLiteral("0"));
             QVERIFY(!env.module->ADOQuery1->Active());  // no grid refresh
-            env.sql(QStringLiteral("update Tcount set Tstart='10:0:0', Tother='1.5元' where username='bad'"));
+            env.sql(QStringLiteral(
+                "update Tcount set Tstart='10:0:0', Tother='1.5元' where username='bad'"));
             form.Timer2Timer();
             QCOMPARE(env.prompts.take(),
                      QStringList{"unhandled|'1.5元' is not a valid floating point value"});
@@ -239,12 +245,12 @@ private slots:
             env.clock.time = QTime(10, 10, 0);
             for (const char* name : {"r1", "r2", "r3"})
                 session(env, QString::fromLatin1(name), QStringLiteral("10:0:0"));
-            env.sql(QStringLiteral("create trigger fail before update of Stime on Tcount "
-                                   "when new.username='r2' begin select raise(abort, 'disk'); end"));
+            env.sql(
+                QStringLiteral("create trigger fail before update of Stime on Tcount "
+                               "when new.username='r2' begin select raise(abort, 'disk'); end"));
             env.module->ADOQuery1->Close();
             BillingPass(*env.desk);
-            QCOMPARE(env.prompts.take(),
-                     QStringList{"message|数据库运行出错，请关闭并重试一次！"});
+            QCOMPARE(env.prompts.take(), QStringList{"message|数据库运行出错，请关闭并重试一次！"});
             QCOMPARE(env.field("r1", "Stime"), QStringLiteral("0时10分"));
             QCOMPARE(env.field("r2", "Stime"), QStringLiteral("0"));
             QCOMPARE(env.field("r3", "Stime"), QStringLiteral("0"));
@@ -253,12 +259,14 @@ private slots:
         {  // the switch at midnight fails
             Env env;
             session(env, QStringLiteral("late"), QStringLiteral("23:50:00"));
-            env.sql(QStringLiteral("create trigger fail before update of Cstate on Tcount "
-                                   "begin select raise(abort, 'no'); end"));
+            env.sql(
+                QStringLiteral("create trigger fail before update of Cstate on Tcount "
+                               "begin select raise(abort, 'no'); end"));
             env.clock.time = QTime(0, 5, 0);
             env.prompts.answers = {true};
             BillingPass(*env.desk);
-            QCOMPARE(env.prompts.take(), (QStringList{kMidnight, "message|请先去结账一次!", kPassFault}));
+            QCOMPARE(env.prompts.take(),
+                     (QStringList{kMidnight, "message|请先去结账一次!", kPassFault}));
             QCOMPARE(env.field("late", "Cstate"), QStringLiteral("正常"));
             QVERIFY(!env.module->ADOQuery1->Active());
         }
@@ -287,7 +295,8 @@ private slots:
         QCOMPARE(env.prompts.take(), (QStringList{"message|上机", "message|127.0.0.1"}));
         QCOMPARE(env.client.takeWords(1), QStringList{QStringLiteral("sj")});
         QStringList row;
-        for (const char* c : {"Tstart", "Tnow", "Stime", "Tmoney", "Tother", "Tsum", "gotime", "Cstate"})
+        for (const char* c :
+             {"Tstart", "Tnow", "Stime", "Tmoney", "Tother", "Tsum", "gotime", "Cstate"})
             row << env.field("127.0.0.1", QString::fromLatin1(c));
         QCOMPARE(row, (QStringList{"0:0:5", "0:0:5", "0", "0", "0", "0", "", "正常"}));
         QVERIFY(!env.isNull("127.0.0.1", "gotime"));
@@ -336,7 +345,8 @@ private slots:
         env.sql(QStringLiteral("delete from Tcount"));
         env.addMachine(QStringLiteral("127.0.0.1"));
         env.desk->RefreshSessionGrid();
-        env.sql(QStringLiteral("create trigger fail before update on Tcount begin select raise(abort, 'x'); end"));
+        env.sql(QStringLiteral(
+            "create trigger fail before update on Tcount begin select raise(abort, 'x'); end"));
         form.action("N27")->trigger();
         QCOMPARE(env.prompts.take(), (QStringList{"message|上机", "message|127.0.0.1",
                                                   "message|数据库出现错误，请与管理员联系"}));
@@ -389,8 +399,8 @@ private slots:
 
         // 下机 on the idle machine starts a session instead.
         form.action("N28")->trigger();
-        QCOMPARE(env.prompts.take(), (QStringList{"message|上机", "message|127.0.0.1",
-                                                  "message|现在是要上机了"}));
+        QCOMPARE(env.prompts.take(),
+                 (QStringList{"message|上机", "message|127.0.0.1", "message|现在是要上机了"}));
         QCOMPARE(env.client.takeWords(1), QStringList{QStringLiteral("sj")});
         QVERIFY(!dialog->isVisible());
         QCOMPARE(env.field("127.0.0.1", "Cstate"), QStringLiteral("正常"));
@@ -434,17 +444,19 @@ private slots:
         form.action("N28")->trigger();
         QVERIFY(dialog->isVisible());
         QTest::mouseClick(dialog->XP_Button1, Qt::LeftButton);
-        QCOMPARE(env.prompts.take(),
-                 (QStringList{"message|现在是要下机了", "message| 要下机的客户机名是:nowhere",
-                              "message|nowhere", "message|发送命令不能到达对方，请检查网络！",
-                              "message|无法与客户端连接!", "message|该客户机并未下机，请前往查看."}));
+        QCOMPARE(
+            env.prompts.take(),
+            (QStringList{"message|现在是要下机了", "message| 要下机的客户机名是:nowhere",
+                         "message|nowhere", "message|发送命令不能到达对方，请检查网络！",
+                         "message|无法与客户端连接!", "message|该客户机并未下机，请前往查看."}));
         QCOMPARE(env.field("nowhere", "Cstate"), QStringLiteral("正常"));
         QVERIFY(dialog->isVisible());
 
         // The reset fails: the row is unchanged and the dialog stays.
         env.desk->SetCurrentRow(2);
         form.action("N28")->trigger();
-        env.sql(QStringLiteral("create trigger fail before update on Tcount begin select raise(abort, 'x'); end"));
+        env.sql(QStringLiteral(
+            "create trigger fail before update on Tcount begin select raise(abort, 'x'); end"));
         QTest::mouseClick(dialog->XP_Button1, Qt::LeftButton);
         const QStringList boxes = env.prompts.take();
         QCOMPARE(boxes.mid(boxes.size() - 2),
@@ -460,7 +472,8 @@ private slots:
         env.desk->RefreshSessionGrid();
         env.sql(QStringLiteral("alter table Tcount rename to Gone"));
         OpenCheckout(*env.desk, *dialog);
-        QCOMPARE(env.prompts.take(), QStringList{QStringLiteral("message|数据库出错，请重新启动本软件!")});
+        QCOMPARE(env.prompts.take(),
+                 QStringList{QStringLiteral("message|数据库出错，请重新启动本软件!")});
         QVERIFY(!dialog->isVisible());
     }
 

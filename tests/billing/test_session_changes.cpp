@@ -14,8 +14,8 @@
 
 namespace {
 
-const QString kNotInSession = QStringLiteral(
-    "message|您所选择你机器不处于上机状态，不能添加附加费，请重新选择!");
+const QString kNotInSession =
+    QStringLiteral("message|您所选择你机器不处于上机状态，不能添加附加费，请重新选择!");
 
 void session(Env& env, const QString& name, const QString& state, const QString& tmoney,
              const QString& other, const QString& sum) {
@@ -27,7 +27,8 @@ void session(Env& env, const QString& name, const QString& state, const QString&
 
 QStringList row(Env& env, const QString& name) {
     QStringList out;
-    for (const char* c : {"Tstart", "Tnow", "Stime", "Tmoney", "Tother", "Tsum", "gotime", "Cstate"})
+    for (const char* c :
+         {"Tstart", "Tnow", "Stime", "Tmoney", "Tother", "Tsum", "gotime", "Cstate"})
         out << env.field(name, QString::fromLatin1(c));
     return out;
 }
@@ -50,7 +51,7 @@ void choose(QComboBox* combo, const QString& text) {
 class SessionChangesTest : public QObject {
     Q_OBJECT
 
-private slots:
+  private slots:
     void overnightFromIdleAndFromNormal() {
         Env env;
         env.addMachine(QStringLiteral("127.0.0.1"));
@@ -75,9 +76,8 @@ private slots:
         form.action("N62")->trigger();
         QCOMPARE(env.prompts.take(), QStringList{QStringLiteral("message|pc-normal")});
         QCOMPARE(env.client.takeWords(1), QStringList{QStringLiteral("sj")});
-        QCOMPARE(row(env, "pc-normal"),
-                 (QStringList{"22:05:09", "10:15:07", "1时10分", "2.7元", "11.5", "14.2", "11:00",
-                              "通宵"}));
+        QCOMPARE(row(env, "pc-normal"), (QStringList{"22:05:09", "10:15:07", "1时10分", "2.7元",
+                                                     "11.5", "14.2", "11:00", "通宵"}));
 
         // Already overnight: refused, nothing changed or sent; a billing pass leaves it alone.
         form.action("N36")->trigger();
@@ -95,10 +95,9 @@ private slots:
         env.addMachine(QStringLiteral("nowhere"));
         TForm1 form(*env.desk);
         form.action("N36")->trigger();
-        QCOMPARE(env.prompts.take(),
-                 (QStringList{"message|发送命令不能到达对方，请检查网络！",
-                              "message|不能发送命令给该机，请检查该机是否联网!",
-                              "message|不能到达对方，请检查网络!"}));
+        QCOMPARE(env.prompts.take(), (QStringList{"message|发送命令不能到达对方，请检查网络！",
+                                                  "message|不能发送命令给该机，请检查该机是否联网!",
+                                                  "message|不能到达对方，请检查网络!"}));
         QCOMPARE(env.field("nowhere", "Cstate"), QStringLiteral("通宵"));  // written first
         QVERIFY(env.module->ADOQuery1->Active());
 
@@ -108,9 +107,10 @@ private slots:
         for (const char* night : {"abc", ""}) {
             env.sql(QStringLiteral("update Tmoney set Tnight=?"), {QString::fromLatin1(night)});
             form.action("N36")->trigger();
-            QCOMPARE(env.prompts.take(),
-                     QStringList{QStringLiteral("unhandled|'%1' is not a valid floating point value")
-                                     .arg(QString::fromLatin1(night))});
+            QCOMPARE(
+                env.prompts.take(),
+                QStringList{QStringLiteral("unhandled|'%1' is not a valid floating point value")
+                                .arg(QString::fromLatin1(night))});
         }
         env.sql(QStringLiteral("update Tmoney set Tnight='10'"));
         env.sql(QStringLiteral("update Tcount set Tother='x'"));
@@ -121,7 +121,8 @@ private slots:
         QCOMPARE(env.client.take().size(), 0);
 
         env.sql(QStringLiteral("update Tcount set Tother=''"));
-        env.sql(QStringLiteral("create trigger fail before update on Tcount begin select raise(abort, 'x'); end"));
+        env.sql(QStringLiteral(
+            "create trigger fail before update on Tcount begin select raise(abort, 'x'); end"));
         form.action("N36")->trigger();
         QCOMPARE(env.prompts.take(),
                  QStringList{QStringLiteral("message|数据库出错，请关闭本软件重新运行！")});
@@ -159,8 +160,9 @@ private slots:
 
         dialog->FlatEdit2->setText(QStringLiteral("abc"));
         QTest::mouseClick(dialog->XP_Button1, Qt::LeftButton);
-        QCOMPARE(env.prompts.take(),
-                 QStringList{QStringLiteral("unhandled|'abc' is not a valid floating point value")});
+        QCOMPARE(
+            env.prompts.take(),
+            QStringList{QStringLiteral("unhandled|'abc' is not a valid floating point value")});
         QCOMPARE(env.field("pc1", "Tother"), QStringLiteral("2"));
         QVERIFY(dialog->isVisible());
 
@@ -197,7 +199,8 @@ private slots:
                  QStringList{QStringLiteral("message|请先选择您要添加附加费的机器号!")});
         dialog.FlatComboBox1->setEditText(QStringLiteral("pc1"));
         QTest::mouseClick(dialog.XP_Button1, Qt::LeftButton);
-        QCOMPARE(env.prompts.take(), QStringList{QStringLiteral("message|请填入您要添加的附加费!")});
+        QCOMPARE(env.prompts.take(),
+                 QStringList{QStringLiteral("message|请填入您要添加的附加费!")});
 
         // Typing checks the name once it is finished, not at every key.
         dialog.FlatComboBox1->setEditText(QString());
@@ -227,7 +230,9 @@ private slots:
         QVERIFY(dialog.isVisible());
 
         env.sql(QStringLiteral("update Tcount set Cstate='正常'"));
-        env.sql(QStringLiteral("create trigger fail before update of Tother on Tcount begin select raise(abort, 'x'); end"));
+        env.sql(
+            QStringLiteral("create trigger fail before update of Tother on Tcount begin select "
+                           "raise(abort, 'x'); end"));
         QTest::mouseClick(dialog.XP_Button1, Qt::LeftButton);
         QCOMPARE(env.prompts.take(),
                  QStringList{QStringLiteral("message|数据库出错，请重新启动本软件!")});
@@ -307,7 +312,8 @@ private slots:
         dialog.show();
         const QStringList srcBefore = row(env, "src");
         // The target started a session of its own after the dialog opened.
-        env.sql(QStringLiteral("update Tcount set Cstate='正常', Tstart='12:0:0' where username='dst'"));
+        env.sql(QStringLiteral(
+            "update Tcount set Cstate='正常', Tstart='12:0:0' where username='dst'"));
         QTest::mouseClick(dialog.XP_Button1, Qt::LeftButton);
         QStringList boxes = env.prompts.take();
         QCOMPARE(boxes.size(), 2);
@@ -328,8 +334,9 @@ private slots:
 
         // The reset fails: neither row changes.
         env.sql(QStringLiteral("update Tcount set Cstate='正常' where username='src'"));
-        env.sql(QStringLiteral("create trigger fail before update on Tcount when new.Cstate='无' "
-                               "begin select raise(abort, 'x'); end"));
+        env.sql(
+            QStringLiteral("create trigger fail before update on Tcount when new.Cstate='无' "
+                           "begin select raise(abort, 'x'); end"));
         QTest::mouseClick(dialog.XP_Button1, Qt::LeftButton);
         QCOMPARE(env.prompts.take(),
                  (QStringList{"message|数据库出错，请重新运行本软件!", "message|转账不成功!"}));
@@ -343,7 +350,8 @@ private slots:
         env.sql(QStringLiteral("drop trigger fail"));
         env.sql(QStringLiteral("alter table Tcount rename to Gone"));
         TtrunMoneys broken(*env.desk, &form);
-        QCOMPARE(env.prompts.take(), QStringList(2, QStringLiteral("message|数据库出错，请重新启动本软件!")));
+        QCOMPARE(env.prompts.take(),
+                 QStringList(2, QStringLiteral("message|数据库出错，请重新启动本软件!")));
         QCOMPARE(broken.FlatComboBox1->count(), 0);
     }
 };

@@ -41,7 +41,7 @@ QString endpointError(const std::function<void()>& f) {
 class ClientChannelTest : public QObject {
     Q_OBJECT
 
-private slots:
+  private slots:
     void datagramLayout() {
         QCOMPARE(*CommandDatagram(QStringLiteral("sj")), padded("\x73\x6A"));
         QCOMPARE(*CommandDatagram(QStringLiteral("xiaji")), padded("xiaji"));
@@ -51,7 +51,8 @@ private slots:
         const QByteArray full = *CommandDatagram(longest);
         QCOMPARE(full.size(), 30);
         QCOMPARE(full.at(29), '\0');  // the terminator is the last byte
-        QCOMPARE(CommandDatagram(QStringLiteral("一二三四五六七八九十一二三四a")).has_value(), true);
+        QCOMPARE(CommandDatagram(QStringLiteral("一二三四五六七八九十一二三四a")).has_value(),
+                 true);
     }
 
     void textThatCannotTravelWholeIsRefused() {
@@ -273,7 +274,8 @@ private slots:
                  QStringLiteral("UDPSockError "));
         QCOMPARE(udp->SocketErrorText(10054), QStringLiteral("Unknown Error No. 10054"));
         QCOMPARE(statuses.first(), QStringLiteral("Checking Error In Error Manager"));
-        QCOMPARE(statuses.last(), QStringLiteral("Looking Up Error MessageUnknown Error No. 10054"));
+        QCOMPARE(statuses.last(),
+                 QStringLiteral("Looking Up Error MessageUnknown Error No. 10054"));
     }
 
     void functionMenuSendsToTheHighlightedRow() {
@@ -282,11 +284,11 @@ private slots:
         env.addMachine(QStringLiteral("zz-elsewhere"));
         env.sql(QStringLiteral("update Tcount set Cstate='通宵'"));
         TForm1 form(*env.desk);
-        const char* items[] = {"N16", "N17", "N19", "N20", "N22", "N23", "N25", "N26", "N44", "N45"};
+        const char* items[] = {"N16", "N17", "N19", "N20", "N22",
+                               "N23", "N25", "N26", "N44", "N45"};
         for (const char* item : items) form.action(item)->trigger();
-        QCOMPARE(env.client.takeWords(8),
-                 (QStringList{"cscre", "oscre", "sdesk", "hdesk", "ocdrom", "ccdrom", "cmouse",
-                              "omouse"}));
+        QCOMPARE(env.client.takeWords(8), (QStringList{"cscre", "oscre", "sdesk", "hdesk", "ocdrom",
+                                                       "ccdrom", "cmouse", "omouse"}));
         QCOMPARE(env.prompts.take(), QStringList(8, QStringLiteral("message|127.0.0.1")));
         QCOMPARE(env.desk->CurrentRow(), 0);  // the highlight stays
 
@@ -321,7 +323,9 @@ private slots:
         dialog->FlatComboBox1->setCurrentIndex(dialog->FlatComboBox1->findText("127.0.0.1"));
         QTest::mouseClick(dialog->XP_Button1, Qt::LeftButton);
         QCOMPARE(env.prompts.take(), QStringList{QStringLiteral("message|请填入您的信息！")});
-        QCOMPARE(QApplication::focusWidget() == dialog->FlatMemo1 || dialog->focusWidget() == dialog->FlatMemo1, true);
+        QCOMPARE(QApplication::focusWidget() == dialog->FlatMemo1 ||
+                     dialog->focusWidget() == dialog->FlatMemo1,
+                 true);
 
         dialog->FlatMemo1->setPlainText(QStringLiteral("你好\n世界"));
         QTest::mouseClick(dialog->XP_Button1, Qt::LeftButton);
@@ -339,7 +343,8 @@ private slots:
         QCOMPARE(env.client.take(1)[0].bytes, padded("  "));
         env.prompts.take();
 
-        dialog->FlatMemo1->setPlainText(QStringLiteral("一二三四五六七八九十一二三四五"));  // 30 bytes
+        dialog->FlatMemo1->setPlainText(
+            QStringLiteral("一二三四五六七八九十一二三四五"));  // 30 bytes
         QTest::mouseClick(dialog->XP_Button1, Qt::LeftButton);
         const QStringList refused = env.prompts.take();
         QCOMPARE(refused.size(), 1);
@@ -377,9 +382,8 @@ private slots:
     void clientSimulatorPrintsWhatArrives() {
         const quint16 port = FreeUdpPort();
         QProcess sim;
-        sim.start(QStringLiteral(CLIENT_SIM),
-                  {QStringLiteral("--port"), QString::number(port), QStringLiteral("--count"),
-                   QStringLiteral("1")});
+        sim.start(QStringLiteral(CLIENT_SIM), {QStringLiteral("--port"), QString::number(port),
+                                               QStringLiteral("--count"), QStringLiteral("1")});
         QVERIFY(sim.waitForStarted());
         QVERIFY(sim.waitForReadyRead(5000));
         QVERIFY(sim.readLine().startsWith("listening on 127.0.0.1:"));

@@ -1,6 +1,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QHeaderView>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
@@ -14,12 +15,11 @@
 #include <QToolBar>
 #include <QToolButton>
 
-#include "console/Tadduser.h"
-#include "widgets/Themed.h"
-#include <QLabel>
-#include "console/Tsearch.h"
 #include "console/TForm1.h"
+#include "console/Tadduser.h"
+#include "console/Tsearch.h"
 #include "tests/support/Fixtures.h"
+#include "widgets/Themed.h"
 
 namespace {
 
@@ -56,7 +56,7 @@ void clickEntry(QListWidget* list, int row) {
 class ConsoleTest : public QObject {
     Q_OBJECT
 
-private slots:
+  private slots:
     void windowOpensOnTheStoredDatabase() {
         Env env;
         env.addMachine(QStringLiteral("pc2"));
@@ -96,23 +96,66 @@ private slots:
                                      "帮助(&H)"}));
         QStringList items;
         for (QAction* m : form.menuBar()->actions()) items << describe(m->menu()->actions());
-        const QStringList expected{
-            "N2 添加主机 [Ctrl+I]", "N3 删除主机 [Ctrl+D]", "N4 -", "N5 自动搜索 [Ctrl+S]",
-            "N6 查看屏幕 [Ctrl+V]", "N7 高级控制 [Ctrl+P]", "N8 -", "N9 退出 [Ctrl+Q]",
-            "N10 青岚信使 [Ctrl+B]", "N11 -", "N12 添加附加费", "N13 转账 [Ctrl+C]", "N14 -",
-            "N15 定时提醒 [Ctrl+T]",
-            "N16 黑屏 [Ctrl+F1]", "N17 解黑屏 [Ctrl+F2]", "N18 -", "N19 显示桌面 [Ctrl+F3]",
-            "N20 隐藏桌面 [Ctrl+F4]", "N21 -", "N22 弹开光驱 [Ctrl+F5]", "N23 关闭光驱 [Ctrl+F6]",
-            "N24 -", "N25 锁定鼠标 [Ctrl+F7]", "N26 解锁鼠标 [Ctrl+F8]", "N43 -",
-            "N44 重启客户机 [Ctrl+F9]", "N45 关闭客户机 [Ctrl+F10]",
-            "N31 上传文件 [Shift+F1]", "N30 下载文件 [Shift+F2]", "N38 -",
-            "N46 创建目录 [Shift+F3]", "N47 删除目录 [Shift+F4]", "N48 -", "N49 远程调用(&L)",
-            "  N50 记事本", "  N51 写字板", "  IE1 IE浏览器", "  N52 屏幕保护", "  Word1 Word字处理",
-            "  N53 网上邻居", "  N54 清空回收站", "  N55 格式化盘符", "  N56 控制面板",
-            "N57 网络电影 [Shift+F5]", "N58 -", "N59 客户密码记器",
-            "N27 上机 [Ctrl+U]", "N28 下机 [Ctrl+R]", "N36 通宵", "N29 -", "N41 全部上机 [F2]",
-            "N40 全部下机 [F3]", "N42 -", "N39 全部重启 [F4]", "N37 全部关机 [F5]",
-            "N32 关于“青岚”\tCtrl+F1", "N33 -", "N34 青岚帮助 [F1]", "N35 在线帮助\tShift+F1"};
+        const QStringList expected{"N2 添加主机 [Ctrl+I]",
+                                   "N3 删除主机 [Ctrl+D]",
+                                   "N4 -",
+                                   "N5 自动搜索 [Ctrl+S]",
+                                   "N6 查看屏幕 [Ctrl+V]",
+                                   "N7 高级控制 [Ctrl+P]",
+                                   "N8 -",
+                                   "N9 退出 [Ctrl+Q]",
+                                   "N10 青岚信使 [Ctrl+B]",
+                                   "N11 -",
+                                   "N12 添加附加费",
+                                   "N13 转账 [Ctrl+C]",
+                                   "N14 -",
+                                   "N15 定时提醒 [Ctrl+T]",
+                                   "N16 黑屏 [Ctrl+F1]",
+                                   "N17 解黑屏 [Ctrl+F2]",
+                                   "N18 -",
+                                   "N19 显示桌面 [Ctrl+F3]",
+                                   "N20 隐藏桌面 [Ctrl+F4]",
+                                   "N21 -",
+                                   "N22 弹开光驱 [Ctrl+F5]",
+                                   "N23 关闭光驱 [Ctrl+F6]",
+                                   "N24 -",
+                                   "N25 锁定鼠标 [Ctrl+F7]",
+                                   "N26 解锁鼠标 [Ctrl+F8]",
+                                   "N43 -",
+                                   "N44 重启客户机 [Ctrl+F9]",
+                                   "N45 关闭客户机 [Ctrl+F10]",
+                                   "N31 上传文件 [Shift+F1]",
+                                   "N30 下载文件 [Shift+F2]",
+                                   "N38 -",
+                                   "N46 创建目录 [Shift+F3]",
+                                   "N47 删除目录 [Shift+F4]",
+                                   "N48 -",
+                                   "N49 远程调用(&L)",
+                                   "  N50 记事本",
+                                   "  N51 写字板",
+                                   "  IE1 IE浏览器",
+                                   "  N52 屏幕保护",
+                                   "  Word1 Word字处理",
+                                   "  N53 网上邻居",
+                                   "  N54 清空回收站",
+                                   "  N55 格式化盘符",
+                                   "  N56 控制面板",
+                                   "N57 网络电影 [Shift+F5]",
+                                   "N58 -",
+                                   "N59 客户密码记器",
+                                   "N27 上机 [Ctrl+U]",
+                                   "N28 下机 [Ctrl+R]",
+                                   "N36 通宵",
+                                   "N29 -",
+                                   "N41 全部上机 [F2]",
+                                   "N40 全部下机 [F3]",
+                                   "N42 -",
+                                   "N39 全部重启 [F4]",
+                                   "N37 全部关机 [F5]",
+                                   "N32 关于“青岚”\tCtrl+F1",
+                                   "N33 -",
+                                   "N34 青岚帮助 [F1]",
+                                   "N35 在线帮助\tShift+F1"};
         QCOMPARE(items, expected);
 
         QCOMPARE(describe(form.PopupMenu1->actions()),
@@ -130,11 +173,11 @@ private slots:
                 buttons << a->objectName();
             }
         }
-        QCOMPARE(buttons, (QStringList{"ToolButton1 上　机", "ToolButton2 下　机", "ToolButton12",
-                                       "ToolButton11 青岚信使", "ToolButton6 查看屏幕",
-                                       "ToolButton4 转　账", "ToolButton3 附加费", "ToolButton9",
-                                       "ToolButton8 全部关机", "ToolButton7 全部下机",
-                                       "ToolButton5", "ToolButton13 帮　助"}));
+        QCOMPARE(buttons,
+                 (QStringList{"ToolButton1 上　机", "ToolButton2 下　机", "ToolButton12",
+                              "ToolButton11 青岚信使", "ToolButton6 查看屏幕", "ToolButton4 转　账",
+                              "ToolButton3 附加费", "ToolButton9", "ToolButton8 全部关机",
+                              "ToolButton7 全部下机", "ToolButton5", "ToolButton13 帮　助"}));
     }
 
     void clashingShortcutsFireTheFirstItem() {
@@ -321,7 +364,7 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&dialog));
 
         QTest::mouseClick(dialog.FlatButton2, Qt::LeftButton);  // nothing selected
-        clickEntry(dialog.FlatListBox1, 0);                    // the header
+        clickEntry(dialog.FlatListBox1, 0);                     // the header
         QVERIFY(dialog.FlatListBox1->item(0)->isSelected());
         QTest::mouseClick(dialog.FlatButton2, Qt::LeftButton);
         QCOMPARE(env.prompts.take(), QStringList());
@@ -351,7 +394,8 @@ private slots:
 
     void everyEntryOfALongListCanBeDeleted() {
         Env env;
-        for (int i = 0; i < 300; ++i) env.addMachine(QStringLiteral("pc%1").arg(i, 3, 10, QLatin1Char('0')));
+        for (int i = 0; i < 300; ++i)
+            env.addMachine(QStringLiteral("pc%1").arg(i, 3, 10, QLatin1Char('0')));
         TForm1 form(*env.desk);
         Tadduser dialog(*env.desk, &form);
         dialog.show();
@@ -384,7 +428,8 @@ private slots:
         env.prompts.answers = {true};
         QTest::mouseClick(dialog.FlatButton2, Qt::LeftButton);
         QCOMPARE(env.prompts.take(),
-                 (QStringList{"confirm|你真的要删除吗?", "message|数据库运行有误，请关闭本软件重新运行!"}));
+                 (QStringList{"confirm|你真的要删除吗?",
+                              "message|数据库运行有误，请关闭本软件重新运行!"}));
         QCOMPARE(env.count(), 1);
         env.sql(QStringLiteral("pragma query_only=0"));
         env.sql(QStringLiteral("alter table Tcount rename to Gone"));

@@ -20,7 +20,7 @@ class RecordStoreTest : public QObject {
         return QStringLiteral("<no error>");
     }
 
-private slots:
+  private slots:
     void decimalText() {
         QCOMPARE(DecimalText(2.7), QStringLiteral("2.7"));
         QCOMPARE(DecimalText(3.0), QStringLiteral("3"));
@@ -42,9 +42,9 @@ private slots:
         QCOMPARE(ParseDecimal(QStringLiteral("+2.5E-1")), 0.25);
         QCOMPARE(ParseDecimal(QStringLiteral("5.")), 5.0);
         QCOMPARE(ParseDecimal(QStringLiteral("\t-0.3")), -0.3);
-        for (const char* bad : {"abc", "", " ", "inf", "nan", "1,5", "1.5元", "0x10", "1 000",
-                                "+", "1e999", "2.7元", "1e", "e5", "1e+", "+-1", "1.2.3",
-                                ".", "-.", "١", "1 .5", "0x1p3", "infinity"}) {
+        for (const char* bad : {"abc",   "",  " ",     "inf",   "nan",  "1,5",   "1.5元",   "0x10",
+                                "1 000", "+", "1e999", "2.7元", "1e",   "e5",    "1e+",     "+-1",
+                                "1.2.3", ".", "-.",    "١",     "1 .5", "0x1p3", "infinity"}) {
             const QString text = QString::fromUtf8(bad);
             QCOMPARE(conversionText([&] { ParseDecimal(text); }),
                      QStringLiteral("'%1' is not a valid floating point value").arg(text));
@@ -67,9 +67,9 @@ private slots:
         QCOMPARE(ParseDateTime(QStringLiteral("2026/12/9 14:30:0")), QTime(14, 30));
         QCOMPARE(ParseDateTime(QStringLiteral(" 10:5:7.123 ")), QTime(10, 5, 7, 123));
         QCOMPARE(ParseDateTime(QStringLiteral("2026-12-09")), QTime(0, 0));
-        for (const char* bad : {"abc", "", "25:00", "9:60", "9", "9:5:7 pm", "2026-13-01 9:00",
-                                "9.5.7", "９:００", "10:", ":30", "10:30:", "2026-12-09x10:00",
-                                "2026-12 10:00", "10:30 x", "123:00"}) {
+        for (const char* bad :
+             {"abc", "", "25:00", "9:60", "9", "9:5:7 pm", "2026-13-01 9:00", "9.5.7", "９:００",
+              "10:", ":30", "10:30:", "2026-12-09x10:00", "2026-12 10:00", "10:30 x", "123:00"}) {
             const QString text = QString::fromUtf8(bad);
             QCOMPARE(conversionText([&] { ParseDateTime(text); }),
                      QStringLiteral("'%1' is not a valid date and time").arg(text));
@@ -107,10 +107,9 @@ private slots:
 
     void parametersKeepHostileTextAndEmptyIsNotNull() {
         Env env;
-        const QString names[] = {QStringLiteral("o'brien"), QStringLiteral("100%"),
-                                 QStringLiteral("x\" or \"1\"=\"1"),
-                                 QStringLiteral("a'); drop table Tcount; --"),
-                                 QStringLiteral("192.168.0.12")};
+        const QString names[] = {
+            QStringLiteral("o'brien"), QStringLiteral("100%"), QStringLiteral("x\" or \"1\"=\"1"),
+            QStringLiteral("a'); drop table Tcount; --"), QStringLiteral("192.168.0.12")};
         Query* q = env.module->ADOQuery2;
         for (const QString& name : names) {
             q->Close();
@@ -149,8 +148,9 @@ private slots:
         auto fresh = QSettingsStore::forFile(env.path(QStringLiteral("fresh.ini")));
         env.addMachine(QStringLiteral("default-row"));
         ConnectDatabase(*env.module, *fresh, env.prompts, env.chooser);
-        QCOMPARE(env.prompts.take(),
-                 QStringList{QStringLiteral("message|因为您是第一次运行，请您先选择数据库的位置！")});
+        QCOMPARE(
+            env.prompts.take(),
+            QStringList{QStringLiteral("message|因为您是第一次运行，请您先选择数据库的位置！")});
         QCOMPARE(env.chooser.calls, 1);
         QVERIFY(!fresh->keyExists());
         QCOMPARE(env.module->ConnectionString(), QStringLiteral("count.db"));
@@ -206,8 +206,8 @@ private slots:
         QTest::addColumn<QString>("stored");
         QTest::addColumn<QByteArray>("content");  // empty: no file at all
         QTest::newRow("missing file") << QStringLiteral("gone.db") << QByteArray();
-        QTest::newRow("not a database") << QStringLiteral("notes.db")
-                                        << QByteArray("just some text, not a database at all");
+        QTest::newRow("not a database")
+            << QStringLiteral("notes.db") << QByteArray("just some text, not a database at all");
         QTest::newRow("empty value") << QString() << QByteArray();
     }
 

@@ -1,9 +1,9 @@
 #include "tests/support/Fixtures.h"
 
+#include <QElapsedTimer>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
-#include <QElapsedTimer>
 #include <QTest>
 
 bool RecordingPrompts::confirm(const QString& text) {
@@ -43,7 +43,8 @@ Env::~Env() {
 
 void Env::sql(const QString& statement, const QVariantList& values) {
     QSqlQuery q(QSqlDatabase::database(module->connectionName()));
-    if (!q.prepare(statement)) qFatal("prepare %s: %s", qPrintable(statement), qPrintable(q.lastError().text()));
+    if (!q.prepare(statement))
+        qFatal("prepare %s: %s", qPrintable(statement), qPrintable(q.lastError().text()));
     for (const QVariant& v : values) q.addBindValue(v);
     if (!q.exec()) qFatal("exec %s: %s", qPrintable(statement), qPrintable(q.lastError().text()));
 }

@@ -1,15 +1,14 @@
 #pragma once
 
 #include <QDir>
+#include <QHash>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <QTime>
+#include <QUdpSocket>
 #include <deque>
 #include <functional>
 #include <memory>
-
-#include <QHash>
-#include <QUdpSocket>
 
 #include "client_channel/NMUDP.h"
 #include "console/Desk.h"
@@ -18,7 +17,7 @@
 
 // Records every box in order as "kind|text"; confirmations answer from a script.
 class RecordingPrompts : public Prompts {
-public:
+  public:
     QStringList boxes;
     std::deque<bool> answers;  // an unscripted confirmation is recorded and answered No
     std::function<void(const QString& box)> whileOpen;  // runs "inside" each box
@@ -31,18 +30,18 @@ public:
     }
     QStringList take();  // the boxes so far, clearing the record
 
-private:
+  private:
     void record(const QString& box);
 };
 
 class FakeClock : public Clock {
-public:
+  public:
     QTime time{10, 0, 0};
     QTime now() const override { return time; }
 };
 
 class FakeChooser : public FileChooser {
-public:
+  public:
     std::optional<QString> answer;
     int calls = 0;
     std::optional<QString> chooseDatabaseFile() override {
@@ -53,7 +52,7 @@ public:
 
 // Names resolve from a table; anything else fails at once, so no test waits on real DNS.
 class FakeResolver : public HostResolver {
-public:
+  public:
     QHash<QString, quint32> table;
     QStringList asked;
     std::function<void(const QString& name)> whileWaiting;  // runs "during" the lookup
@@ -67,7 +66,7 @@ public:
 
 // A stand-in client machine on 127.0.0.1.
 class Receiver {
-public:
+  public:
     Receiver();
     QUdpSocket socket;
     quint16 port() const { return socket.localPort(); }
@@ -84,7 +83,7 @@ quint16 FreeUdpPort();
 // A desk on a fresh default database in its own temporary working folder, with the setting
 // already pointing at that file (so a main window connects without asking).
 class Env {
-public:
+  public:
     Env();
     ~Env();
 
