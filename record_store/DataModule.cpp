@@ -121,6 +121,10 @@ bool Query::ExecSQL() {
 
 bool Query::Open() {
     Close();
+    // A row-returning statement is prepared afresh each time: Qt's SQLite driver keeps the
+    // column count of the first preparation, and a "select *" re-run after the file's schema
+    // changed (another tool added a column) would read past it.
+    m_prepared = false;
     if (!Prepare()) return false;
     if (!m_query->exec()) {
         m_lastError = errorText(m_query->lastError());

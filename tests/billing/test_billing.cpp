@@ -270,6 +270,16 @@ class BillingTest : public QObject {
             QCOMPARE(env.field("late", "Cstate"), QStringLiteral("正常"));
             QVERIFY(!env.module->ADOQuery1->Active());
         }
+        {  // the clock update works, the grid's reopen fails
+            Env env;
+            session(env, QStringLiteral("a"), QStringLiteral("9:0:0"));
+            env.failWholeRowReadsAfterNextUpdate();
+            env.clock.time = QTime(9, 30, 0);
+            RefreshClock(*env.desk);
+            QCOMPARE(env.prompts.take(), QStringList{kPassFault});
+            QCOMPARE(env.field("a", "Tnow"), QStringLiteral("9:30:00"));
+            QVERIFY(!env.module->ADOQuery1->Active());
+        }
         {  // the rows cannot be read; the clock update fails
             Env env;
             session(env, QStringLiteral("a"), QStringLiteral("9:0:0"));
@@ -467,8 +477,22 @@ class BillingTest : public QObject {
         QTest::mouseClick(dialog->XP_Button3, Qt::LeftButton);
         QVERIFY(!dialog->isVisible());
 
-        // The look-up fails.
+        // The reset works but the grid cannot be reopened: the row is idle, the dialog stays.
         env.sql(QStringLiteral("drop trigger fail"));
+        env.failWholeRowReadsAfterNextUpdate();
+        env.desk->RefreshSessionGrid();
+        env.desk->SetCurrentRow(2);
+        form.action("N28")->trigger();
+        QTest::mouseClick(dialog->XP_Button1, Qt::LeftButton);
+        QCOMPARE(env.prompts.take().last(), QStringLiteral("message|数据库出现错误，请与管理员联系"));
+        QCOMPARE(env.field("other", "Cstate"), QStringLiteral("无"));
+        QVERIFY(dialog->isVisible());
+        QVERIFY(!env.module->ADOQuery1->Active());
+        QTest::mouseClick(dialog->XP_Button3, Qt::LeftButton);
+
+        // The look-up fails.
+        env.sql(QStringLiteral("drop view Tcount"));
+        env.sql(QStringLiteral("alter table Rows rename to Tcount"));
         env.desk->RefreshSessionGrid();
         env.sql(QStringLiteral("alter table Tcount rename to Gone"));
         OpenCheckout(*env.desk, *dialog);

@@ -9,6 +9,8 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTableView>
 #include <QTest>
 #include <QTimer>
@@ -440,6 +442,33 @@ class ConsoleTest : public QObject {
                  (QStringList{"message|数据库运行有误，请关闭本软件重新运行!",
                               "message|数据库运行有误，请关闭本软件重新运行!"}));
         QCOMPARE(dialog.FlatListBox1->count(), 2);
+    }
+
+    void lockedDatabaseGivesTheMessageAndWritesNothing() {
+        Env env;
+        env.addMachine(QStringLiteral("pc1"));
+        TForm1 form(*env.desk);
+        Tadduser dialog(*env.desk, &form);
+        {
+            // Another program holds the file locked for writing and reading.
+            QSqlDatabase other = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), "locker");
+            other.setDatabaseName(env.dbPath());
+            QVERIFY(other.open());
+            QSqlQuery lock(other);
+            QVERIFY(lock.exec(QStringLiteral("begin exclusive")));
+            dialog.Edit1->setText(QStringLiteral("pc2"));
+            QTest::mouseClick(dialog.FlatButton1, Qt::LeftButton);
+            QCOMPARE(env.prompts.take(),
+                     QStringList(2, QStringLiteral("message|数据库运行有误，请关闭本软件重新运行!")));
+            QCOMPARE(dialog.FlatListBox1->count(), 2);  // the list keeps what it showed
+            lock.exec(QStringLiteral("rollback"));
+            lock.finish();
+            other.close();
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("locker"));
+        QCOMPARE(env.count(), 1);
+        QTest::mouseClick(dialog.FlatButton1, Qt::LeftButton);  // works again once released
+        QCOMPARE(env.count(), 2);
     }
 
     void searchDialogShowsItsDefaults() {

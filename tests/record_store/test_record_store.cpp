@@ -133,6 +133,20 @@ class RecordStoreTest : public QObject {
         QCOMPARE(env.field(names[0], QStringLiteral("gotime")), QString());
     }
 
+    void wholeRowReadSurvivesASchemaChange() {
+        Env env;
+        env.addMachine(QStringLiteral("pc1"));
+        Query* q = env.module->ADOQuery2;
+        q->SetSql(QStringLiteral("select * from Tcount"));
+        QVERIFY(q->Open());
+        QCOMPARE(q->columnCount(), 9);
+        // Another tool adds a column while the console runs.
+        env.sql(QStringLiteral("alter table Tcount add column note text default 'x'"));
+        QVERIFY(q->Open());
+        QCOMPARE(q->columnCount(), 10);
+        QCOMPARE(q->FieldText(QStringLiteral("note")), QStringLiteral("x"));
+    }
+
     void defaultFileIsCreatedOnlyWhenAbsent() {
         Env env;
         QVERIFY(QFile::exists(env.dbPath()));

@@ -119,3 +119,19 @@ quint16 FreeUdpPort() {
     probe.bind(QHostAddress::AnyIPv4, 0);
     return probe.localPort();
 }
+
+void Env::failWholeRowReadsAfterNextUpdate() {
+    sql(QStringLiteral("alter table Tcount rename to Rows"));
+    sql(QStringLiteral("create table Armed(flag integer)"));
+    sql(QStringLiteral("insert into Armed values(0)"));
+    // abs() of the smallest integer is an "integer overflow" error, raised only once armed.
+    sql(QStringLiteral(
+        "create view Tcount as select username,Tstart,Tnow,Stime,Tmoney,Tother,Tsum,gotime,"
+        "Cstate, case when (select flag from Armed)=1 then abs(-9223372036854775807 - 1) "
+        "else 0 end as armed from Rows"));
+    sql(QStringLiteral(
+        "create trigger write instead of update on Tcount begin update Rows set "
+        "Tstart=new.Tstart, Tnow=new.Tnow, Stime=new.Stime, Tmoney=new.Tmoney, "
+        "Tother=new.Tother, Tsum=new.Tsum, gotime=new.gotime, Cstate=new.Cstate where "
+        "username=old.username; update Armed set flag=1; end"));
+}

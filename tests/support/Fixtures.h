@@ -107,4 +107,7 @@ class Env {
     bool isNull(const QString& machine, const QString& column);
     int count(const QString& where = QStringLiteral("1=1"));
     void addMachine(const QString& name, const QString& state = QString());
+    // From the next update of Tcount on, "select * from Tcount" fails at run time while
+    // updates and the grid's column-list statement still work: Tcount becomes a view.
+    void failWholeRowReadsAfterNextUpdate();
 };
