@@ -320,7 +320,7 @@ void TForm1::BuildMiddle() {
         y += 24;
     }
 
-    DBGrid1 = new QTableView(splitter);
+    DBGrid1 = new SessionGridView(splitter);
     DBGrid1->setObjectName(QStringLiteral("DBGrid1"));
     DBGrid1->setModel(desk.DataModule1.ADOQuery1);
     QHash<QString, QString> titles;
@@ -343,13 +343,6 @@ void TForm1::BuildMiddle() {
     header->setStyleSheet(
         QStringLiteral("QHeaderView::section { background-color: rgb(58, 110, 165); color: white; "
                        "border: 1px solid rgb(40, 80, 120); padding: 1px; }"));
-    // The highlight shows only while the grid has the focus.
-    QPalette gridPalette = DBGrid1->palette();
-    gridPalette.setColor(QPalette::Inactive, QPalette::Highlight,
-                         gridPalette.color(QPalette::Active, QPalette::Base));
-    gridPalette.setColor(QPalette::Inactive, QPalette::HighlightedText,
-                         gridPalette.color(QPalette::Active, QPalette::Text));
-    DBGrid1->setPalette(gridPalette);
     DBGrid1->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(DBGrid1, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
         PopupMenu1->popup(DBGrid1->viewport()->mapToGlobal(pos));

@@ -1,9 +1,11 @@
 #include "widgets/Themed.h"
 
+#include <QFocusEvent>
 #include <QFontDatabase>
 #include <QPainter>
 #include <QPainterPath>
 #include <QRadialGradient>
+#include <QStyledItemDelegate>
 
 QFont ThemedFont(const QString& windowsFamily, int pixelSize) {
     QFont font;
@@ -61,4 +63,34 @@ QIcon ToolBarIcon(int index) {
     p.setFont(ThemedFont(QStringLiteral("SimHei"), 18));
     p.drawText(QRectF(0, 0, 32, 32), Qt::AlignCenter, QString::fromUtf8(look.glyph));
     return QIcon(pixmap);
+}
+
+namespace {
+class FocusHighlightDelegate : public QStyledItemDelegate {
+  public:
+    explicit FocusHighlightDelegate(QWidget* view) : QStyledItemDelegate(view), m_view(view) {}
+
+  protected:
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
+        QStyledItemDelegate::initStyleOption(option, index);
+        if (!m_view->hasFocus()) option->state &= ~QStyle::State_Selected;
+    }
+
+  private:
+    QWidget* m_view;
+};
+}  // namespace
+
+SessionGridView::SessionGridView(QWidget* parent) : QTableView(parent) {
+    setItemDelegate(new FocusHighlightDelegate(this));
+}
+
+void SessionGridView::focusInEvent(QFocusEvent* event) {
+    QTableView::focusInEvent(event);
+    viewport()->update();
+}
+
+void SessionGridView::focusOutEvent(QFocusEvent* event) {
+    QTableView::focusOutEvent(event);
+    viewport()->update();
 }

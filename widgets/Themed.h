@@ -5,6 +5,7 @@
 #include <QPushButton>
 #include <QString>
 #include <QStringList>
+#include <QTableView>
 #include <QWidget>
 
 // A font by its Windows name, falling back to an installed CJK font so Chinese text renders.
@@ -29,3 +30,14 @@ class FlatButton : public QPushButton {
 
 // The 32 x 32 tool-bar images, drawn here so the console needs no icon theme.
 QIcon ToolBarIcon(int index);
+
+// The session grid's look: the highlighted row shows only while the grid has the focus.
+class SessionGridView : public QTableView {
+    Q_OBJECT
+  public:
+    explicit SessionGridView(QWidget* parent = nullptr);
+
+  protected:
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
+};

@@ -484,7 +484,8 @@ class BillingTest : public QObject {
         env.desk->SetCurrentRow(2);
         form.action("N28")->trigger();
         QTest::mouseClick(dialog->XP_Button1, Qt::LeftButton);
-        QCOMPARE(env.prompts.take().last(), QStringLiteral("message|数据库出现错误，请与管理员联系"));
+        QCOMPARE(env.prompts.take().last(),
+                 QStringLiteral("message|数据库出现错误，请与管理员联系"));
         QCOMPARE(env.field("other", "Cstate"), QStringLiteral("无"));
         QVERIFY(dialog->isVisible());
         QVERIFY(!env.module->ADOQuery1->Active());

@@ -458,8 +458,9 @@ class ConsoleTest : public QObject {
             QVERIFY(lock.exec(QStringLiteral("begin exclusive")));
             dialog.Edit1->setText(QStringLiteral("pc2"));
             QTest::mouseClick(dialog.FlatButton1, Qt::LeftButton);
-            QCOMPARE(env.prompts.take(),
-                     QStringList(2, QStringLiteral("message|数据库运行有误，请关闭本软件重新运行!")));
+            QCOMPARE(
+                env.prompts.take(),
+                QStringList(2, QStringLiteral("message|数据库运行有误，请关闭本软件重新运行!")));
             QCOMPARE(dialog.FlatListBox1->count(), 2);  // the list keeps what it showed
             lock.exec(QStringLiteral("rollback"));
             lock.finish();
