@@ -114,7 +114,6 @@ bool Query::ExecSQL() {
         m_query->finish();
         return false;
     }
-    m_rowsAffected = m_query->numRowsAffected();
     m_query->finish();
     return true;
 }

@@ -38,7 +38,6 @@ class Query : public QAbstractTableModel {
     QString ColumnName(int column) const { return m_columns.value(column); }
     QString Sql() const { return m_sql; }
     QString LastError() const { return m_lastError; }
-    int NumRowsAffected() const { return m_rowsAffected; }
 
     // Column titles shown by a view (the grid's); untitled columns show their names.
     void SetTitles(const QHash<QString, QString>& titles) { m_titles = titles; }
@@ -66,7 +65,6 @@ class Query : public QAbstractTableModel {
     QStringList m_columns;
     std::vector<QStringList> m_rows;
     int m_cursor = 0;
-    int m_rowsAffected = 0;
     QString m_lastError;
     QHash<QString, QString> m_titles;
 };

@@ -8,6 +8,7 @@
 #include "billing/ExtraCharge.h"
 #include "billing/Overnight.h"
 #include "billing/Transfer.h"
+#include "client_channel/Tsend.h"
 #include "console/TForm1.h"
 #include "tests/support/Fixtures.h"
 #include "widgets/Themed.h"
@@ -356,9 +357,34 @@ class SessionChangesTest : public QObject {
     }
 };
 
+// The grid's pop-up menu repeats the main menu's commands of the same captions.
+class PopupMenuTest : public QObject {
+    Q_OBJECT
+private slots:
+    void popupItemsRunTheirCommands() {
+        Env env;
+        env.addMachine(QStringLiteral("127.0.0.1"));
+        TForm1 form(*env.desk);
+        form.action("N60")->trigger();  // 上机
+        QCOMPARE(env.prompts.take(), (QStringList{"message|上机", "message|127.0.0.1"}));
+        QCOMPARE(env.client.takeWords(1), QStringList{QStringLiteral("sj")});
+        form.action("N61")->trigger();  // 下机
+        QVERIFY(form.information->isVisible());
+        form.action("N64")->trigger();  // 转账
+        QVERIFY(TtrunMoneys::trunMoneys && TtrunMoneys::trunMoneys->isVisible());
+        QCOMPARE(items(TtrunMoneys::trunMoneys->FlatComboBox1), QStringList{"127.0.0.1"});
+        form.action("N65")->trigger();  // 青岚信使
+        QVERIFY(Tsend::send && Tsend::send->isVisible());
+        for (const char* inert : {"N67", "N68"}) form.action(inert)->trigger();
+        QCOMPARE(env.prompts.take(), QStringList());
+        QCOMPARE(env.client.take().size(), 0);
+    }
+};
+
 int runSessionChangesTest(int argc, char** argv) {
     SessionChangesTest test;
-    return QTest::qExec(&test, argc, argv);
+    PopupMenuTest popup;
+    return QTest::qExec(&test, argc, argv) + QTest::qExec(&popup, argc, argv);
 }
 
 #include "test_session_changes.moc"

@@ -227,6 +227,9 @@ class ClientChannelTest : public QObject {
             QTest::qWait(5);
         }
         QTRY_VERIFY_WITH_TIMEOUT(received >= sent * 9 / 10, 3000);
+        flood.writeDatagram(QByteArray("12345"), QHostAddress::LocalHost,
+                            quint16(env.desk->NMUDP1->LocalPort()));
+        QTRY_COMPARE(env.desk->NMUDP1->ReceivedCount(), 5);
         env.addMachine(QStringLiteral("127.0.0.1"));
         env.desk->RefreshSessionGrid();
         form.action("N16")->trigger();
@@ -262,6 +265,7 @@ class ClientChannelTest : public QObject {
         udp->ReportLevel = 16;
         udp->SendDatagram(padded("sj"), 30);
         QCOMPARE(statuses, QStringList{QStringLiteral("Sending Data")});
+        QCOMPARE(udp->StatusText(), QStringLiteral("Sending Data"));
         statuses.clear();
 
         errno = TNMUDP::WouldBlock();
