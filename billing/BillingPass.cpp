@@ -128,7 +128,7 @@ void BillingPass(Desk& desk) {
             QStringLiteral("update Tcount set Stime=:sumtime,Tmoney=:sumMoney,Tsum=:allMoney where "
                            "username=:aid"));
         q3->SetParam(QStringLiteral("sumtime"),
-                     QStringLiteral("%1时%2分").arg(used.hours).arg(used.minutes));
+                     QString::number(used.hours) + u'时' + QString::number(used.minutes) + u'分');
         q3->SetParam(QStringLiteral("sumMoney"), DecimalText(fee) + QStringLiteral("元"));
         q3->SetParam(QStringLiteral("allMoney"), DecimalText(fee + other));
         q3->SetParam(QStringLiteral("aid"), row.username);

@@ -68,21 +68,24 @@ void Query::SetSql(const QString& statement) {
     if (statement != m_sql) {
         m_sql = statement;
         m_prepared = false;
+        m_params.clear();
+        return;
     }
-    m_params.clear();
+    // The same statement again (a pass sets it for every row): keep the names, forget values.
+    for (Param& p : m_params) p.set = false;
 }
 
 void Query::SetParam(const QString& name, const QString& value) {
     // A null QString would bind as SQL NULL; the console always writes texts.
     const QString text = value.isNull() ? QStringLiteral("") : value;
-    const QString placeholder = QLatin1Char(':') + name;
-    for (auto& [key, bound] : m_params) {
-        if (key == placeholder) {
-            bound = text;
+    for (Param& p : m_params) {
+        if (p.name == name) {
+            p.value = text;
+            p.set = true;
             return;
         }
     }
-    m_params.emplace_back(placeholder, text);
+    m_params.push_back({name, QLatin1Char(':') + name, text, true});
 }
 
 bool Query::Prepare() {
@@ -102,7 +105,8 @@ bool Query::Prepare() {
         }
         m_prepared = true;
     }
-    for (const auto& [placeholder, value] : m_params) m_query->bindValue(placeholder, value);
+    for (const Param& p : m_params)
+        m_query->bindValue(p.placeholder, p.set ? QVariant(p.value) : QVariant());
     return true;
 }
 

@@ -60,7 +60,13 @@ class Query : public QAbstractTableModel {
     std::unique_ptr<QSqlQuery> m_query;
     QString m_sql;
     bool m_prepared = false;
-    std::vector<std::pair<QString, QString>> m_params;  // ":name", value
+    struct Param {
+        QString name;
+        QString placeholder;  // ":name", made once per statement
+        QString value;
+        bool set;
+    };
+    std::vector<Param> m_params;
     bool m_active = false;
     QStringList m_columns;
     std::vector<QStringList> m_rows;
