@@ -58,17 +58,13 @@ Tinformation::Tinformation(Desk& deskRef, QWidget* owner)
         edit->setGeometry(x + 72, y, 110, 21);
         this->*kFields[i].field = edit;
     }
-    XP_Button1 = new FlatButton(QStringLiteral("结账下机"), this);
-    XP_Button1->setObjectName(QStringLiteral("XP_Button1"));
-    XP_Button1->setGeometry(56, 214, 80, 26);
-    XP_Button2 = new FlatButton(QStringLiteral("转  账"), this);
-    XP_Button2->setObjectName(QStringLiteral("XP_Button2"));
-    XP_Button2->setGeometry(176, 214, 80, 26);
-    XP_Button3 = new FlatButton(QStringLiteral("返  回"), this);
-    XP_Button3->setObjectName(QStringLiteral("XP_Button3"));
-    XP_Button3->setGeometry(296, 214, 80, 26);
-    connect(XP_Button1, &QPushButton::clicked, this,
-            [this] { desk.Guard([this] { XP_Button1Click(); }); });
+    XP_Button1 =
+        new FlatButton(QStringLiteral("结账下机"), "XP_Button1", QRect(56, 214, 80, 26), this);
+    XP_Button2 =
+        new FlatButton(QStringLiteral("转  账"), "XP_Button2", QRect(176, 214, 80, 26), this);
+    XP_Button3 =
+        new FlatButton(QStringLiteral("返  回"), "XP_Button3", QRect(296, 214, 80, 26), this);
+    connect(XP_Button1, &QPushButton::clicked, this, desk.Guarded([this] { XP_Button1Click(); }));
     connect(XP_Button3, &QPushButton::clicked, this, [this] { XP_Button3Click(); });
 }
 

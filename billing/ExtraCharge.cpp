@@ -46,12 +46,10 @@ TAddother::TAddother(Desk& deskRef, QWidget* owner)
     FlatEdit2->setObjectName(QStringLiteral("FlatEdit2"));
     FlatEdit2->setGeometry(96, 96, 97, 21);
     label("元.", 198, 100);
-    XP_Button1 = new FlatButton(QStringLiteral("添   加"), this);
-    XP_Button1->setObjectName(QStringLiteral("XP_Button1"));
-    XP_Button1->setGeometry(40, 162, 75, 26);
-    XP_Button2 = new FlatButton(QStringLiteral("返   回"), this);
-    XP_Button2->setObjectName(QStringLiteral("XP_Button2"));
-    XP_Button2->setGeometry(144, 162, 75, 26);
+    XP_Button1 =
+        new FlatButton(QStringLiteral("添   加"), "XP_Button1", QRect(40, 162, 75, 26), this);
+    XP_Button2 =
+        new FlatButton(QStringLiteral("返   回"), "XP_Button2", QRect(144, 162, 75, 26), this);
 
     // Checked when an entry is chosen or the typed name is finished, not at every key; Return
     // reports both, and the same text is checked once.
@@ -66,8 +64,7 @@ TAddother::TAddother(Desk& deskRef, QWidget* owner)
     });
     connect(FlatComboBox1->lineEdit(), &QLineEdit::editingFinished, this, check);
     connect(FlatComboBox1->lineEdit(), &QLineEdit::textEdited, this, [this] { m_checked = false; });
-    connect(XP_Button1, &QPushButton::clicked, this,
-            [this] { desk.Guard([this] { XP_Button1Click(); }); });
+    connect(XP_Button1, &QPushButton::clicked, this, desk.Guarded([this] { XP_Button1Click(); }));
     connect(XP_Button2, &QPushButton::clicked, this, [this] { XP_Button2Click(); });
 
     desk.Guard([this] { LoadChargeMachines(); });

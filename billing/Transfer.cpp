@@ -46,11 +46,9 @@ TtrunMoneys::TtrunMoneys(Desk& deskRef, QWidget* owner)
     FlatComboBox2 = new QComboBox(group);
     FlatComboBox2->setObjectName(QStringLiteral("FlatComboBox2"));
     FlatComboBox2->setGeometry(178, 28, 105, 22);
-    XP_Button1 = new FlatButton(QStringLiteral("转  账"), group);
-    XP_Button1->setObjectName(QStringLiteral("XP_Button1"));
-    XP_Button1->setGeometry(296, 26, 68, 26);
-    connect(XP_Button1, &QPushButton::clicked, this,
-            [this] { desk.Guard([this] { XP_Button1Click(); }); });
+    XP_Button1 =
+        new FlatButton(QStringLiteral("转  账"), "XP_Button1", QRect(296, 26, 68, 26), group);
+    connect(XP_Button1, &QPushButton::clicked, this, desk.Guarded([this] { XP_Button1Click(); }));
 
     // FormCreate
     desk.Guard([this] {

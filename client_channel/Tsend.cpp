@@ -30,14 +30,11 @@ Tsend::Tsend(Desk& deskRef, QWidget* owner) : QWidget(owner, Qt::Window), desk(d
     QPalette memoPalette = FlatMemo1->palette();
     memoPalette.setColor(QPalette::Text, Qt::red);
     FlatMemo1->setPalette(memoPalette);
-    XP_Button1 = new FlatButton(QStringLiteral("发   送"), this);
-    XP_Button1->setObjectName(QStringLiteral("XP_Button1"));
-    XP_Button1->setGeometry(24, 184, 75, 24);
-    XP_Button2 = new FlatButton(QStringLiteral("返   回"), this);
-    XP_Button2->setObjectName(QStringLiteral("XP_Button2"));
-    XP_Button2->setGeometry(112, 184, 75, 24);
-    connect(XP_Button1, &QPushButton::clicked, this,
-            [this] { desk.Guard([this] { XP_Button1Click(); }); });
+    XP_Button1 =
+        new FlatButton(QStringLiteral("发   送"), "XP_Button1", QRect(24, 184, 75, 24), this);
+    XP_Button2 =
+        new FlatButton(QStringLiteral("返   回"), "XP_Button2", QRect(112, 184, 75, 24), this);
+    connect(XP_Button1, &QPushButton::clicked, this, desk.Guarded([this] { XP_Button1Click(); }));
     connect(XP_Button2, &QPushButton::clicked, this, [this] { XP_Button2Click(); });
 }
 

@@ -58,9 +58,7 @@ void Desk::SelectGridMachine() {
     if (DataModule1.ADOQuery1->Active()) SelectedMachine = CurrentRowMachine();
 }
 
-void Desk::CaptureSelectedMachine() {
-    if (DataModule1.ADOQuery1->Active()) SelectGridMachine();
-}
+void Desk::CaptureSelectedMachine() { SelectGridMachine(); }
 
 void Desk::RefreshSessionGrid() {
     Query* q = DataModule1.ADOQuery1;

@@ -68,6 +68,12 @@ class Desk : public QObject {
         }
     }
 
+    // The same, as a slot for a button or menu signal.
+    template <class F>
+    auto Guarded(F f) {
+        return [this, f] { Guard(f); };
+    }
+
   signals:
     void currentRowChanged(int row);
 

@@ -380,25 +380,25 @@ void TForm1::ApplyColumnLayout() {
     }
 }
 
-void TForm1::N2Click() {
-    desk.Guard([this] {
-        Tadduser::adduser = new Tadduser(desk, this);
-        Tadduser::adduser->show();
+template <class Dialog, class Make>
+void TForm1::OpenDialog(Dialog*& current, Make make) {
+    // A new modeless instance per command; the reference follows the newest one.
+    desk.Guard([&] {
+        current = make();
+        current->show();
     });
+}
+
+void TForm1::N2Click() {
+    OpenDialog(Tadduser::adduser, [this] { return new Tadduser(desk, this); });
 }
 
 void TForm1::N5Click() {
-    desk.Guard([this] {
-        Tsearch::search = new Tsearch(this);
-        Tsearch::search->show();
-    });
+    OpenDialog(Tsearch::search, [this] { return new Tsearch(this); });
 }
 
 void TForm1::N10Click() {
-    desk.Guard([this] {
-        Tsend::send = new Tsend(desk, this);
-        Tsend::send->show();
-    });
+    OpenDialog(Tsend::send, [this] { return new Tsend(desk, this); });
 }
 
 void TForm1::ToolButton11Click() { N10Click(); }
@@ -422,17 +422,11 @@ void TForm1::N36Click() {
 }
 
 void TForm1::N12Click() {
-    desk.Guard([this] {
-        TAddother::Addother = new TAddother(desk, this);
-        TAddother::Addother->show();
-    });
+    OpenDialog(TAddother::Addother, [this] { return new TAddother(desk, this); });
 }
 
 void TForm1::N13Click() {
-    desk.Guard([this] {
-        TtrunMoneys::trunMoneys = new TtrunMoneys(desk, this);
-        TtrunMoneys::trunMoneys->show();
-    });
+    OpenDialog(TtrunMoneys::trunMoneys, [this] { return new TtrunMoneys(desk, this); });
 }
 
 void TForm1::Timer1Timer() {

@@ -63,6 +63,8 @@ class TForm1 : public QMainWindow {
     void BuildMiddle();
     void ApplyColumnLayout();
     void ClientCommand(const QString& word);
+    template <class Dialog, class Make>
+    void OpenDialog(Dialog*& current, Make make);
 
     bool m_sized = false;
 };

@@ -100,24 +100,18 @@ Tadduser::Tadduser(Desk& deskRef, QWidget* owner)
     Edit1->setFont(font());
     Edit1->setFrame(false);
     Edit1->setGeometry(16, 56, 81, 21);
-    FlatButton1 = new FlatButton(QStringLiteral("添 加"), addBox);
-    FlatButton1->setObjectName(QStringLiteral("FlatButton1"));
-    FlatButton1->setGeometry(40, 104, 49, 25);
+    FlatButton1 =
+        new FlatButton(QStringLiteral("添 加"), "FlatButton1", QRect(40, 104, 49, 25), addBox);
 
-    FlatButton2 = new FlatButton(QStringLiteral("删 除"), box);
-    FlatButton2->setObjectName(QStringLiteral("FlatButton2"));
-    FlatButton2->setGeometry(200, 200, 49, 25);
+    FlatButton2 =
+        new FlatButton(QStringLiteral("删 除"), "FlatButton2", QRect(200, 200, 49, 25), box);
     FlatButton2->setToolTip(QStringLiteral("选中左边的计算机名，单击删除，即可删除。"));
-    FlatButton3 = new FlatButton(QStringLiteral("退 出"), box);
-    FlatButton3->setObjectName(QStringLiteral("FlatButton3"));
-    FlatButton3->setGeometry(272, 200, 49, 25);
+    FlatButton3 =
+        new FlatButton(QStringLiteral("退 出"), "FlatButton3", QRect(272, 200, 49, 25), box);
 
-    connect(FlatButton1, &QPushButton::clicked, this,
-            [this] { desk.Guard([this] { FlatButton1Click(); }); });
-    connect(FlatButton2, &QPushButton::clicked, this,
-            [this] { desk.Guard([this] { FlatButton2Click(); }); });
-    connect(FlatButton3, &QPushButton::clicked, this,
-            [this] { desk.Guard([this] { FlatButton3Click(); }); });
+    connect(FlatButton1, &QPushButton::clicked, this, desk.Guarded([this] { FlatButton1Click(); }));
+    connect(FlatButton2, &QPushButton::clicked, this, desk.Guarded([this] { FlatButton2Click(); }));
+    connect(FlatButton3, &QPushButton::clicked, this, desk.Guarded([this] { FlatButton3Click(); }));
 
     // FormCreate
     Edit1->clear();

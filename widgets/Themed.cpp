@@ -38,6 +38,13 @@ FlatButton::FlatButton(const QString& text, QWidget* parent) : QPushButton(text,
         "QPushButton:pressed { background-color: rgb(136, 178, 224); }"));
 }
 
+FlatButton::FlatButton(const QString& text, const char* objectName, const QRect& place,
+                       QWidget* parent)
+    : FlatButton(text, parent) {
+    setObjectName(QString::fromLatin1(objectName));
+    setGeometry(place);
+}
+
 QIcon ToolBarIcon(int index) {
     struct Look {
         QColor colour;

@@ -26,6 +26,7 @@ class FlatButton : public QPushButton {
     Q_OBJECT
   public:
     FlatButton(const QString& text, QWidget* parent);
+    FlatButton(const QString& text, const char* objectName, const QRect& place, QWidget* parent);
 };
 
 // The 32 x 32 tool-bar images, drawn here so the console needs no icon theme.

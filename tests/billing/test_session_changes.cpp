@@ -360,7 +360,7 @@ class SessionChangesTest : public QObject {
 // The grid's pop-up menu repeats the main menu's commands of the same captions.
 class PopupMenuTest : public QObject {
     Q_OBJECT
-private slots:
+  private slots:
     void popupItemsRunTheirCommands() {
         Env env;
         env.addMachine(QStringLiteral("127.0.0.1"));
