@@ -27,6 +27,12 @@ double PartFee(double rate, int thirds) {
 
 }  // namespace
 
+QString NonFiniteBillText(const QString& machine) {
+    return QStringLiteral(
+               "机器“%1”的费用超出了可以计算的范围，本次未计费。请检查上网价格和附加费。")
+        .arg(machine);
+}
+
 ElapsedTime Elapsed(int startHour, int startMinute, int nowHour, int nowMinute) {
     if (nowMinute >= startMinute) return {nowHour - startHour, nowMinute - startMinute};
     return {nowHour - startHour - 1, nowMinute + 60 - startMinute};
@@ -89,55 +95,80 @@ void BillingPass(Desk& desk) {
                         q2->FieldText(QStringLiteral("Tother"))});
 
     // Row updates go in one transaction, committed before any box is shown and whenever the
-    // pass ends, so rows written before a failure stay written.
-    Transaction transaction(dm, Transaction::OnExit::Commit);
-    Query* q3 = dm.ADOQuery3;
-    for (const Row& row : rows) {
-        const QTime now = desk.clock.now();
-        const QTime start = ParseDateTime(row.start);
-        const bool pastMidnight =
-            now.hour() < start.hour() ||
-            (now.hour() == start.hour() && now.minute() < start.minute());  // almost a day
-        if (pastMidnight) {
-            transaction.Commit();
-            if (desk.prompts.confirm(QStringLiteral(
-                    "该用户上机已超过了一天或现在是晚上12点以后了，是否该设为上通宵了呢？"))) {
-                desk.prompts.message(QStringLiteral("请先去结账一次!"));
-                Query* q1 = dm.ADOQuery1;
-                q1->Close();
-                q1->SetSql(QStringLiteral(
-                    "update Tcount set Cstate='通宵',Tmoney='0'  where username=:aid"));
-                q1->SetParam(QStringLiteral("aid"), row.username);
-                if (!q1->ExecSQL()) {
-                    desk.prompts.message(kPassFault);
+    // pass ends, so rows written before a failure stay written. A commit that fails (another
+    // program holds the file) loses the pass's writes: the operator is told, and the next tick
+    // bills from scratch.
+    Transaction transaction(dm);
+    const QString kUpdateFault = QStringLiteral("数据库运行出错，请关闭并重试一次！");
+    try {
+        Query* q3 = dm.ADOQuery3;
+        for (const Row& row : rows) {
+            const QTime now = desk.clock.now();
+            const QTime start = ParseDateTime(row.start);
+            const bool pastMidnight =
+                now.hour() < start.hour() ||
+                (now.hour() == start.hour() && now.minute() < start.minute());  // almost a day
+            if (pastMidnight) {
+                if (!transaction.Commit()) {
+                    desk.prompts.message(kUpdateFault);
                     return;
                 }
-                continue;
+                if (desk.prompts.confirm(QStringLiteral(
+                        "该用户上机已超过了一天或现在是晚上12点以后了，是否该设为上通宵了呢？"))) {
+                    desk.prompts.message(QStringLiteral("请先去结账一次!"));
+                    Query* q1 = dm.ADOQuery1;
+                    q1->Close();
+                    q1->SetSql(QStringLiteral(
+                        "update Tcount set Cstate='通宵',Tmoney='0'  where username=:aid"));
+                    q1->SetParam(QStringLiteral("aid"), row.username);
+                    if (!q1->ExecSQL()) {
+                        desk.prompts.message(kPassFault);
+                        return;
+                    }
+                    continue;
+                }
+                desk.prompts.message(QStringLiteral("系统已不能再为该机计费，请自行处理!"));
+                desk.RefreshSessionGrid();
+                return;
             }
-            desk.prompts.message(QStringLiteral("系统已不能再为该机计费，请自行处理!"));
-            desk.RefreshSessionGrid();
-            return;
-        }
-        const ElapsedTime used = Elapsed(start.hour(), start.minute(), now.hour(), now.minute());
-        const double fee = TimeFee(rate, used.hours, used.minutes);
-        const double other = ParseDecimal(row.other);
+            const ElapsedTime used =
+                Elapsed(start.hour(), start.minute(), now.hour(), now.minute());
+            const double fee = TimeFee(rate, used.hours, used.minutes);
+            const double other = ParseDecimal(row.other);
+            if (!std::isfinite(fee) || !std::isfinite(fee + other)) {
+                // Never store "inf": every later pass would stop at this row.
+                if (!transaction.Commit()) {
+                    desk.prompts.message(kUpdateFault);
+                    return;
+                }
+                desk.prompts.message(NonFiniteBillText(row.username));
+                return;
+            }
 
-        transaction.Begin();
-        q3->Close();
-        q3->SetSql(
-            QStringLiteral("update Tcount set Stime=:sumtime,Tmoney=:sumMoney,Tsum=:allMoney where "
-                           "username=:aid"));
-        q3->SetParam(QStringLiteral("sumtime"),
-                     QString::number(used.hours) + u'时' + QString::number(used.minutes) + u'分');
-        q3->SetParam(QStringLiteral("sumMoney"), DecimalText(fee) + QStringLiteral("元"));
-        q3->SetParam(QStringLiteral("allMoney"), DecimalText(fee + other));
-        q3->SetParam(QStringLiteral("aid"), row.username);
-        if (!q3->ExecSQL()) {
-            transaction.Commit();
-            desk.prompts.message(QStringLiteral("数据库运行出错，请关闭并重试一次！"));
-            return;
+            transaction.Begin();
+            q3->Close();
+            q3->SetSql(QStringLiteral(
+                "update Tcount set Stime=:sumtime,Tmoney=:sumMoney,Tsum=:allMoney where "
+                "username=:aid"));
+            q3->SetParam(QStringLiteral("sumtime"), QString::number(used.hours) + u'时' +
+                                                        QString::number(used.minutes) + u'分');
+            q3->SetParam(QStringLiteral("sumMoney"), DecimalText(fee) + QStringLiteral("元"));
+            q3->SetParam(QStringLiteral("allMoney"), DecimalText(fee + other));
+            q3->SetParam(QStringLiteral("aid"), row.username);
+            if (!q3->ExecSQL()) {
+                (void)transaction.Commit();  // the rows before it; the same box either way
+                desk.prompts.message(kUpdateFault);
+                return;
+            }
         }
+    } catch (...) {
+        // A conversion error ends the pass at its row; the rows before it stay written.
+        if (!transaction.Commit()) desk.prompts.message(kUpdateFault);
+        throw;
     }
-    transaction.Commit();
+    if (!transaction.Commit()) {
+        desk.prompts.message(kUpdateFault);
+        return;
+    }
     desk.RefreshSessionGrid();
 }

@@ -12,6 +12,9 @@ void RefreshClock(Desk& desk);
 // box is skipped.
 void BillingPass(Desk& desk);
 
+// The box for a bill whose amount is not a finite number: nothing is written for it.
+QString NonFiniteBillText(const QString& machine);
+
 struct ElapsedTime {
     int hours;
     int minutes;  // 0 to 59

@@ -112,23 +112,16 @@ void Tinformation::XP_Button1Click() {
     desk.SelectedMachine = machine;
     desk.prompts.message(QStringLiteral("现在是要下机了"));
     const QByteArray datagram = *CommandDatagram(QStringLiteral("xiaji"));
-    try {
-        desk.NMUDP1->RemoteHost = machine;
-        desk.prompts.message(QStringLiteral(" 要下机的客户机名是:") + machine);
-        desk.prompts.message(machine);
-        desk.NMUDP1->RemoteHost = machine;  // a send during the boxes may have moved it
-        desk.NMUDP1->SendDatagram(datagram, CommandDatagramSize);
-        desk.prompts.message(QStringLiteral("发送信息完成，收到没有是客户端的事了."));
-    } catch (const EndpointError&) {
-        desk.prompts.message(QStringLiteral("无法与客户端连接!"));
-        desk.prompts.message(kNotCheckedOut);
-        return;
-    }
-
-    // The state as the grid shows it; a machine the grid does not show is reset all the same.
+    // The client locks only when its checkout can be recorded: after the look-up and before
+    // "xiaji" leaves, the lock is taken and the row reset; the commit follows the send at once.
+    // The state is the one the grid shows; a machine the grid does not show is reset anyway.
+    Transaction transaction(desk.DataModule1);
     Query* grid = desk.DataModule1.ADOQuery1;
     const int row = grid->FindRow(QStringLiteral("username"), machine);
-    if (grid->FieldText(row, QStringLiteral("Cstate")) != QStringLiteral("无")) {
+    const bool reset = grid->FieldText(row, QStringLiteral("Cstate")) != QStringLiteral("无");
+    const auto lockAndReset = [&] {
+        if (!transaction.BeginWrite()) return false;
+        if (!reset) return true;
         grid->Close();
         grid->SetSql(QStringLiteral(
             "update Tcount set Tstart=:tt1,Tnow=:tt2,Stime=:tt3,Tmoney=:tt4,Tother=:tt5,"
@@ -137,17 +130,41 @@ void Tinformation::XP_Button1Click() {
             grid->SetParam(QString::fromLatin1(empty), QString());
         grid->SetParam(QStringLiteral("tt8"), QStringLiteral("无"));
         grid->SetParam(QStringLiteral("tt9"), machine);
-        if (!grid->ExecSQL()) {
-            desk.prompts.message(kDbContact);
-            desk.prompts.message(kNotCheckedOut);
-            return;
-        }
+        if (grid->ExecSQL()) return true;
+        transaction.Rollback();
+        return false;
+    };
+    try {
+        desk.NMUDP1->RemoteHost = machine;
+        desk.prompts.message(QStringLiteral(" 要下机的客户机名是:") + machine);
+        desk.prompts.message(machine);
+        desk.NMUDP1->RemoteHost = machine;  // a send during the boxes may have moved it
+        desk.NMUDP1->SendDatagram(datagram, CommandDatagramSize, lockAndReset);
+    } catch (const SendVetoed&) {
+        desk.prompts.message(kDbContact);
+        desk.prompts.message(kNotCheckedOut);
+        return;
+    } catch (const EndpointError&) {
+        desk.prompts.message(QStringLiteral("无法与客户端连接!"));
+        desk.prompts.message(kNotCheckedOut);
+        return;
+    }
+    const bool resetWritten = transaction.Commit();
+    bool reopened = true;
+    if (reset && resetWritten) {
         grid->Close();
         grid->SetSql(QStringLiteral("select * from Tcount order by username"));
-        if (!grid->Open()) {
-            desk.prompts.message(kDbContact);
-            return;
-        }
+        reopened = grid->Open();
+    }
+    desk.prompts.message(QStringLiteral("发送信息完成，收到没有是客户端的事了."));
+    if (!resetWritten) {
+        desk.prompts.message(kDbContact);
+        desk.prompts.message(kNotCheckedOut);
+        return;
+    }
+    if (!reopened) {
+        desk.prompts.message(kDbContact);
+        return;
     }
     desk.prompts.message(QStringLiteral("下机到这已经全部完成了."));
     hide();

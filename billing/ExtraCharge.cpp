@@ -5,6 +5,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <cmath>
 
 #include "console/Desk.h"
 #include "widgets/Themed.h"
@@ -13,6 +14,8 @@ namespace {
 const QString kNotInSession =
     QStringLiteral("您所选择你机器不处于上机状态，不能添加附加费，请重新选择!");
 const QString kRestart = QStringLiteral("数据库出错，请重新启动本软件!");
+const QString kSumTooLarge =
+    QStringLiteral("金额太大，附加费或共需费用已超出可以计算的范围，未添加。");
 
 }  // namespace
 
@@ -149,7 +152,7 @@ bool ApplyExtraCharge(Desk& desk, TAddother& dialog) {
     const double amount = ParseDecimal(dialog.FlatEdit2->text());  // before anything is written
 
     TDataModule1& dm = desk.DataModule1;
-    Transaction transaction(dm, Transaction::OnExit::Rollback);
+    Transaction transaction(dm);
     Query* q = dm.ADOQuery2;
     q->Close();
     q->SetSql(QStringLiteral(
@@ -169,6 +172,11 @@ bool ApplyExtraCharge(Desk& desk, TAddother& dialog) {
     const double other = ParseDecimal(TextOrZero(q->FieldText(QStringLiteral("Tother"))));
     const double total = ParseDecimal(TextOrZero(q->FieldText(QStringLiteral("Tsum"))));
     q->Close();
+    if (!std::isfinite(other + amount) || !std::isfinite(total + amount)) {
+        transaction.Rollback();
+        desk.prompts.message(kSumTooLarge);
+        return false;
+    }
     q->SetSql(QStringLiteral("Update Tcount set Tother=:a1,Tsum=:a2 where username=:SelectRow"));
     q->SetParam(QStringLiteral("a1"), DecimalText(other + amount));
     q->SetParam(QStringLiteral("a2"), DecimalText(total + amount));

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QPointer>
 #include <QString>
 #include <QWidget>
 
@@ -12,7 +13,7 @@ class FlatButton;
 class TAddother : public QWidget {
     Q_OBJECT
   public:
-    static inline TAddother* Addother = nullptr;  // the newest instance
+    static inline QPointer<TAddother> Addother;  // the newest instance
 
     TAddother(Desk& desk, QWidget* owner);
 

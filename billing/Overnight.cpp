@@ -1,5 +1,7 @@
 #include "billing/Overnight.h"
 
+#include <cmath>
+
 #include "client_channel/Commands.h"
 #include "console/Desk.h"
 
@@ -54,6 +56,11 @@ void N36Click(Desk& desk) {
     const double nightPrice = ParseDecimal(night);
     const double newOther = ParseDecimal(other) + nightPrice;
     const double newSum = ParseDecimal(sum) + nightPrice;
+    if (!std::isfinite(newOther) || !std::isfinite(newSum)) {
+        desk.prompts.message(
+            QStringLiteral("金额太大，附加费或共需费用已超出可以计算的范围，未转为通宵。"));
+        return;
+    }
 
     q->Close();
     q->SetSql(QStringLiteral(

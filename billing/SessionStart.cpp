@@ -25,12 +25,32 @@ void StartSession(Desk& desk) {
     // The row written must be the machine that was told "sj", even if a command run while the
     // send waited for a name lookup moved SelectedMachine.
     const QString machine = desk.SelectedMachine;
-    if (!SendCommand(desk, QStringLiteral("sj"))) return;
+    // The client unlocks only when its session can be recorded: after the look-up and before
+    // "sj" leaves, the lock is taken and the row written; the commit follows the send at once,
+    // before any box. A locked, read-only or broken file stops the command from leaving.
+    Transaction transaction(desk.DataModule1);
+    bool written = false;
+    const SendOutcome sent = SendRecordedCommand(
+        desk, QStringLiteral("sj"),
+        [&] {
+            if (transaction.BeginWrite() && WriteSessionStart(desk, machine)) return true;
+            transaction.Rollback();
+            return false;
+        },
+        [&] {
+            written = transaction.Commit();
+            if (written) desk.DataModule1.ADOQuery1->Open();  // not empty while the box shows
+        });
+    if (sent == SendOutcome::Failed) return;
+    if (sent == SendOutcome::NotLocked || !written) {
+        desk.prompts.message(QStringLiteral("数据库出现错误，请与管理员联系"));
+        return;
+    }
     desk.SelectedMachine = machine;
-    WriteSessionStart(desk);
+    if (!desk.DataModule1.ADOQuery1->Active()) desk.RefreshSessionGrid();
 }
 
-void WriteSessionStart(Desk& desk) {
+bool WriteSessionStart(Desk& desk, const QString& machine) {
     Query* q = desk.DataModule1.ADOQuery1;
     q->Close();
     q->SetSql(QStringLiteral(
@@ -42,10 +62,8 @@ void WriteSessionStart(Desk& desk) {
         q->SetParam(QString::fromLatin1(zero), QStringLiteral("0"));
     q->SetParam(QStringLiteral("tt7"), QString());
     q->SetParam(QStringLiteral("tt8"), QStringLiteral("正常"));
-    q->SetParam(QStringLiteral("tt9"), desk.SelectedMachine);
-    if (!q->ExecSQL()) {
-        desk.prompts.message(QStringLiteral("数据库出现错误，请与管理员联系"));
-        return;
-    }
-    desk.RefreshSessionGrid();
+    q->SetParam(QStringLiteral("tt9"), machine);
+    const bool ok = q->ExecSQL();
+    q->SetSql(QString::fromLatin1(TDataModule1::GridStatement));
+    return ok;
 }

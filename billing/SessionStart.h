@@ -1,10 +1,12 @@
 #pragma once
 
+class QString;
+
 class Desk;
 
 // 上机: checks that the highlighted machine is idle, tells it "sj", writes the start row.
 void StartCommand(Desk& desk);
 // Sends "sj" to SelectedMachine and, when that went out, writes the start row.
 void StartSession(Desk& desk);
-// Writes the start row for SelectedMachine on the grid query, then refreshes the grid.
-void WriteSessionStart(Desk& desk);
+// Writes the start row for machine on the grid query (which it leaves closed). No box.
+bool WriteSessionStart(Desk& desk, const QString& machine);

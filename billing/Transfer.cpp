@@ -74,7 +74,7 @@ bool TransferSession(Desk& desk, const QString& source, const QString& target, Q
     TDataModule1& dm = desk.DataModule1;
     Query* q = dm.ADOQuery2;
     // Look-ups, copy and reset in one transaction: the session is on exactly one machine.
-    Transaction transaction(dm, Transaction::OnExit::Rollback);
+    Transaction transaction(dm);
     auto fail = [&](const QString& text) {
         transaction.Rollback();  // before the box: never held open while the operator reads
         desk.prompts.message(text);

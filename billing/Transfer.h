@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QPointer>
 #include <QString>
 #include <QWidget>
 
@@ -11,7 +12,7 @@ class FlatButton;
 class TtrunMoneys : public QWidget {
     Q_OBJECT
   public:
-    static inline TtrunMoneys* trunMoneys = nullptr;  // the newest instance
+    static inline QPointer<TtrunMoneys> trunMoneys;  // the newest instance
 
     TtrunMoneys(Desk& desk, QWidget* owner);
 

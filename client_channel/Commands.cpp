@@ -6,7 +6,8 @@
 #include "console/Desk.h"
 
 std::optional<QByteArray> CommandDatagram(const QString& text) {
-    if (text.contains(QChar(0))) return std::nullopt;
+    // A lone surrogate is not text: GBK's encoder would drop it without a word.
+    if (text.contains(QChar(0)) || !text.isValidUtf16()) return std::nullopt;
     QStringEncoder gbk("GBK");
     QByteArray bytes = gbk.encode(text);
     if (!gbk.isValid() || gbk.hasError() || bytes.size() > CommandTextLimit) return std::nullopt;
@@ -15,23 +16,32 @@ std::optional<QByteArray> CommandDatagram(const QString& text) {
 }
 
 bool SendCommand(Desk& desk, const QString& text) {
+    return SendRecordedCommand(desk, text, {}, {}) == SendOutcome::Sent;
+}
+
+SendOutcome SendRecordedCommand(Desk& desk, const QString& text,
+                                const std::function<bool()>& prepare,
+                                const std::function<void()>& record) {
     const std::optional<QByteArray> datagram = CommandDatagram(text);
     if (!datagram) {
         desk.prompts.message(QStringLiteral(
             "命令未发送：命令文字最多29个字节（GBK编码），且不能含有无法编码的字符。"));
-        return false;
+        return SendOutcome::Failed;
     }
     const QString machine = desk.SelectedMachine;  // a nested command may change it meanwhile
     desk.NMUDP1->RemoteHost = machine;
     try {
-        desk.NMUDP1->SendDatagram(*datagram, CommandDatagramSize);
+        desk.NMUDP1->SendDatagram(*datagram, CommandDatagramSize, prepare);
+    } catch (const SendVetoed&) {
+        return SendOutcome::NotLocked;
     } catch (const std::exception&) {
         desk.prompts.message(QStringLiteral("不能发送命令给该机，请检查该机是否联网!"));
         desk.RefreshSessionGrid();
-        return false;
+        return SendOutcome::Failed;
     }
+    if (record) record();
     desk.prompts.message(machine);
-    return true;
+    return SendOutcome::Sent;
 }
 
 void NMUDP1InvalidHost(Desk& desk, bool& handled) {

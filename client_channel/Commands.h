@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <functional>
 #include <optional>
 
 class Desk;
@@ -16,6 +17,16 @@ std::optional<QByteArray> CommandDatagram(const QString& text);
 
 // Sends text to SelectedMachine; true when the datagram was handed to the network.
 bool SendCommand(Desk& desk, const QString& text);
+
+enum class SendOutcome { Sent, Failed, NotLocked };
+
+// SendCommand for a command whose effect must be recorded ("sj", "xiaji"): prepare runs after
+// the look-up and before the datagram leaves, to lock and write (false: nothing leaves, no box
+// is shown, NotLocked); record runs right after it left, to commit, before the box that names
+// the machine. Neither may show a box or run the event loop.
+SendOutcome SendRecordedCommand(Desk& desk, const QString& text,
+                                const std::function<bool()>& prepare,
+                                const std::function<void()>& record);
 
 // The endpoint's OnInvalidHost: tells the operator; leaves handled false.
 void NMUDP1InvalidHost(Desk& desk, bool& handled);

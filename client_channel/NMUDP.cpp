@@ -108,7 +108,8 @@ void TNMUDP::ReceiveDatagram() {
     }
 }
 
-void TNMUDP::SendDatagram(const QByteArray& buff, int length) {
+void TNMUDP::SendDatagram(const QByteArray& buff, int length,
+                          const std::function<bool()>& beforeSend) {
     QByteArray copy = buff;
     // Never read past the buffer, whatever length a caller or handler gives.
     if (length < 0 || length > copy.size()) throw EndpointError(QStringLiteral("Invalid buffer"));
@@ -121,6 +122,7 @@ void TNMUDP::SendDatagram(const QByteArray& buff, int length) {
     }
     const quint32 address = ResolveRemoteHost();
     if (address == 0) throw UDPSockError(QStringLiteral("Null Remote Address"));
+    if (beforeSend && !beforeSend()) throw SendVetoed();
     ReportStatus(2, QStringLiteral("Sending Data"));
     sockaddr_in remote{};
     remote.sin_family = AF_INET;

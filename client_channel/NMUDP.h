@@ -27,6 +27,12 @@ class UDPSockError : public EndpointError {
     using EndpointError::EndpointError;
 };
 
+// A send that its caller's beforeSend step stopped: nothing left.
+class SendVetoed : public EndpointError {
+  public:
+    SendVetoed() : EndpointError(QStringLiteral("Send Vetoed")) {}
+};
+
 // Looks up an IPv4 address for a host name. May run the event loop while it waits; must
 // come back within a bounded time.
 class HostResolver {
@@ -65,7 +71,10 @@ class TNMUDP : public QObject {
     void Loaded();                // binds to LocalPort (a failure is not reported)
 
     // Sends length bytes of a private copy of buff. Throws EndpointError / UDPSockError.
-    void SendDatagram(const QByteArray& buff, int length);
+    // beforeSend runs after the look-up, right before the datagram leaves; when it returns
+    // false nothing leaves and SendVetoed is thrown.
+    void SendDatagram(const QByteArray& buff, int length,
+                      const std::function<bool()>& beforeSend = {});
 
     std::function<void(TNMUDP* sender, const QString& status)> OnStatus;
     std::function<void(TNMUDP* sender, int numberBytes, const QString& fromIP, int port)>

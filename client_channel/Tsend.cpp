@@ -15,7 +15,7 @@ Tsend::Tsend(Desk& deskRef, QWidget* owner) : QWidget(owner, Qt::Window), desk(d
     setWindowTitle(QStringLiteral("信使服务"));
     setFont(ThemedFont(QStringLiteral("MS Sans Serif"), 11));
     move(218, 99);
-    resize(209, 215);  // 217 x 242 with the frame
+    resize(OuterSize);  // the client area until the frame is known
 
     (new QLabel(QStringLiteral("机器号："), this))->move(8, 8);
     FlatComboBox1 = new QComboBox(this);
@@ -40,6 +40,10 @@ Tsend::Tsend(Desk& deskRef, QWidget* owner) : QWidget(owner, Qt::Window), desk(d
 
 void Tsend::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
+    if (!m_sized) {
+        m_sized = true;
+        FitOuterSize(this, OuterSize, false);
+    }
     // Restoring a minimised window is not a new showing.
     if (!event->spontaneous()) desk.Guard([this] { FormShow(); });
 }

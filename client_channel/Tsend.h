@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QPointer>
 #include <QWidget>
 
 class Desk;
@@ -11,9 +12,10 @@ class FlatButton;
 class Tsend : public QWidget {
     Q_OBJECT
   public:
-    static inline Tsend* send = nullptr;  // the newest instance
+    static inline QPointer<Tsend> send;  // the newest instance
     // One space goes before the text; the record holds 29 bytes of text.
     static constexpr int MessageByteLimit = 28;
+    static constexpr QSize OuterSize{217, 242};
 
     Tsend(Desk& desk, QWidget* owner);
 
@@ -34,4 +36,5 @@ class Tsend : public QWidget {
 
   private:
     Desk& desk;
+    bool m_sized = false;
 };

@@ -350,6 +350,17 @@ void TForm1::BuildMiddle() {
     connect(DBGrid1, &QAbstractItemView::doubleClicked, this, &TForm1::DBGrid1DblClick);
     connect(desk.DataModule1.ADOQuery1, &QAbstractItemModel::modelReset, this,
             &TForm1::ApplyColumnLayout);
+    // Every reopen keeps the operator's place: with 500 machines, a refresh every 30 seconds
+    // must not throw a scrolled-down view back to the top. Connected after the desk, so this
+    // runs after the highlight has been put back.
+    connect(desk.DataModule1.ADOQuery1, &Query::aboutToClose, this, [this] {
+        if (!m_savedScroll) m_savedScroll = DBGrid1->ScrollPosition();
+    });
+    connect(desk.DataModule1.ADOQuery1, &Query::opened, this, [this] {
+        if (!m_savedScroll) return;
+        DBGrid1->RestoreScroll(*m_savedScroll);
+        m_savedScroll.reset();
+    });
     ApplyColumnLayout();
 
     connect(DBGrid1->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
@@ -381,7 +392,7 @@ void TForm1::ApplyColumnLayout() {
 }
 
 template <class Dialog, class Make>
-void TForm1::OpenDialog(Dialog*& current, Make make) {
+void TForm1::OpenDialog(QPointer<Dialog>& current, Make make) {
     // A new modeless instance per command; the reference follows the newest one.
     desk.Guard([&] {
         current = make();
@@ -448,9 +459,7 @@ void TForm1::closeEvent(QCloseEvent* event) {
 void TForm1::showEvent(QShowEvent* event) {
     QMainWindow::showEvent(event);
     if (!m_sized) {
-        // 808 x 582 is the outer size, frame included.
         m_sized = true;
-        const QSize frame = frameGeometry().size() - geometry().size();
-        if (!frame.isEmpty()) resize(QSize(808, 582) - frame);
+        FitOuterSize(this, QSize(808, 582), false);
     }
 }

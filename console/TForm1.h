@@ -1,6 +1,9 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QPoint>
+#include <QPointer>
+#include <optional>
 
 #include "console/Desk.h"
 
@@ -9,6 +12,7 @@ class QLabel;
 class QMenu;
 class QStatusBar;
 class QTableView;
+class SessionGridView;
 class QTimer;
 class QToolBar;
 class Tinformation;
@@ -26,7 +30,7 @@ class TForm1 : public QMainWindow {
 
     QAction* action(const char* name) const;  // a menu item, tool button or pop-up item by name
 
-    QTableView* DBGrid1 = nullptr;
+    SessionGridView* DBGrid1 = nullptr;
     QMenu* PopupMenu1 = nullptr;
     QToolBar* ToolBar1 = nullptr;
     QStatusBar* StatusBar1 = nullptr;
@@ -64,7 +68,8 @@ class TForm1 : public QMainWindow {
     void ApplyColumnLayout();
     void ClientCommand(const QString& word);
     template <class Dialog, class Make>
-    void OpenDialog(Dialog*& current, Make make);
+    void OpenDialog(QPointer<Dialog>& current, Make make);
 
     bool m_sized = false;
+    std::optional<QPoint> m_savedScroll;  // where the grid stood when its rows went away
 };

@@ -25,9 +25,13 @@ void MachineListBox::AddSorted(const QString& entry) {
         c.setCaseSensitivity(Qt::CaseInsensitive);
         return c;
     }();
+    // Sorted without regard to case, but only an identical text is dropped: every row of the
+    // table must show, or it could never be deleted here.
     auto order = [&](const QString& other) {
         const int byLocale = collator.compare(entry, other);
-        return byLocale != 0 ? byLocale : entry.compare(other, Qt::CaseInsensitive);
+        if (byLocale != 0) return byLocale;
+        const int byCase = entry.compare(other, Qt::CaseInsensitive);
+        return byCase != 0 ? byCase : entry.compare(other);
     };
     // Binary search below the header: the list can hold thousands of machines.
     int low = 1, high = count();
@@ -77,12 +81,13 @@ Tadduser::Tadduser(Desk& deskRef, QWidget* owner)
     setWindowTitle(QStringLiteral("添加/删除机器"));
     setFont(ThemedFont(QStringLiteral("MS Sans Serif"), 11));
     move(204, 127);
-    setFixedSize(361, 255);  // 369 x 282 with the frame
+    setFixedSize(OuterSize);  // the client area until the frame is known
 
     auto* box = new QGroupBox(QStringLiteral("操作"), this);
+    m_box = box;
     box->setObjectName(QStringLiteral("FlatGroupBox1"));
     box->setFont(ThemedFont(QStringLiteral("MS Sans Serif"), 13));
-    box->setGeometry(0, 0, 361, 255);
+    box->setGeometry(rect());
 
     FlatListBox1 = new MachineListBox(box);
     FlatListBox1->setObjectName(QStringLiteral("FlatListBox1"));
@@ -155,6 +160,22 @@ void Tadduser::AddMachine() {
         return;
     }
     if (q->RecordCount() == 0) {
+        // The engine folds only A-Z; the list folds every script. Check the way the list does,
+        // or a second "ä-pc" beside "Ä-pc" could never be selected or deleted.
+        q->Close();
+        q->SetSql(QStringLiteral("select username from Tcount"));
+        if (!q->Open()) {
+            desk.prompts.message(kDbFault);
+            return;
+        }
+        const QString key = MachineNameKey(name);
+        for (q->First(); !q->Eof(); q->Next()) {
+            if (MachineNameKey(q->FieldText(QStringLiteral("username"))) == key) {
+                desk.prompts.message(QStringLiteral("数据库中已有此计算机名，请重新输入!"));
+                Edit1->setFocus();
+                return;
+            }
+        }
         q->Close();
         q->SetSql(QStringLiteral("insert into Tcount(userName) values(:p1)"));
         q->SetParam(QStringLiteral("p1"), name);
@@ -186,6 +207,18 @@ void Tadduser::FlatButton2Click() {
 void Tadduser::FlatButton3Click() {
     desk.DataModule1.ADOQuery2->Close();
     close();
+}
+
+void Tadduser::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (m_sized) return;
+    m_sized = true;
+    FitOuterSize(this, OuterSize, true);
+}
+
+void Tadduser::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    m_box->setGeometry(rect());  // the group box fills the dialog
 }
 
 void Tadduser::closeEvent(QCloseEvent* event) {

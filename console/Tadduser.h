@@ -1,13 +1,14 @@
 #pragma once
 
 #include <QListWidget>
+#include <QPointer>
 #include <QWidget>
 
 class Desk;
 class QLineEdit;
 class FlatButton;
 
-// The machine list: entries kept sorted without regard to case, equal entries dropped, the
+// The machine list: entries kept sorted without regard to case, identical entries dropped, the
 // header line always first. Only a click selects; keys scroll.
 class MachineListBox : public QListWidget {
     Q_OBJECT
@@ -23,8 +24,9 @@ class MachineListBox : public QListWidget {
 class Tadduser : public QWidget {
     Q_OBJECT
   public:
-    static inline Tadduser* adduser = nullptr;  // the newest instance
+    static inline QPointer<Tadduser> adduser;  // the newest instance
     static constexpr const char* Header = " 已有的计算机名:";
+    static constexpr QSize OuterSize{369, 282};
 
     Tadduser(Desk& desk, QWidget* owner);
 
@@ -41,8 +43,12 @@ class Tadduser : public QWidget {
     void FlatButton3Click();
 
   protected:
+    void showEvent(QShowEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
   private:
     Desk& desk;
+    QWidget* m_box = nullptr;
+    bool m_sized = false;
 };

@@ -15,7 +15,7 @@ Tsearch::Tsearch(QWidget* owner) : QWidget(owner, Qt::Window | Qt::Dialog) {
     setWindowTitle(QStringLiteral("搜索"));
     setFont(ThemedFont(QStringLiteral("MS Sans Serif"), 11));
     move(225, 124);
-    setFixedSize(359, 298);  // 367 x 325 with the frame
+    setFixedSize(OuterSize);  // the client area until the frame is known
     const QFont big = ThemedFont(QStringLiteral("MS Sans Serif"), 13);
 
     auto* range = new QGroupBox(QStringLiteral("搜索范围"), this);
@@ -76,6 +76,7 @@ Tsearch::Tsearch(QWidget* owner) : QWidget(owner, Qt::Window | Qt::Dialog) {
     connect(Button2, &QPushButton::clicked, this, &QWidget::close);
 
     auto* status = new QStatusBar(this);
+    m_status = status;
     status->setObjectName(QStringLiteral("StatusBar1"));
     status->setSizeGripEnabled(false);
     status->setGeometry(0, height() - 19, width(), 19);
@@ -85,4 +86,16 @@ Tsearch::Tsearch(QWidget* owner) : QWidget(owner, Qt::Window | Qt::Dialog) {
     StatusPanel2->setFixedWidth(50);
     status->addWidget(StatusPanel1);
     status->addWidget(StatusPanel2);
+}
+
+void Tsearch::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (m_sized) return;
+    m_sized = true;
+    FitOuterSize(this, OuterSize, true);
+}
+
+void Tsearch::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    m_status->setGeometry(0, height() - 19, width(), 19);  // along the bottom edge
 }

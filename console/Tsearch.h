@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QPointer>
 #include <QWidget>
 
 class QLineEdit;
@@ -7,12 +8,15 @@ class QListWidget;
 class QProgressBar;
 class QPushButton;
 class QLabel;
+class QStatusBar;
 
 // "搜索": the fields of an address-range search, shown with their defaults.
 class Tsearch : public QWidget {
     Q_OBJECT
   public:
-    static inline Tsearch* search = nullptr;  // the newest instance
+    static inline QPointer<Tsearch> search;  // the newest instance
+
+    static constexpr QSize OuterSize{367, 325};
 
     explicit Tsearch(QWidget* owner);
 
@@ -28,4 +32,12 @@ class Tsearch : public QWidget {
     QLabel* StatusPanel2;
     QPushButton* Button1;  // 开始搜索
     QPushButton* Button2;  // 关闭
+
+  protected:
+    void showEvent(QShowEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+  private:
+    QWidget* m_status = nullptr;
+    bool m_sized = false;
 };

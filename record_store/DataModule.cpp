@@ -53,6 +53,7 @@ Query::Query(TDataModule1& module) : QAbstractTableModel(&module), m_module(modu
 
 void Query::Close() {
     if (!m_active) return;
+    emit aboutToClose();
     if (!m_rows.empty()) {
         beginRemoveRows({}, 0, RecordCount() - 1);
         m_rows.clear();
@@ -321,21 +322,26 @@ bool TDataModule1::BeginTransaction() {
     return QSqlDatabase::database(m_name, false).transaction();
 }
 
+bool TDataModule1::BeginWriteTransaction() {
+    QSqlQuery q(QSqlDatabase::database(m_name, false));
+    const bool ok = q.exec(QStringLiteral("BEGIN EXCLUSIVE"));
+    if (!ok) m_lastError = errorText(q.lastError());
+    return ok;
+}
+
 bool TDataModule1::Commit() { return QSqlDatabase::database(m_name, false).commit(); }
 
 void TDataModule1::Rollback() { QSqlDatabase::database(m_name, false).rollback(); }
 
 // ---------------------------------------------------------------------------------------------
 
-Transaction::~Transaction() {
-    if (m_onExit == OnExit::Commit)
-        Commit();
-    else
-        Rollback();
-}
-
 bool Transaction::Begin() {
     if (!m_open) m_open = m_module.BeginTransaction();
+    return m_open;
+}
+
+bool Transaction::BeginWrite() {
+    if (!m_open) m_open = m_module.BeginWriteTransaction();
     return m_open;
 }
 

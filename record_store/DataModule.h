@@ -48,6 +48,7 @@ class Query : public QAbstractTableModel {
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
 
   signals:
+    void aboutToClose();  // while the rows are still there
     void opened();
     void closed();
 
@@ -96,7 +97,11 @@ class TDataModule1 : public QObject {
     QString LastError() const { return m_lastError; }
 
     bool BeginTransaction();
-    bool Commit();
+    // Takes the lock that lets the commit through, waiting at most the busy timeout. On SQLite
+    // that is BEGIN EXCLUSIVE: with IMMEDIATE, a reader (a backup tool) would still make the
+    // commit fail afterwards.
+    bool BeginWriteTransaction();
+    [[nodiscard]] bool Commit();
     void Rollback();
 
     QString connectionName() const { return m_name; }
@@ -119,22 +124,23 @@ class TDataModule1 : public QObject {
     QString m_lastError;
 };
 
-// A transaction that ends with its scope, committed or rolled back as its owner chose, so an
-// exception or an early return never leaves it open.
+// A transaction that is rolled back when its scope ends without a commit, so an exception or
+// an early return never leaves it open. Every commit is explicit and its outcome checked.
 class Transaction {
   public:
-    enum class OnExit { Commit, Rollback };
-    Transaction(TDataModule1& module, OnExit onExit) : m_module(module), m_onExit(onExit) {}
-    ~Transaction();
+    explicit Transaction(TDataModule1& module) : m_module(module) {}
+    ~Transaction() { Rollback(); }
     Transaction(const Transaction&) = delete;
     Transaction& operator=(const Transaction&) = delete;
 
-    bool Begin();   // true when open (already or now)
-    bool Commit();  // false, and rolled back, when the commit fails; true when none was open
+    bool Begin();       // true when open (already or now)
+    bool BeginWrite();  // the same, holding the lock that lets its commit through
+    // False, and rolled back, when the commit fails; true when none was open.
+    [[nodiscard]] bool Commit();
     void Rollback();
+    bool IsOpen() const { return m_open; }
 
   private:
     TDataModule1& m_module;
-    OnExit m_onExit;
     bool m_open = false;
 };

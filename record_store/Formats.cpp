@@ -19,8 +19,17 @@ QString DecimalText(double value) {
     return QString::fromLatin1(buffer, result.ptr - buffer);
 }
 
+QString MachineNameKey(const QString& name) {
+    // Upper case first: it maps ß to SS and final sigma to Σ, which folding alone does not.
+    return name.toUpper().toCaseFolded();
+}
+
 double ParseDecimal(const QString& text) {
     // Blanks, sign, digits, point, exponent, blanks; nothing else (no inf, nan, separators).
+    const auto invalid = [&] {
+        return ConversionError(
+            QStringLiteral("'%1' is not a valid floating point value").arg(text));
+    };
     qsizetype begin = 0, end = text.size();
     while (begin < end && (text[begin] == QLatin1Char(' ') || text[begin] == QLatin1Char('\t')))
         ++begin;
@@ -28,36 +37,60 @@ double ParseDecimal(const QString& text) {
         --end;
     QByteArray number;
     number.reserve(end - begin);
-    bool valid = end > begin;
-    int mantissaDigits = 0, exponentDigits = 0;
-    bool point = false, exponent = false;
-    for (qsizetype i = begin; valid && i < end; ++i) {
-        const char16_t c = text[i].unicode();
-        const bool signAllowed = i == begin || (exponent && exponentDigits == 0 &&
-                                                (number.endsWith('e') || number.endsWith('E')));
-        if (c >= u'0' && c <= u'9') {
-            (exponent ? exponentDigits : mantissaDigits)++;
-        } else if ((c == u'+' || c == u'-') && signAllowed) {
-            if (c == u'+') continue;  // from_chars takes no leading plus
-        } else if (c == u'.' && !point && !exponent) {
-            point = true;
-        } else if ((c == u'e' || c == u'E') && !exponent && mantissaDigits > 0) {
-            exponent = true;
-        } else {
-            valid = false;
+    qsizetype pos = begin;
+    const auto at = [&](char16_t c) { return pos < end && text[pos].unicode() == c; };
+    const auto sign = [&] {
+        if (at(u'-')) number.append('-');
+        if (at(u'-') || at(u'+')) ++pos;  // from_chars takes no leading plus
+    };
+    // Where the first significant digit stands, to tell an underflow from an overflow.
+    qsizetype integerDigits = 0, leadIndex = -1, mantissaDigits = 0;
+    const auto digitRun = [&](bool fraction) {
+        while (pos < end && text[pos].unicode() >= u'0' && text[pos].unicode() <= u'9') {
+            if (leadIndex < 0 && text[pos] != QLatin1Char('0')) leadIndex = mantissaDigits;
+            number.append(static_cast<char>(text[pos].unicode()));
+            ++mantissaDigits;
+            if (!fraction) ++integerDigits;
+            ++pos;
         }
-        number.append(static_cast<char>(c));
+    };
+    sign();
+    digitRun(false);
+    if (at(u'.')) {
+        number.append('.');
+        ++pos;
+        digitRun(true);
     }
-    valid = valid && mantissaDigits > 0 && (!exponent || exponentDigits > 0);
-    if (valid) {
-        double value = 0;
-        const auto [ptr, error] =
-            std::from_chars(number.constData(), number.constData() + number.size(), value);
-        if (error == std::errc() && ptr == number.constData() + number.size() &&
-            std::isfinite(value))
-            return value;
+    if (mantissaDigits == 0) throw invalid();
+    long long exponent = 0;
+    if (at(u'e') || at(u'E')) {
+        number.append('e');
+        ++pos;
+        const bool negative = at(u'-');
+        sign();
+        const qsizetype exponentStart = pos;
+        while (pos < end && text[pos].unicode() >= u'0' && text[pos].unicode() <= u'9') {
+            number.append(static_cast<char>(text[pos].unicode()));
+            exponent = qMin(exponent * 10 + (text[pos].unicode() - u'0'), 1000000000LL);
+            ++pos;
+        }
+        if (pos == exponentStart) throw invalid();
+        if (negative) exponent = -exponent;
     }
-    throw ConversionError(QStringLiteral("'%1' is not a valid floating point value").arg(text));
+    if (pos != end) throw invalid();
+
+    double value = 0;
+    const auto [ptr, error] =
+        std::from_chars(number.constData(), number.constData() + number.size(), value);
+    if (ptr != number.constData() + number.size()) throw invalid();
+    if (error == std::errc::result_out_of_range) {
+        // Too small to hold: the nearest double, zero, as 1e-320 becomes the nearest subnormal.
+        const long long order = static_cast<long long>(integerDigits - 1 - leadIndex) + exponent;
+        if (leadIndex >= 0 && order < 0) return number.startsWith('-') ? -0.0 : 0.0;
+        throw invalid();
+    }
+    if (error != std::errc() || !std::isfinite(value)) throw invalid();
+    return value;
 }
 
 QString ClockText(const QTime& time) {

@@ -29,6 +29,10 @@ class UnhandledError : public std::runtime_error {
 // General float-to-text: up to 15 significant digits, no trailing zeros, "." as the point.
 QString DecimalText(double value);
 
+// Machine names are one machine when they differ only in letter case, in any script (Ä-pc and
+// ä-pc, Straße and STRASSE): this key is equal exactly then.
+QString MachineNameKey(const QString& name);
+
 // An empty amount counts as "0".
 inline QString TextOrZero(const QString& text) {
     return text.isEmpty() ? QStringLiteral("0") : text;

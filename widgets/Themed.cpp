@@ -5,6 +5,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QRadialGradient>
+#include <QScrollBar>
 #include <QStyledItemDelegate>
 
 QFont ThemedFont(const QString& windowsFamily, int pixelSize) {
@@ -100,4 +101,23 @@ void SessionGridView::focusInEvent(QFocusEvent* event) {
 void SessionGridView::focusOutEvent(QFocusEvent* event) {
     QTableView::focusOutEvent(event);
     viewport()->update();
+}
+
+void FitOuterSize(QWidget* window, const QSize& outer, bool fixed) {
+    const QSize frame = window->frameGeometry().size() - window->geometry().size();
+    const QSize inner = outer - frame;
+    if (fixed)
+        window->setFixedSize(inner);
+    else
+        window->resize(inner);
+}
+
+QPoint SessionGridView::ScrollPosition() const {
+    return {horizontalScrollBar()->value(), verticalScrollBar()->value()};
+}
+
+void SessionGridView::RestoreScroll(const QPoint& position) {
+    updateGeometries();  // the scroll ranges of the new rows
+    horizontalScrollBar()->setValue(position.x());
+    verticalScrollBar()->setValue(position.y());
 }

@@ -11,6 +11,10 @@
 // A font by its Windows name, falling back to an installed CJK font so Chinese text renders.
 QFont ThemedFont(const QString& windowsFamily, int pixelSize);
 
+// Gives a window its outer size, frame included, once it is shown and its frame is known; with
+// no frame drawn the whole size is the client area.
+void FitOuterSize(QWidget* window, const QSize& outer, bool fixed);
+
 // The left panel's fill: an elliptic gradient from sky blue (166, 202, 240) to white.
 class GradientPanel : public QWidget {
     Q_OBJECT
@@ -37,6 +41,9 @@ class SessionGridView : public QTableView {
     Q_OBJECT
   public:
     explicit SessionGridView(QWidget* parent = nullptr);
+    // Puts the view back where it stood before its rows were replaced.
+    void RestoreScroll(const QPoint& position);
+    QPoint ScrollPosition() const;
 
   protected:
     void focusInEvent(QFocusEvent* event) override;

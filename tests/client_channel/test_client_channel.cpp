@@ -72,6 +72,23 @@ class ClientChannelTest : public QObject {
         QCOMPARE(env.client.take().size(), 0);
     }
 
+    void textThatIsNotUnicodeIsRefused_data() {
+        QTest::addColumn<QString>("text");
+        QTest::newRow("lone high surrogate after text")
+            << QStringLiteral("~jap") + QChar(char16_t(0xD800));
+        QTest::newRow("lone surrogate alone") << QString(QChar(char16_t(0xDC00)));
+        QTest::newRow("swapped pair") << QString(QChar(char16_t(0xDE00))) + QChar(char16_t(0xD83D));
+    }
+    void textThatIsNotUnicodeIsRefused() {
+        QFETCH(QString, text);
+        QVERIFY(!CommandDatagram(text));
+        Env env;
+        env.desk->SelectedMachine = QStringLiteral("127.0.0.1");
+        QVERIFY(!SendCommand(*env.desk, text));
+        QCOMPARE(env.prompts.take().size(), 1);
+        QCOMPARE(env.client.take(0, 200).size(), 0);
+    }
+
     void commandReachesTheMachineFromTheLocalPort() {
         Env env;
         env.desk->SelectedMachine = QStringLiteral("127.0.0.1");

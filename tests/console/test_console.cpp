@@ -8,6 +8,7 @@
 #include <QMenuBar>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -17,6 +18,10 @@
 #include <QToolBar>
 #include <QToolButton>
 
+#include "billing/BillingPass.h"
+#include "billing/ExtraCharge.h"
+#include "billing/Transfer.h"
+#include "client_channel/Tsend.h"
 #include "console/TForm1.h"
 #include "console/Tadduser.h"
 #include "console/Tsearch.h"
@@ -470,6 +475,107 @@ class ConsoleTest : public QObject {
         QCOMPARE(env.count(), 1);
         QTest::mouseClick(dialog.FlatButton1, Qt::LeftButton);  // works again once released
         QCOMPARE(env.count(), 2);
+    }
+
+    void namesThatDifferOnlyInCaseAreOneMachine_data() {
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<QString>("typed");
+        QTest::newRow("Latin with umlaut") << QStringLiteral("Ä-pc") << QStringLiteral("ä-pc");
+        QTest::newRow("sharp s") << QStringLiteral("Straße") << QStringLiteral("STRASSE");
+        QTest::newRow("Greek final sigma")
+            << QStringLiteral("ΣΊΣΥΦΟΣ") << QStringLiteral("σίσυφος");
+    }
+    void namesThatDifferOnlyInCaseAreOneMachine() {
+        QFETCH(QString, stored);
+        QFETCH(QString, typed);
+        Env env;
+        TForm1 form(*env.desk);
+        Tadduser dialog(*env.desk, &form);
+        dialog.show();
+        for (const QString& name : {stored, typed}) {
+            dialog.Edit1->setText(name);
+            dialog.FlatButton1Click();
+        }
+        QCOMPARE(env.prompts.take(),
+                 QStringList{QStringLiteral("message|数据库中已有此计算机名，请重新输入!")});
+        QCOMPARE(env.count(), 1);
+        QCOMPARE(dialog.FlatListBox1->count(), 2);
+    }
+
+    void everyRowOfTheTableIsListedAndCanBeDeleted() {
+        Env env;
+        // Made by an older version or another tool: both rows must show and be deletable.
+        env.addMachine(QStringLiteral("Ä-pc"));
+        env.addMachine(QStringLiteral("ä-pc"));
+        TForm1 form(*env.desk);
+        Tadduser dialog(*env.desk, &form);
+        dialog.show();
+        QCOMPARE(dialog.FlatListBox1->count(), 3);
+        for (int left = 2; left > 0; --left) {
+            clickEntry(dialog.FlatListBox1, 1);
+            env.prompts.answers = {true};
+            dialog.FlatButton2Click();
+            QCOMPARE(env.count(), left - 1);
+            QCOMPARE(dialog.FlatListBox1->count(), left);
+        }
+    }
+
+    void gridKeepsTheScrollPositionAcrossEveryReopen() {
+        Env env;
+        env.sql(QStringLiteral("begin"));
+        for (int i = 0; i < 500; ++i)
+            env.addMachine(QStringLiteral("pc%1").arg(i, 3, 10, QLatin1Char('0')));
+        env.sql(QStringLiteral("commit"));
+        TForm1 form(*env.desk);
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        clickRow(form.DBGrid1, 2);
+        QScrollBar* bar = form.DBGrid1->verticalScrollBar();
+        bar->setValue(bar->maximum());  // scrolled to the bottom without clicking
+        const int bottom = bar->value();
+        QVERIFY(bottom > 400);
+        env.desk->RefreshSessionGrid();
+        QCOMPARE(bar->value(), bottom);
+        RefreshClock(*env.desk);
+        QCOMPARE(bar->value(), bottom);
+        bar->setValue(100);
+        env.desk->RefreshSessionGrid();
+        QTest::qWait(20);  // the view's delayed layout must not move it either
+        QCOMPARE(bar->value(), 100);
+        QCOMPARE(env.desk->CurrentRowMachine(), QStringLiteral("pc002"));  // the highlight stays
+    }
+
+    void dialogsHaveTheirDescribedOuterSizes() {
+        Env env;
+        TForm1 form(*env.desk);
+        form.action("N2")->trigger();
+        form.action("N5")->trigger();
+        form.action("N10")->trigger();
+        for (QWidget* w : {static_cast<QWidget*>(Tadduser::adduser.data()),
+                           static_cast<QWidget*>(Tsearch::search.data()),
+                           static_cast<QWidget*>(Tsend::send.data())})
+            QVERIFY(QTest::qWaitForWindowExposed(w));
+        // Outer sizes, frame included, whatever frame the platform draws.
+        QCOMPARE(Tadduser::adduser->frameGeometry().size(), QSize(369, 282));
+        QCOMPARE(Tsearch::search->frameGeometry().size(), QSize(367, 325));
+        QCOMPARE(Tsend::send->frameGeometry().size(), QSize(217, 242));
+        QCOMPARE(Tadduser::adduser->findChild<QWidget*>(QStringLiteral("FlatGroupBox1"))->size(),
+                 Tadduser::adduser->size());  // the group box fills the dialog
+    }
+
+    void currentInstanceReferencesDoNotDangle() {
+        Env env;
+        auto form = std::make_unique<TForm1>(*env.desk);
+        form->action("N2")->trigger();
+        form->action("N5")->trigger();
+        form->action("N10")->trigger();
+        form->action("N12")->trigger();
+        form->action("N13")->trigger();
+        QVERIFY(Tadduser::adduser && Tsearch::search && Tsend::send && TAddother::Addother &&
+                TtrunMoneys::trunMoneys);
+        form.reset();
+        QVERIFY(!Tadduser::adduser && !Tsearch::search && !Tsend::send && !TAddother::Addother &&
+                !TtrunMoneys::trunMoneys);
     }
 
     void searchDialogShowsItsDefaults() {

@@ -135,3 +135,35 @@ void Env::failWholeRowReadsAfterNextUpdate() {
         "Tother=new.Tother, Tsum=new.Tsum, gotime=new.gotime, Cstate=new.Cstate where "
         "username=old.username; update Armed set flag=1; end"));
 }
+
+OtherProgram::OtherProgram(const QString& path)
+    : m_name(QStringLiteral("other-program-%1").arg(reinterpret_cast<quintptr>(this))) {
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_name);
+    db.setDatabaseName(path);
+    db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=0"));
+    if (!db.open()) qFatal("other program: %s", qPrintable(db.lastError().text()));
+}
+
+OtherProgram::~OtherProgram() {
+    release();
+    QSqlDatabase::database(m_name, false).close();
+    QSqlDatabase::removeDatabase(m_name);
+}
+
+void OtherProgram::holdRead() {
+    QSqlQuery q(QSqlDatabase::database(m_name));
+    if (!q.exec(QStringLiteral("begin")) ||
+        !q.exec(QStringLiteral("select count(*) from Tcount")) || !q.next())
+        qFatal("other program cannot read: %s", qPrintable(q.lastError().text()));
+}
+
+void OtherProgram::holdWrite() {
+    QSqlQuery q(QSqlDatabase::database(m_name));
+    if (!q.exec(QStringLiteral("begin immediate")))
+        qFatal("other program cannot lock: %s", qPrintable(q.lastError().text()));
+}
+
+void OtherProgram::release() {
+    QSqlQuery q(QSqlDatabase::database(m_name));
+    q.exec(QStringLiteral("rollback"));
+}

@@ -80,6 +80,20 @@ class Receiver {
 
 quint16 FreeUdpPort();
 
+// Another program on the same database file (a backup tool, the sqlite3 shell) that keeps it
+// busy until released.
+class OtherProgram {
+  public:
+    explicit OtherProgram(const QString& path);
+    ~OtherProgram();
+    void holdRead();   // an open read transaction: the file's shared lock
+    void holdWrite();  // the write lock
+    void release();
+
+  private:
+    QString m_name;
+};
+
 // A desk on a fresh default database in its own temporary working folder, with the setting
 // already pointing at that file (so a main window connects without asking).
 class Env {

@@ -1,0 +1,231 @@
+#include <QAction>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QTest>
+
+#include "billing/BillingPass.h"
+#include "billing/Checkout.h"
+#include "billing/ExtraCharge.h"
+#include "billing/SessionStart.h"
+#include "console/TForm1.h"
+#include "tests/support/Fixtures.h"
+#include "widgets/Themed.h"
+
+// Nothing lost and nothing misreported when another program holds the file, when amounts
+// overflow, or when the start row or the checkout cannot be written.
+namespace {
+
+const QString kUpdateFault = QStringLiteral("message|数据库运行出错，请关闭并重试一次！");
+const QString kDbContact = QStringLiteral("message|数据库出现错误，请与管理员联系");
+const QString kNotCheckedOut = QStringLiteral("message|该客户机并未下机，请前往查看.");
+
+void session(Env& env, const QString& name, const QString& start,
+             const QString& other = QStringLiteral("0"),
+             const QString& state = QStringLiteral("正常")) {
+    env.sql(QStringLiteral("insert into Tcount(username, Tstart, Tnow, Stime, Tmoney, Tother, "
+                           "Tsum, gotime, Cstate) values(?, ?, ?, '0', '0', ?, ?, '', ?)"),
+            {name, start, start, other, other, state});
+}
+
+enum class Hold { Read, Write };
+
+}  // namespace
+
+class SoundCoreTest : public QObject {
+    Q_OBJECT
+
+  private slots:
+    void passWhoseCommitFailsSaysSoAndRefreshesNothing_data() {
+        QTest::addColumn<int>("hold");
+        QTest::newRow("a reader holds the file") << int(Hold::Read);
+        QTest::newRow("another program holds the write lock") << int(Hold::Write);
+    }
+    void passWhoseCommitFailsSaysSoAndRefreshesNothing() {
+        QFETCH(int, hold);
+        Env env;
+        env.clock.time = QTime(10, 10, 0);
+        session(env, QStringLiteral("a"), QStringLiteral("10:0:0"));
+        session(env, QStringLiteral("b"), QStringLiteral("9:0:0"));
+        env.module->ADOQuery1->Close();
+        OtherProgram other(env.dbPath());
+        hold == int(Hold::Read) ? other.holdRead() : other.holdWrite();
+        BillingPass(*env.desk);
+        QCOMPARE(env.prompts.take(), QStringList{kUpdateFault});
+        QVERIFY(!env.module->ADOQuery1->Active());  // no refresh as if all went well
+        other.release();
+        QCOMPARE(env.field("a", "Stime"), QStringLiteral("0"));
+        QCOMPARE(env.field("b", "Stime"), QStringLiteral("0"));
+
+        BillingPass(*env.desk);  // the next tick bills from scratch
+        QCOMPARE(env.prompts.take(), QStringList());
+        QCOMPARE(env.field("a", "Stime"), QStringLiteral("0时10分"));
+        QCOMPARE(env.field("b", "Stime"), QStringLiteral("1时10分"));
+    }
+
+    void commitBeforeTheMidnightQuestionIsChecked() {
+        Env env;
+        env.clock.time = QTime(0, 5, 0);
+        session(env, QStringLiteral("early"), QStringLiteral("0:0:0"));
+        session(env, QStringLiteral("late"), QStringLiteral("23:50:0"));
+        OtherProgram other(env.dbPath());
+        other.holdRead();
+        env.prompts.answers = {true};
+        BillingPass(*env.desk);
+        // The question is not asked over writes that were lost.
+        QCOMPARE(env.prompts.take(), QStringList{kUpdateFault});
+        other.release();
+        QCOMPARE(env.field("early", "Stime"), QStringLiteral("0"));
+        QCOMPARE(env.field("late", "Cstate"), QStringLiteral("正常"));
+    }
+
+    void decimalGrammar() {
+        for (const char* bad :
+             {"1e+-5", "8E++50", "1e--5", "--1", "1e5e5", "1.5e+", "inf", "nan", "1e400", "-1e400"})
+            QVERIFY_THROWS_EXCEPTION(ConversionError, ParseDecimal(QString::fromLatin1(bad)));
+        // Too small to hold: the nearest double, as for a subnormal.
+        QCOMPARE(ParseDecimal(QStringLiteral("1e-400")), 0.0);
+        QCOMPARE(ParseDecimal(QStringLiteral("-0.0001e-400")), 0.0);
+        QVERIFY(ParseDecimal(QStringLiteral("1e-320")) > 0.0);
+        QCOMPARE(ParseDecimal(QStringLiteral("0e999999")), 0.0);
+        QCOMPARE(ParseDecimal(QStringLiteral("1e-5")), 1e-5);
+        QCOMPARE(ParseDecimal(QStringLiteral("+1e+5")), 1e5);
+    }
+
+    void extraChargesNeverStoreAnInfiniteSum() {
+        Env env;
+        session(env, QStringLiteral("pc"), QStringLiteral("9:0:0"), QStringLiteral("0"),
+                QStringLiteral("通宵"));
+        TForm1 form(*env.desk);
+        form.action("N12")->trigger();
+        TAddother* dialog = TAddother::Addother;
+        dialog->FlatComboBox1->setEditText(QStringLiteral("pc"));
+        int refused = 0;
+        for (int i = 0; i < 20; ++i) {
+            dialog->show();
+            dialog->FlatEdit2->setText(QStringLiteral("1e307"));
+            dialog->XP_Button1Click();
+            const QStringList boxes = env.prompts.take();
+            QCOMPARE(boxes.size(), 1);
+            if (boxes[0] != QStringLiteral("message|添加成功!")) {
+                QCOMPARE(boxes[0],
+                         QStringLiteral(
+                             "message|金额太大，附加费或共需费用已超出可以计算的范围，未添加。"));
+                ++refused;
+            }
+        }
+        QVERIFY(refused > 0);
+        const double other = ParseDecimal(env.field("pc", "Tother"));
+        QVERIFY(std::isfinite(other) && other > 1e308);
+        QVERIFY(std::isfinite(ParseDecimal(env.field("pc", "Tsum"))));
+    }
+
+    void overnightNeverStoresAnInfiniteSum() {
+        Env env;
+        env.addMachine(QStringLiteral("127.0.0.1"));
+        env.sql(QStringLiteral("update Tcount set Tother='1.7e308', Tsum='1.7e308'"));
+        env.sql(QStringLiteral("update Tmoney set Tnight='1e308'"));
+        TForm1 form(*env.desk);
+        form.action("N36")->trigger();
+        QCOMPARE(env.prompts.take(),
+                 QStringList{QStringLiteral(
+                     "message|金额太大，附加费或共需费用已超出可以计算的范围，未转为通宵。")});
+        QCOMPARE(env.field("127.0.0.1", "Cstate"), QStringLiteral("无"));
+        QCOMPARE(env.field("127.0.0.1", "Tother"), QStringLiteral("1.7e308"));
+        QCOMPARE(env.client.take(0, 200).size(), 0);
+    }
+
+    void passNeverStoresAnInfiniteBill() {
+        Env env;
+        env.clock.time = QTime(12, 0, 0);
+        session(env, QStringLiteral("a"), QStringLiteral("10:0:0"));
+        session(env, QStringLiteral("huge"), QStringLiteral("10:0:0"), QStringLiteral("1.7e308"));
+        env.sql(QStringLiteral("update Tmoney set OneTime='1e308'"));
+        env.module->ADOQuery1->Close();
+        BillingPass(*env.desk);
+        QCOMPARE(env.prompts.take(),
+                 QStringList{QStringLiteral("message|") + NonFiniteBillText(QStringLiteral("a"))});
+        QCOMPARE(env.field("a", "Tsum"), QStringLiteral("0"));
+        QVERIFY(!env.module->ADOQuery1->Active());
+
+        // A finite fee whose sum with the charges overflows.
+        env.sql(QStringLiteral("update Tmoney set OneTime='5e307'"));
+        BillingPass(*env.desk);
+        QCOMPARE(env.prompts.take(), QStringList{QStringLiteral("message|") +
+                                                 NonFiniteBillText(QStringLiteral("huge"))});
+        QCOMPARE(env.field("a", "Tsum"), QStringLiteral("1e+308"));  // rows before it are written
+        QCOMPARE(env.field("huge", "Tsum"), QStringLiteral("1.7e308"));
+    }
+
+    void startIsNotSentWhenItsRowCannotBeWritten_data() {
+        QTest::addColumn<QString>("how");
+        QTest::newRow("write lock held") << QStringLiteral("write");
+        QTest::newRow("reader holds the file") << QStringLiteral("read");
+        QTest::newRow("read-only") << QStringLiteral("query_only");
+        QTest::newRow("update refused") << QStringLiteral("trigger");
+    }
+    void startIsNotSentWhenItsRowCannotBeWritten() {
+        QFETCH(QString, how);
+        Env env;
+        env.addMachine(QStringLiteral("127.0.0.1"));
+        env.desk->RefreshSessionGrid();
+        OtherProgram other(env.dbPath());
+        if (how == QStringLiteral("write")) other.holdWrite();
+        if (how == QStringLiteral("read")) other.holdRead();
+        if (how == QStringLiteral("query_only")) env.sql(QStringLiteral("pragma query_only=1"));
+        if (how == QStringLiteral("trigger"))
+            env.sql(
+                QStringLiteral("create trigger fail before update on Tcount begin "
+                               "select raise(abort, 'full'); end"));
+        StartCommand(*env.desk);
+        QCOMPARE(env.prompts.take(), (QStringList{"message|上机", kDbContact}));
+        QCOMPARE(env.client.take(0, 200).size(), 0);
+        other.release();
+        if (how == QStringLiteral("query_only")) env.sql(QStringLiteral("pragma query_only=0"));
+        QCOMPARE(env.field("127.0.0.1", "Cstate"), QStringLiteral("无"));
+
+        // Once the file is free the same command goes through.
+        if (how == QStringLiteral("trigger")) env.sql(QStringLiteral("drop trigger fail"));
+        env.desk->RefreshSessionGrid();
+        StartCommand(*env.desk);
+        QCOMPARE(env.prompts.take(), (QStringList{"message|上机", "message|127.0.0.1"}));
+        QCOMPARE(env.client.takeWords(1), QStringList{QStringLiteral("sj")});
+        QCOMPARE(env.field("127.0.0.1", "Cstate"), QStringLiteral("正常"));
+        QVERIFY(env.module->ADOQuery1->Active());
+    }
+
+    void checkoutIsNotSentWhenItsRowCannotBeReset_data() {
+        QTest::addColumn<bool>("reader");
+        QTest::newRow("write lock held") << false;
+        QTest::newRow("reader holds the file") << true;
+    }
+    void checkoutIsNotSentWhenItsRowCannotBeReset() {
+        QFETCH(bool, reader);
+        Env env;
+        session(env, QStringLiteral("127.0.0.1"), QStringLiteral("9:0:0"), QStringLiteral("2"));
+        TForm1 form(*env.desk);
+        form.action("N28")->trigger();
+        QVERIFY(form.information->isVisible());
+        OtherProgram other(env.dbPath());
+        reader ? other.holdRead() : other.holdWrite();
+        form.information->XP_Button1Click();
+        QCOMPARE(env.prompts.take(),
+                 (QStringList{"message|现在是要下机了", "message| 要下机的客户机名是:127.0.0.1",
+                              "message|127.0.0.1", kDbContact, kNotCheckedOut}));
+        QCOMPARE(env.client.take(0, 200).size(), 0);  // the client stays unlocked, as recorded
+        other.release();
+        QCOMPARE(env.field("127.0.0.1", "Cstate"), QStringLiteral("正常"));
+        QVERIFY(form.information->isVisible());
+
+        form.information->XP_Button1Click();
+        QCOMPARE(env.prompts.take().last(), QStringLiteral("message|下机到这已经全部完成了."));
+        QCOMPARE(env.client.takeWords(1), QStringList{QStringLiteral("xiaji")});
+        QCOMPARE(env.field("127.0.0.1", "Cstate"), QStringLiteral("无"));
+    }
+};
+
+int runSoundCoreTest(int argc, char** argv) {
+    SoundCoreTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "test_sound_core.moc"
