@@ -13,7 +13,7 @@
 
 #include "billing/BillingPass.h"
 #include "client_channel/NMUDP.h"
-#include "console/Desk.h"
+#include "desk/Desk.h"
 #include "record_store/DataModule.h"
 
 namespace {

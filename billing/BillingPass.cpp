@@ -3,11 +3,10 @@
 #include <cmath>
 #include <vector>
 
-#include "console/Desk.h"
+#include "billing/Messages.h"
+#include "desk/Desk.h"
 
 namespace {
-
-const QString kPassFault = QStringLiteral("数据库运行出错，请关闭并重试一次!");
 
 // Marks a pass as running for its whole life, however it ends.
 class RunningFlag {
@@ -54,12 +53,12 @@ void RefreshClock(Desk& desk) {
     q->SetSql(QStringLiteral("update Tcount set Tnow=:nowtime1 where Cstate='正常'"));
     q->SetParam(QStringLiteral("nowtime1"), LongTimeText(desk.clock.now()));
     if (!q->ExecSQL()) {
-        desk.prompts.message(kPassFault);
+        desk.prompts.message(BillingText::PassFault);
         return;
     }
     q->Close();
     q->SetSql(QStringLiteral("select * from Tcount order by username"));
-    if (!q->Open()) desk.prompts.message(kPassFault);
+    if (!q->Open()) desk.prompts.message(BillingText::PassFault);
 }
 
 void BillingPass(Desk& desk) {
@@ -78,7 +77,7 @@ void BillingPass(Desk& desk) {
     // Only the three fields the pass reads: every field read costs a text conversion.
     q2->SetSql(QStringLiteral("select username,Tstart,Tother from Tcount where Cstate='正常'"));
     if (!q2->Open()) {
-        desk.prompts.message(kPassFault);
+        desk.prompts.message(BillingText::PassFault);
         return;
     }
     if (q2->RecordCount() == 0) return;
@@ -99,7 +98,6 @@ void BillingPass(Desk& desk) {
     // program holds the file) loses the pass's writes: the operator is told, and the next tick
     // bills from scratch.
     Transaction transaction(dm);
-    const QString kUpdateFault = QStringLiteral("数据库运行出错，请关闭并重试一次！");
     try {
         Query* q3 = dm.ADOQuery3;
         for (const Row& row : rows) {
@@ -110,11 +108,10 @@ void BillingPass(Desk& desk) {
                 (now.hour() == start.hour() && now.minute() < start.minute());  // almost a day
             if (pastMidnight) {
                 if (!transaction.Commit()) {
-                    desk.prompts.message(kUpdateFault);
+                    desk.prompts.message(BillingText::PassUpdateFault);
                     return;
                 }
-                if (desk.prompts.confirm(QStringLiteral(
-                        "该用户上机已超过了一天或现在是晚上12点以后了，是否该设为上通宵了呢？"))) {
+                if (desk.prompts.confirm(BillingText::MidnightQuestion)) {
                     desk.prompts.message(QStringLiteral("请先去结账一次!"));
                     Query* q1 = dm.ADOQuery1;
                     q1->Close();
@@ -122,7 +119,7 @@ void BillingPass(Desk& desk) {
                         "update Tcount set Cstate='通宵',Tmoney='0'  where username=:aid"));
                     q1->SetParam(QStringLiteral("aid"), row.username);
                     if (!q1->ExecSQL()) {
-                        desk.prompts.message(kPassFault);
+                        desk.prompts.message(BillingText::PassFault);
                         return;
                     }
                     continue;
@@ -138,7 +135,7 @@ void BillingPass(Desk& desk) {
             if (!std::isfinite(fee) || !std::isfinite(fee + other)) {
                 // Never store "inf": every later pass would stop at this row.
                 if (!transaction.Commit()) {
-                    desk.prompts.message(kUpdateFault);
+                    desk.prompts.message(BillingText::PassUpdateFault);
                     return;
                 }
                 desk.prompts.message(NonFiniteBillText(row.username));
@@ -157,17 +154,17 @@ void BillingPass(Desk& desk) {
             q3->SetParam(QStringLiteral("aid"), row.username);
             if (!q3->ExecSQL()) {
                 (void)transaction.Commit();  // the rows before it; the same box either way
-                desk.prompts.message(kUpdateFault);
+                desk.prompts.message(BillingText::PassUpdateFault);
                 return;
             }
         }
     } catch (...) {
         // A conversion error ends the pass at its row; the rows before it stay written.
-        if (!transaction.Commit()) desk.prompts.message(kUpdateFault);
+        if (!transaction.Commit()) desk.prompts.message(BillingText::PassUpdateFault);
         throw;
     }
     if (!transaction.Commit()) {
-        desk.prompts.message(kUpdateFault);
+        desk.prompts.message(BillingText::PassUpdateFault);
         return;
     }
     desk.RefreshSessionGrid();

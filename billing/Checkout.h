@@ -1,40 +1,16 @@
 #pragma once
 
-#include <QWidget>
+#include <QString>
+#include <optional>
 
 class Desk;
-class QLineEdit;
-class FlatButton;
 
-// "下机": the bill of one machine, and the checkout itself. One instance for the program's life.
-class Tinformation : public QWidget {
-    Q_OBJECT
-  public:
-    Tinformation(Desk& desk, QWidget* owner);
+// 下机 / double-click: takes the highlighted machine as SelectedMachine. For an idle machine it
+// runs the start command instead and returns nullopt; for a machine in session it returns the
+// grid row whose bill the checkout dialog shows (-1: no row). nullopt also when the look-up
+// failed (after its box).
+std::optional<int> CheckoutRow(Desk& desk);
 
-    QLineEdit* la_computername;
-    QLineEdit* la_startime;
-    QLineEdit* la_nowtime;
-    QLineEdit* la_totaltime;
-    QLineEdit* la_timemoney;
-    QLineEdit* la_othermoney;
-    QLineEdit* la_allmoney;
-    QLineEdit* la_tishitime;
-    QLineEdit* la_onStatus;
-    FlatButton* XP_Button1;  // 结账下机
-    FlatButton* XP_Button2;  // 转  账
-    FlatButton* XP_Button3;  // 返  回
-
-    // Fills the fields from the grid query's row (-1: all empty) and shows the dialog.
-    void ShowRow(int gridRow);
-    QString ShownMachine() const;
-
-    void XP_Button1Click();
-    void XP_Button3Click();
-
-  private:
-    Desk& desk;
-};
-
-// 下机 / double-click: the bill of the highlighted machine, or a session start when it is idle.
-void OpenCheckout(Desk& desk, Tinformation& dialog);
+// 结账下机 for the machine whose bill is shown: "xiaji" to it and its row back to idle, with
+// the checkout's boxes. True when done (the dialog then hides); false leaves it open.
+bool CheckOut(Desk& desk, const QString& machine);

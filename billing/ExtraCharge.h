@@ -1,39 +1,25 @@
 #pragma once
 
-#include <QPointer>
 #include <QString>
-#include <QWidget>
 
 class Desk;
-class QComboBox;
-class QLineEdit;
-class FlatButton;
 
-// "添加附加费": adds an amount to the extra charges and the total of a machine in session.
-class TAddother : public QWidget {
-    Q_OBJECT
-  public:
-    static inline QPointer<TAddother> Addother;  // the newest instance
-
-    TAddother(Desk& desk, QWidget* owner);
-
-    QComboBox* FlatComboBox1;  // the machine (editable)
-    QLineEdit* FlatEdit1;      // 原附加费, as read at the selection
-    QLineEdit* FlatEdit2;      // the amount to add
-    FlatButton* XP_Button1;    // 添   加
-    FlatButton* XP_Button2;    // 返   回
-    QString OldTotalText;      // Tsum as read at the selection
-
-    void LoadChargeMachines();
-    void FlatComboBox1Change();  // the selection check
-    void XP_Button1Click();
-    void XP_Button2Click();
-
-  private:
-    Desk& desk;
-    bool m_checked = false;  // the text in the box has been checked since it was last edited
+// What the selection check found for a machine text.
+struct ChargeSelection {
+    enum Kind { InSession, NotInSession, Failed } kind;
+    QString other;  // Tother, "0" when empty (InSession only)
+    QString total;  // Tsum, "0" when empty (InSession only)
 };
 
-// Adds FlatEdit2 to the machine's Tother and Tsum, both read afresh in the same transaction that
-// writes them, so no charge is lost to a stale total. True when written.
-bool ApplyExtraCharge(Desk& desk, TAddother& dialog);
+// The selection check of "添加附加费", with its boxes.
+ChargeSelection CheckChargeMachine(Desk& desk, const QString& machine);
+
+enum class ChargeOutcome { Added, NoMachine, NoAmount, NotAdded };
+
+// "添   加": checks the two texts, that the machine is still in session, then adds; with the
+// boxes (a success ends with "添加成功!"). A text that does not convert throws ConversionError.
+ChargeOutcome AddExtraCharge(Desk& desk, const QString& machine, const QString& amountText);
+
+// Adds amountText to the machine's Tother and Tsum, both read afresh in the same transaction
+// that writes them, so no charge is lost to a stale total. True when written.
+bool ApplyExtraCharge(Desk& desk, const QString& machine, const QString& amountText);

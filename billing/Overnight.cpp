@@ -2,13 +2,10 @@
 
 #include <cmath>
 
-#include "client_channel/Commands.h"
-#include "console/Desk.h"
-
-namespace {
-const QString kRestart = QStringLiteral("数据库出错，请重新启动本软件!");
-
-}  // namespace
+#include "billing/Messages.h"
+#include "client_channel/Datagram.h"
+#include "desk/Desk.h"
+#include "desk/SendCommand.h"
 
 bool IsOvernight(Desk& desk) {
     Query* q = desk.DataModule1.ADOQuery2;
@@ -16,7 +13,7 @@ bool IsOvernight(Desk& desk) {
     q->SetSql(QStringLiteral("select * from Tcount where username=:SelectRow and Cstate='通宵'"));
     q->SetParam(QStringLiteral("SelectRow"), desk.SelectedMachine);
     if (!q->Open()) {
-        desk.prompts.message(kRestart);
+        desk.prompts.message(BillingText::DbRestart);
         return false;
     }
     const bool overnight = q->RecordCount() > 0;
@@ -24,7 +21,7 @@ bool IsOvernight(Desk& desk) {
     return overnight;
 }
 
-void N36Click(Desk& desk) {
+void StartOvernight(Desk& desk) {
     desk.SelectGridMachine();
     const QString machine = desk.SelectedMachine;
     if (IsOvernight(desk)) {
@@ -35,7 +32,7 @@ void N36Click(Desk& desk) {
     q->Close();
     q->SetSql(QStringLiteral("select * from TMoney"));
     if (!q->Open()) {
-        desk.prompts.message(kRestart);
+        desk.prompts.message(BillingText::DbRestart);
         return;
     }
     q->First();
@@ -45,7 +42,7 @@ void N36Click(Desk& desk) {
     q->SetSql(QStringLiteral("select * from Tcount where username=:SelectRow"));
     q->SetParam(QStringLiteral("SelectRow"), machine);
     if (!q->Open()) {
-        desk.prompts.message(kRestart);
+        desk.prompts.message(BillingText::DbRestart);
         return;
     }
     q->First();
@@ -57,8 +54,7 @@ void N36Click(Desk& desk) {
     const double newOther = ParseDecimal(other) + nightPrice;
     const double newSum = ParseDecimal(sum) + nightPrice;
     if (!std::isfinite(newOther) || !std::isfinite(newSum)) {
-        desk.prompts.message(
-            QStringLiteral("金额太大，附加费或共需费用已超出可以计算的范围，未转为通宵。"));
+        desk.prompts.message(BillingText::OvernightTooLarge);
         return;
     }
 
@@ -75,7 +71,7 @@ void N36Click(Desk& desk) {
         return;
     }
     desk.SelectedMachine = machine;
-    if (!SendCommand(desk, QStringLiteral("sj")))
+    if (!SendCommand(desk, Command::Start))
         desk.prompts.message(QStringLiteral("不能到达对方，请检查网络!"));
     desk.RefreshSessionGrid();
 }

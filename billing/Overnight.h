@@ -7,4 +7,4 @@ bool IsOvernight(Desk& desk);
 
 // 通宵: the flat overnight price is added to the charges and the total, the start time restarts,
 // the state becomes "通宵" and the client is told "sj". Written before it is sent.
-void N36Click(Desk& desk);
+void StartOvernight(Desk& desk);

@@ -1,7 +1,9 @@
 #include "billing/SessionStart.h"
 
-#include "client_channel/Commands.h"
-#include "console/Desk.h"
+#include "billing/Messages.h"
+#include "client_channel/Datagram.h"
+#include "desk/Desk.h"
+#include "desk/SendCommand.h"
 
 void StartCommand(Desk& desk) {
     desk.CaptureSelectedMachine();
@@ -10,11 +12,11 @@ void StartCommand(Desk& desk) {
     q->SetSql(QStringLiteral("select username from Tcount where username=:p1 and Cstate='无'"));
     q->SetParam(QStringLiteral("p1"), desk.SelectedMachine);
     if (!q->Open()) {
-        desk.prompts.message(QStringLiteral("数据库运行有误，请关闭本软件重新运行!"));
+        desk.prompts.message(BillingText::DbFault);
         return;
     }
     if (q->RecordCount() == 0) {
-        desk.prompts.message(QStringLiteral("该机已处于上机状态!"));
+        desk.prompts.message(BillingText::AlreadyInSession);
         return;
     }
     desk.prompts.message(QStringLiteral("上机"));
@@ -31,7 +33,7 @@ void StartSession(Desk& desk) {
     Transaction transaction(desk.DataModule1);
     bool written = false;
     const SendOutcome sent = SendRecordedCommand(
-        desk, QStringLiteral("sj"),
+        desk, Command::Start,
         [&] {
             if (transaction.BeginWrite() && WriteSessionStart(desk, machine)) return true;
             transaction.Rollback();
@@ -43,7 +45,7 @@ void StartSession(Desk& desk) {
         });
     if (sent == SendOutcome::Failed) return;
     if (sent == SendOutcome::NotLocked || !written) {
-        desk.prompts.message(QStringLiteral("数据库出现错误，请与管理员联系"));
+        desk.prompts.message(BillingText::DbContact);
         return;
     }
     desk.SelectedMachine = machine;

@@ -1,72 +1,19 @@
 #include "billing/Transfer.h"
 
-#include <QCollator>
-#include <QComboBox>
-#include <QGroupBox>
-#include <QLabel>
+#include <QStringList>
 
-#include "client_channel/Commands.h"
-#include "client_channel/FillMachineCombo.h"
-#include "console/Desk.h"
-#include "widgets/Themed.h"
+#include "billing/Messages.h"
+#include "client_channel/Datagram.h"
+#include "desk/Desk.h"
+#include "desk/SendCommand.h"
 
 namespace {
-
-const QString kRerun = QStringLiteral("数据库出错，请重新运行本软件!");
 const char* const kColumns[] = {"Tstart", "Tnow", "Stime",  "Tmoney",
                                 "Tother", "Tsum", "gotime", "Cstate"};
-
-// The lists keep themselves sorted, without regard to case.
-void SortCombo(QComboBox* combo) {
-    QStringList names;
-    for (int i = 0; i < combo->count(); ++i) names << combo->itemText(i);
-    QCollator collator;
-    collator.setCaseSensitivity(Qt::CaseInsensitive);
-    std::sort(names.begin(), names.end(), collator);
-    combo->clear();
-    combo->addItems(names);
-}
-
 }  // namespace
 
-TtrunMoneys::TtrunMoneys(Desk& deskRef, QWidget* owner)
-    : QWidget(owner, Qt::Window | Qt::Dialog), desk(deskRef) {
-    setObjectName(QStringLiteral("trunMoneys"));
-    setWindowTitle(QStringLiteral("转账"));
-    setFont(ThemedFont(QStringLiteral("MS Sans Serif"), 12));
-    setFixedSize(392, 88);
-
-    auto* group = new QGroupBox(QStringLiteral("转账"), this);
-    group->setGeometry(8, 8, 376, 72);
-    (new QLabel(QStringLiteral("从"), group))->move(12, 32);
-    FlatComboBox1 = new QComboBox(group);
-    FlatComboBox1->setObjectName(QStringLiteral("FlatComboBox1"));
-    FlatComboBox1->setGeometry(32, 28, 105, 22);
-    (new QLabel(QStringLiteral("转到"), group))->move(146, 32);
-    FlatComboBox2 = new QComboBox(group);
-    FlatComboBox2->setObjectName(QStringLiteral("FlatComboBox2"));
-    FlatComboBox2->setGeometry(178, 28, 105, 22);
-    XP_Button1 =
-        new FlatButton(QStringLiteral("转  账"), "XP_Button1", QRect(296, 26, 68, 26), group);
-    connect(XP_Button1, &QPushButton::clicked, this, desk.Guarded([this] { XP_Button1Click(); }));
-
-    // FormCreate
-    desk.Guard([this] {
-        FillMachineCombo(desk, FlatComboBox1, 1);
-        FillMachineCombo(desk, FlatComboBox2, 2);
-        SortCombo(FlatComboBox1);
-        SortCombo(FlatComboBox2);
-    });
-}
-
-void TtrunMoneys::XP_Button1Click() {
-    const QString source = FlatComboBox1->currentText();
-    const QString target = FlatComboBox2->currentText();
-    if (!TransferSession(desk, source, target, this))
-        desk.prompts.message(QStringLiteral("转账不成功!"));
-}
-
-bool TransferSession(Desk& desk, const QString& source, const QString& target, QWidget* dialog) {
+bool TransferSession(Desk& desk, const QString& source, const QString& target,
+                     const std::function<void()>& moved) {
     if (source.isEmpty() || target.isEmpty()) {
         desk.prompts.message(QStringLiteral("请选好您要转账的机器!"));
         return false;
@@ -80,12 +27,12 @@ bool TransferSession(Desk& desk, const QString& source, const QString& target, Q
         desk.prompts.message(text);
         return false;
     };
-    if (!transaction.Begin()) return fail(QStringLiteral("数据库出错，请重新启动本软件!"));
+    if (!transaction.Begin()) return fail(BillingText::DbRestart);
 
     q->Close();
     q->SetSql(QStringLiteral("select * from Tcount where username=:a1"));
     q->SetParam(QStringLiteral("a1"), source);
-    if (!q->Open()) return fail(QStringLiteral("数据库出错，请重新启动本软件!"));
+    if (!q->Open()) return fail(BillingText::DbRestart);
     if (q->RecordCount() == 0) return fail(QStringLiteral("转账不成功！请重新运行本软件!"));
     q->First();
     QStringList values;
@@ -97,7 +44,7 @@ bool TransferSession(Desk& desk, const QString& source, const QString& target, Q
     q->Close();
     q->SetSql(QStringLiteral("select Cstate from Tcount where username=:a1"));
     q->SetParam(QStringLiteral("a1"), target);
-    if (!q->Open()) return fail(QStringLiteral("数据库出错，请重新启动本软件!"));
+    if (!q->Open()) return fail(BillingText::DbRestart);
     if (q->RecordCount() == 0)
         return fail(QStringLiteral("机器“%1”已不在机器列表中，不能转账到它。").arg(target));
     q->First();
@@ -111,21 +58,21 @@ bool TransferSession(Desk& desk, const QString& source, const QString& target, Q
     for (int i = 0; i < values.size(); ++i)
         q->SetParam(QStringLiteral("s%1").arg(i + 1), values[i]);
     q->SetParam(QStringLiteral("text2"), target);
-    if (!q->ExecSQL()) return fail(kRerun);
+    if (!q->ExecSQL()) return fail(BillingText::DbRerun);
 
     q->Close();
     q->SetSql(QStringLiteral(
         "update Tcount set Tstart='',Tnow='',Stime='',Tmoney='',Tother='',Tsum='',gotime='',"
         "Cstate='无' where username=:t1"));
     q->SetParam(QStringLiteral("t1"), source);
-    if (!q->ExecSQL()) return fail(kRerun);
-    if (!transaction.Commit()) return fail(kRerun);
+    if (!q->ExecSQL()) return fail(BillingText::DbRerun);
+    if (!transaction.Commit()) return fail(BillingText::DbRerun);
 
     desk.RefreshSessionGrid();
-    if (dialog) dialog->hide();
+    if (moved) moved();
     desk.SelectedMachine = source;
-    SendCommand(desk, QStringLiteral("xiaji"));
+    SendCommand(desk, Command::End);
     desk.SelectedMachine = target;
-    SendCommand(desk, QStringLiteral("sj"));
+    SendCommand(desk, Command::Start);
     return true;
 }

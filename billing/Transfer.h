@@ -1,32 +1,13 @@
 #pragma once
 
-#include <QPointer>
 #include <QString>
-#include <QWidget>
+#include <functional>
 
 class Desk;
-class QComboBox;
-class FlatButton;
 
-// "转账": moves a running session to an idle machine.
-class TtrunMoneys : public QWidget {
-    Q_OBJECT
-  public:
-    static inline QPointer<TtrunMoneys> trunMoneys;  // the newest instance
-
-    TtrunMoneys(Desk& desk, QWidget* owner);
-
-    QComboBox* FlatComboBox1;  // from: machines in session
-    QComboBox* FlatComboBox2;  // to: idle machines
-    FlatButton* XP_Button1;    // 转  账
-
-    void XP_Button1Click();
-
-  private:
-    Desk& desk;
-};
-
-// Copies the source's session onto the target and resets the source, both or neither; then
-// "xiaji" to the source and "sj" to the target. False when nothing was moved.
+// Copies the source's session onto the target and resets the source, both or neither, while
+// the source is still in session and the target still idle; then "xiaji" to the source and
+// "sj" to the target. moved runs once the rows are written and the grid refreshed, before the
+// sends (the dialog hides then). False when nothing was moved.
 bool TransferSession(Desk& desk, const QString& source, const QString& target,
-                     QWidget* dialog = nullptr);
+                     const std::function<void()>& moved = {});

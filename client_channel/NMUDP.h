@@ -6,20 +6,16 @@
 #include <functional>
 #include <memory>
 #include <optional>
-#include <stdexcept>
+
+#include "record_store/CafeError.h"
 
 class QSocketNotifier;
 
 // Errors of the endpoint. EndpointError is the plain one ("Invalid buffer"); UDPSockError the
 // socket layer's. The console's operations catch both and show their own boxes.
-class EndpointError : public std::runtime_error {
+class EndpointError : public CafeError {
   public:
-    explicit EndpointError(const QString& text)
-        : std::runtime_error(text.toStdString()), m_text(text) {}
-    QString text() const { return m_text; }
-
-  private:
-    QString m_text;
+    using CafeError::CafeError;
 };
 
 class UDPSockError : public EndpointError {

@@ -16,15 +16,16 @@
 #include <QToolButton>
 
 #include "billing/BillingPass.h"
-#include "billing/Checkout.h"
-#include "billing/ExtraCharge.h"
 #include "billing/Overnight.h"
 #include "billing/SessionStart.h"
-#include "billing/Transfer.h"
-#include "client_channel/Commands.h"
-#include "client_channel/Tsend.h"
+#include "billing/ui/TAddother.h"
+#include "billing/ui/Tinformation.h"
+#include "billing/ui/TtrunMoneys.h"
+#include "client_channel/Datagram.h"
+#include "client_channel/ui/Tsend.h"
 #include "console/Tadduser.h"
 #include "console/Tsearch.h"
+#include "desk/SendCommand.h"
 #include "record_store/ConnectDatabase.h"
 #include "widgets/Themed.h"
 
@@ -225,14 +226,15 @@ void TForm1::BuildMenus() {
 
     // The 功能 items: the word goes to the highlighted row's machine, whatever its state.
     // 重启客户机 (N44) and 关闭客户机 (N45) have no command.
-    const std::pair<const char*, const char*> commands[] = {
-        {"N16", "cscre"},  {"N17", "oscre"},  {"N19", "sdesk"},  {"N20", "hdesk"},
-        {"N22", "ocdrom"}, {"N23", "ccdrom"}, {"N25", "cmouse"}, {"N26", "omouse"},
+    const std::pair<const char*, QString> commands[] = {
+        {"N16", Command::BlackScreen}, {"N17", Command::UnblackScreen},
+        {"N19", Command::ShowDesktop}, {"N20", Command::HideDesktop},
+        {"N22", Command::OpenTray},    {"N23", Command::CloseTray},
+        {"N25", Command::LockMouse},   {"N26", Command::UnlockMouse},
     };
-    for (const auto& [name, word] : commands) {
-        const QString text = QString::fromLatin1(word);
-        connect(action(name), &QAction::triggered, this, [this, text] { ClientCommand(text); });
-    }
+    for (const auto& [name, word] : commands)
+        connect(action(name), &QAction::triggered, this,
+                [this, text = word] { ClientCommand(text); });
 }
 
 void TForm1::ClientCommand(const QString& word) {
@@ -429,7 +431,7 @@ void TForm1::N28Click() {
 }
 
 void TForm1::N36Click() {
-    desk.Guard([this] { ::N36Click(desk); });
+    desk.Guard([this] { StartOvernight(desk); });
 }
 
 void TForm1::N12Click() {

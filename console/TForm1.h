@@ -5,7 +5,7 @@
 #include <QPointer>
 #include <optional>
 
-#include "console/Desk.h"
+#include "desk/Desk.h"
 
 class QAction;
 class QLabel;

@@ -8,12 +8,9 @@
 #include <QLineEdit>
 #include <QScrollBar>
 
-#include "console/Desk.h"
+#include "billing/Machines.h"
+#include "desk/Desk.h"
 #include "widgets/Themed.h"
-
-namespace {
-const QString kDbFault = QStringLiteral("数据库运行有误，请关闭本软件重新运行!");
-}
 
 MachineListBox::MachineListBox(QWidget* parent) : QListWidget(parent) {
     setSelectionMode(QAbstractItemView::SingleSelection);
@@ -124,20 +121,11 @@ Tadduser::Tadduser(Desk& deskRef, QWidget* owner)
 }
 
 void Tadduser::LoadMachineList() {
-    Query* q = desk.DataModule1.ADOQuery2;
-    q->Close();
-    q->SetSql(QStringLiteral("select username from Tcount order by username"));
-    if (!q->Open()) {
-        desk.prompts.message(kDbFault);
-        return;
-    }
+    const std::optional<QStringList> names = AllMachineNames(desk);
+    if (!names) return;  // the list keeps its entries
     FlatListBox1->clear();
     FlatListBox1->addItem(QString::fromUtf8(Header));
-    q->First();
-    for (int n = q->RecordCount(); n > 0; --n) {
-        FlatListBox1->AddSorted(q->FieldText(QStringLiteral("userName")));
-        q->Next();
-    }
+    for (const QString& name : *names) FlatListBox1->AddSorted(name);
 }
 
 void Tadduser::FlatButton1Click() {
@@ -145,45 +133,8 @@ void Tadduser::FlatButton1Click() {
         desk.prompts.message(QStringLiteral("请先输入计算机名!"));
         return;
     }
-    AddMachine();
+    if (AddMachine(desk, Edit1->text()) == AddOutcome::Duplicate) Edit1->setFocus();
     LoadMachineList();
-}
-
-void Tadduser::AddMachine() {
-    const QString name = Edit1->text();
-    Query* q = desk.DataModule1.ADOQuery2;
-    q->Close();
-    q->SetSql(QStringLiteral("select username from Tcount where username=:p1"));
-    q->SetParam(QStringLiteral("p1"), name);
-    if (!q->Open()) {
-        desk.prompts.message(kDbFault);
-        return;
-    }
-    if (q->RecordCount() == 0) {
-        // The engine folds only A-Z; the list folds every script. Check the way the list does,
-        // or a second "ä-pc" beside "Ä-pc" could never be selected or deleted.
-        q->Close();
-        q->SetSql(QStringLiteral("select username from Tcount"));
-        if (!q->Open()) {
-            desk.prompts.message(kDbFault);
-            return;
-        }
-        const QString key = MachineNameKey(name);
-        for (q->First(); !q->Eof(); q->Next()) {
-            if (MachineNameKey(q->FieldText(QStringLiteral("username"))) == key) {
-                desk.prompts.message(QStringLiteral("数据库中已有此计算机名，请重新输入!"));
-                Edit1->setFocus();
-                return;
-            }
-        }
-        q->Close();
-        q->SetSql(QStringLiteral("insert into Tcount(userName) values(:p1)"));
-        q->SetParam(QStringLiteral("p1"), name);
-        if (!q->ExecSQL()) desk.prompts.message(kDbFault);
-        return;
-    }
-    desk.prompts.message(QStringLiteral("数据库中已有此计算机名，请重新输入!"));
-    Edit1->setFocus();
 }
 
 void Tadduser::FlatButton2Click() {
@@ -195,11 +146,7 @@ void Tadduser::FlatButton2Click() {
         if (!entry || !entry->isSelected()) continue;
         const QString name = entry->text();
         if (!desk.prompts.confirm(QStringLiteral("你真的要删除吗?"))) continue;
-        Query* q = desk.DataModule1.ADOQuery2;
-        q->Close();
-        q->SetSql(QStringLiteral("delete from Tcount where username=:p1"));
-        q->SetParam(QStringLiteral("p1"), name);
-        if (!q->ExecSQL()) desk.prompts.message(kDbFault);
+        DeleteMachine(desk, name);
         LoadMachineList();
     }
 }

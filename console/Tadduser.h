@@ -37,8 +37,7 @@ class Tadduser : public QWidget {
     FlatButton* FlatButton3;  // 退 出
 
     void LoadMachineList();
-    void FlatButton1Click();
-    void AddMachine();
+    void FlatButton1Click();  // 添 加: AddMachine with the typed name, then the list again
     void FlatButton2Click();
     void FlatButton3Click();
 

@@ -2,9 +2,9 @@
 #include <QMessageBox>
 
 #include "client_channel/NMUDP.h"
-#include "console/Desk.h"
 #include "console/QtSeams.h"
 #include "console/TForm1.h"
+#include "desk/Desk.h"
 #include "record_store/DataModule.h"
 
 int main(int argc, char* argv[]) {

@@ -5,12 +5,6 @@
 #include <charconv>
 #include <cmath>
 
-ConversionError::ConversionError(const QString& text)
-    : std::runtime_error(text.toStdString()), m_text(text) {}
-
-UnhandledError::UnhandledError(const QString& text)
-    : std::runtime_error(text.toStdString()), m_text(text) {}
-
 QString DecimalText(double value) {
     if (value == 0.0) return QStringLiteral("0");  // never "-0"
     char buffer[32];

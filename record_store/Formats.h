@@ -2,28 +2,21 @@
 
 #include <QString>
 #include <QTime>
-#include <stdexcept>
+
+#include "record_store/CafeError.h"
 
 // A text that does not convert to a number or a time. Carries the operator-facing text;
 // every entry point's guard shows it through the unhandled-error report.
-class ConversionError : public std::runtime_error {
+class ConversionError : public CafeError {
   public:
-    explicit ConversionError(const QString& text);
-    QString text() const { return m_text; }
-
-  private:
-    QString m_text;
+    using CafeError::CafeError;
 };
 
 // Any other failure that no operation handles itself (a failed tariff read, a database that
 // cannot be connected); shown like a ConversionError.
-class UnhandledError : public std::runtime_error {
+class UnhandledError : public CafeError {
   public:
-    explicit UnhandledError(const QString& text);
-    QString text() const { return m_text; }
-
-  private:
-    QString m_text;
+    using CafeError::CafeError;
 };
 
 // General float-to-text: up to 15 significant digits, no trailing zeros, "." as the point.

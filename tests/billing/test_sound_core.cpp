@@ -1,15 +1,13 @@
-#include <QAction>
-#include <QComboBox>
-#include <QLineEdit>
 #include <QTest>
+#include <cmath>
 
 #include "billing/BillingPass.h"
 #include "billing/Checkout.h"
 #include "billing/ExtraCharge.h"
+#include "billing/Messages.h"
+#include "billing/Overnight.h"
 #include "billing/SessionStart.h"
-#include "console/TForm1.h"
-#include "tests/support/Fixtures.h"
-#include "widgets/Themed.h"
+#include "support/Fixtures.h"
 
 // Nothing lost and nothing misreported when another program holds the file, when amounts
 // overflow, or when the start row or the checkout cannot be written.
@@ -95,21 +93,14 @@ class SoundCoreTest : public QObject {
         Env env;
         session(env, QStringLiteral("pc"), QStringLiteral("9:0:0"), QStringLiteral("0"),
                 QStringLiteral("通宵"));
-        TForm1 form(*env.desk);
-        form.action("N12")->trigger();
-        TAddother* dialog = TAddother::Addother;
-        dialog->FlatComboBox1->setEditText(QStringLiteral("pc"));
         int refused = 0;
         for (int i = 0; i < 20; ++i) {
-            dialog->show();
-            dialog->FlatEdit2->setText(QStringLiteral("1e307"));
-            dialog->XP_Button1Click();
+            const ChargeOutcome outcome =
+                AddExtraCharge(*env.desk, QStringLiteral("pc"), QStringLiteral("1e307"));
             const QStringList boxes = env.prompts.take();
             QCOMPARE(boxes.size(), 1);
-            if (boxes[0] != QStringLiteral("message|添加成功!")) {
-                QCOMPARE(boxes[0],
-                         QStringLiteral(
-                             "message|金额太大，附加费或共需费用已超出可以计算的范围，未添加。"));
+            if (outcome != ChargeOutcome::Added) {
+                QCOMPARE(boxes[0], QStringLiteral("message|") + BillingText::ChargeTooLarge);
                 ++refused;
             }
         }
@@ -124,11 +115,10 @@ class SoundCoreTest : public QObject {
         env.addMachine(QStringLiteral("127.0.0.1"));
         env.sql(QStringLiteral("update Tcount set Tother='1.7e308', Tsum='1.7e308'"));
         env.sql(QStringLiteral("update Tmoney set Tnight='1e308'"));
-        TForm1 form(*env.desk);
-        form.action("N36")->trigger();
+        env.desk->RefreshSessionGrid();
+        StartOvernight(*env.desk);
         QCOMPARE(env.prompts.take(),
-                 QStringList{QStringLiteral(
-                     "message|金额太大，附加费或共需费用已超出可以计算的范围，未转为通宵。")});
+                 QStringList{QStringLiteral("message|") + BillingText::OvernightTooLarge});
         QCOMPARE(env.field("127.0.0.1", "Cstate"), QStringLiteral("无"));
         QCOMPARE(env.field("127.0.0.1", "Tother"), QStringLiteral("1.7e308"));
         QCOMPARE(env.client.take(0, 200).size(), 0);
@@ -202,21 +192,19 @@ class SoundCoreTest : public QObject {
         QFETCH(bool, reader);
         Env env;
         session(env, QStringLiteral("127.0.0.1"), QStringLiteral("9:0:0"), QStringLiteral("2"));
-        TForm1 form(*env.desk);
-        form.action("N28")->trigger();
-        QVERIFY(form.information->isVisible());
+        env.desk->RefreshSessionGrid();
+        QCOMPARE(CheckoutRow(*env.desk), std::optional<int>(0));
         OtherProgram other(env.dbPath());
         reader ? other.holdRead() : other.holdWrite();
-        form.information->XP_Button1Click();
+        QVERIFY(!CheckOut(*env.desk, QStringLiteral("127.0.0.1")));
         QCOMPARE(env.prompts.take(),
                  (QStringList{"message|现在是要下机了", "message| 要下机的客户机名是:127.0.0.1",
                               "message|127.0.0.1", kDbContact, kNotCheckedOut}));
         QCOMPARE(env.client.take(0, 200).size(), 0);  // the client stays unlocked, as recorded
         other.release();
         QCOMPARE(env.field("127.0.0.1", "Cstate"), QStringLiteral("正常"));
-        QVERIFY(form.information->isVisible());
 
-        form.information->XP_Button1Click();
+        QVERIFY(CheckOut(*env.desk, QStringLiteral("127.0.0.1")));
         QCOMPARE(env.prompts.take().last(), QStringLiteral("message|下机到这已经全部完成了."));
         QCOMPARE(env.client.takeWords(1), QStringList{QStringLiteral("xiaji")});
         QCOMPARE(env.field("127.0.0.1", "Cstate"), QStringLiteral("无"));

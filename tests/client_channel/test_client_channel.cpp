@@ -1,20 +1,12 @@
-#include <QAction>
-#include <QApplication>
-#include <QComboBox>
-#include <QPlainTextEdit>
 #include <QProcess>
 #include <QRandomGenerator>
-#include <QTableView>
 #include <QTest>
 #include <cerrno>
 
-#include "client_channel/Commands.h"
-#include "client_channel/FillMachineCombo.h"
+#include "client_channel/Datagram.h"
 #include "client_channel/NMUDP.h"
-#include "client_channel/Tsend.h"
-#include "console/TForm1.h"
-#include "tests/support/Fixtures.h"
-#include "widgets/Themed.h"
+#include "desk/SendCommand.h"
+#include "support/Fixtures.h"
 
 namespace {
 
@@ -42,17 +34,29 @@ class ClientChannelTest : public QObject {
     Q_OBJECT
 
   private slots:
+    void datagramLayout_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::newRow("sj") << Command::Start << padded("\x73\x6A");
+        QTest::newRow("xiaji") << Command::End << padded("xiaji");
+        QTest::newRow("message 你好") << Command::Message(QStringLiteral("你好"))
+                                      << padded(QByteArray::fromHex("20C4E3BAC3"));
+        QTest::newRow("message of one space")
+            << Command::Message(QStringLiteral(" ")) << padded("  ");
+        QTest::newRow("29 letters: the terminator is the last byte")
+            << QString(29, QLatin1Char('a')) << QByteArray(29, 'a') + QByteArray(1, '\0');
+        QTest::newRow("14 Chinese characters and a letter")
+            << QStringLiteral("一二三四五六七八九十一二三四a")
+            << QByteArray::fromHex("D2BBB6FEC8FDCBC4CEE5C1F9C6DFB0CBBEC5CAAED2BBB6FEC8FDCBC461") +
+                   QByteArray(1, '\0');
+    }
     void datagramLayout() {
-        QCOMPARE(*CommandDatagram(QStringLiteral("sj")), padded("\x73\x6A"));
-        QCOMPARE(*CommandDatagram(QStringLiteral("xiaji")), padded("xiaji"));
-        QCOMPARE(*CommandDatagram(Tsend::MessageCommand(QStringLiteral("你好"))),
-                 padded(QByteArray::fromHex("20C4E3BAC3")));
-        const QString longest(29, QLatin1Char('a'));
-        const QByteArray full = *CommandDatagram(longest);
-        QCOMPARE(full.size(), 30);
-        QCOMPARE(full.at(29), '\0');  // the terminator is the last byte
-        QCOMPARE(CommandDatagram(QStringLiteral("一二三四五六七八九十一二三四a")).has_value(),
-                 true);
+        QFETCH(QString, text);
+        QFETCH(QByteArray, bytes);
+        const std::optional<QByteArray> datagram = CommandDatagram(text);
+        QVERIFY(datagram);
+        QCOMPARE(datagram->size(), CommandDatagramSize);
+        QCOMPARE(*datagram, bytes);
     }
 
     void textThatCannotTravelWholeIsRefused() {
@@ -224,7 +228,6 @@ class ClientChannelTest : public QObject {
 
     void floodIntoTheLocalPortIsReadAndDropped() {
         Env env;
-        TForm1 form(*env.desk);
         int received = 0;
         env.desk->NMUDP1->OnDataReceived = [&](TNMUDP*, int n, const QString& ip, int) {
             if (n >= 0 && ip == QStringLiteral("127.0.0.1")) ++received;
@@ -250,7 +253,8 @@ class ClientChannelTest : public QObject {
         QTRY_COMPARE(env.desk->NMUDP1->ReceivedCount(), 5);
         env.addMachine(QStringLiteral("127.0.0.1"));
         env.desk->RefreshSessionGrid();
-        form.action("N16")->trigger();
+        env.desk->SelectGridMachine();  // 黑屏 after the flood
+        QVERIFY(SendCommand(*env.desk, Command::BlackScreen));
         QCOMPARE(env.client.takeWords(1), QStringList{QStringLiteral("cscre")});
         QCOMPARE(env.prompts.take(), QStringList{QStringLiteral("message|127.0.0.1")});
     }
@@ -300,107 +304,6 @@ class ClientChannelTest : public QObject {
                  QStringLiteral("Looking Up Error MessageUnknown Error No. 10054"));
     }
 
-    void functionMenuSendsToTheHighlightedRow() {
-        Env env;
-        env.addMachine(QStringLiteral("127.0.0.1"));
-        env.addMachine(QStringLiteral("zz-elsewhere"));
-        env.sql(QStringLiteral("update Tcount set Cstate='通宵'"));
-        TForm1 form(*env.desk);
-        const char* items[] = {"N16", "N17", "N19", "N20", "N22",
-                               "N23", "N25", "N26", "N44", "N45"};
-        for (const char* item : items) form.action(item)->trigger();
-        QCOMPARE(env.client.takeWords(8), (QStringList{"cscre", "oscre", "sdesk", "hdesk", "ocdrom",
-                                                       "ccdrom", "cmouse", "omouse"}));
-        QCOMPARE(env.prompts.take(), QStringList(8, QStringLiteral("message|127.0.0.1")));
-        QCOMPARE(env.desk->CurrentRow(), 0);  // the highlight stays
-
-        // Ctrl+F1 is 黑屏's, not the About item's.
-        form.show();
-        QApplication::setActiveWindow(&form);
-        QVERIFY(QTest::qWaitForWindowActive(&form));
-        QTest::keyClick(form.DBGrid1, Qt::Key_F1, Qt::ControlModifier);
-        QCOMPARE(env.client.takeWords(1), QStringList{QStringLiteral("cscre")});
-    }
-
-    void messenger() {
-        Env env;
-        env.addMachine(QStringLiteral("127.0.0.1"), QStringLiteral("正常"));
-        env.addMachine(QStringLiteral("idle-pc"));
-        env.addMachine(QStringLiteral("night-pc"), QStringLiteral("通宵"));
-        TForm1 form(*env.desk);
-        form.action("N10")->trigger();
-        Tsend* dialog = Tsend::send;
-        QVERIFY(dialog && dialog->isVisible());
-        QCOMPARE(dialog->windowTitle(), QStringLiteral("信使服务"));
-        QStringList listed;
-        for (int i = 0; i < dialog->FlatComboBox1->count(); ++i)
-            listed << dialog->FlatComboBox1->itemText(i);
-        listed.sort();
-        QCOMPARE(listed, (QStringList{"127.0.0.1", "night-pc"}));
-        QCOMPARE(dialog->FlatComboBox1->currentText(), QString());
-
-        QTest::mouseClick(dialog->XP_Button1, Qt::LeftButton);
-        QCOMPARE(env.prompts.take(),
-                 QStringList{QStringLiteral("message|请选择好您要发送信息的机器号！")});
-        dialog->FlatComboBox1->setCurrentIndex(dialog->FlatComboBox1->findText("127.0.0.1"));
-        QTest::mouseClick(dialog->XP_Button1, Qt::LeftButton);
-        QCOMPARE(env.prompts.take(), QStringList{QStringLiteral("message|请填入您的信息！")});
-        QCOMPARE(QApplication::focusWidget() == dialog->FlatMemo1 ||
-                     dialog->focusWidget() == dialog->FlatMemo1,
-                 true);
-
-        dialog->FlatMemo1->setPlainText(QStringLiteral("你好\n世界"));
-        QTest::mouseClick(dialog->XP_Button1, Qt::LeftButton);
-        QTest::mouseClick(dialog->XP_Button1, Qt::LeftButton);
-        const auto got = env.client.take(2);
-        QCOMPARE(got.size(), 2);
-        QCOMPARE(got[0].bytes, padded(QByteArray::fromHex("20C4E3BAC30D0ACAC0BDE7")));
-        QCOMPARE(got[1].bytes, got[0].bytes);
-        QCOMPARE(env.prompts.take(), QStringList(2, QStringLiteral("message|127.0.0.1")));
-        QVERIFY(dialog->isVisible());
-        QCOMPARE(env.desk->SelectedMachine, QStringLiteral("127.0.0.1"));
-
-        dialog->FlatMemo1->setPlainText(QStringLiteral(" "));  // one space is a message
-        QTest::mouseClick(dialog->XP_Button1, Qt::LeftButton);
-        QCOMPARE(env.client.take(1)[0].bytes, padded("  "));
-        env.prompts.take();
-
-        dialog->FlatMemo1->setPlainText(
-            QStringLiteral("一二三四五六七八九十一二三四五"));  // 30 bytes
-        QTest::mouseClick(dialog->XP_Button1, Qt::LeftButton);
-        const QStringList refused = env.prompts.take();
-        QCOMPARE(refused.size(), 1);
-        QVERIFY(refused[0].contains(QStringLiteral("28")));
-        QCOMPARE(env.client.take().size(), 0);
-
-        QTest::mouseClick(dialog->XP_Button2, Qt::LeftButton);
-        QVERIFY(!dialog->isVisible());
-
-        // A second messenger: a list of its own, taken when it is shown.
-        env.sql(QStringLiteral("update Tcount set Cstate='无'"));
-        form.action("ToolButton11")->trigger();
-        QVERIFY(Tsend::send != dialog);
-        QCOMPARE(Tsend::send->FlatComboBox1->count(), 0);
-        QCOMPARE(dialog->FlatComboBox1->count(), 2);
-        Tsend::send->FlatMemo1->setPlainText(QStringLiteral("hi"));
-        QTest::mouseClick(Tsend::send->XP_Button1, Qt::LeftButton);
-        QCOMPARE(env.prompts.take(),
-                 QStringList{QStringLiteral("message|请选择好您要发送信息的机器号！")});
-    }
-
-    void machineComboFailureKeepsTheList() {
-        Env env;
-        env.addMachine(QStringLiteral("a"));
-        QComboBox combo;
-        FillMachineCombo(*env.desk, &combo, 2);
-        QCOMPARE(combo.count(), 1);
-        env.sql(QStringLiteral("alter table Tcount rename to Gone"));
-        FillMachineCombo(*env.desk, &combo, 1);
-        QCOMPARE(env.prompts.take(),
-                 QStringList{QStringLiteral("message|数据库出错，请重新启动本软件!")});
-        QCOMPARE(combo.count(), 1);
-    }
-
     void clientSimulatorPrintsWhatArrives() {
         const quint16 port = FreeUdpPort();
         QProcess sim;
@@ -413,7 +316,7 @@ class ClientChannelTest : public QObject {
         Env env;
         env.desk->NMUDP1->RemotePort = port;
         env.desk->SelectedMachine = QStringLiteral("127.0.0.1");
-        QVERIFY(SendCommand(*env.desk, Tsend::MessageCommand(QStringLiteral("你好"))));
+        QVERIFY(SendCommand(*env.desk, Command::Message(QStringLiteral("你好"))));
         QVERIFY(sim.waitForFinished(5000));
         const QString out = QString::fromUtf8(sim.readAll());
         QVERIFY2(out.contains(QStringLiteral("30 bytes, text \" 你好\"")), qPrintable(out));
@@ -422,5 +325,5 @@ class ClientChannelTest : public QObject {
     }
 };
 
-QTEST_MAIN(ClientChannelTest)
+QTEST_GUILESS_MAIN(ClientChannelTest)
 #include "test_client_channel.moc"

@@ -19,13 +19,13 @@
 #include <QToolButton>
 
 #include "billing/BillingPass.h"
-#include "billing/ExtraCharge.h"
-#include "billing/Transfer.h"
-#include "client_channel/Tsend.h"
+#include "billing/ui/TAddother.h"
+#include "billing/ui/TtrunMoneys.h"
+#include "client_channel/ui/Tsend.h"
 #include "console/TForm1.h"
 #include "console/Tadduser.h"
 #include "console/Tsearch.h"
-#include "tests/support/Fixtures.h"
+#include "support/Fixtures.h"
 #include "widgets/Themed.h"
 
 namespace {
@@ -603,5 +603,8 @@ class ConsoleTest : public QObject {
     }
 };
 
-QTEST_MAIN(ConsoleTest)
+int runConsoleTest(int argc, char** argv) {
+    ConsoleTest test;
+    return QTest::qExec(&test, argc, argv);
+}
 #include "test_console.moc"

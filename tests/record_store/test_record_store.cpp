@@ -6,7 +6,7 @@
 
 #include "record_store/ConnectDatabase.h"
 #include "record_store/Formats.h"
-#include "tests/support/Fixtures.h"
+#include "support/StoreFixtures.h"
 
 class RecordStoreTest : public QObject {
     Q_OBJECT
@@ -77,7 +77,7 @@ class RecordStoreTest : public QObject {
     }
 
     void schemaDefaultsAndCaseInsensitiveNames() {
-        Env env;
+        StoreEnv env;
         env.addMachine(QStringLiteral("PC1"));
         QCOMPARE(env.field(QStringLiteral("PC1"), QStringLiteral("Cstate")), QStringLiteral("无"));
         QVERIFY(env.isNull(QStringLiteral("PC1"), QStringLiteral("Tstart")));
@@ -106,7 +106,7 @@ class RecordStoreTest : public QObject {
     }
 
     void parametersKeepHostileTextAndEmptyIsNotNull() {
-        Env env;
+        StoreEnv env;
         const QString names[] = {
             QStringLiteral("o'brien"), QStringLiteral("100%"), QStringLiteral("x\" or \"1\"=\"1"),
             QStringLiteral("a'); drop table Tcount; --"), QStringLiteral("192.168.0.12")};
@@ -134,7 +134,7 @@ class RecordStoreTest : public QObject {
     }
 
     void wholeRowReadSurvivesASchemaChange() {
-        Env env;
+        StoreEnv env;
         env.addMachine(QStringLiteral("pc1"));
         Query* q = env.module->ADOQuery2;
         q->SetSql(QStringLiteral("select * from Tcount"));
@@ -148,7 +148,7 @@ class RecordStoreTest : public QObject {
     }
 
     void defaultFileIsCreatedOnlyWhenAbsent() {
-        Env env;
+        StoreEnv env;
         QVERIFY(QFile::exists(env.dbPath()));
         env.addMachine(QStringLiteral("kept"));
         // A second module on the same folder finds the file and does not recreate it.
@@ -158,7 +158,7 @@ class RecordStoreTest : public QObject {
     }
 
     void firstRunCancelled() {
-        Env env;
+        StoreEnv env;
         auto fresh = QSettingsStore::forFile(env.path(QStringLiteral("fresh.ini")));
         env.addMachine(QStringLiteral("default-row"));
         ConnectDatabase(*env.module, *fresh, env.prompts, env.chooser);
@@ -172,7 +172,7 @@ class RecordStoreTest : public QObject {
     }
 
     void firstRunChosen() {
-        Env env;
+        StoreEnv env;
         const QString other = env.path(QStringLiteral("other.db"));
         QVERIFY(TDataModule1::CreateDatabaseFile(other));
         auto fresh = QSettingsStore::forFile(env.path(QStringLiteral("fresh.ini")));
@@ -186,7 +186,7 @@ class RecordStoreTest : public QObject {
     }
 
     void firstRunChosenFileUnusable() {
-        Env env;
+        StoreEnv env;
         auto fresh = QSettingsStore::forFile(env.path(QStringLiteral("fresh.ini")));
         const QString missing = env.path(QStringLiteral("missing.db"));
         env.chooser.answer = missing;
@@ -204,7 +204,7 @@ class RecordStoreTest : public QObject {
     }
 
     void storedPathWithBlanks() {
-        Env env;
+        StoreEnv env;
         const QString other = env.path(QStringLiteral("other.db"));
         QVERIFY(TDataModule1::CreateDatabaseFile(other));
         env.settings->writeDatapath(QStringLiteral("  ") + other + QStringLiteral(" "));
@@ -228,7 +228,7 @@ class RecordStoreTest : public QObject {
     void storedPathUnusableFallsBackToDefault() {
         QFETCH(QString, stored);
         QFETCH(QByteArray, content);
-        Env env;
+        StoreEnv env;
         env.addMachine(QStringLiteral("from-default"));
         const QString path = stored.isEmpty() ? QString() : env.path(stored);
         if (!content.isEmpty()) {
@@ -247,7 +247,7 @@ class RecordStoreTest : public QObject {
     }
 
     void fileWithoutOurTablesIsRefused() {
-        Env env;
+        StoreEnv env;
         const QString foreign = env.path(QStringLiteral("foreign.db"));
         {
             QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), "foreign");
@@ -262,7 +262,7 @@ class RecordStoreTest : public QObject {
     }
 
     void fallbackFailureIsReported() {
-        Env env;
+        StoreEnv env;
         env.settings->writeDatapath(env.path(QStringLiteral("gone.db")));
         env.module->Disconnect();
         QFile::remove(env.dbPath());
@@ -281,7 +281,7 @@ class RecordStoreTest : public QObject {
     }
 
     void readOnlyFileFailsStatementsNotConnection() {
-        Env env;
+        StoreEnv env;
         const QString other = env.path(QStringLiteral("ro.db"));
         QVERIFY(TDataModule1::CreateDatabaseFile(other));
         QVERIFY(SwitchConnection(*env.module, other));

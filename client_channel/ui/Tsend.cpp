@@ -1,13 +1,14 @@
-#include "client_channel/Tsend.h"
+#include "client_channel/ui/Tsend.h"
 
 #include <QComboBox>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QShowEvent>
 
-#include "client_channel/Commands.h"
-#include "client_channel/FillMachineCombo.h"
-#include "console/Desk.h"
+#include "client_channel/Datagram.h"
+#include "client_channel/ui/FillMachineCombo.h"
+#include "desk/Desk.h"
+#include "desk/SendCommand.h"
 #include "widgets/Themed.h"
 
 Tsend::Tsend(Desk& deskRef, QWidget* owner) : QWidget(owner, Qt::Window), desk(deskRef) {
@@ -54,12 +55,7 @@ void Tsend::FormShow() {
     FlatComboBox1->setCurrentIndex(-1);  // nothing picked at first
 }
 
-QString Tsend::MessageCommand(const QString& memoText) {
-    QString text = memoText;
-    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    text.replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
-    return QLatin1Char(' ') + text;
-}
+QString Tsend::MessageCommand(const QString& memoText) { return Command::Message(memoText); }
 
 void Tsend::XP_Button1Click() {
     if (FlatComboBox1->currentText().isEmpty()) {

@@ -54,14 +54,13 @@ class Desk : public QObject {
     void RefreshSessionGrid();
 
     // Every entry point (menu, button, timer) runs through here: a conversion or other error
-    // that no operation handles ends the operation and is shown with its own text.
+    // that no operation handles ends the operation and is shown with its own text. Nothing
+    // crosses Qt's event loop.
     template <class F>
     void Guard(F&& f) {
         try {
             std::forward<F>(f)();
-        } catch (const ConversionError& e) {
-            prompts.reportUnhandled(e.text());
-        } catch (const UnhandledError& e) {
+        } catch (const CafeError& e) {
             prompts.reportUnhandled(e.text());
         } catch (const std::exception& e) {
             prompts.reportUnhandled(QString::fromLocal8Bit(e.what()));

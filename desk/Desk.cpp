@@ -1,7 +1,8 @@
-#include "console/Desk.h"
+#include "desk/Desk.h"
 
-#include "client_channel/Commands.h"
 #include "client_channel/NMUDP.h"
+#include "desk/Messages.h"
+#include "desk/SendCommand.h"
 
 Desk::Desk(TDataModule1& module, const DeskSeams& seams, QObject* parent)
     : QObject(parent),
@@ -64,5 +65,5 @@ void Desk::RefreshSessionGrid() {
     Query* q = DataModule1.ADOQuery1;
     q->Close();
     q->SetSql(QString::fromLatin1(TDataModule1::GridStatement));
-    if (!q->Open()) prompts.error(QStringLiteral("打开数据库出错，请与管理员联系!"));
+    if (!q->Open()) prompts.error(DeskText::GridOpenFailed);
 }

@@ -4,13 +4,13 @@
 #include <QTableView>
 #include <QTest>
 
-#include "billing/Checkout.h"
-#include "billing/ExtraCharge.h"
-#include "billing/Overnight.h"
 #include "billing/Transfer.h"
-#include "client_channel/Tsend.h"
+#include "billing/ui/TAddother.h"
+#include "billing/ui/Tinformation.h"
+#include "billing/ui/TtrunMoneys.h"
+#include "client_channel/ui/Tsend.h"
 #include "console/TForm1.h"
-#include "tests/support/Fixtures.h"
+#include "support/Fixtures.h"
 #include "widgets/Themed.h"
 
 namespace {

@@ -1,0 +1,81 @@
+#include "billing/Machines.h"
+
+#include "billing/Messages.h"
+#include "desk/Desk.h"
+
+namespace {
+
+std::optional<QStringList> Names(Desk& desk, const QString& statement, const QString& failure) {
+    Query* q = desk.DataModule1.ADOQuery2;
+    q->Close();
+    q->SetSql(statement);
+    if (!q->Open()) {
+        desk.prompts.message(failure);
+        return std::nullopt;
+    }
+    QStringList names;
+    names.reserve(q->RecordCount());
+    for (q->First(); !q->Eof(); q->Next()) names << q->FieldText(QStringLiteral("userName"));
+    return names;
+}
+
+}  // namespace
+
+std::optional<QStringList> AllMachineNames(Desk& desk) {
+    return Names(desk, QStringLiteral("select username from Tcount order by username"),
+                 BillingText::DbFault);
+}
+
+std::optional<QStringList> MachineNamesByState(Desk& desk, int mode) {
+    return Names(desk,
+                 mode == 1 ? QStringLiteral("select * from Tcount where Cstate<>'无'")
+                           : QStringLiteral("select * from Tcount where Cstate='无'"),
+                 BillingText::DbRestart);
+}
+
+AddOutcome AddMachine(Desk& desk, const QString& name) {
+    Query* q = desk.DataModule1.ADOQuery2;
+    q->Close();
+    q->SetSql(QStringLiteral("select username from Tcount where username=:p1"));
+    q->SetParam(QStringLiteral("p1"), name);
+    if (!q->Open()) {
+        desk.prompts.message(BillingText::DbFault);
+        return AddOutcome::Failed;
+    }
+    bool duplicate = q->RecordCount() > 0;
+    if (!duplicate) {
+        // The engine folds only A-Z; the list folds every script. Check the way the list does,
+        // or a second "ä-pc" beside "Ä-pc" could never be selected or deleted.
+        q->Close();
+        q->SetSql(QStringLiteral("select username from Tcount"));
+        if (!q->Open()) {
+            desk.prompts.message(BillingText::DbFault);
+            return AddOutcome::Failed;
+        }
+        const QString key = MachineNameKey(name);
+        for (q->First(); !q->Eof() && !duplicate; q->Next())
+            duplicate = MachineNameKey(q->FieldText(QStringLiteral("username"))) == key;
+    }
+    if (duplicate) {
+        desk.prompts.message(BillingText::DuplicateName);
+        return AddOutcome::Duplicate;
+    }
+    q->Close();
+    q->SetSql(QStringLiteral("insert into Tcount(userName) values(:p1)"));
+    q->SetParam(QStringLiteral("p1"), name);
+    if (!q->ExecSQL()) {
+        desk.prompts.message(BillingText::DbFault);
+        return AddOutcome::Failed;
+    }
+    return AddOutcome::Added;
+}
+
+bool DeleteMachine(Desk& desk, const QString& name) {
+    Query* q = desk.DataModule1.ADOQuery2;
+    q->Close();
+    q->SetSql(QStringLiteral("delete from Tcount where username=:p1"));
+    q->SetParam(QStringLiteral("p1"), name);
+    if (q->ExecSQL()) return true;
+    desk.prompts.message(BillingText::DbFault);
+    return false;
+}

@@ -1,0 +1,86 @@
+#include "billing/ui/Tinformation.h"
+
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+
+#include "billing/Checkout.h"
+#include "desk/Desk.h"
+#include "widgets/Themed.h"
+
+namespace {
+
+struct FieldSpec {
+    QLineEdit* Tinformation::*field;
+    const char* name;
+    const char* label;
+    const char* column;
+};
+
+const FieldSpec kFields[] = {
+    {&Tinformation::la_computername, "la_computername", "计算机名：", "username"},
+    {&Tinformation::la_startime, "la_startime", "上机时间：", "Tstart"},
+    {&Tinformation::la_nowtime, "la_nowtime", "现在时间：", "Tnow"},
+    {&Tinformation::la_totaltime, "la_totaltime", "共用时间：", "Stime"},
+    {&Tinformation::la_timemoney, "la_timemoney", "上网费用：", "Tmoney"},
+    {&Tinformation::la_othermoney, "la_othermoney", "附加费：", "Tother"},
+    {&Tinformation::la_allmoney, "la_allmoney", "共需费用：", "Tsum"},
+    {&Tinformation::la_tishitime, "la_tishitime", "提示时间：", "gotime"},
+    {&Tinformation::la_onStatus, "la_onStatus", "上机状态：", "Cstate"},
+};
+
+}  // namespace
+
+Tinformation::Tinformation(Desk& deskRef, QWidget* owner)
+    : QWidget(owner, Qt::Window | Qt::Dialog), desk(deskRef) {
+    setObjectName(QStringLiteral("information"));
+    setWindowTitle(QStringLiteral("下机"));
+    setFont(ThemedFont(QStringLiteral("MS Sans Serif"), 12));
+    setFixedSize(430, 250);
+
+    auto* group = new QGroupBox(QStringLiteral("用户信息"), this);
+    group->setGeometry(8, 8, 414, 196);
+    for (int i = 0; i < 9; ++i) {
+        const bool left = i < 6;
+        const int x = left ? 8 : 216;
+        const int y = 24 + (left ? i : i - 6) * 28;
+        auto* label = new QLabel(QString::fromUtf8(kFields[i].label), group);
+        label->setGeometry(x, y + 3, 70, 16);
+        auto* edit = new QLineEdit(group);
+        edit->setObjectName(QString::fromLatin1(kFields[i].name));
+        edit->setReadOnly(true);
+        edit->setFrame(false);
+        edit->setGeometry(x + 72, y, 110, 21);
+        this->*kFields[i].field = edit;
+    }
+    XP_Button1 =
+        new FlatButton(QStringLiteral("结账下机"), "XP_Button1", QRect(56, 214, 80, 26), this);
+    XP_Button2 =
+        new FlatButton(QStringLiteral("转  账"), "XP_Button2", QRect(176, 214, 80, 26), this);
+    XP_Button3 =
+        new FlatButton(QStringLiteral("返  回"), "XP_Button3", QRect(296, 214, 80, 26), this);
+    connect(XP_Button1, &QPushButton::clicked, this, desk.Guarded([this] { XP_Button1Click(); }));
+    connect(XP_Button3, &QPushButton::clicked, this, [this] { XP_Button3Click(); });
+}
+
+void Tinformation::ShowRow(int gridRow) {
+    const Query* grid = desk.DataModule1.ADOQuery1;
+    for (const FieldSpec& f : kFields)
+        (this->*f.field)->setText(grid->FieldText(gridRow, QString::fromLatin1(f.column)));
+    show();
+    raise();
+}
+
+QString Tinformation::ShownMachine() const { return la_computername->text(); }
+
+void Tinformation::XP_Button1Click() {
+    // The bill on screen decides the machine: another command may have moved SelectedMachine
+    // while the dialog was open, and resetting that one would erase a stranger's session.
+    if (CheckOut(desk, ShownMachine())) hide();
+}
+
+void Tinformation::XP_Button3Click() { hide(); }
+
+void OpenCheckout(Desk& desk, Tinformation& dialog) {
+    if (const std::optional<int> row = CheckoutRow(desk)) dialog.ShowRow(*row);
+}

@@ -1,0 +1,63 @@
+#include "billing/ui/TtrunMoneys.h"
+
+#include <QCollator>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+
+#include "billing/Transfer.h"
+#include "client_channel/ui/FillMachineCombo.h"
+#include "desk/Desk.h"
+#include "widgets/Themed.h"
+
+namespace {
+
+// The lists keep themselves sorted, without regard to case.
+void SortCombo(QComboBox* combo) {
+    QStringList names;
+    for (int i = 0; i < combo->count(); ++i) names << combo->itemText(i);
+    QCollator collator;
+    collator.setCaseSensitivity(Qt::CaseInsensitive);
+    std::sort(names.begin(), names.end(), collator);
+    combo->clear();
+    combo->addItems(names);
+}
+
+}  // namespace
+
+TtrunMoneys::TtrunMoneys(Desk& deskRef, QWidget* owner)
+    : QWidget(owner, Qt::Window | Qt::Dialog), desk(deskRef) {
+    setObjectName(QStringLiteral("trunMoneys"));
+    setWindowTitle(QStringLiteral("转账"));
+    setFont(ThemedFont(QStringLiteral("MS Sans Serif"), 12));
+    setFixedSize(392, 88);
+
+    auto* group = new QGroupBox(QStringLiteral("转账"), this);
+    group->setGeometry(8, 8, 376, 72);
+    (new QLabel(QStringLiteral("从"), group))->move(12, 32);
+    FlatComboBox1 = new QComboBox(group);
+    FlatComboBox1->setObjectName(QStringLiteral("FlatComboBox1"));
+    FlatComboBox1->setGeometry(32, 28, 105, 22);
+    (new QLabel(QStringLiteral("转到"), group))->move(146, 32);
+    FlatComboBox2 = new QComboBox(group);
+    FlatComboBox2->setObjectName(QStringLiteral("FlatComboBox2"));
+    FlatComboBox2->setGeometry(178, 28, 105, 22);
+    XP_Button1 =
+        new FlatButton(QStringLiteral("转  账"), "XP_Button1", QRect(296, 26, 68, 26), group);
+    connect(XP_Button1, &QPushButton::clicked, this, desk.Guarded([this] { XP_Button1Click(); }));
+
+    // FormCreate
+    desk.Guard([this] {
+        FillMachineCombo(desk, FlatComboBox1, 1);
+        FillMachineCombo(desk, FlatComboBox2, 2);
+        SortCombo(FlatComboBox1);
+        SortCombo(FlatComboBox2);
+    });
+}
+
+void TtrunMoneys::XP_Button1Click() {
+    const QString source = FlatComboBox1->currentText();
+    const QString target = FlatComboBox2->currentText();
+    if (!TransferSession(desk, source, target, [this] { hide(); }))
+        desk.prompts.message(QStringLiteral("转账不成功!"));
+}

@@ -1,0 +1,20 @@
+#include "client_channel/Datagram.h"
+
+#include <QStringEncoder>
+
+std::optional<QByteArray> CommandDatagram(const QString& text) {
+    // A lone surrogate is not text: GBK's encoder would drop it without a word.
+    if (text.contains(QChar(0)) || !text.isValidUtf16()) return std::nullopt;
+    QStringEncoder gbk("GBK");
+    QByteArray bytes = gbk.encode(text);
+    if (!gbk.isValid() || gbk.hasError() || bytes.size() > CommandTextLimit) return std::nullopt;
+    bytes.append(QByteArray(CommandDatagramSize - bytes.size(), '\0'));
+    return bytes;
+}
+
+QString Command::Message(const QString& text) {
+    QString lines = text;
+    lines.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    lines.replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
+    return QLatin1Char(' ') + lines;
+}

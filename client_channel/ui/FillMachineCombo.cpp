@@ -1,0 +1,12 @@
+#include "client_channel/ui/FillMachineCombo.h"
+
+#include <QComboBox>
+
+#include "billing/Machines.h"
+
+void FillMachineCombo(Desk& desk, QComboBox* combo, int mode) {
+    const std::optional<QStringList> names = MachineNamesByState(desk, mode);
+    if (!names) return;  // the list keeps what it held
+    combo->clear();
+    combo->addItems(*names);
+}

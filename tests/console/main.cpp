@@ -1,0 +1,15 @@
+#include <QApplication>
+
+int runConsoleTest(int argc, char** argv);
+int runSessionWindowTest(int argc, char** argv);
+int runSessionChangesTest(int argc, char** argv);
+int runChannelWindowTest(int argc, char** argv);
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    int failures = runConsoleTest(argc, argv);
+    failures += runSessionWindowTest(argc, argv);
+    failures += runSessionChangesTest(argc, argv);
+    failures += runChannelWindowTest(argc, argv);
+    return failures;
+}
