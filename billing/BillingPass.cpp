@@ -3,6 +3,7 @@
 #include <cmath>
 #include <vector>
 
+#include "billing/Journal.h"
 #include "billing/Messages.h"
 #include "desk/Desk.h"
 
@@ -22,6 +23,37 @@ double PartFee(double rate, int thirds) {
     // rate x n / 3 x 10 in the x87 extended type, nearest integer with ties to even.
     const long double tenths = static_cast<long double>(rate) * thirds / 3 * 10;
     return static_cast<double>(std::nearbyintl(tenths) / 10);
+}
+
+// The switch at midnight and its flagged journal row, both or neither.
+bool SwitchToOvernight(Desk& desk, const QString& machine) {
+    TDataModule1& dm = desk.DataModule1;
+    Transaction transaction(dm);
+    Query* q1 = dm.ADOQuery1;
+    q1->Close();
+    q1->SetSql(QStringLiteral("update Tcount set Cstate='通宵',Tmoney='0'  where username=:aid"));
+    q1->SetParam(QStringLiteral("aid"), machine);
+    if (!transaction.Begin() || !q1->ExecSQL()) return false;
+    Query* q2 = dm.ADOQuery2;
+    q2->Close();
+    q2->SetSql(QStringLiteral("select Tstart,Stime,Tother,Tsum from Tcount where username=:aid"));
+    q2->SetParam(QStringLiteral("aid"), machine);
+    if (!q2->Open()) return false;
+    if (q2->RecordCount() > 0) {
+        JournalEntry entry;
+        entry.kind = JournalKind::MidnightOvernight;
+        entry.machine = machine;
+        entry.start = q2->FieldText(QStringLiteral("Tstart"));
+        entry.used = q2->FieldText(QStringLiteral("Stime"));
+        entry.fee = QStringLiteral("0");
+        entry.other = q2->FieldText(QStringLiteral("Tother"));
+        entry.total = q2->FieldText(QStringLiteral("Tsum"));
+        entry.state = QStringLiteral("通宵");
+        entry.flagged = true;
+        if (!AppendJournal(desk, entry)) return false;
+    }
+    q2->Close();
+    return transaction.Commit();
 }
 
 }  // namespace
@@ -113,12 +145,7 @@ void BillingPass(Desk& desk) {
                 }
                 if (desk.prompts.confirm(BillingText::MidnightQuestion)) {
                     desk.prompts.message(QStringLiteral("请先去结账一次!"));
-                    Query* q1 = dm.ADOQuery1;
-                    q1->Close();
-                    q1->SetSql(QStringLiteral(
-                        "update Tcount set Cstate='通宵',Tmoney='0'  where username=:aid"));
-                    q1->SetParam(QStringLiteral("aid"), row.username);
-                    if (!q1->ExecSQL()) {
+                    if (!SwitchToOvernight(desk, row.username)) {
                         desk.prompts.message(BillingText::PassFault);
                         return;
                     }

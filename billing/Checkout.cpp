@@ -1,5 +1,6 @@
 #include "billing/Checkout.h"
 
+#include "billing/Journal.h"
 #include "billing/Messages.h"
 #include "billing/SessionStart.h"
 #include "client_channel/Datagram.h"
@@ -33,7 +34,24 @@ std::optional<int> CheckoutRow(Desk& desk) {
     return gridRow;
 }
 
+ShownBill GridBill(Desk& desk, int gridRow) {
+    const Query* grid = desk.DataModule1.ADOQuery1;
+    const auto f = [&](const char* column) {
+        return grid->FieldText(gridRow, QString::fromLatin1(column));
+    };
+    return {f("username"), f("Tstart"), f("Tnow"),   f("Stime"), f("Tmoney"),
+            f("Tother"),   f("Tsum"),   f("gotime"), f("Cstate")};
+}
+
 bool CheckOut(Desk& desk, const QString& machine) {
+    const int row = desk.DataModule1.ADOQuery1->FindRow(QStringLiteral("username"), machine);
+    ShownBill bill = GridBill(desk, row);
+    bill.machine = machine;
+    return CheckOut(desk, bill);
+}
+
+bool CheckOut(Desk& desk, const ShownBill& bill) {
+    const QString machine = bill.machine;
     desk.SelectedMachine = machine;
     desk.prompts.message(QStringLiteral("现在是要下机了"));
     const QByteArray datagram = *CommandDatagram(Command::End);
@@ -55,7 +73,11 @@ bool CheckOut(Desk& desk, const QString& machine) {
             grid->SetParam(QString::fromLatin1(empty), QString());
         grid->SetParam(QStringLiteral("tt8"), QStringLiteral("无"));
         grid->SetParam(QStringLiteral("tt9"), machine);
-        if (grid->ExecSQL()) return true;
+        const JournalEntry taken =
+            BillEntry(JournalKind::Checkout, machine, bill.start,
+                      desk.clock.now().toString(QStringLiteral("H:mm:ss")), bill.used, bill.fee,
+                      bill.other, bill.total, bill.state);
+        if (grid->ExecSQL() && AppendJournal(desk, taken)) return true;
         transaction.Rollback();
         return false;
     };

@@ -11,6 +11,15 @@ class Desk;
 // failed (after its box).
 std::optional<int> CheckoutRow(Desk& desk);
 
-// 结账下机 for the machine whose bill is shown: "xiaji" to it and its row back to idle, with
-// the checkout's boxes. True when done (the dialog then hides); false leaves it open.
+// The bill as the checkout dialog shows it: the grid's row as of its last refresh.
+struct ShownBill {
+    QString machine, start, now, used, fee, other, total, reminder, state;
+};
+ShownBill GridBill(Desk& desk, int gridRow);  // -1: all empty
+
+// 结账下机 for the bill shown: "xiaji" to its machine and the row back to idle, with the
+// checkout's boxes; the bill is the money taken and goes into the journal with the reset.
+// True when done (the dialog then hides); false leaves it open.
+bool CheckOut(Desk& desk, const ShownBill& bill);
+// The same for the bill of the machine's grid row.
 bool CheckOut(Desk& desk, const QString& machine);

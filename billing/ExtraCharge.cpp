@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "billing/Journal.h"
 #include "billing/Messages.h"
 #include "desk/Desk.h"
 
@@ -58,7 +59,7 @@ bool ApplyExtraCharge(Desk& desk, const QString& machine, const QString& amountT
     Query* q = dm.ADOQuery2;
     q->Close();
     q->SetSql(QStringLiteral(
-        "select Tother,Tsum from Tcount where username=:SelectRow and Cstate<>'无'"));
+        "select Tother,Tsum,Cstate from Tcount where username=:SelectRow and Cstate<>'无'"));
     q->SetParam(QStringLiteral("SelectRow"), machine);
     if (!transaction.Begin() || !q->Open()) {
         transaction.Rollback();  // never held open across a box
@@ -73,17 +74,25 @@ bool ApplyExtraCharge(Desk& desk, const QString& machine, const QString& amountT
     q->First();
     const double other = ParseDecimal(TextOrZero(q->FieldText(QStringLiteral("Tother"))));
     const double total = ParseDecimal(TextOrZero(q->FieldText(QStringLiteral("Tsum"))));
+    const QString state = q->FieldText(QStringLiteral("Cstate"));
     q->Close();
     if (!std::isfinite(other + amount) || !std::isfinite(total + amount)) {
         transaction.Rollback();
         desk.prompts.message(BillingText::ChargeTooLarge);
         return false;
     }
+    JournalEntry charge;
+    charge.kind = JournalKind::ExtraCharge;
+    charge.machine = machine;
+    charge.other = DecimalText(other + amount);
+    charge.total = DecimalText(total + amount);
+    charge.state = state;
+    charge.amount = DecimalText(amount);
     q->SetSql(QStringLiteral("Update Tcount set Tother=:a1,Tsum=:a2 where username=:SelectRow"));
-    q->SetParam(QStringLiteral("a1"), DecimalText(other + amount));
-    q->SetParam(QStringLiteral("a2"), DecimalText(total + amount));
+    q->SetParam(QStringLiteral("a1"), charge.other);
+    q->SetParam(QStringLiteral("a2"), charge.total);
     q->SetParam(QStringLiteral("SelectRow"), machine);
-    if (!q->ExecSQL() || !transaction.Commit()) {
+    if (!q->ExecSQL() || !AppendJournal(desk, charge) || !transaction.Commit()) {
         transaction.Rollback();
         desk.prompts.message(BillingText::DbRestart);
         return false;

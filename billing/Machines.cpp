@@ -1,5 +1,6 @@
 #include "billing/Machines.h"
 
+#include "billing/Journal.h"
 #include "billing/Messages.h"
 #include "desk/Desk.h"
 
@@ -71,11 +72,29 @@ AddOutcome AddMachine(Desk& desk, const QString& name) {
 }
 
 bool DeleteMachine(Desk& desk, const QString& name) {
+    // A machine deleted in mid-session takes its bill with it: the unsettled bill goes into the
+    // journal, flagged, in the same transaction as the delete.
+    Transaction transaction(desk.DataModule1);
     Query* q = desk.DataModule1.ADOQuery2;
+    q->Close();
+    q->SetSql(QStringLiteral("select * from Tcount where username=:p1 and Cstate<>'无'"));
+    q->SetParam(QStringLiteral("p1"), name);
+    bool ok = transaction.Begin() && q->Open();
+    std::optional<JournalEntry> unsettled;
+    if (ok && q->RecordCount() > 0) {
+        const auto f = [&](const char* c) { return q->FieldText(QString::fromLatin1(c)); };
+        unsettled = BillEntry(JournalKind::DeletedInSession, f("username"), f("Tstart"), f("Tnow"),
+                              f("Stime"), f("Tmoney"), f("Tother"), f("Tsum"), f("Cstate"));
+        unsettled->note = QStringLiteral("在上机中被删除，账未结");
+        unsettled->flagged = true;
+    }
     q->Close();
     q->SetSql(QStringLiteral("delete from Tcount where username=:p1"));
     q->SetParam(QStringLiteral("p1"), name);
-    if (q->ExecSQL()) return true;
+    ok = ok && q->ExecSQL() && (!unsettled || AppendJournal(desk, *unsettled)) &&
+         transaction.Commit();
+    if (ok) return true;
+    transaction.Rollback();
     desk.prompts.message(BillingText::DbFault);
     return false;
 }

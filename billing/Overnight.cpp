@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "billing/Journal.h"
 #include "billing/Messages.h"
 #include "client_channel/Datagram.h"
 #include "desk/Desk.h"
@@ -58,15 +59,29 @@ void StartOvernight(Desk& desk) {
         return;
     }
 
+    // The row and its journal row are written together or not at all.
+    JournalEntry entry;
+    entry.kind = JournalKind::Overnight;
+    entry.machine = machine;
+    entry.start = LongTimeText(desk.clock.now());
+    entry.other = DecimalText(newOther);
+    entry.total = DecimalText(newSum);
+    entry.state = QStringLiteral("通宵");
+    entry.amount = DecimalText(nightPrice);
+    Transaction transaction(desk.DataModule1);
     q->Close();
     q->SetSql(QStringLiteral(
         "update Tcount set Tstart=:startTime,Tother=:NightMoney,Tsum=:allMoney,Cstate='通宵' "
         "where username=:UsName"));
-    q->SetParam(QStringLiteral("startTime"), LongTimeText(desk.clock.now()));
-    q->SetParam(QStringLiteral("NightMoney"), DecimalText(newOther));
-    q->SetParam(QStringLiteral("allMoney"), DecimalText(newSum));
+    q->SetParam(QStringLiteral("startTime"), entry.start);
+    q->SetParam(QStringLiteral("NightMoney"), entry.other);
+    q->SetParam(QStringLiteral("allMoney"), entry.total);
     q->SetParam(QStringLiteral("UsName"), machine);
-    if (!q->ExecSQL()) {
+    const bool written = transaction.Begin() && q->ExecSQL() &&
+                         (q->RowsAffected() == 0 || AppendJournal(desk, entry)) &&
+                         transaction.Commit();
+    if (!written) {
+        transaction.Rollback();
         desk.prompts.message(QStringLiteral("数据库出错，请关闭本软件重新运行！"));
         return;
     }

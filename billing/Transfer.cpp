@@ -2,6 +2,7 @@
 
 #include <QStringList>
 
+#include "billing/Journal.h"
 #include "billing/Messages.h"
 #include "client_channel/Datagram.h"
 #include "desk/Desk.h"
@@ -66,6 +67,11 @@ bool TransferSession(Desk& desk, const QString& source, const QString& target,
         "Cstate='无' where username=:t1"));
     q->SetParam(QStringLiteral("t1"), source);
     if (!q->ExecSQL()) return fail(BillingText::DbRerun);
+    // values: Tstart, Tnow, Stime, Tmoney, Tother, Tsum, gotime, Cstate
+    JournalEntry moving = BillEntry(JournalKind::Transfer, source, values[0], values[1], values[2],
+                                    values[3], values[4], values[5], values[7]);
+    moving.target = target;
+    if (!AppendJournal(desk, moving)) return fail(BillingText::DbRerun);
     if (!transaction.Commit()) return fail(BillingText::DbRerun);
 
     desk.RefreshSessionGrid();

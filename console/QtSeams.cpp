@@ -48,3 +48,11 @@ std::optional<QString> FileDialogChooser::chooseDatabaseFile() {
     if (file.isEmpty()) return std::nullopt;
     return file;
 }
+
+std::optional<QString> FileDialogChooser::chooseSaveFile(const QString& suggestedName,
+                                                         const QString& filter) {
+    const QString file = QFileDialog::getSaveFileName(QApplication::activeWindow(), QString(),
+                                                      suggestedName, filter);
+    if (file.isEmpty()) return std::nullopt;
+    return file;
+}

@@ -17,4 +17,6 @@ class MessageBoxPrompts : public Prompts {
 class FileDialogChooser : public FileChooser {
   public:
     std::optional<QString> chooseDatabaseFile() override;
+    std::optional<QString> chooseSaveFile(const QString& suggestedName,
+                                          const QString& filter) override;
 };

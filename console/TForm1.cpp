@@ -16,6 +16,7 @@
 #include <QToolButton>
 
 #include "billing/BillingPass.h"
+#include "billing/Journal.h"
 #include "billing/Overnight.h"
 #include "billing/SessionStart.h"
 #include "billing/ui/TAddother.h"
@@ -23,6 +24,8 @@
 #include "billing/ui/TtrunMoneys.h"
 #include "client_channel/Datagram.h"
 #include "client_channel/ui/Tsend.h"
+#include "console/TReport.h"
+#include "console/TShift.h"
 #include "console/Tadduser.h"
 #include "console/Tsearch.h"
 #include "desk/SendCommand.h"
@@ -87,6 +90,7 @@ void TForm1::FormCreate() {
     desk.Guard([this] {
         ConnectDatabase(desk.DataModule1, desk.settings, desk.prompts, desk.chooser);
         desk.RefreshSessionGrid();
+        ResumeJournal(desk);
     });
 }
 
@@ -137,6 +141,10 @@ void TForm1::BuildMenus() {
     item(info, "N13", "转账", "Ctrl+C");
     separator(info, "N14");
     item(info, "N15", "定时提醒", "Ctrl+T");
+    // The money record: new entries after the described ones, on keys nothing else uses.
+    separator(info, "N69");
+    item(info, "N70", "营业报表", "Ctrl+Y");
+    item(info, "N71", "交班", "Ctrl+J");
 
     QMenu* functions = menu("功能(&G)");
     item(functions, "N16", "黑屏", "Ctrl+F1");
@@ -217,6 +225,8 @@ void TForm1::BuildMenus() {
     connect(action("N36"), &QAction::triggered, this, &TForm1::N36Click);
     connect(action("N12"), &QAction::triggered, this, &TForm1::N12Click);
     connect(action("N13"), &QAction::triggered, this, &TForm1::N13Click);
+    connect(action("N70"), &QAction::triggered, this, &TForm1::N70Click);
+    connect(action("N71"), &QAction::triggered, this, &TForm1::N71Click);
     connect(action("N62"), &QAction::triggered, this, &TForm1::N36Click);
     connect(action("N64"), &QAction::triggered, this, &TForm1::N13Click);
     // The pop-up menu repeats the main menu's commands of the same captions.
@@ -415,6 +425,14 @@ void TForm1::N10Click() {
 }
 
 void TForm1::ToolButton11Click() { N10Click(); }
+
+void TForm1::N70Click() {
+    OpenDialog(TReport::report, [this] { return new TReport(desk, this); });
+}
+
+void TForm1::N71Click() {
+    OpenDialog(TShift::shift, [this] { return new TShift(desk, this); });
+}
 
 void TForm1::N9Click() {
     desk.DataModule1.ADOQuery1->Close();

@@ -52,6 +52,8 @@ class TForm1 : public QMainWindow {
     void N36Click();  // 通宵
     void N12Click();  // 添加附加费
     void N13Click();  // 转账
+    void N70Click();  // 营业报表
+    void N71Click();  // 交班
     void Timer1Timer();
     void Timer2Timer();
     void DBGrid1DblClick();

@@ -1,5 +1,6 @@
 #include <QApplication>
 #include <QMessageBox>
+#include <QSysInfo>
 
 #include "client_channel/NMUDP.h"
 #include "console/QtSeams.h"
@@ -26,7 +27,8 @@ int main(int argc, char* argv[]) {
     std::unique_ptr<Desk> desk;
     try {
         desk = std::make_unique<Desk>(
-            DataModule1, DeskSeams{&prompts, &clock, settings.get(), &chooser, &resolver});
+            DataModule1, DeskSeams{&prompts, &clock, settings.get(), &chooser, &resolver, 1999,
+                                   1998, QSysInfo::machineHostName()});
     } catch (const UDPSockError& e) {
         // Without a socket the main window cannot be created.
         QMessageBox::critical(nullptr, QString::fromUtf8(TForm1::Caption), e.text());

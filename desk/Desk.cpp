@@ -1,5 +1,8 @@
 #include "desk/Desk.h"
 
+#include <QCryptographicHash>
+#include <QThread>
+
 #include "client_channel/NMUDP.h"
 #include "desk/Messages.h"
 #include "desk/SendCommand.h"
@@ -11,6 +14,7 @@ Desk::Desk(TDataModule1& module, const DeskSeams& seams, QObject* parent)
       clock(*seams.clock),
       settings(*seams.settings),
       chooser(*seams.chooser),
+      deskName(seams.deskName),
       NMUDP1(new TNMUDP(*seams.resolver, this)) {
     // As the window layout loads it: the local port replaces the socket and binds it.
     NMUDP1->RemotePort = seams.remotePort;
@@ -26,9 +30,49 @@ Desk::Desk(TDataModule1& module, const DeskSeams& seams, QObject* parent)
         emit currentRowChanged(-1);
     });
     if (grid->Active()) GridOpened();
+
+    connect(&DataModule1, &TDataModule1::committed, this, [this] {
+        if (!m_pendingHead) return;
+        settings.setValue(
+            JournalHeadKey(),
+            QStringLiteral("%1 %2").arg(m_pendingHead->first).arg(m_pendingHead->second));
+        m_pendingHead.reset();
+    });
+    connect(&DataModule1, &TDataModule1::rolledBack, this, [this] { m_pendingHead.reset(); });
 }
 
-Desk::~Desk() = default;
+QString Desk::JournalHeadKey() const {
+    // One head per database: the desk may be pointed at another file.
+    const QByteArray where = DataModule1.ConnectionString().toUtf8();
+    return QStringLiteral("journalHead/") +
+           QString::fromLatin1(QCryptographicHash::hash(where, QCryptographicHash::Sha1).toHex());
+}
+
+std::pair<qint64, QString> Desk::JournalHead() {
+    const QStringList parts = settings.value(JournalHeadKey()).split(QLatin1Char(' '));
+    if (parts.size() != 2) return {0, QString()};
+    return {parts[0].toLongLong(), parts[1]};
+}
+
+void Desk::NoteJournalAppend(qint64 id, const QString& hash) { m_pendingHead = {{id, hash}}; }
+
+Desk::~Desk() {
+    for (QThread* worker : m_workers) {
+        worker->wait();
+        delete worker;
+    }
+}
+
+void Desk::RunInBackground(std::function<void()> work, std::function<void()> then) {
+    QThread* worker = QThread::create(std::move(work));
+    m_workers << worker;
+    connect(worker, &QThread::finished, this, [this, worker, then = std::move(then)] {
+        m_workers.removeOne(worker);
+        worker->deleteLater();
+        Guard(then);
+    });
+    worker->start();
+}
 
 void Desk::SetCurrentRow(int row) {
     // A view reports -1 while rows are removed; that must not forget the chosen machine.

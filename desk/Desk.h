@@ -1,8 +1,11 @@
 #pragma once
 
+#include <QList>
 #include <QObject>
 #include <QString>
 #include <exception>
+#include <functional>
+#include <optional>
 #include <utility>
 
 #include "record_store/DataModule.h"
@@ -11,6 +14,7 @@
 
 class HostResolver;
 class TNMUDP;
+class QThread;
 
 struct DeskSeams {
     Prompts* prompts = nullptr;
@@ -20,6 +24,7 @@ struct DeskSeams {
     HostResolver* resolver = nullptr;
     int remotePort = 1999;  // the client program's port
     int localPort = 1998;
+    QString deskName = QStringLiteral("前台");  // this front desk's name in the journal
 };
 
 // The console's working state, without any widget: the data module, the machine that the next
@@ -36,9 +41,21 @@ class Desk : public QObject {
     Clock& clock;
     SettingStore& settings;
     FileChooser& chooser;
+    const QString deskName;
     TNMUDP* NMUDP1;
 
     QString SelectedMachine;
+
+    QString operatorName;  // on duty: the open shift's, empty when none is open
+
+    // Runs work on a thread of its own (which must use its own database connection), then
+    // then() back on this thread inside the guard. The desk waits for it before it goes.
+    void RunInBackground(std::function<void()> work, std::function<void()> then);
+    bool BackgroundBusy() const { return !m_workers.isEmpty(); }
+
+    // The journal row this desk wrote last, as committed: a later check must still find it.
+    std::pair<qint64, QString> JournalHead();
+    void NoteJournalAppend(qint64 id, const QString& hash);
 
     // A pass waiting in a box must not be entered again by the next tick.
     bool clockRefreshRunning = false;
@@ -79,6 +96,10 @@ class Desk : public QObject {
   private:
     void GridOpened();
 
+    QString JournalHeadKey() const;
+
+    std::optional<std::pair<qint64, QString>> m_pendingHead;  // appended, not yet committed
+    QList<QThread*> m_workers;
     int m_currentRow = -1;
     QString m_currentName;  // survives a closed grid, so a reopen finds the same machine
 };

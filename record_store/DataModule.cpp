@@ -45,6 +45,64 @@ bool CreateSchema(QSqlDatabase& db, QString* error) {
     q.finish();
     return db.commit() || failed(db.lastError());
 }
+// The console's own tables beside Tcount and Tmoney, by schema version. Each step runs in one
+// transaction; a file that cannot take them (read-only) still opens, and what needs them fails.
+bool MigrateSchema(QSqlDatabase& db, QString* error) {
+    const auto has = [&](const QString& table) {
+        const QStringList tables = db.tables();
+        return std::any_of(tables.cbegin(), tables.cend(), [&](const QString& t) {
+            return t.compare(table, Qt::CaseInsensitive) == 0;
+        });
+    };
+    int version = 0;
+    if (has(QStringLiteral("Tschema"))) {
+        QSqlQuery q(db);
+        if (!q.exec(QStringLiteral("select max(version) from Tschema"))) {
+            if (error) *error = errorText(q.lastError());
+            return false;
+        }
+        if (q.next()) version = q.value(0).toInt();
+    }
+    const QStringList steps[] = {
+        // 1: the takings journal, append-only, each row chained to the one before by SHA-256.
+        {QStringLiteral(
+             "create table Tjournal (id integer primary key, at text not null, desk text not "
+             "null, operator text not null, kind text not null, machine text not null, target "
+             "text not null, tstart text not null, tend text not null, stime text not null, "
+             "tmoney text not null, tother text not null, tsum text not null, state text not "
+             "null, amount text not null, note text not null, flagged integer not null, prev "
+             "text not null, hash text not null)"),
+         QStringLiteral("create index Tjournal_at on Tjournal(at)"),
+         QStringLiteral("create table Tschema (version integer not null)")},
+    };
+    constexpr int latest = int(std::size(steps));
+    for (int step = version; step < latest; ++step) {
+        if (!db.transaction()) {
+            if (error) *error = errorText(db.lastError());
+            return false;
+        }
+        QSqlQuery q(db);
+        QStringList statements = steps[step];
+        statements << QStringLiteral("delete from Tschema")
+                   << QStringLiteral("insert into Tschema (version) values (%1)").arg(step + 1);
+        for (const QString& statement : statements) {
+            if (!q.exec(statement)) {
+                if (error) *error = errorText(q.lastError());
+                q.finish();
+                db.rollback();
+                return false;
+            }
+        }
+        q.finish();
+        if (!db.commit()) {
+            if (error) *error = errorText(db.lastError());
+            db.rollback();
+            return false;
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------
@@ -114,11 +172,13 @@ bool Query::Prepare() {
 bool Query::ExecSQL() {
     Close();
     if (!Prepare()) return false;
+    m_rowsAffected = 0;
     if (!m_query->exec()) {
         m_lastError = errorText(m_query->lastError());
         m_query->finish();
         return false;
     }
+    m_rowsAffected = m_query->numRowsAffected();
     m_query->finish();
     return true;
 }
@@ -231,6 +291,7 @@ TDataModule1::TDataModule1(QObject* parent)
     ADOQuery1 = new Query(*this);
     ADOQuery2 = new Query(*this);
     ADOQuery3 = new Query(*this);
+    JournalQuery = new Query(*this);
     ADOQuery1->SetSql(QString::fromLatin1(GridStatement));
     Connect();
 }
@@ -240,13 +301,14 @@ TDataModule1::~TDataModule1() {
     delete ADOQuery1;
     delete ADOQuery2;
     delete ADOQuery3;
+    delete JournalQuery;
     QSqlDatabase::removeDatabase(m_name);
 }
 
 bool TDataModule1::Connected() const { return QSqlDatabase::database(m_name, false).isOpen(); }
 
 void TDataModule1::Disconnect() {
-    for (Query* q : {ADOQuery1, ADOQuery2, ADOQuery3}) q->Detach();
+    for (Query* q : {ADOQuery1, ADOQuery2, ADOQuery3, JournalQuery}) q->Detach();
     QSqlDatabase db = QSqlDatabase::database(m_name, false);
     db.close();
 }
@@ -292,6 +354,9 @@ bool TDataModule1::Connect() {
     if (isDefault && (absent || tables == 0) && !CreateSchema(db, &schemaError))
         return fail(schemaError);
     if (!HasTables()) return fail(QStringLiteral("文件中没有 Tcount 和 Tmoney 表"));
+    m_schemaError.clear();
+    if (!MigrateSchema(db, &m_schemaError) && m_schemaError.isEmpty())
+        m_schemaError = QStringLiteral("unknown error");
     return true;
 }
 
@@ -329,9 +394,16 @@ bool TDataModule1::BeginWriteTransaction() {
     return ok;
 }
 
-bool TDataModule1::Commit() { return QSqlDatabase::database(m_name, false).commit(); }
+bool TDataModule1::Commit() {
+    const bool ok = QSqlDatabase::database(m_name, false).commit();
+    if (ok) emit committed();
+    return ok;
+}
 
-void TDataModule1::Rollback() { QSqlDatabase::database(m_name, false).rollback(); }
+void TDataModule1::Rollback() {
+    QSqlDatabase::database(m_name, false).rollback();
+    emit rolledBack();
+}
 
 // ---------------------------------------------------------------------------------------------
 

@@ -38,6 +38,7 @@ class Query : public QAbstractTableModel {
     QString ColumnName(int column) const { return m_columns.value(column); }
     QString Sql() const { return m_sql; }
     QString LastError() const { return m_lastError; }
+    int RowsAffected() const { return m_rowsAffected; }  // by the last ExecSQL
 
     // Column titles shown by a view (the grid's); untitled columns show their names.
     void SetTitles(const QHash<QString, QString>& titles) { m_titles = titles; }
@@ -73,6 +74,7 @@ class Query : public QAbstractTableModel {
     std::vector<QStringList> m_rows;
     int m_cursor = 0;
     QString m_lastError;
+    int m_rowsAffected = 0;
     QHash<QString, QString> m_titles;
 };
 
@@ -95,6 +97,9 @@ class TDataModule1 : public QObject {
     void Disconnect();
     bool Connected() const;
     QString LastError() const { return m_lastError; }
+    // Why the console's own tables (the journal) could not be made in this file; empty when
+    // they are there. The file still serves reading; what writes the journal fails.
+    QString SchemaError() const { return m_schemaError; }
 
     bool BeginTransaction();
     // Takes the lock that lets the commit through, waiting at most the busy timeout. On SQLite
@@ -110,11 +115,16 @@ class TDataModule1 : public QObject {
     // Tnight "10"). Used for the default file; tests and tools make their files with it too.
     static bool CreateDatabaseFile(const QString& path, QString* error = nullptr);
 
-    Query* ADOQuery1;  // the grid query
-    Query* ADOQuery2;  // work query
-    Query* ADOQuery3;  // second work query (the billing pass's updates)
+    Query* ADOQuery1;     // the grid query
+    Query* ADOQuery2;     // work query
+    Query* ADOQuery3;     // second work query (the billing pass's updates)
+    Query* JournalQuery;  // the takings journal's own, so no operation's query is disturbed
 
     static const char* const GridStatement;
+
+  signals:
+    void committed();
+    void rolledBack();
 
   private:
     bool HasTables();
@@ -122,6 +132,7 @@ class TDataModule1 : public QObject {
     QString m_name;
     QString m_connectionString;
     QString m_lastError;
+    QString m_schemaError;
 };
 
 // A transaction that is rolled back when its scope ends without a commit, so an exception or

@@ -87,6 +87,28 @@ double ParseDecimal(const QString& text) {
     return value;
 }
 
+std::optional<qint64> ParseCents(const QString& text) {
+    QString amount = text.trimmed();
+    if (amount.endsWith(u'元')) amount.chop(1);
+    if (amount.isEmpty()) return 0;
+    try {
+        // Texts the console writes have at most 15 significant digits, so the nearest double
+        // times 100 rounds to the exact fen.
+        const long double fen = static_cast<long double>(ParseDecimal(amount)) * 100;
+        if (std::fabs(fen) > 9e15L) return std::nullopt;
+        return static_cast<qint64>(std::llround(fen));
+    } catch (const ConversionError&) {
+        return std::nullopt;
+    }
+}
+
+QString CentsText(qint64 cents) {
+    const qint64 whole = cents / 100, part = std::llabs(cents % 100);
+    const QString sign = cents < 0 && whole == 0 ? QStringLiteral("-") : QString();
+    return sign + QString::number(whole) + QLatin1Char('.') +
+           QStringLiteral("%1").arg(part, 2, 10, QLatin1Char('0'));
+}
+
 QString ClockText(const QTime& time) {
     return QStringLiteral("%1:%2:%3").arg(time.hour()).arg(time.minute()).arg(time.second());
 }

@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <QTime>
+#include <optional>
 
 #include "record_store/CafeError.h"
 
@@ -34,6 +35,12 @@ inline QString TextOrZero(const QString& text) {
 // Strict text-to-float: blanks, sign, digits, point, exponent and nothing else.
 // Throws ConversionError "'<text>' is not a valid floating point value".
 double ParseDecimal(const QString& text);
+
+// Money in whole fen (0.01 yuan), summed exactly: 0.1 + 0.2 is 0.3 in every total. The text
+// of an amount may carry the unit "元" (a time fee does); empty counts as 0. nullopt for a
+// text that is not an amount or does not fit.
+std::optional<qint64> ParseCents(const QString& text);
+QString CentsText(qint64 cents);  // "12.30", "-0.50"
 
 // Unpadded H:M:S (9:05:07 gives 9:5:7).
 QString ClockText(const QTime& time);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDateTime>
 #include <QString>
 #include <QTime>
 #include <memory>
@@ -22,18 +23,29 @@ class Clock {
   public:
     virtual ~Clock() = default;
     virtual QTime now() const = 0;
+    // The date and time of day read at once, so a read at midnight cannot mix two days.
+    virtual QDateTime nowDateTime() const = 0;
 };
 
 class SystemClock : public Clock {
   public:
     QTime now() const override { return QTime::currentTime(); }
+    QDateTime nowDateTime() const override { return QDateTime::currentDateTime(); }
 };
 
-// The open-file dialog for the database file; nullopt when the operator cancels.
+// The open-file dialog for the database file, and the save dialog of exports; nullopt when
+// the operator cancels.
 class FileChooser {
   public:
     virtual ~FileChooser() = default;
     virtual std::optional<QString> chooseDatabaseFile() = 0;
+    // filter as Qt writes it, e.g. "CSV 文件 (*.csv)"
+    virtual std::optional<QString> chooseSaveFile(const QString& suggestedName,
+                                                  const QString& filter) {
+        (void)suggestedName;
+        (void)filter;
+        return std::nullopt;
+    }
 };
 
 // The one persistent setting: value `datapath` under the key "\software\microsoft\windows\data".
@@ -43,6 +55,10 @@ class SettingStore {
     virtual bool keyExists() = 0;
     virtual QString readDatapath() = 0;                   // a missing value reads as empty text
     virtual void writeDatapath(const QString& path) = 0;  // creates the key
+    // The console's own values (kept apart from the key above, whose mere presence means the
+    // first run is over).
+    virtual QString value(const QString& key) = 0;
+    virtual void setValue(const QString& key, const QString& value) = 0;
 };
 
 // QSettings-backed store: on Windows the HKEY_LOCAL_MACHINE key itself; elsewhere the same key
@@ -57,8 +73,11 @@ class QSettingsStore : public SettingStore {
     bool keyExists() override;
     QString readDatapath() override;
     void writeDatapath(const QString& path) override;
+    QString value(const QString& key) override;
+    void setValue(const QString& key, const QString& value) override;
 
   private:
     std::unique_ptr<QSettings> m_settings;
+    std::unique_ptr<QSettings> m_own;  // the console's values; null: a group of m_settings
     QString m_group;
 };

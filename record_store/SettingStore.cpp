@@ -18,9 +18,14 @@ QSettingsStore::~QSettingsStore() = default;
 
 std::unique_ptr<QSettingsStore> QSettingsStore::forThisMachine() {
 #ifdef Q_OS_WIN
-    return std::make_unique<QSettingsStore>(std::make_unique<QSettings>(
+    auto store = std::make_unique<QSettingsStore>(std::make_unique<QSettings>(
         QStringLiteral("HKEY_LOCAL_MACHINE\\software\\microsoft\\windows\\data"),
         QSettings::NativeFormat));
+    // The console's own values need no administrator: the user's part of the registry.
+    store->m_own =
+        std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
+                                    QStringLiteral("Qinglan"), QStringLiteral("cafe-console"));
+    return store;
 #else
     return std::make_unique<QSettingsStore>(
         std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
@@ -53,4 +58,15 @@ void QSettingsStore::writeDatapath(const QString& path) {
     m_settings->setValue(QString::fromLatin1(kValue), path);
     if (!m_group.isEmpty()) m_settings->endGroup();
     m_settings->sync();
+}
+
+QString QSettingsStore::value(const QString& key) {
+    QSettings& s = m_own ? *m_own : *m_settings;
+    return s.value(QStringLiteral("console/") + key).toString();
+}
+
+void QSettingsStore::setValue(const QString& key, const QString& value) {
+    QSettings& s = m_own ? *m_own : *m_settings;
+    s.setValue(QStringLiteral("console/") + key, value);
+    s.sync();
 }

@@ -76,7 +76,10 @@ QString Tinformation::ShownMachine() const { return la_computername->text(); }
 void Tinformation::XP_Button1Click() {
     // The bill on screen decides the machine: another command may have moved SelectedMachine
     // while the dialog was open, and resetting that one would erase a stranger's session.
-    if (CheckOut(desk, ShownMachine())) hide();
+    const ShownBill bill{la_computername->text(), la_startime->text(),  la_nowtime->text(),
+                         la_totaltime->text(),    la_timemoney->text(), la_othermoney->text(),
+                         la_allmoney->text(),     la_tishitime->text(), la_onStatus->text()};
+    if (CheckOut(desk, bill)) hide();
 }
 
 void Tinformation::XP_Button3Click() { hide(); }

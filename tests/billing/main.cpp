@@ -3,11 +3,13 @@
 int runBillingTest(int argc, char** argv);
 int runSoundCoreTest(int argc, char** argv);
 int runOperationsTest(int argc, char** argv);
+int runJournalTest(int argc, char** argv);
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     int failures = runBillingTest(argc, argv);
     failures += runSoundCoreTest(argc, argv);
     failures += runOperationsTest(argc, argv);
+    failures += runJournalTest(argc, argv);
     return failures;
 }

@@ -4,6 +4,7 @@ int runConsoleTest(int argc, char** argv);
 int runSessionWindowTest(int argc, char** argv);
 int runSessionChangesTest(int argc, char** argv);
 int runChannelWindowTest(int argc, char** argv);
+int runMoneyWindowTest(int argc, char** argv);
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
@@ -11,5 +12,6 @@ int main(int argc, char** argv) {
     failures += runSessionWindowTest(argc, argv);
     failures += runSessionChangesTest(argc, argv);
     failures += runChannelWindowTest(argc, argv);
+    failures += runMoneyWindowTest(argc, argv);
     return failures;
 }

@@ -94,7 +94,7 @@ class ConsoleTest : public QObject {
         QCOMPARE(grid->selectionBehavior(), QAbstractItemView::SelectRows);
     }
 
-    void commandTable() {
+    void menus() {
         Env env;
         TForm1 form(*env.desk);
         QStringList menus;
@@ -117,6 +117,9 @@ class ConsoleTest : public QObject {
                                    "N13 转账 [Ctrl+C]",
                                    "N14 -",
                                    "N15 定时提醒 [Ctrl+T]",
+                                   "N69 -",
+                                   "N70 营业报表 [Ctrl+Y]",
+                                   "N71 交班 [Ctrl+J]",
                                    "N16 黑屏 [Ctrl+F1]",
                                    "N17 解黑屏 [Ctrl+F2]",
                                    "N18 -",
@@ -164,11 +167,19 @@ class ConsoleTest : public QObject {
                                    "N34 青岚帮助 [F1]",
                                    "N35 在线帮助\tShift+F1"};
         QCOMPARE(items, expected);
+    }
 
+    void popupMenu() {
+        Env env;
+        TForm1 form(*env.desk);
         QCOMPARE(describe(form.PopupMenu1->actions()),
                  (QStringList{"N60 上机", "N61 下机", "N62 通宵", "N63 -", "N64 转账",
                               "N65 青岚信使", "N66 -", "N67 设置", "N68 高级"}));
+    }
 
+    void toolBar() {
+        Env env;
+        TForm1 form(*env.desk);
         QStringList buttons;
         for (QAction* a : form.ToolBar1->actions()) {
             QWidget* w = form.ToolBar1->widgetForAction(a);

@@ -34,8 +34,10 @@ class RecordingPrompts : public Prompts {
 
 class FakeClock : public Clock {
   public:
+    QDate date{2026, 12, 9};
     QTime time{10, 0, 0};
     QTime now() const override { return time; }
+    QDateTime nowDateTime() const override { return QDateTime(date, time); }
 };
 
 class FakeChooser : public FileChooser {
@@ -45,6 +47,12 @@ class FakeChooser : public FileChooser {
     std::optional<QString> chooseDatabaseFile() override {
         ++calls;
         return answer;
+    }
+    std::optional<QString> saveAnswer;  // where exports go
+    QStringList saveAsked;              // the suggested names
+    std::optional<QString> chooseSaveFile(const QString& suggestedName, const QString&) override {
+        saveAsked << suggestedName;
+        return saveAnswer;
     }
 };
 

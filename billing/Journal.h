@@ -1,0 +1,114 @@
+#pragma once
+
+#include <QDateTime>
+#include <QString>
+#include <optional>
+#include <vector>
+
+class Desk;
+
+// The takings journal: one row per money event, written in the same transaction as the change
+// it records, never updated or deleted by the console. Each row carries the desk, the operator
+// on duty and the local date-time, and a SHA-256 hash over its own content and the previous
+// row's hash, so a row edited, deleted or inserted by another tool is found.
+namespace JournalKind {
+inline const QString Checkout = QStringLiteral("结账下机");   // the bill as shown: money taken
+inline const QString ExtraCharge = QStringLiteral("附加费");  // amount; new Tother and Tsum
+inline const QString Overnight = QStringLiteral("通宵");      // amount: the price added
+inline const QString MidnightOvernight = QStringLiteral("午夜转通宵");   // flagged
+inline const QString Transfer = QStringLiteral("转账");                  // machine to target
+inline const QString DeletedInSession = QStringLiteral("删除在线机器");  // unsettled, flagged
+inline const QString ShiftOpen = QStringLiteral("开班");        // amount: the opening float
+inline const QString ShiftClose = QStringLiteral("交班");       // amount counted, tsum expected,
+                                                                // tother the difference, note
+inline const QString PriceChange = QStringLiteral("价格修改");  // note: old and new prices
+}  // namespace JournalKind
+
+// What an operation records; the journal adds the id, time, desk, operator and hashes.
+struct JournalEntry {
+    QString kind;
+    QString machine;
+    QString target;                                      // a transfer's new machine
+    QString start, end, used, fee, other, total, state;  // the bill's texts as shown
+    QString amount;
+    QString note;
+    bool flagged = false;  // needs the owner's eye: unsettled, or switched at midnight
+};
+
+// An entry for a bill's texts, in the order of Tcount's columns.
+JournalEntry BillEntry(const QString& kind, const QString& machine, const QString& start,
+                       const QString& end, const QString& used, const QString& fee,
+                       const QString& other, const QString& total, const QString& state);
+
+struct JournalRow {
+    qint64 id = 0;
+    QString at;  // yyyy-MM-dd HH:mm:ss, local time
+    QString desk;
+    QString operatorName;
+    JournalEntry entry;
+    QString prev;
+    QString hash;
+};
+
+// Appends entry inside the caller's open transaction. False when it could not be written; the
+// caller then rolls back its change too and shows its own message.
+bool AppendJournal(Desk& desk, const JournalEntry& entry);
+
+// The hash a row must carry: over its canonical text and the previous row's hash.
+QString JournalHash(const JournalRow& row);
+// The previous hash of the very first row.
+QString JournalSeed();
+
+struct ChainCheck {
+    enum Result { Intact, Altered, Unreadable } result = Intact;
+    qint64 firstBad = 0;  // the first row that does not fit (Altered)
+    QString detail;
+};
+
+// Verifies the whole chain: every row's hash, every link, ids without a gap from 1, and that
+// the row this desk wrote last is still there.
+ChainCheck VerifyJournal(Desk& desk);
+// The same on any open connection to the database (another thread's), given the head this
+// desk remembers. Streams the rows: a year of a busy café is 100,000 of them.
+ChainCheck VerifyJournalOn(const QString& connectionName, std::pair<qint64, QString> head);
+// The same for the rows firstId..lastId and their link to the row before; completeness is
+// checked over the whole table from counts alone.
+ChainCheck VerifyJournalRange(Desk& desk, qint64 firstId, qint64 lastId);
+// The operator's box for a chain that does not verify: "营业记录已被改动" and the first bad row.
+QString ChainAlteredText(const ChainCheck& check);
+
+// Rows whose time lies in [from, to), in id order; nullopt when they cannot be read.
+std::optional<std::vector<JournalRow>> ReadJournal(Desk& desk, const QDateTime& from,
+                                                   const QDateTime& to);
+
+// At start: the operator on duty comes back from the open shift, and the whole chain is
+// verified; only a chain that does not verify says anything ("营业记录已被改动").
+void ResumeJournal(Desk& desk);
+
+// --- Shifts: one open shift per desk, opened with a name and the cash in the drawer. ---
+
+struct Shift {
+    qint64 openId = 0;
+    QString operatorName;
+    QString openedAt;
+    qint64 floatCents = 0;
+};
+
+// The shift open on this desk; nullopt when none is (or the journal cannot be read).
+std::optional<Shift> OpenShiftOf(Desk& desk);
+
+// Opens a shift for operatorName with the opening float; with its boxes. True when opened.
+bool OpenShift(Desk& desk, const QString& operatorName, const QString& floatText);
+
+struct ShiftCount {
+    qint64 expectedCents = 0;  // the float plus the shift's takings
+    qint64 countedCents = 0;
+    qint64 differenceCents = 0;  // counted minus expected
+};
+
+// The blind count: what the drawer should hold, worked out only once the count is typed.
+// nullopt (after its box) when the count is not an amount or no shift is open.
+std::optional<ShiftCount> CountShift(Desk& desk, const QString& countedText);
+
+// Closes the open shift with the counted cash; a difference needs a note. True when closed.
+bool CloseShift(Desk& desk, const QString& countedText, const QString& note);

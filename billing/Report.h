@@ -1,0 +1,51 @@
+#pragma once
+
+#include <QByteArray>
+#include <QDate>
+#include <QString>
+#include <array>
+#include <optional>
+#include <utility>
+#include <vector>
+
+#include "billing/Journal.h"
+
+class Desk;
+
+// One settled bill of the journal (a 结账下机 row), amounts in fen.
+struct ReportBill {
+    qint64 id = 0;
+    QString at, desk, operatorName, machine, start, end, used, fee, other, total, state;
+    QString shift;  // the operator and the opening of the shift it fell in
+    qint64 feeCents = 0, otherCents = 0, totalCents = 0;
+};
+
+// 营业报表 for the days from..to (a bill belongs to the day it was settled), of one desk or all.
+struct Report {
+    QDate from, to;
+    QString desk;  // empty: every desk
+    std::vector<ReportBill> bills;
+    std::vector<JournalRow> flagged;  // deleted while in session, midnight switches, short cash
+    std::vector<std::pair<QDate, qint64>> perDay;
+    std::vector<std::pair<QString, qint64>> perShift;
+    std::vector<std::pair<QString, qint64>> perMachine;
+    std::array<qint64, 24> perHour{};
+    qint64 totalCents = 0;
+    ChainCheck check;  // of the rows shown, and of the journal's completeness
+};
+
+// nullopt when the journal cannot be read.
+std::optional<Report> LoadReport(Desk& desk, const QDate& from, const QDate& to,
+                                 const QString& deskFilter = {});
+
+// The desks that appear in the journal, for choosing one.
+QStringList JournalDesks(Desk& desk);
+
+// UTF-8 with a byte-order mark and CR LF, so Excel and WPS open it as Chinese text.
+QByteArray ReportCsv(const Report& report);
+
+// The report as a printable document (HTML for QTextDocument).
+QString ReportHtml(const Report& report, const QString& cafeName);
+
+// One bill as a receipt (小票).
+QString ReceiptHtml(const ReportBill& bill, const QString& cafeName);

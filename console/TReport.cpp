@@ -1,0 +1,277 @@
+#include "console/TReport.h"
+
+#include <QAbstractTextDocumentLayout>
+#include <QComboBox>
+#include <QDateEdit>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPainter>
+#include <QPrintDialog>
+#include <QPrinter>
+#include <QPushButton>
+#include <QSaveFile>
+#include <QTabWidget>
+#include <QTableWidget>
+#include <QTextDocument>
+#include <QVBoxLayout>
+#include <algorithm>
+
+#include "console/TForm1.h"
+#include "desk/Desk.h"
+#include "widgets/Themed.h"
+
+namespace {
+
+const QString kAllDesks = QStringLiteral("全部前台");
+
+QString CafeName() { return QString::fromUtf8(TForm1::Caption); }
+
+QTableWidget* MakeTable(const QStringList& head, QWidget* parent) {
+    auto* table = new QTableWidget(0, int(head.size()), parent);
+    table->setHorizontalHeaderLabels(head);
+    table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    table->setSelectionBehavior(QAbstractItemView::SelectRows);
+    table->setSelectionMode(QAbstractItemView::SingleSelection);
+    table->verticalHeader()->hide();
+    table->horizontalHeader()->setStretchLastSection(true);
+    return table;
+}
+
+void Fill(QTableWidget* table, const QList<QStringList>& rows) {
+    table->setRowCount(int(rows.size()));
+    for (int r = 0; r < rows.size(); ++r)
+        for (int c = 0; c < rows[r].size(); ++c)
+            table->setItem(r, c, new QTableWidgetItem(rows[r][c]));
+    table->resizeColumnsToContents();
+}
+
+template <class List>
+QList<QStringList> Sums(const List& list) {
+    QList<QStringList> rows;
+    for (const auto& [key, cents] : list) {
+        if constexpr (std::is_same_v<std::decay_t<decltype(key)>, QDate>)
+            rows << QStringList{key.toString(Qt::ISODate), CentsText(cents)};
+        else
+            rows << QStringList{key, CentsText(cents)};
+    }
+    return rows;
+}
+
+bool PrintHtml(const QString& html, QWidget* parent) {
+    QPrinter printer(QPrinter::HighResolution);
+    QPrintDialog dialog(&printer, parent);
+    dialog.setWindowTitle(QStringLiteral("打印"));
+    if (dialog.exec() != QDialog::Accepted) return false;
+    QTextDocument doc;
+    doc.setHtml(html);
+    doc.print(&printer);
+    return true;
+}
+
+}  // namespace
+
+int WriteHtmlPdf(const QString& html, const QString& path) {
+    QPrinter printer(QPrinter::HighResolution);
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    printer.setOutputFileName(path);
+    printer.setPageSize(QPageSize(QPageSize::A4));
+    printer.setPageMargins(QMarginsF(15, 15, 15, 15), QPageLayout::Millimeter);
+    QTextDocument doc;
+    doc.documentLayout()->setPaintDevice(&printer);
+    doc.setDefaultFont(ThemedFont(QStringLiteral("SimSun"), 40));
+    doc.setHtml(html);
+    doc.setPageSize(printer.pageRect(QPrinter::DevicePixel).size());
+    const int pages = doc.pageCount();
+    doc.print(&printer);
+    return printer.printerState() == QPrinter::Error ? -1 : pages;
+}
+
+HourChart::HourChart(QWidget* parent) : QWidget(parent) { setMinimumSize(300, 160); }
+
+void HourChart::SetTakings(const std::array<qint64, 24>& cents) {
+    m_cents = cents;
+    update();
+}
+
+void HourChart::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    p.fillRect(rect(), Qt::white);
+    const qint64 most = std::max<qint64>(1, *std::max_element(m_cents.begin(), m_cents.end()));
+    const int bottom = height() - 20, top = 16;
+    const double slot = (width() - 20) / 24.0;
+    p.setPen(Qt::black);
+    p.drawLine(10, bottom, width() - 10, bottom);
+    for (int h = 0; h < 24; ++h) {
+        const int x = 10 + int(h * slot);
+        const int bar = int((bottom - top) * double(m_cents[h]) / double(most));
+        p.fillRect(x + 2, bottom - bar, int(slot) - 4, bar, QColor(58, 110, 165));
+        if (h % 3 == 0) p.drawText(x, height() - 4, QString::number(h));
+    }
+    p.drawText(10, 12, QStringLiteral("按钟点的营业额（最高 %1 元）").arg(CentsText(most)));
+}
+
+TReport::TReport(Desk& deskRef, QWidget* owner)
+    : QWidget(owner, Qt::Window | Qt::Dialog), desk(deskRef) {
+    setObjectName(QStringLiteral("report"));
+    setWindowTitle(QStringLiteral("营业报表"));
+    setFont(ThemedFont(QStringLiteral("MS Sans Serif"), 12));
+    resize(760, 520);
+    auto* layout = new QVBoxLayout(this);
+    auto* top = new QHBoxLayout;
+    const QDate today = desk.clock.nowDateTime().date();
+    FromEdit = new QDateEdit(today, this);
+    ToEdit = new QDateEdit(today, this);
+    for (QDateEdit* edit : {FromEdit, ToEdit}) {
+        edit->setCalendarPopup(true);
+        edit->setDisplayFormat(QStringLiteral("yyyy-MM-dd"));
+    }
+    DeskCombo = new QComboBox(this);
+    DeskCombo->addItem(kAllDesks);
+    QueryButton = new FlatButton(QStringLiteral("查  询"), this);
+    auto* fromLabel = new QLabel(QStringLiteral("从(&F)"), this);
+    fromLabel->setBuddy(FromEdit);
+    auto* toLabel = new QLabel(QStringLiteral("到(&T)"), this);
+    toLabel->setBuddy(ToEdit);
+    auto* deskLabel = new QLabel(QStringLiteral("前台(&D)"), this);
+    deskLabel->setBuddy(DeskCombo);
+    for (QWidget* w : std::initializer_list<QWidget*>{fromLabel, FromEdit, toLabel, ToEdit,
+                                                      deskLabel, DeskCombo, QueryButton})
+        top->addWidget(w);
+    top->addStretch();
+    layout->addLayout(top);
+    ChainLabel = new QLabel(this);
+    ChainLabel->setStyleSheet(QStringLiteral("color: red; font-weight: bold;"));
+    ChainLabel->setWordWrap(true);
+    ChainLabel->hide();
+    layout->addWidget(ChainLabel);
+    TotalLabel = new QLabel(this);
+    layout->addWidget(TotalLabel);
+
+    Tabs = new QTabWidget(this);
+    BillsTable = MakeTable(
+        {QStringLiteral("时间"), QStringLiteral("机器号"), QStringLiteral("上机时间"),
+         QStringLiteral("下机时间"), QStringLiteral("共用时间"), QStringLiteral("上网费用"),
+         QStringLiteral("附加费"), QStringLiteral("共需费用"), QStringLiteral("值班员")},
+        Tabs);
+    Tabs->addTab(BillsTable, QStringLiteral("结账明细"));
+    auto* sums = new QWidget(Tabs);
+    auto* sumsLayout = new QHBoxLayout(sums);
+    DayTable = MakeTable({QStringLiteral("日期"), QStringLiteral("金额（元）")}, sums);
+    ShiftTable = MakeTable({QStringLiteral("值班员/班次"), QStringLiteral("金额（元）")}, sums);
+    MachineTable = MakeTable({QStringLiteral("机器号"), QStringLiteral("金额（元）")}, sums);
+    for (QTableWidget* t : {DayTable, ShiftTable, MachineTable}) sumsLayout->addWidget(t);
+    Tabs->addTab(sums, QStringLiteral("合计"));
+    FlaggedTable =
+        MakeTable({QStringLiteral("时间"), QStringLiteral("事项"), QStringLiteral("机器号"),
+                   QStringLiteral("金额"), QStringLiteral("说明"), QStringLiteral("值班员")},
+                  Tabs);
+    Tabs->addTab(FlaggedTable, QStringLiteral("需要注意"));
+    Chart = new HourChart(Tabs);
+    Tabs->addTab(Chart, QStringLiteral("按钟点"));
+    layout->addWidget(Tabs, 1);
+
+    auto* buttons = new QHBoxLayout;
+    CsvButton = new FlatButton(QStringLiteral("导出CSV"), this);
+    PdfButton = new FlatButton(QStringLiteral("存为PDF"), this);
+    PrintButton = new FlatButton(QStringLiteral("打  印"), this);
+    ReceiptButton = new FlatButton(QStringLiteral("补打小票"), this);
+    buttons->addStretch();
+    for (QPushButton* b : {CsvButton, PdfButton, PrintButton, ReceiptButton}) {
+        b->setMinimumWidth(80);
+        buttons->addWidget(b);
+    }
+    layout->addLayout(buttons);
+
+    connect(QueryButton, &QPushButton::clicked, this, desk.Guarded([this] { QueryClick(); }));
+    connect(CsvButton, &QPushButton::clicked, this, desk.Guarded([this] { CsvClick(); }));
+    connect(PdfButton, &QPushButton::clicked, this, desk.Guarded([this] { PdfClick(); }));
+    connect(PrintButton, &QPushButton::clicked, this, desk.Guarded([this] { PrintClick(); }));
+    connect(ReceiptButton, &QPushButton::clicked, this, desk.Guarded([this] { ReceiptClick(); }));
+    desk.Guard([this] {
+        for (const QString& name : JournalDesks(desk)) DeskCombo->addItem(name);
+        QueryClick();
+    });
+}
+
+void TReport::QueryClick() {
+    if (FromEdit->date() > ToEdit->date()) {
+        desk.prompts.message(QStringLiteral("开始日期不能晚于结束日期。"));
+        return;
+    }
+    const QString deskFilter =
+        DeskCombo->currentIndex() <= 0 ? QString() : DeskCombo->currentText();
+    m_report = LoadReport(desk, FromEdit->date(), ToEdit->date(), deskFilter);
+    if (!m_report) {
+        desk.prompts.message(QStringLiteral("营业记录无法读取，报表不能生成。"));
+        return;
+    }
+    const Report& r = *m_report;
+    ChainLabel->setVisible(r.check.result != ChainCheck::Intact);
+    ChainLabel->setText(ChainAlteredText(r.check));
+    TotalLabel->setText(QStringLiteral("合计：%1 元，共 %2 笔结账")
+                            .arg(CentsText(r.totalCents))
+                            .arg(r.bills.size()));
+    QList<QStringList> bills;
+    for (const ReportBill& b : r.bills)
+        bills << QStringList{b.at,
+                             b.machine,
+                             b.start,
+                             b.end,
+                             b.used,
+                             CentsText(b.feeCents),
+                             CentsText(b.otherCents),
+                             CentsText(b.totalCents),
+                             b.operatorName};
+    Fill(BillsTable, bills);
+    Fill(DayTable, Sums(r.perDay));
+    Fill(ShiftTable, Sums(r.perShift));
+    Fill(MachineTable, Sums(r.perMachine));
+    QList<QStringList> flagged;
+    for (const JournalRow& row : r.flagged)
+        flagged << QStringList{row.at,          row.entry.kind, row.entry.machine,
+                               row.entry.total, row.entry.note, row.operatorName};
+    Fill(FlaggedTable, flagged);
+    Chart->SetTakings(r.perHour);
+}
+
+void TReport::CsvClick() {
+    if (!m_report) return;
+    const auto path = desk.chooser.chooseSaveFile(
+        QStringLiteral("营业报表-%1.csv").arg(m_report->from.toString(QStringLiteral("yyyyMMdd"))),
+        QStringLiteral("CSV 文件 (*.csv)"));
+    if (!path) return;
+    QSaveFile file(*path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(ReportCsv(*m_report)) < 0 ||
+        !file.commit()) {
+        desk.prompts.message(QStringLiteral("无法写入文件“%1”。").arg(*path));
+        return;
+    }
+    desk.prompts.message(QStringLiteral("报表已导出到“%1”。").arg(*path));
+}
+
+void TReport::PdfClick() {
+    if (!m_report) return;
+    const auto path = desk.chooser.chooseSaveFile(
+        QStringLiteral("营业报表-%1.pdf").arg(m_report->from.toString(QStringLiteral("yyyyMMdd"))),
+        QStringLiteral("PDF 文件 (*.pdf)"));
+    if (!path) return;
+    if (WriteHtmlPdf(ReportHtml(*m_report, CafeName()), *path) < 0) {
+        desk.prompts.message(QStringLiteral("无法写入文件“%1”。").arg(*path));
+        return;
+    }
+    desk.prompts.message(QStringLiteral("报表已存为“%1”。").arg(*path));
+}
+
+void TReport::PrintClick() {
+    if (m_report) PrintHtml(ReportHtml(*m_report, CafeName()), this);
+}
+
+void TReport::ReceiptClick() {
+    const int row = BillsTable->currentRow();
+    if (!m_report || row < 0 || row >= int(m_report->bills.size())) {
+        desk.prompts.message(QStringLiteral("请先在结账明细中选中一笔账。"));
+        return;
+    }
+    PrintHtml(ReceiptHtml(m_report->bills[size_t(row)], CafeName()), this);
+}

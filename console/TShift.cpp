@@ -1,0 +1,103 @@
+#include "console/TShift.h"
+
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "billing/Journal.h"
+#include "desk/Desk.h"
+#include "widgets/Themed.h"
+
+TShift::TShift(Desk& deskRef, QWidget* owner)
+    : QWidget(owner, Qt::Window | Qt::Dialog), desk(deskRef) {
+    setObjectName(QStringLiteral("shift"));
+    setWindowTitle(QStringLiteral("交班"));
+    setFont(ThemedFont(QStringLiteral("MS Sans Serif"), 12));
+    auto* layout = new QVBoxLayout(this);
+    CurrentLabel = new QLabel(this);
+    CurrentLabel->setWordWrap(true);
+    layout->addWidget(CurrentLabel);
+
+    OpenBox = new QGroupBox(QStringLiteral("开班"), this);
+    auto* open = new QFormLayout(OpenBox);
+    OperatorEdit = new QLineEdit(OpenBox);
+    FloatEdit = new QLineEdit(OpenBox);
+    FloatEdit->setPlaceholderText(QStringLiteral("钱箱里的现金，例如 200"));
+    open->addRow(QStringLiteral("值班员(&N)："), OperatorEdit);
+    open->addRow(QStringLiteral("备用金(&F)："), FloatEdit);
+    OpenButton = new FlatButton(QStringLiteral("开  班"), OpenBox);
+    open->addRow(OpenButton);
+    layout->addWidget(OpenBox);
+
+    CloseBox = new QGroupBox(QStringLiteral("交班（先清点现金）"), this);
+    auto* close = new QFormLayout(CloseBox);
+    CountedEdit = new QLineEdit(CloseBox);
+    close->addRow(QStringLiteral("清点现金(&C)："), CountedEdit);
+    CountButton = new FlatButton(QStringLiteral("清点完毕"), CloseBox);
+    close->addRow(CountButton);
+    ExpectedLabel = new QLabel(CloseBox);
+    DifferenceLabel = new QLabel(CloseBox);
+    close->addRow(QStringLiteral("应有现金："), ExpectedLabel);
+    close->addRow(QStringLiteral("差额："), DifferenceLabel);
+    NoteEdit = new QLineEdit(CloseBox);
+    close->addRow(QStringLiteral("备注(&R)："), NoteEdit);
+    CloseButton = new FlatButton(QStringLiteral("确认交班"), CloseBox);
+    close->addRow(CloseButton);
+    layout->addWidget(CloseBox);
+
+    connect(OpenButton, &QPushButton::clicked, this, desk.Guarded([this] { OpenClick(); }));
+    connect(CountButton, &QPushButton::clicked, this, desk.Guarded([this] { CountClick(); }));
+    connect(CloseButton, &QPushButton::clicked, this, desk.Guarded([this] { CloseClick(); }));
+    // A changed count must be counted again before the expected cash shows.
+    connect(CountedEdit, &QLineEdit::textEdited, this, [this] {
+        ExpectedLabel->clear();
+        DifferenceLabel->clear();
+        CloseButton->setEnabled(false);
+    });
+    desk.Guard([this] { Refresh(); });
+}
+
+void TShift::Refresh() {
+    const std::optional<Shift> open = OpenShiftOf(desk);
+    if (open)
+        CurrentLabel->setText(
+            QStringLiteral("本机（%1）当前班次：值班员 %2，%3 开班，备用金 %4 元。")
+                .arg(desk.deskName, open->operatorName, open->openedAt,
+                     CentsText(open->floatCents)));
+    else
+        CurrentLabel->setText(
+            QStringLiteral("本机（%1）现在没有开着的班次。请输入值班员的名字和钱箱里的备用金开班。")
+                .arg(desk.deskName));
+    OpenBox->setEnabled(!open);
+    CloseBox->setEnabled(open.has_value());
+    ExpectedLabel->clear();
+    DifferenceLabel->clear();
+    CloseButton->setEnabled(false);
+}
+
+void TShift::OpenClick() {
+    if (!OpenShift(desk, OperatorEdit->text(), FloatEdit->text())) return;
+    OperatorEdit->clear();
+    FloatEdit->clear();
+    Refresh();
+}
+
+void TShift::CountClick() {
+    const std::optional<ShiftCount> count = CountShift(desk, CountedEdit->text());
+    if (!count) return;
+    ExpectedLabel->setText(CentsText(count->expectedCents) + QStringLiteral(" 元"));
+    DifferenceLabel->setText(CentsText(count->differenceCents) + QStringLiteral(" 元"));
+    CloseButton->setEnabled(true);
+    if (count->differenceCents != 0) NoteEdit->setFocus();
+}
+
+void TShift::CloseClick() {
+    if (!CloseShift(desk, CountedEdit->text(), NoteEdit->text())) return;
+    CountedEdit->clear();
+    NoteEdit->clear();
+    Refresh();
+    OperatorEdit->setFocus();  // the next operator opens the next shift
+}

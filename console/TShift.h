@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QPointer>
+#include <QWidget>
+
+class Desk;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+// "交班": opens a shift with the operator's name and the opening float; closes it with a blind
+// count: the cash counted is typed first, and only then the expected cash and the difference
+// are shown; a difference needs a note.
+class TShift : public QWidget {
+    Q_OBJECT
+  public:
+    static inline QPointer<TShift> shift;  // the newest instance
+
+    TShift(Desk& desk, QWidget* owner);
+
+    QLabel* CurrentLabel;
+    QGroupBox* OpenBox;
+    QLineEdit* OperatorEdit;
+    QLineEdit* FloatEdit;
+    QPushButton* OpenButton;  // 开  班
+    QGroupBox* CloseBox;
+    QLineEdit* CountedEdit;
+    QPushButton* CountButton;  // 清点完毕
+    QLabel* ExpectedLabel;     // shown only after the count
+    QLabel* DifferenceLabel;
+    QLineEdit* NoteEdit;
+    QPushButton* CloseButton;  // 确认交班
+
+    void Refresh();  // the state of this desk's shift
+    void OpenClick();
+    void CountClick();
+    void CloseClick();
+
+  private:
+    Desk& desk;
+};

@@ -1,0 +1,184 @@
+#include <QAction>
+#include <QDateEdit>
+#include <QFile>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QTest>
+
+#include "billing/Checkout.h"
+#include "billing/ExtraCharge.h"
+#include "billing/Journal.h"
+#include "console/TForm1.h"
+#include "console/TReport.h"
+#include "console/TShift.h"
+#include "support/Fixtures.h"
+
+// 交班 and 营业报表 through their windows.
+namespace {
+
+void settle(Env& env, const QString& machine, const QString& total) {
+    env.sql(QStringLiteral("insert into Tcount(username, Tstart, Tnow, Stime, Tmoney, Tother, "
+                           "Tsum, gotime, Cstate) values(?, '9:0:0', '9:30:0', '0时30分', '1.3元', "
+                           "'0', ?, '', '正常')"),
+            {machine, total});
+    env.resolver.table.insert(machine, 0x7F000001);
+    env.desk->RefreshSessionGrid();
+    if (!CheckOut(*env.desk, machine)) qFatal("checkout failed");
+    env.sql(QStringLiteral("delete from Tcount where username=?"), {machine});
+    env.prompts.take();
+}
+
+// Page objects in a PDF file ("/Type /Page", not "/Pages").
+int pdfPages(const QByteArray& pdf) {
+    int pages = 0;
+    for (qsizetype at = pdf.indexOf("/Type /Page"); at >= 0;
+         at = pdf.indexOf("/Type /Page", at + 1))
+        if (pdf.mid(at + 11, 1) != "s") ++pages;
+    return pages;
+}
+
+}  // namespace
+
+class MoneyWindowTest : public QObject {
+    Q_OBJECT
+
+  private slots:
+    void anAlteredJournalIsShownAtStart() {
+        Env env;
+        env.addMachine(QStringLiteral("pc"), QStringLiteral("通宵"));
+        AddExtraCharge(*env.desk, QStringLiteral("pc"), QStringLiteral("5"));
+        AddExtraCharge(*env.desk, QStringLiteral("pc"), QStringLiteral("6"));
+        env.prompts.take();
+        {
+            TForm1 intact(*env.desk);
+            QTRY_VERIFY(!env.desk->BackgroundBusy());  // the check runs beside the window
+            QCoreApplication::processEvents();
+            QCOMPARE(env.prompts.take(), QStringList());  // nothing new appears at start
+        }
+        env.sql(QStringLiteral("update Tjournal set amount='50' where id=1"));
+        TForm1 form(*env.desk);
+        QTRY_COMPARE(env.prompts.boxes.size(), 1);
+        const QStringList boxes = env.prompts.take();
+        QCOMPARE(boxes.size(), 1);
+        QVERIFY(boxes[0].startsWith(QStringLiteral("message|营业记录已被改动")));
+        QVERIFY(boxes[0].contains(QStringLiteral("第1条")));
+    }
+
+    void theOperatorOnDutyComesBackAtStart() {
+        Env env;
+        QVERIFY(OpenShift(*env.desk, QStringLiteral("小王"), QStringLiteral("100")));
+        env.desk->operatorName.clear();  // as after a restart
+        TForm1 form(*env.desk);
+        QCOMPARE(env.desk->operatorName, QStringLiteral("小王"));
+    }
+
+    void blindCountShowsTheExpectedCashOnlyAfterTheCount() {
+        Env env;
+        TForm1 form(*env.desk);
+        form.action("N71")->trigger();
+        TShift* dialog = TShift::shift;
+        QVERIFY(dialog && dialog->isVisible());
+        QVERIFY(dialog->OpenBox->isEnabled() && !dialog->CloseBox->isEnabled());
+        dialog->OperatorEdit->setText(QStringLiteral("小王"));
+        dialog->FloatEdit->setText(QStringLiteral("200"));
+        QTest::mouseClick(dialog->OpenButton, Qt::LeftButton);
+        QVERIFY(!dialog->OpenBox->isEnabled() && dialog->CloseBox->isEnabled());
+        QVERIFY(dialog->CurrentLabel->text().contains(QStringLiteral("小王")));
+        settle(env, QStringLiteral("pc1"), QStringLiteral("12.5"));
+
+        // Nothing tells the operator what the drawer should hold before the count.
+        QVERIFY(dialog->ExpectedLabel->text().isEmpty());
+        QVERIFY(dialog->DifferenceLabel->text().isEmpty());
+        QVERIFY(!dialog->CloseButton->isEnabled());
+        dialog->CountedEdit->setText(QStringLiteral("210"));
+        QTest::mouseClick(dialog->CountButton, Qt::LeftButton);
+        QCOMPARE(dialog->ExpectedLabel->text(), QStringLiteral("212.50 元"));
+        QCOMPARE(dialog->DifferenceLabel->text(), QStringLiteral("-2.50 元"));
+        QVERIFY(dialog->CloseButton->isEnabled());
+        // Typing another count hides them again.
+        QTest::keyClick(dialog->CountedEdit, Qt::Key_5);
+        QVERIFY(dialog->ExpectedLabel->text().isEmpty());
+        QVERIFY(!dialog->CloseButton->isEnabled());
+        dialog->CountedEdit->setText(QStringLiteral("210"));
+        QTest::mouseClick(dialog->CountButton, Qt::LeftButton);
+        QTest::mouseClick(dialog->CloseButton, Qt::LeftButton);  // no note: refused
+        QVERIFY(env.prompts.take().last().contains(QStringLiteral("备注")));
+        QVERIFY(OpenShiftOf(*env.desk));
+        dialog->NoteEdit->setText(QStringLiteral("给客人多找了钱"));
+        QTest::mouseClick(dialog->CloseButton, Qt::LeftButton);
+        QVERIFY(!OpenShiftOf(*env.desk));
+        QVERIFY(dialog->OpenBox->isEnabled());  // ready for the next operator
+    }
+
+    void reportWindowShowsAndExportsTheDay() {
+        Env env;
+        settle(env, QStringLiteral("pc1"), QStringLiteral("0.1"));
+        settle(env, QStringLiteral("pc2"), QStringLiteral("0.2"));
+        TForm1 form(*env.desk);
+        form.action("N70")->trigger();
+        TReport* dialog = TReport::report;
+        QVERIFY(dialog && dialog->isVisible());
+        QCOMPARE(dialog->BillsTable->rowCount(), 2);
+        QCOMPARE(dialog->TotalLabel->text(), QStringLiteral("合计：0.30 元，共 2 笔结账"));
+        QVERIFY(dialog->ChainLabel->isHidden());
+
+        env.chooser.saveAnswer = env.path(QStringLiteral("day.csv"));
+        QTest::mouseClick(dialog->CsvButton, Qt::LeftButton);
+        QCOMPARE(env.chooser.saveAsked, QStringList{QStringLiteral("营业报表-20261209.csv")});
+        QFile csv(env.path(QStringLiteral("day.csv")));
+        QVERIFY(csv.open(QIODevice::ReadOnly));
+        QCOMPARE(csv.readAll(), ReportCsv(*dialog->Shown()));
+        QCOMPARE(env.prompts.take().size(), 1);  // where it went
+
+        // A day without bills; a range the wrong way round.
+        dialog->FromEdit->setDate(QDate(2026, 12, 1));
+        dialog->ToEdit->setDate(QDate(2026, 12, 1));
+        QTest::mouseClick(dialog->QueryButton, Qt::LeftButton);
+        QCOMPARE(dialog->BillsTable->rowCount(), 0);
+        dialog->ToEdit->setDate(QDate(2026, 11, 30));
+        QTest::mouseClick(dialog->QueryButton, Qt::LeftButton);
+        QCOMPARE(env.prompts.take(),
+                 QStringList{QStringLiteral("message|开始日期不能晚于结束日期。")});
+    }
+
+    void pdfHasTheRightNumberOfPages_data() {
+        QTest::addColumn<int>("bills");
+        QTest::newRow("one bill") << 1;
+        QTest::newRow("a busy day") << 150;
+    }
+    void pdfHasTheRightNumberOfPages() {
+        QFETCH(int, bills);
+        Env env;
+        for (int i = 0; i < bills; ++i)
+            settle(env, QStringLiteral("pc%1").arg(i), QStringLiteral("3"));
+        TForm1 form(*env.desk);
+        TReport dialog(*env.desk, &form);
+        QCOMPARE(dialog.BillsTable->rowCount(), bills);
+        const QString path = env.path(QStringLiteral("day.pdf"));
+        const int pages = WriteHtmlPdf(ReportHtml(*dialog.Shown(), QStringLiteral("青岚")), path);
+        QFile pdf(path);
+        QVERIFY(pdf.open(QIODevice::ReadOnly));
+        const QByteArray bytes = pdf.readAll();
+        QVERIFY(bytes.startsWith("%PDF-"));
+        QVERIFY(bytes.trimmed().endsWith("%%EOF"));
+        QCOMPARE(pdfPages(bytes), pages);
+        if (bills == 1)
+            QCOMPARE(pages, 1);
+        else
+            QVERIFY(pages > 2);
+
+        env.chooser.saveAnswer = env.path(QStringLiteral("button.pdf"));
+        QTest::mouseClick(dialog.PdfButton, Qt::LeftButton);
+        QVERIFY(QFile::exists(env.path(QStringLiteral("button.pdf"))));
+    }
+};
+
+int runMoneyWindowTest(int argc, char** argv) {
+    MoneyWindowTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "test_money_window.moc"
