@@ -73,6 +73,7 @@ bool TransferSession(Desk& desk, const QString& source, const QString& target,
     moving.target = target;
     if (!AppendJournal(desk, moving)) return fail(BillingText::DbRerun);
     if (!transaction.Commit()) return fail(BillingText::DbRerun);
+    desk.MoveReminder(source, target);  // the reminder goes with the session, as gotime does
 
     desk.RefreshSessionGrid();
     if (moved) moved();

@@ -15,16 +15,22 @@
 #include <QToolBar>
 #include <QToolButton>
 
+#include "billing/Backups.h"
 #include "billing/BillingPass.h"
+#include "billing/Bulk.h"
 #include "billing/Journal.h"
 #include "billing/Overnight.h"
+#include "billing/Reminders.h"
 #include "billing/SessionStart.h"
 #include "billing/ui/TAddother.h"
 #include "billing/ui/Tinformation.h"
 #include "billing/ui/TtrunMoneys.h"
 #include "client_channel/Datagram.h"
 #include "client_channel/ui/Tsend.h"
+#include "console/THelp.h"
+#include "console/TRemind.h"
 #include "console/TReport.h"
+#include "console/TSettings.h"
 #include "console/TShift.h"
 #include "console/Tadduser.h"
 #include "console/Tsearch.h"
@@ -91,6 +97,7 @@ void TForm1::FormCreate() {
         ConnectDatabase(desk.DataModule1, desk.settings, desk.prompts, desk.chooser);
         desk.RefreshSessionGrid();
         ResumeJournal(desk);
+        BackUpToday(desk);
     });
 }
 
@@ -234,6 +241,22 @@ void TForm1::BuildMenus() {
     connect(action("N61"), &QAction::triggered, this, &TForm1::N28Click);
     connect(action("N65"), &QAction::triggered, this, &TForm1::N10Click);
 
+    // The client program has no command for these: they keep their places, captions and keys
+    // but are shown disabled, so nothing looks as if it works when it does not.
+    for (const char* inert :
+         {"N6",  "N44",   "N45", "N31", "N30", "N46", "N47", "N49", "N50", "N51", "IE1",
+          "N52", "Word1", "N53", "N54", "N55", "N56", "N57", "N59", "N39", "N37"})
+        action(inert)->setEnabled(false);
+    connect(action("N7"), &QAction::triggered, this, &TForm1::N7Click);
+    connect(action("N67"), &QAction::triggered, this, &TForm1::N7Click);
+    connect(action("N68"), &QAction::triggered, this, &TForm1::N7Click);
+    connect(action("N15"), &QAction::triggered, this, &TForm1::N15Click);
+    connect(action("N41"), &QAction::triggered, this, &TForm1::N41Click);
+    connect(action("N40"), &QAction::triggered, this, &TForm1::N40Click);
+    connect(action("N32"), &QAction::triggered, this, &TForm1::N32Click);
+    connect(action("N34"), &QAction::triggered, this, &TForm1::N34Click);
+    connect(action("N35"), &QAction::triggered, this, &TForm1::N34Click);
+
     // The 功能 items: the word goes to the highlighted row's machine, whatever its state.
     // 重启客户机 (N44) and 关闭客户机 (N45) have no command.
     const std::pair<const char*, QString> commands[] = {
@@ -297,6 +320,9 @@ void TForm1::BuildToolBar() {
     connect(action("ToolButton11"), &QAction::triggered, this, &TForm1::ToolButton11Click);
     connect(action("ToolButton3"), &QAction::triggered, this, &TForm1::N12Click);
     connect(action("ToolButton4"), &QAction::triggered, this, &TForm1::N13Click);
+    connect(action("ToolButton7"), &QAction::triggered, this, &TForm1::N40Click);
+    connect(action("ToolButton13"), &QAction::triggered, this, &TForm1::N34Click);
+    for (const char* inert : {"ToolButton6", "ToolButton8"}) action(inert)->setEnabled(false);
 }
 
 void TForm1::BuildMiddle() {
@@ -377,6 +403,16 @@ void TForm1::BuildMiddle() {
 
     connect(DBGrid1->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
             [this](const QModelIndex& current) { desk.SetCurrentRow(current.row()); });
+    // A reminder that has fallen due shows in red until the session ends or a new one is set.
+    DBGrid1->SetMarker([this](const QModelIndex& index) {
+        const Query* grid = desk.DataModule1.ADOQuery1;
+        if (grid->ColumnName(index.column())
+                .compare(QStringLiteral("gotime"), Qt::CaseInsensitive) != 0)
+            return false;
+        return ReminderDue(desk, grid->FieldText(index.row(), QStringLiteral("username")),
+                           index.data().toString());
+    });
+    connect(&desk, &Desk::remindersChanged, DBGrid1->viewport(), qOverload<>(&QWidget::update));
     connect(&desk, &Desk::currentRowChanged, this, [this](int row) {
         if (row < 0) return;
         const int column = qMax(0, DBGrid1->currentIndex().column());
@@ -434,6 +470,41 @@ void TForm1::N71Click() {
     OpenDialog(TShift::shift, [this] { return new TShift(desk, this); });
 }
 
+void TForm1::N7Click() {
+    OpenDialog(TSettings::settings, [this] { return new TSettings(desk, this); });
+}
+
+void TForm1::N15Click() {
+    desk.Guard([this] {
+        desk.SelectGridMachine();
+        const QString machine = desk.SelectedMachine;
+        if (!CanRemind(desk, machine)) return;
+        TRemind::remind = new TRemind(desk, machine, this);
+        TRemind::remind->show();
+    });
+}
+
+void TForm1::N41Click() {
+    desk.Guard([this] { StartAll(desk); });
+}
+
+void TForm1::N40Click() {
+    desk.Guard([this] { CheckOutAll(desk); });
+}
+
+void TForm1::N34Click() {
+    OpenDialog(THelp::help, [this] { return new THelp(this); });
+}
+
+void TForm1::N32Click() {
+    desk.Guard([this] {
+        desk.prompts.message(QStringLiteral("%1\n版本 %2（Qt %3）\n本机：%4\n数据库：%5")
+                                 .arg(QString::fromUtf8(Caption), QStringLiteral(CAFE_VERSION),
+                                      QString::fromLatin1(qVersion()), desk.deskName,
+                                      desk.DataModule1.ConnectionString()));
+    });
+}
+
 void TForm1::N9Click() {
     desk.DataModule1.ADOQuery1->Close();
     desk.DataModule1.ADOQuery2->Close();
@@ -461,7 +532,10 @@ void TForm1::N13Click() {
 }
 
 void TForm1::Timer1Timer() {
-    desk.Guard([this] { RefreshClock(desk); });
+    desk.Guard([this] {
+        RefreshClock(desk);
+        CheckReminders(desk);
+    });
 }
 
 void TForm1::Timer2Timer() {

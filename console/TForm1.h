@@ -54,6 +54,12 @@ class TForm1 : public QMainWindow {
     void N13Click();  // 转账
     void N70Click();  // 营业报表
     void N71Click();  // 交班
+    void N7Click();   // 高级控制: the settings
+    void N15Click();  // 定时提醒
+    void N41Click();  // 全部上机
+    void N40Click();  // 全部下机
+    void N32Click();  // 关于“青岚”
+    void N34Click();  // 青岚帮助, 在线帮助, 帮　助
     void Timer1Timer();
     void Timer2Timer();
     void DBGrid1DblClick();

@@ -63,6 +63,15 @@ Desk::~Desk() {
     }
 }
 
+void Desk::MoveReminder(const QString& from, const QString& to) {
+    const auto it = reminders.find(MachineNameKey(from));
+    if (it == reminders.end()) return;
+    const Reminder moved = *it;
+    reminders.erase(it);
+    reminders.insert(MachineNameKey(to), moved);
+    emit remindersChanged();
+}
+
 void Desk::RunInBackground(std::function<void()> work, std::function<void()> then) {
     QThread* worker = QThread::create(std::move(work));
     m_workers << worker;

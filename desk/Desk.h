@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QDateTime>
+#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -29,6 +31,15 @@ struct DeskSeams {
 
 // The console's working state, without any widget: the data module, the machine that the next
 // command is aimed at, the grid's current row and the seams. TForm1 binds its view to it.
+// A reminder set on this desk for a machine in session: its H:mm text in gotime, when it falls
+// due, whether the client is sent a message then, and whether the operator has been told.
+struct Reminder {
+    QString at;
+    QDateTime due;  // invalid: set elsewhere (another desk, an earlier run)
+    bool sendMessage = false;
+    bool told = false;
+};
+
 class Desk : public QObject {
     Q_OBJECT
   public:
@@ -47,6 +58,10 @@ class Desk : public QObject {
     QString SelectedMachine;
 
     QString operatorName;  // on duty: the open shift's, empty when none is open
+
+    // Reminders by machine (MachineNameKey); a transfer carries its reminder along.
+    QHash<QString, Reminder> reminders;
+    void MoveReminder(const QString& from, const QString& to);
 
     // Runs work on a thread of its own (which must use its own database connection), then
     // then() back on this thread inside the guard. The desk waits for it before it goes.
@@ -92,6 +107,7 @@ class Desk : public QObject {
 
   signals:
     void currentRowChanged(int row);
+    void remindersChanged();  // a reminder fell due or was set: the grid's marks change
 
   private:
     void GridOpened();

@@ -76,16 +76,21 @@ QIcon ToolBarIcon(int index) {
 namespace {
 class FocusHighlightDelegate : public QStyledItemDelegate {
   public:
-    explicit FocusHighlightDelegate(QWidget* view) : QStyledItemDelegate(view), m_view(view) {}
+    explicit FocusHighlightDelegate(SessionGridView* view)
+        : QStyledItemDelegate(view), m_view(view) {}
 
   protected:
     void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
         QStyledItemDelegate::initStyleOption(option, index);
         if (!m_view->hasFocus()) option->state &= ~QStyle::State_Selected;
+        if (m_view->Marked(index)) {
+            option->backgroundBrush = QColor(220, 30, 30);
+            option->palette.setColor(QPalette::Text, Qt::white);
+        }
     }
 
   private:
-    QWidget* m_view;
+    SessionGridView* m_view;
 };
 }  // namespace
 

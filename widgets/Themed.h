@@ -7,6 +7,7 @@
 #include <QStringList>
 #include <QTableView>
 #include <QWidget>
+#include <functional>
 
 // A font by its Windows name, falling back to an installed CJK font so Chinese text renders.
 QFont ThemedFont(const QString& windowsFamily, int pixelSize);
@@ -41,6 +42,10 @@ class SessionGridView : public QTableView {
     Q_OBJECT
   public:
     explicit SessionGridView(QWidget* parent = nullptr);
+    // Cells drawn in red (a reminder that has fallen due).
+    void SetMarker(std::function<bool(const QModelIndex&)> marker) { m_marker = std::move(marker); }
+    bool Marked(const QModelIndex& index) const { return m_marker && m_marker(index); }
+
     // Puts the view back where it stood before its rows were replaced.
     void RestoreScroll(const QPoint& position);
     QPoint ScrollPosition() const;
@@ -48,4 +53,7 @@ class SessionGridView : public QTableView {
   protected:
     void focusInEvent(QFocusEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;
+
+  private:
+    std::function<bool(const QModelIndex&)> m_marker;
 };

@@ -4,6 +4,7 @@ int runBillingTest(int argc, char** argv);
 int runSoundCoreTest(int argc, char** argv);
 int runOperationsTest(int argc, char** argv);
 int runJournalTest(int argc, char** argv);
+int runDeskToolsTest(int argc, char** argv);
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
@@ -11,5 +12,6 @@ int main(int argc, char** argv) {
     failures += runSoundCoreTest(argc, argv);
     failures += runOperationsTest(argc, argv);
     failures += runJournalTest(argc, argv);
+    failures += runDeskToolsTest(argc, argv);
     return failures;
 }

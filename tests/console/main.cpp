@@ -5,6 +5,7 @@ int runSessionWindowTest(int argc, char** argv);
 int runSessionChangesTest(int argc, char** argv);
 int runChannelWindowTest(int argc, char** argv);
 int runMoneyWindowTest(int argc, char** argv);
+int runToolsWindowTest(int argc, char** argv);
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
@@ -13,5 +14,6 @@ int main(int argc, char** argv) {
     failures += runSessionChangesTest(argc, argv);
     failures += runChannelWindowTest(argc, argv);
     failures += runMoneyWindowTest(argc, argv);
+    failures += runToolsWindowTest(argc, argv);
     return failures;
 }

@@ -117,6 +117,11 @@ void OtherProgram::holdWrite() {
         qFatal("other program cannot lock: %s", qPrintable(q.lastError().text()));
 }
 
+void OtherProgram::exec(const QString& statement) {
+    QSqlQuery q(QSqlDatabase::database(m_name));
+    if (!q.exec(statement)) qFatal("other program: %s", qPrintable(q.lastError().text()));
+}
+
 void OtherProgram::release() {
     QSqlQuery q(QSqlDatabase::database(m_name));
     q.exec(QStringLiteral("rollback"));

@@ -64,6 +64,7 @@ class OtherProgram {
     ~OtherProgram();
     void holdRead();   // an open read transaction: the file's shared lock
     void holdWrite();  // the write lock
+    void exec(const QString& statement);
     void release();
 
   private:

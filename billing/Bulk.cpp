@@ -1,0 +1,160 @@
+#include "billing/Bulk.h"
+
+#include <QStringList>
+#include <vector>
+
+#include "billing/Journal.h"
+#include "billing/Messages.h"
+#include "billing/SessionStart.h"
+#include "client_channel/Datagram.h"
+#include "client_channel/NMUDP.h"
+#include "desk/Desk.h"
+
+namespace {
+
+const QString kUnreachable = QStringLiteral("无法连接客户机");
+const QString kNotRecorded = QStringLiteral("数据库无法写入");
+
+// One machine's command, as the single command sends it but without its boxes: the lock and
+// the write before the datagram leaves, the commit right after. Empty when done, else why not.
+QString SendRecorded(Desk& desk, const QString& machine, const QString& word,
+                     const std::function<bool()>& write, Transaction& transaction) {
+    const std::optional<QByteArray> datagram = CommandDatagram(word);
+    desk.NMUDP1->RemoteHost = machine;
+    try {
+        desk.NMUDP1->SendDatagram(*datagram, CommandDatagramSize, [&] {
+            if (transaction.BeginWrite() && write()) return true;
+            transaction.Rollback();
+            return false;
+        });
+    } catch (const SendVetoed&) {
+        return kNotRecorded;
+    } catch (const EndpointError&) {
+        return kUnreachable;
+    }
+    return transaction.Commit() ? QString() : kNotRecorded;
+}
+
+// The machines in one state, as the table holds them now.
+std::optional<std::vector<QStringList>> Machines(Desk& desk, bool inSession) {
+    Query* q = desk.DataModule1.ADOQuery2;
+    q->Close();
+    q->SetSql(inSession
+                  ? QStringLiteral("select * from Tcount where Cstate<>'无' order by username")
+                  : QStringLiteral("select * from Tcount where Cstate='无' order by username"));
+    if (!q->Open()) {
+        desk.prompts.message(BillingText::DbRestart);
+        return std::nullopt;
+    }
+    std::vector<QStringList> rows;
+    for (q->First(); !q->Eof(); q->Next()) {
+        QStringList row;
+        for (const char* c : {"username", "Tstart", "Tnow", "Stime", "Tmoney", "Tother", "Tsum",
+                              "gotime", "Cstate"})
+            row << q->FieldText(QString::fromLatin1(c));
+        rows.push_back(row);
+    }
+    q->Close();
+    return rows;
+}
+
+// Invalid-host boxes are the single command's; a bulk run collects its failures instead.
+class QuietLookups {
+  public:
+    explicit QuietLookups(TNMUDP* udp) : m_udp(udp), m_saved(udp->OnInvalidHost) {
+        udp->OnInvalidHost = {};
+    }
+    ~QuietLookups() { m_udp->OnInvalidHost = m_saved; }
+
+  private:
+    TNMUDP* m_udp;
+    std::function<void(bool&)> m_saved;
+};
+
+QString Summary(const QString& what, int done, const QStringList& failures) {
+    QString text = QStringLiteral("%1完成：成功 %2 台").arg(what).arg(done);
+    if (failures.isEmpty()) return text + QStringLiteral("。");
+    return text + QStringLiteral("；未成功 %1 台：\n").arg(failures.size()) +
+           failures.join(QLatin1Char('\n'));
+}
+
+}  // namespace
+
+void StartAll(Desk& desk) {
+    const auto idle = Machines(desk, false);
+    if (!idle) return;
+    if (idle->empty()) {
+        desk.prompts.message(QStringLiteral("没有空闲的机器。"));
+        return;
+    }
+    if (!desk.prompts.confirm(
+            QStringLiteral("确定要让 %1 台空闲的机器全部上机吗？").arg(idle->size())))
+        return;
+    int done = 0;
+    QStringList failures;
+    {
+        QuietLookups quiet(desk.NMUDP1);
+        for (const QStringList& row : *idle) {
+            const QString machine = row[0];
+            Transaction transaction(desk.DataModule1);
+            const QString why = SendRecorded(
+                desk, machine, Command::Start, [&] { return WriteSessionStart(desk, machine); },
+                transaction);
+            if (why.isEmpty())
+                ++done;
+            else
+                failures << QStringLiteral("%1：%2，没有上机").arg(machine, why);
+        }
+    }
+    desk.RefreshSessionGrid();
+    desk.prompts.message(Summary(QStringLiteral("全部上机"), done, failures));
+}
+
+void CheckOutAll(Desk& desk) {
+    const auto busy = Machines(desk, true);
+    if (!busy) return;
+    if (busy->empty()) {
+        desk.prompts.message(QStringLiteral("没有上机中的机器。"));
+        return;
+    }
+    qint64 due = 0;
+    for (const QStringList& row : *busy) due += ParseCents(row[6]).value_or(0);
+    if (!desk.prompts.confirm(QStringLiteral("确定要让 %1 台机器全部下机吗？共需费用合计 %2 元。")
+                                  .arg(busy->size())
+                                  .arg(CentsText(due))))
+        return;
+    int done = 0;
+    qint64 collected = 0;
+    QStringList failures;
+    {
+        QuietLookups quiet(desk.NMUDP1);
+        for (const QStringList& row : *busy) {
+            const QString machine = row[0];
+            Transaction transaction(desk.DataModule1);
+            const auto reset = [&] {
+                Query* q = desk.DataModule1.ADOQuery2;
+                q->Close();
+                q->SetSql(QStringLiteral(
+                    "update Tcount set Tstart='',Tnow='',Stime='',Tmoney='',Tother='',Tsum='',"
+                    "gotime='',Cstate='无' where username=:m and Cstate<>'无'"));
+                q->SetParam(QStringLiteral("m"), machine);
+                if (!q->ExecSQL() || q->RowsAffected() != 1) return false;
+                JournalEntry bill = BillEntry(JournalKind::Checkout, machine, row[1],
+                                              desk.clock.now().toString(QStringLiteral("H:mm:ss")),
+                                              row[3], row[4], row[5], row[6], row[8]);
+                bill.note = QStringLiteral("全部下机");
+                return AppendJournal(desk, bill);
+            };
+            const QString why = SendRecorded(desk, machine, Command::End, reset, transaction);
+            if (why.isEmpty()) {
+                ++done;
+                collected += ParseCents(row[6]).value_or(0);
+            } else {
+                failures << QStringLiteral("%1：%2，没有下机").arg(machine, why);
+            }
+        }
+    }
+    desk.RefreshSessionGrid();
+    desk.prompts.message(Summary(QStringLiteral("全部下机"), done, failures) +
+                         QStringLiteral("\n收款合计 %1 元。").arg(CentsText(collected)));
+}

@@ -1,0 +1,71 @@
+#include "billing/Prices.h"
+
+#include <cmath>
+
+#include "billing/Journal.h"
+#include "billing/Messages.h"
+#include "desk/Desk.h"
+
+namespace {
+
+// A price as the console writes it, or nullopt for anything but a finite amount above zero.
+std::optional<QString> PriceText(const QString& text) {
+    try {
+        const double value = ParseDecimal(text);
+        if (std::isfinite(value) && value > 0) return DecimalText(value);
+    } catch (const ConversionError&) {
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<Prices> ReadPrices(Desk& desk) {
+    Query* q = desk.DataModule1.ADOQuery2;
+    q->Close();
+    q->SetSql(QStringLiteral("select * from Tmoney"));
+    if (!q->Open()) {
+        desk.prompts.message(BillingText::DbRestart);
+        return std::nullopt;
+    }
+    q->First();
+    Prices prices{q->FieldText(QStringLiteral("OneTime")), q->FieldText(QStringLiteral("Tnight"))};
+    q->Close();
+    return prices;
+}
+
+bool SetPrices(Desk& desk, const QString& hourlyText, const QString& overnightText) {
+    const std::optional<QString> hourly = PriceText(hourlyText);
+    const std::optional<QString> overnight = PriceText(overnightText);
+    if (!hourly || !overnight) {
+        desk.prompts.message(QStringLiteral("价格必须是大于0的数字，例如 2 或 2.5，未保存。"));
+        return false;
+    }
+    const std::optional<Prices> old = ReadPrices(desk);
+    if (!old) return false;
+
+    Transaction transaction(desk.DataModule1);
+    Query* q = desk.DataModule1.ADOQuery2;
+    q->Close();
+    q->SetSql(QStringLiteral("select count(*) as n from Tmoney"));
+    bool ok = transaction.BeginWrite() && q->Open();
+    const bool empty = ok && q->FieldText(QStringLiteral("n")).toInt() == 0;
+    q->Close();
+    // Only the first row is ever read; a table with several rows gets them all, so whichever
+    // row an engine returns first holds the new prices.
+    q->SetSql(empty ? QStringLiteral("insert into Tmoney (OneTime, Tnight) values (:a, :b)")
+                    : QStringLiteral("update Tmoney set OneTime=:a, Tnight=:b"));
+    q->SetParam(QStringLiteral("a"), *hourly);
+    q->SetParam(QStringLiteral("b"), *overnight);
+    JournalEntry change;
+    change.kind = JournalKind::PriceChange;
+    change.note = QStringLiteral("上网单价 %1 → %2 元/小时，通宵价 %3 → %4 元")
+                      .arg(old->hourly, *hourly, old->overnight, *overnight);
+    ok = ok && q->ExecSQL() && AppendJournal(desk, change) && transaction.Commit();
+    if (!ok) {
+        transaction.Rollback();
+        desk.prompts.message(BillingText::DbContact);
+        return false;
+    }
+    return true;
+}

@@ -1,0 +1,107 @@
+#include "console/TSettings.h"
+
+#include <QFileInfo>
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "billing/Prices.h"
+#include "desk/Desk.h"
+#include "record_store/Backup.h"
+#include "widgets/Themed.h"
+
+TSettings::TSettings(Desk& deskRef, QWidget* owner)
+    : QWidget(owner, Qt::Window | Qt::Dialog), desk(deskRef) {
+    setObjectName(QStringLiteral("settings"));
+    setWindowTitle(QStringLiteral("设置"));
+    setFont(ThemedFont(QStringLiteral("MS Sans Serif"), 12));
+    auto* layout = new QVBoxLayout(this);
+
+    auto* prices = new QGroupBox(QStringLiteral("价格"), this);
+    auto* form = new QFormLayout(prices);
+    HourlyEdit = new QLineEdit(prices);
+    OvernightEdit = new QLineEdit(prices);
+    form->addRow(QStringLiteral("上网单价(&H)（元/小时）："), HourlyEdit);
+    form->addRow(QStringLiteral("通宵价(&N)（元）："), OvernightEdit);
+    SaveButton = new FlatButton(QStringLiteral("保存价格"), prices);
+    form->addRow(SaveButton);
+    layout->addWidget(prices);
+
+    auto* database = new QGroupBox(QStringLiteral("数据库"), this);
+    auto* dbLayout = new QVBoxLayout(database);
+    DatabaseLabel = new QLabel(database);
+    DatabaseLabel->setWordWrap(true);
+    DatabaseLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    dbLayout->addWidget(DatabaseLabel);
+    auto* buttons = new QHBoxLayout;
+    ChooseButton = new FlatButton(QStringLiteral("选择数据库…"), database);
+    BackupButton = new FlatButton(QStringLiteral("立即备份"), database);
+    for (QPushButton* b : {ChooseButton, BackupButton}) {
+        b->setMinimumWidth(90);
+        buttons->addWidget(b);
+    }
+    buttons->addStretch();
+    dbLayout->addLayout(buttons);
+    auto* hint = new QLabel(
+        QStringLiteral("每天第一次启动时自动备份到数据库旁的 backup 文件夹，保留最近 14 份。"
+                       "要恢复，选择一份备份作为数据库。"),
+        database);
+    hint->setWordWrap(true);
+    dbLayout->addWidget(hint);
+    layout->addWidget(database);
+
+    const QString path = desk.DataModule1.ConnectionString();
+    DatabaseLabel->setText(QStringLiteral("正在使用：%1").arg(QFileInfo(path).absoluteFilePath()));
+
+    connect(SaveButton, &QPushButton::clicked, this, desk.Guarded([this] { SaveClick(); }));
+    connect(ChooseButton, &QPushButton::clicked, this, desk.Guarded([this] { ChooseClick(); }));
+    connect(BackupButton, &QPushButton::clicked, this, desk.Guarded([this] { BackupClick(); }));
+    desk.Guard([this] { LoadPrices(); });
+}
+
+void TSettings::LoadPrices() {
+    if (const std::optional<Prices> prices = ReadPrices(desk)) {
+        HourlyEdit->setText(prices->hourly);
+        OvernightEdit->setText(prices->overnight);
+    }
+}
+
+void TSettings::SaveClick() {
+    if (!SetPrices(desk, HourlyEdit->text(), OvernightEdit->text())) return;
+    LoadPrices();  // as stored: "2.50" becomes 2.5
+    desk.prompts.message(QStringLiteral("价格已保存，下一次计费（30秒之内）起按新价格计算。"));
+}
+
+void TSettings::ChooseClick() {
+    const std::optional<QString> chosen = desk.chooser.chooseDatabaseFile();
+    if (!chosen) return;
+    QString why;
+    if (!IsUsableDatabaseFile(chosen->trimmed(), &why)) {
+        desk.prompts.message(QStringLiteral("不能使用这个文件：%1").arg(why));
+        return;
+    }
+    desk.settings.writeDatapath(*chosen);
+    DatabaseLabel->setText(
+        QStringLiteral("正在使用：%1\n下次启动时使用：%2")
+            .arg(QFileInfo(desk.DataModule1.ConnectionString()).absoluteFilePath(), *chosen));
+    desk.prompts.message(
+        QStringLiteral("已选择“%1”，下次启动本软件时使用这个数据库。").arg(*chosen));
+}
+
+void TSettings::BackupClick() {
+    const std::optional<QString> target = desk.chooser.chooseSaveFile(
+        QStringLiteral("count-%1.db")
+            .arg(desk.clock.nowDateTime().toString(QStringLiteral("yyyyMMdd-HHmm"))),
+        QStringLiteral("数据库文件 (*.db)"));
+    if (!target) return;
+    QString why;
+    if (!BackupDatabase(desk.DataModule1.connectionName(), *target, &why)) {
+        desk.prompts.message(QStringLiteral("备份没有成功：%1").arg(why));
+        return;
+    }
+    desk.prompts.message(QStringLiteral("已备份到“%1”。").arg(*target));
+}

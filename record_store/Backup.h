@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QDate>
+#include <QString>
+
+// A consistent copy of the live database (SQLite's VACUUM INTO, never a plain copy of a file
+// that may be half-written), made on the given connection; the target is replaced only once the
+// copy is whole. False with the reason in error.
+bool BackupDatabase(const QString& connectionName, const QString& target, QString* error);
+
+// At the first start of a day: backup/<name>-yyyy-MM-dd.db beside the database file, keeping
+// the newest keep copies. Nothing happens when today's copy is already there.
+struct DailyBackupResult {
+    bool made = false;
+    QString file;
+    QString error;
+};
+DailyBackupResult DailyBackup(const QString& connectionName, const QString& databaseFile,
+                              const QDate& today, int keep = 14);
+
+// Whether path is a database file the console can use (it exists, opens read-write and holds
+// Tcount and Tmoney); the reason in error when it is not.
+bool IsUsableDatabaseFile(const QString& path, QString* error);

@@ -1,0 +1,296 @@
+#include <QDir>
+#include <QFile>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTest>
+
+#include "billing/BillingPass.h"
+#include "billing/Bulk.h"
+#include "billing/Checkout.h"
+#include "billing/Journal.h"
+#include "billing/Messages.h"
+#include "billing/Prices.h"
+#include "billing/Reminders.h"
+#include "billing/Transfer.h"
+#include "client_channel/Datagram.h"
+#include "record_store/Backup.h"
+#include "support/Fixtures.h"
+
+// Prices, reminders, the whole-café commands and backups.
+namespace {
+
+void session(Env& env, const QString& name, const QString& start, const QString& sum = "0") {
+    env.sql(QStringLiteral("insert into Tcount(username, Tstart, Tnow, Stime, Tmoney, Tother, "
+                           "Tsum, gotime, Cstate) values(?, ?, ?, '0', '0元', '0', ?, '', '正常')"),
+            {name, start, start, sum});
+}
+
+int journalRows(Env& env, const QString& kind) {
+    const auto rows = ReadJournal(*env.desk, QDateTime(QDate(2000, 1, 1), QTime()),
+                                  QDateTime(QDate(2100, 1, 1), QTime()));
+    if (!rows) return -1;
+    int n = 0;
+    for (const JournalRow& row : *rows)
+        if (row.entry.kind == kind) ++n;
+    return n;
+}
+
+QStringList rowsOf(const QString& path) {
+    const QString name = QStringLiteral("copy-%1").arg(path);
+    QStringList rows;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        db.setDatabaseName(path);
+        if (db.open()) {
+            QSqlQuery q(db);
+            q.exec(QStringLiteral("select username, Tsum, Cstate from Tcount order by username"));
+            while (q.next())
+                rows << q.value(0).toString() + QLatin1Char('|') + q.value(1).toString() +
+                            QLatin1Char('|') + q.value(2).toString();
+        }
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(name);
+    return rows;
+}
+
+}  // namespace
+
+class DeskToolsTest : public QObject {
+    Q_OBJECT
+
+  private slots:
+    void pricesRefuseAnythingButAFiniteAmountAboveZero_data() {
+        QTest::addColumn<QString>("hourly");
+        QTest::addColumn<QString>("night");
+        QTest::newRow("zero") << QStringLiteral("0") << QStringLiteral("10");
+        QTest::newRow("negative") << QStringLiteral("-2") << QStringLiteral("10");
+        QTest::newRow("not a number") << QStringLiteral("abc") << QStringLiteral("10");
+        QTest::newRow("too large") << QStringLiteral("1e400") << QStringLiteral("10");
+        QTest::newRow("blanks") << QStringLiteral("   ") << QStringLiteral("10");
+        QTest::newRow("overnight zero") << QStringLiteral("3") << QStringLiteral("0");
+        QTest::newRow("with the unit") << QStringLiteral("3元") << QStringLiteral("10");
+    }
+    void pricesRefuseAnythingButAFiniteAmountAboveZero() {
+        QFETCH(QString, hourly);
+        QFETCH(QString, night);
+        Env env;
+        QVERIFY(!SetPrices(*env.desk, hourly, night));
+        QCOMPARE(
+            env.prompts.take(),
+            QStringList{QStringLiteral("message|价格必须是大于0的数字，例如 2 或 2.5，未保存。")});
+        const auto prices = ReadPrices(*env.desk);
+        QCOMPARE(prices->hourly, QStringLiteral("2"));
+        QCOMPARE(prices->overnight, QStringLiteral("10"));
+        QCOMPARE(journalRows(env, JournalKind::PriceChange), 0);
+    }
+
+    void aNewRateBillsTheNextPass() {
+        Env env;
+        session(env, QStringLiteral("pc"), QStringLiteral("10:0:0"));
+        env.clock.time = QTime(11, 10, 0);
+        env.desk->operatorName = QStringLiteral("小王");
+        QVERIFY(SetPrices(*env.desk, QStringLiteral(" 3.50 "), QStringLiteral("12")));
+        QCOMPARE(ReadPrices(*env.desk)->hourly, QStringLiteral("3.5"));  // the console's format
+        BillingPass(*env.desk);
+        QCOMPARE(env.field("pc", "Tmoney"), QStringLiteral("4.7元"));  // 3.5 + a third of 3.5
+        const JournalRow change = ReadJournal(*env.desk, QDateTime(env.clock.date, QTime()),
+                                              QDateTime(env.clock.date.addDays(1), QTime()))
+                                      ->back();
+        QCOMPARE(change.entry.kind, JournalKind::PriceChange);
+        QCOMPARE(change.operatorName, QStringLiteral("小王"));
+        QCOMPARE(change.entry.note, QStringLiteral("上网单价 2 → 3.5 元/小时，通宵价 10 → 12 元"));
+
+        // A tariff table without rows gets one.
+        env.sql(QStringLiteral("delete from Tmoney"));
+        QVERIFY(SetPrices(*env.desk, QStringLiteral("2"), QStringLiteral("10")));
+        QCOMPARE(ReadPrices(*env.desk)->overnight, QStringLiteral("10"));
+    }
+
+    void pricesOnALockedFileWriteNothing() {
+        Env env;
+        OtherProgram other(env.dbPath());
+        other.holdWrite();
+        QVERIFY(!SetPrices(*env.desk, QStringLiteral("3"), QStringLiteral("12")));
+        QCOMPARE(env.prompts.take(),
+                 QStringList{QStringLiteral("message|") + BillingText::DbContact});
+        other.release();
+        QCOMPARE(ReadPrices(*env.desk)->hourly, QStringLiteral("2"));
+        QCOMPARE(journalRows(env, JournalKind::PriceChange), 0);
+    }
+
+    void reminderAtATimeOfDayIsToldOnce() {
+        Env env;
+        session(env, QStringLiteral("127.0.0.1"), QStringLiteral("9:0:0"));
+        env.clock.time = QTime(10, 0, 0);
+        QVERIFY(SetReminder(*env.desk, QStringLiteral("127.0.0.1"), QTime(10, 30), true));
+        QCOMPARE(env.field("127.0.0.1", "gotime"), QStringLiteral("10:30"));
+        env.clock.time = QTime(10, 29, 30);
+        CheckReminders(*env.desk);
+        QCOMPARE(env.prompts.take(), QStringList());
+        QVERIFY(!ReminderDue(*env.desk, QStringLiteral("127.0.0.1"), QStringLiteral("10:30")));
+        env.clock.time = QTime(10, 30, 0);
+        CheckReminders(*env.desk);
+        QCOMPARE(env.prompts.take(), (QStringList{"message|机器“127.0.0.1”的提示时间 10:30 到了。",
+                                                  "message|127.0.0.1"}));
+        const auto sent = env.client.take(1);
+        QCOMPARE(sent.size(), 1);
+        QCOMPARE(sent[0].bytes, *CommandDatagram(QStringLiteral(" 您的上网时间到了")));
+        QCOMPARE(sent[0].bytes.left(5), QByteArray::fromHex("20C4FAB5C4"));  // " 您的" in GBK
+        QVERIFY(ReminderDue(*env.desk, QStringLiteral("127.0.0.1"), QStringLiteral("10:30")));
+        env.clock.time = QTime(10, 31, 0);
+        CheckReminders(*env.desk);
+        QCOMPARE(env.prompts.take(), QStringList());  // once
+    }
+
+    void reminderInMinutesAcrossMidnight() {
+        Env env;
+        session(env, QStringLiteral("pc"), QStringLiteral("23:0:0"));
+        env.clock.time = QTime(23, 50, 0);
+        QVERIFY(SetReminderIn(*env.desk, QStringLiteral("pc"), 45, false));
+        QCOMPARE(env.field("pc", "gotime"), QStringLiteral("0:35"));
+        env.clock.time = QTime(23, 59, 0);
+        CheckReminders(*env.desk);
+        QCOMPARE(env.prompts.take(), QStringList());
+        env.clock.date = env.clock.date.addDays(1);
+        env.clock.time = QTime(0, 35, 0);
+        CheckReminders(*env.desk);
+        QCOMPARE(env.prompts.take(), QStringList{"message|机器“pc”的提示时间 0:35 到了。"});
+        QCOMPARE(env.client.take(0, 200).size(), 0);  // no message asked for
+        QVERIFY(!SetReminderIn(*env.desk, QStringLiteral("pc"), 0, false));
+        env.addMachine(QStringLiteral("idle"));
+        QVERIFY(!SetReminder(*env.desk, QStringLiteral("idle"), QTime(1, 0), false));
+        QVERIFY(!CanRemind(*env.desk, QStringLiteral("idle")));
+        QCOMPARE(env.prompts.take().size(), 3);
+        QVERIFY(env.isNull(QStringLiteral("idle"), QStringLiteral("gotime")));
+    }
+
+    void reminderMovesWithTheSessionAndEndsWithIt() {
+        Env env;
+        session(env, QStringLiteral("127.0.0.1"), QStringLiteral("9:0:0"));
+        env.addMachine(QStringLiteral("localhost"));
+        env.resolver.table.insert(QStringLiteral("localhost"), 0x7F000001);
+        env.clock.time = QTime(10, 0, 0);
+        QVERIFY(SetReminder(*env.desk, QStringLiteral("127.0.0.1"), QTime(10, 5), false));
+        QVERIFY(
+            TransferSession(*env.desk, QStringLiteral("127.0.0.1"), QStringLiteral("localhost")));
+        env.prompts.take();
+        QCOMPARE(env.field("localhost", "gotime"), QStringLiteral("10:05"));
+        env.clock.time = QTime(10, 4, 0);
+        CheckReminders(*env.desk);
+        QCOMPARE(env.prompts.take(), QStringList());  // still this desk's reminder, not due yet
+        env.clock.time = QTime(10, 5, 0);
+        CheckReminders(*env.desk);
+        QCOMPARE(env.prompts.take(), QStringList{"message|机器“localhost”的提示时间 10:05 到了。"});
+        QVERIFY(ReminderDue(*env.desk, QStringLiteral("localhost"), QStringLiteral("10:05")));
+
+        env.desk->RefreshSessionGrid();
+        QVERIFY(CheckOut(*env.desk, QStringLiteral("localhost")));
+        QCOMPARE(env.field("localhost", "gotime"), QString());  // checkout clears it
+        CheckReminders(*env.desk);
+        QVERIFY(!ReminderDue(*env.desk, QStringLiteral("localhost"), QStringLiteral("10:05")));
+        QVERIFY(env.desk->reminders.isEmpty());
+    }
+
+    void fiftyMachinesStartAndCheckOutWithOneUnreachable() {
+        Env env;
+        env.sql(QStringLiteral("begin"));
+        for (int i = 0; i < 50; ++i) {
+            const QString name = QStringLiteral("pc%1").arg(i, 2, 10, QLatin1Char('0'));
+            env.addMachine(name);
+            if (i != 37) env.resolver.table.insert(name, 0x7F000001);
+        }
+        env.sql(QStringLiteral("commit"));
+        env.prompts.answers = {true};
+        StartAll(*env.desk);
+        QCOMPARE(env.prompts.take(),
+                 (QStringList{"confirm|确定要让 50 台空闲的机器全部上机吗？",
+                              "message|全部上机完成：成功 49 台；未成功 1 台：\n"
+                              "pc37：无法连接客户机，没有上机"}));
+        QCOMPARE(env.client.takeWords(49).count(QStringLiteral("sj")), 49);
+        QCOMPARE(env.count(QStringLiteral("Cstate='正常'")), 49);
+        QCOMPARE(env.field("pc37", "Cstate"), QStringLiteral("无"));
+
+        env.sql(QStringLiteral("update Tcount set Tsum='0.1', Cstate='正常'"));
+        env.prompts.answers = {true};
+        CheckOutAll(*env.desk);
+        QCOMPARE(env.prompts.take(),
+                 (QStringList{"confirm|确定要让 50 台机器全部下机吗？共需费用合计 5.00 元。",
+                              "message|全部下机完成：成功 49 台；未成功 1 台：\n"
+                              "pc37：无法连接客户机，没有下机\n收款合计 4.90 元。"}));
+        QCOMPARE(env.client.takeWords(49).count(QStringLiteral("xiaji")), 49);
+        QCOMPARE(env.count(QStringLiteral("Cstate='无'")), 49);
+        QCOMPARE(env.field("pc37", "Cstate"), QStringLiteral("正常"));
+        QCOMPARE(journalRows(env, JournalKind::Checkout), 49);
+
+        // Answering No does nothing.
+        env.prompts.answers = {false};
+        CheckOutAll(*env.desk);
+        QCOMPARE(env.prompts.take().size(), 1);
+        QCOMPARE(env.field("pc37", "Cstate"), QStringLiteral("正常"));
+    }
+
+    void backupIsAConsistentCopyWhileAnotherWriterWorks() {
+        Env env;
+        session(env, QStringLiteral("a"), QStringLiteral("9:0:0"), QStringLiteral("1"));
+        session(env, QStringLiteral("b"), QStringLiteral("9:0:0"), QStringLiteral("2"));
+        const QStringList committed = rowsOf(env.dbPath());
+        OtherProgram other(env.dbPath());
+        other.holdWrite();
+        other.exec(QStringLiteral("update Tcount set Tsum='99'"));  // written, not committed
+        const QString copy = env.path(QStringLiteral("copy.db"));
+        QString why;
+        QVERIFY2(BackupDatabase(env.module->connectionName(), copy, &why), qPrintable(why));
+        other.release();
+        QCOMPARE(rowsOf(copy), committed);
+        QVERIFY(IsUsableDatabaseFile(copy, &why));
+        // A second copy over the first replaces it whole.
+        env.sql(QStringLiteral("update Tcount set Tsum='5'"));
+        QVERIFY(BackupDatabase(env.module->connectionName(), copy, &why));
+        QCOMPARE(rowsOf(copy), rowsOf(env.dbPath()));
+    }
+
+    void dailyBackupKeepsTheLastFourteen() {
+        Env env;
+        QDir backup(env.path(QStringLiteral("backup")));
+        QVERIFY(QDir().mkpath(backup.path()));
+        for (int i = 1; i <= 20; ++i) {
+            QFile old(backup.filePath(
+                QStringLiteral("count-%1.db").arg(QDate(2026, 11, i).toString(Qt::ISODate))));
+            QVERIFY(old.open(QIODevice::WriteOnly));
+        }
+        QFile other(backup.filePath(QStringLiteral("notes.txt")));  // not ours: left alone
+        QVERIFY(other.open(QIODevice::WriteOnly));
+        const DailyBackupResult first =
+            DailyBackup(env.module->connectionName(), env.dbPath(), QDate(2026, 12, 9));
+        QVERIFY2(first.made, qPrintable(first.error));
+        QCOMPARE(first.file, backup.filePath(QStringLiteral("count-2026-12-09.db")));
+        QVERIFY(IsUsableDatabaseFile(first.file, nullptr));
+        const QStringList kept =
+            backup.entryList({QStringLiteral("count-*.db")}, QDir::Files, QDir::Name);
+        QCOMPARE(kept.size(), 14);
+        QCOMPARE(kept.first(), QStringLiteral("count-2026-11-08.db"));
+        QVERIFY(backup.exists(QStringLiteral("notes.txt")));
+        QVERIFY(!DailyBackup(env.module->connectionName(), env.dbPath(), QDate(2026, 12, 9)).made);
+    }
+
+    void onlyUsableFilesCanBeChosen() {
+        Env env;
+        QString why;
+        QVERIFY(!IsUsableDatabaseFile(env.path(QStringLiteral("missing.db")), &why));
+        QCOMPARE(why, QStringLiteral("文件不存在"));
+        QFile text(env.path(QStringLiteral("notes.txt")));
+        QVERIFY(text.open(QIODevice::WriteOnly));
+        text.write("not a database at all, just words");
+        text.close();
+        QVERIFY(!IsUsableDatabaseFile(text.fileName(), &why));
+        QVERIFY(IsUsableDatabaseFile(env.dbPath(), &why));
+    }
+};
+
+int runDeskToolsTest(int argc, char** argv) {
+    DeskToolsTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "test_desk_tools.moc"
