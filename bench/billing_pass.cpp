@@ -111,7 +111,13 @@ int main(int argc, char* argv[]) {
             NoFiles files;
             NoNames names;
             auto settings = QSettingsStore::forFile(dir.filePath(QStringLiteral("s.ini")));
-            Desk desk(dm, DeskSeams{&prompts, &clock, settings.get(), &files, &names, 1999, 0});
+            Desk desk(dm, DeskSeams{.prompts = &prompts,
+                                    .clock = &clock,
+                                    .settings = settings.get(),
+                                    .chooser = &files,
+                                    .resolver = &names,
+                                    .remotePort = 1999,
+                                    .localPort = 0});
 
             const int repeat = n >= 10000 ? std::max(3, runs / 3) : runs;
             std::vector<double> pass, perRow;

@@ -1,16 +1,54 @@
 #include "client_channel/NMUDP.h"
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <QEventLoop>
+#include <QHostAddress>
 #include <QHostInfo>
-#include <QSocketNotifier>
+#include <QLoggingCategory>
 #include <QTimer>
-#include <cerrno>
+#include <QUdpSocket>
+#include <vector>
+
+Q_LOGGING_CATEGORY(lcUdp, "cafe.udp", QtWarningMsg)
+
+std::optional<quint32> ParseDottedIPv4(const QString& text) {
+    // The classic IPv4 text forms, as inet_addr reads them: one to four parts separated by
+    // dots, each decimal, octal (leading 0) or hexadecimal (0x); the last part fills the
+    // remaining bytes ("10.1" is 10.0.0.1, "3232235521" is 192.168.0.1).
+    const QStringList parts = text.split(QLatin1Char('.'));
+    if (parts.isEmpty() || parts.size() > 4) return std::nullopt;
+    std::vector<quint64> values;
+    for (const QString& part : parts) {
+        if (part.isEmpty()) return std::nullopt;
+        int base = 10;
+        QString digits = part;
+        if (digits.startsWith(QLatin1String("0x"), Qt::CaseInsensitive)) {
+            base = 16;
+            digits = digits.mid(2);
+            if (digits.isEmpty()) digits = QStringLiteral("0");
+        } else if (digits.size() > 1 && digits.startsWith(QLatin1Char('0'))) {
+            base = 8;
+            digits = digits.mid(1);
+        }
+        for (const QChar c : digits)
+            if (c.unicode() > 127) return std::nullopt;
+        bool ok = false;
+        const quint64 value = digits.toULongLong(&ok, base);
+        if (!ok || value > 0xFFFFFFFFull) return std::nullopt;
+        values.push_back(value);
+    }
+    const int n = int(values.size());
+    const quint64 lastLimit = n == 1   ? 0xFFFFFFFFull
+                              : n == 2 ? 0xFFFFFFull
+                              : n == 3 ? 0xFFFFull
+                                       : 0xFFull;
+    quint64 address = 0;
+    for (int i = 0; i < n - 1; ++i) {
+        if (values[i] > 0xFF) return std::nullopt;
+        address |= values[i] << (24 - 8 * i);
+    }
+    if (values.back() > lastLimit) return std::nullopt;
+    return quint32(address | values.back());
+}
 
 std::optional<quint32> QtHostResolver::resolveIPv4(const QString& name) {
     QEventLoop loop;
@@ -41,10 +79,15 @@ std::optional<quint32> QtHostResolver::resolveIPv4(const QString& name) {
 
 // ---------------------------------------------------------------------------------------------
 
-int TNMUDP::WouldBlock() { return EWOULDBLOCK; }
+int TNMUDP::WouldBlock() { return int(QAbstractSocket::TemporaryError) + 1; }
 
 TNMUDP::TNMUDP(HostResolver& resolver, QObject* owner)
     : QObject(owner), m_resolver(resolver), m_scratch(65536, '\0') {
+    SocketLayerError = [this] {
+        return m_socket && m_socket->error() != QAbstractSocket::UnknownSocketError
+                   ? int(m_socket->error()) + 1
+                   : 0;
+    };
     ReportLevel = 1;
     ReportStatus(8, QStringLiteral("Initializing Winsock"));
     MakeSocket();
@@ -53,15 +96,12 @@ TNMUDP::TNMUDP(HostResolver& resolver, QObject* owner)
 TNMUDP::~TNMUDP() { CloseSocket(); }
 
 void TNMUDP::MakeSocket() {
-    m_socket = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (m_socket < 0) CheckSocketError(WouldBlock());
+    // Qt makes the system socket when it binds or first sends; nothing here can fail.
+    m_socket = std::make_unique<QUdpSocket>();
+    connect(m_socket.get(), &QUdpSocket::readyRead, this, &TNMUDP::ReceiveDatagram);
 }
 
-void TNMUDP::CloseSocket() {
-    m_notifier.reset();
-    if (m_socket >= 0) ::close(m_socket);
-    m_socket = -1;
-}
+void TNMUDP::CloseSocket() { m_socket.reset(); }
 
 void TNMUDP::SetLocalPort(int port) {
     CloseSocket();
@@ -71,41 +111,38 @@ void TNMUDP::SetLocalPort(int port) {
 }
 
 void TNMUDP::Loaded() {
-    if (m_socket < 0) return;
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    local.sin_port = htons(static_cast<quint16>(m_localPort));
-    local.sin_addr.s_addr = htonl(INADDR_ANY);
+    if (m_socket->state() == QAbstractSocket::BoundState) return;  // a second bind does nothing
     // A port already in use is not reported: sends still go out, from another port.
-    (void)::bind(m_socket, reinterpret_cast<const sockaddr*>(&local), sizeof local);
-    if (!m_notifier) {
-        m_notifier = std::make_unique<QSocketNotifier>(m_socket, QSocketNotifier::Read);
-        connect(m_notifier.get(), &QSocketNotifier::activated, this, &TNMUDP::ReceiveDatagram);
-    }
+    qCDebug(lcUdp) << "binding local port" << m_localPort;
+    if (!m_socket->bind(QHostAddress::AnyIPv4, quint16(m_localPort),
+                        QAbstractSocket::DontShareAddress))
+        qCDebug(lcUdp) << "bind failed:" << m_socket->errorString();
 }
 
 void TNMUDP::ReceiveDatagram() {
     // Drain what is waiting, but in bounded steps so a flood cannot freeze the window.
-    QByteArray& buffer = m_scratch;
     for (int i = 0; i < 256; ++i) {
-        sockaddr_in from{};
-        socklen_t fromLength = sizeof from;
-        const ssize_t n = ::recvfrom(m_socket, buffer.data(), buffer.size(), 0,
-                                     reinterpret_cast<sockaddr*>(&from), &fromLength);
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;
+        if (!m_socket->hasPendingDatagrams()) return;
+        QHostAddress from;
+        quint16 fromPort = 0;
+        const qint64 n =
+            m_socket->readDatagram(m_scratch.data(), m_scratch.size(), &from, &fromPort);
         m_receivedCount = static_cast<int>(n);
         m_receiveBuffer =
-            n > 0 ? buffer.left(static_cast<int>(qMin<ssize_t>(n, 2048))) : QByteArray();
+            n > 0 ? m_scratch.left(static_cast<int>(qMin<qint64>(n, 2048))) : QByteArray();
+        qCDebug(lcUdp) << "received" << n << "bytes from" << from.toString() << fromPort;
         if (OnDataReceived) {
-            const quint32 a = ntohl(from.sin_addr.s_addr);
+            const quint32 a = from.toIPv4Address();
             const QString ip = QStringLiteral("%1.%2.%3.%4")
                                    .arg((a >> 24) & 0xFF)
                                    .arg((a >> 16) & 0xFF)
                                    .arg((a >> 8) & 0xFF)
                                    .arg(a & 0xFF);
-            OnDataReceived(this, m_receivedCount, ip, ntohs(from.sin_port));
+            OnDataReceived(this, m_receivedCount, ip, fromPort);
         }
     }
+    // More waiting: go on after the window has had its turn.
+    if (m_socket->hasPendingDatagrams()) QTimer::singleShot(0, this, &TNMUDP::ReceiveDatagram);
 }
 
 void TNMUDP::SendDatagram(const QByteArray& buff, int length,
@@ -124,13 +161,11 @@ void TNMUDP::SendDatagram(const QByteArray& buff, int length,
     if (address == 0) throw UDPSockError(QStringLiteral("Null Remote Address"));
     if (beforeSend && !beforeSend()) throw SendVetoed();
     ReportStatus(2, QStringLiteral("Sending Data"));
-    sockaddr_in remote{};
-    remote.sin_family = AF_INET;
-    remote.sin_port = htons(static_cast<quint16>(RemotePort & 0xFFFF));
-    remote.sin_addr.s_addr = htonl(address);
+    const QHostAddress remote(address);
+    qCDebug(lcUdp) << "sending" << length << "bytes to" << remote.toString()
+                   << (RemotePort & 0xFFFF) << copy.left(length).toHex(' ');
     // A datagram the network refuses is lost without an error, as UDP is.
-    (void)::sendto(m_socket, copy.constData(), static_cast<size_t>(length), 0,
-                   reinterpret_cast<const sockaddr*>(&remote), sizeof remote);
+    (void)m_socket->writeDatagram(copy.constData(), length, remote, quint16(RemotePort & 0xFFFF));
     if (OnDataSend) OnDataSend(this);
 }
 
@@ -139,8 +174,7 @@ quint32 TNMUDP::ResolveRemoteHost() {
     const QString host = RemoteHost;
     const bool usable = !host.isEmpty() && host.size() <= MaxHostLength;
     if (usable) {
-        in_addr parsed{};
-        if (::inet_aton(host.toUtf8().constData(), &parsed) != 0) return ntohl(parsed.s_addr);
+        if (const std::optional<quint32> dotted = ParseDottedIPv4(host)) return *dotted;
     }
     for (int attempt = 0;; ++attempt) {
         const std::optional<quint32> found =
@@ -161,7 +195,7 @@ void TNMUDP::ReportStatus(int level, const QString& text) {
 
 QString TNMUDP::CheckSocketError(int ignore) {
     ReportStatus(16, QStringLiteral("Checking Error In Error Manager"));
-    m_lastError = errno;
+    m_lastError = SocketLayerError();
     if ((m_lastError & ignore) == ignore) return {};
     throw UDPSockError(SocketErrorText(m_lastError));
 }

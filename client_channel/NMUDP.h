@@ -9,7 +9,7 @@
 
 #include "record_store/CafeError.h"
 
-class QSocketNotifier;
+class QUdpSocket;
 
 // Errors of the endpoint. EndpointError is the plain one ("Invalid buffer"); UDPSockError the
 // socket layer's. The console's operations catch both and show their own boxes.
@@ -36,6 +36,9 @@ class HostResolver {
     virtual ~HostResolver() = default;
     virtual std::optional<quint32> resolveIPv4(const QString& name) = 0;  // host byte order
 };
+
+// A dotted IPv4 address in any form the classic parser (inet_addr) takes; nullopt otherwise.
+std::optional<quint32> ParseDottedIPv4(const QString& text);
 
 // QHostInfo, waiting at most timeoutMs while the event loop keeps running.
 class QtHostResolver : public HostResolver {
@@ -90,8 +93,11 @@ class TNMUDP : public QObject {
     QString CheckSocketError(int ignore);
     QString SocketErrorText(int number);
 
-    // The "operation would block" error number of this platform: what every check ignores.
+    // Error numbers are Qt's socket error codes plus one (0: no error known). The
+    // "operation would block" number is what every check ignores.
     static int WouldBlock();
+    // The socket layer's last error number; the real socket's by default.
+    std::function<int()> SocketLayerError;
 
   private:
     void MakeSocket();
@@ -99,9 +105,8 @@ class TNMUDP : public QObject {
     void ReceiveDatagram();
 
     HostResolver& m_resolver;
-    int m_socket = -1;
+    std::unique_ptr<QUdpSocket> m_socket;
     int m_localPort = 0;
-    std::unique_ptr<QSocketNotifier> m_notifier;
     QByteArray m_scratch;        // room for the largest datagram
     QByteArray m_receiveBuffer;  // the first 2048 bytes of the last one
     int m_receivedCount = 0;

@@ -94,7 +94,17 @@ TForm1::~TForm1() = default;
 
 void TForm1::FormCreate() {
     desk.Guard([this] {
-        ConnectDatabase(desk.DataModule1, desk.settings, desk.prompts, desk.chooser);
+        try {
+            if (desk.databaseForThisStart.isEmpty()) {
+                ConnectDatabase(desk.DataModule1, desk.settings, desk.prompts, desk.chooser);
+            } else if (!SwitchConnection(desk.DataModule1, desk.databaseForThisStart)) {
+                m_noDatabase = true;
+                throw UnhandledError(desk.DataModule1.LastError());
+            }
+        } catch (const NoDatabaseError&) {
+            m_noDatabase = true;  // the program ends once the box is read
+            throw;
+        }
         desk.RefreshSessionGrid();
         ResumeJournal(desk);
         BackUpToday(desk);

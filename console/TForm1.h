@@ -29,6 +29,9 @@ class TForm1 : public QMainWindow {
     Desk& desk;
 
     QAction* action(const char* name) const;  // a menu item, tool button or pop-up item by name
+    // No database could be opened at all (nothing usable and the start folder not writable,
+    // or the file given with --database): the program cannot work and ends.
+    bool NoDatabase() const { return m_noDatabase; }
 
     SessionGridView* DBGrid1 = nullptr;
     QMenu* PopupMenu1 = nullptr;
@@ -79,5 +82,6 @@ class TForm1 : public QMainWindow {
     void OpenDialog(QPointer<Dialog>& current, Make make);
 
     bool m_sized = false;
+    bool m_noDatabase = false;
     std::optional<QPoint> m_savedScroll;  // where the grid stood when its rows went away
 };

@@ -15,5 +15,6 @@ THelp::THelp(QWidget* owner) : QWidget(owner, Qt::Window) {
     Browser = new QTextBrowser(this);
     Browser->setFont(ThemedFont(QStringLiteral("SimSun"), 14));
     Browser->setSource(QUrl(QString::fromLatin1(Guide)));
+    DialogKeys(this);
     layout->addWidget(Browser);
 }

@@ -41,6 +41,7 @@ TRemind::TRemind(Desk& deskRef, const QString& machine, QWidget* owner)
     grid->addWidget(BackButton, 4, 1);
     connect(AtEdit, &QTimeEdit::timeChanged, this, [this] { AtButton->setChecked(true); });
     connect(MinutesEdit, &QSpinBox::valueChanged, this, [this] { InButton->setChecked(true); });
+    DialogKeys(this, SetButton);
     connect(SetButton, &QPushButton::clicked, this, desk.Guarded([this] { SetClick(); }));
     connect(BackButton, &QPushButton::clicked, this, &QWidget::hide);
 }

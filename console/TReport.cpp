@@ -188,6 +188,7 @@ TReport::TReport(Desk& deskRef, QWidget* owner)
     connect(PdfButton, &QPushButton::clicked, this, desk.Guarded([this] { PdfClick(); }));
     connect(PrintButton, &QPushButton::clicked, this, desk.Guarded([this] { PrintClick(); }));
     connect(ReceiptButton, &QPushButton::clicked, this, desk.Guarded([this] { ReceiptClick(); }));
+    DialogKeys(this);
     desk.Guard([this] {
         for (const QString& name : JournalDesks(desk)) DeskCombo->addItem(name);
         QueryClick();

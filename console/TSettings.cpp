@@ -60,6 +60,7 @@ TSettings::TSettings(Desk& deskRef, QWidget* owner)
     connect(SaveButton, &QPushButton::clicked, this, desk.Guarded([this] { SaveClick(); }));
     connect(ChooseButton, &QPushButton::clicked, this, desk.Guarded([this] { ChooseClick(); }));
     connect(BackupButton, &QPushButton::clicked, this, desk.Guarded([this] { BackupClick(); }));
+    DialogKeys(this);
     desk.Guard([this] { LoadPrices(); });
 }
 
@@ -84,7 +85,11 @@ void TSettings::ChooseClick() {
         desk.prompts.message(QStringLiteral("不能使用这个文件：%1").arg(why));
         return;
     }
-    desk.settings.writeDatapath(*chosen);
+    if (!desk.settings.writeDatapath(*chosen)) {
+        desk.prompts.message(QStringLiteral("设置没有能保存（%1），数据库没有更换。")
+                                 .arg(desk.settings.LastWriteError()));
+        return;
+    }
     DatabaseLabel->setText(
         QStringLiteral("正在使用：%1\n下次启动时使用：%2")
             .arg(QFileInfo(desk.DataModule1.ConnectionString()).absoluteFilePath(), *chosen));

@@ -57,6 +57,7 @@ TShift::TShift(Desk& deskRef, QWidget* owner)
         DifferenceLabel->clear();
         CloseButton->setEnabled(false);
     });
+    DialogKeys(this);
     desk.Guard([this] { Refresh(); });
 }
 

@@ -111,6 +111,11 @@ Tadduser::Tadduser(Desk& deskRef, QWidget* owner)
     FlatButton3 =
         new FlatButton(QStringLiteral("退 出"), "FlatButton3", QRect(272, 200, 49, 25), box);
 
+    NameField(prompt, Edit1);
+    FlatListBox1->setAccessibleName(QStringLiteral("已有的计算机名"));
+    DialogKeys(this);
+    // Return in the name field adds the machine.
+    connect(Edit1, &QLineEdit::returnPressed, FlatButton1, &QPushButton::click);
     connect(FlatButton1, &QPushButton::clicked, this, desk.Guarded([this] { FlatButton1Click(); }));
     connect(FlatButton2, &QPushButton::clicked, this, desk.Guarded([this] { FlatButton2Click(); }));
     connect(FlatButton3, &QPushButton::clicked, this, desk.Guarded([this] { FlatButton3Click(); }));

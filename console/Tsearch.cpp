@@ -45,6 +45,7 @@ Tsearch::Tsearch(QWidget* owner) : QWidget(owner, Qt::Window | Qt::Dialog) {
         edit->setFont(font());
         edit->setGeometry(80, tops[i], fields[i].width, 21);
         *fields[i].edit = edit;
+        NameField(label, edit);
     }
     auto* ms = new QLabel(QStringLiteral("毫秒"), range);
     ms->setGeometry(80 + 49 + 4, 64 + 3, 40, 16);
@@ -74,6 +75,8 @@ Tsearch::Tsearch(QWidget* owner) : QWidget(owner, Qt::Window | Qt::Dialog) {
     Button2->setFont(big);
     Button2->setGeometry(256, 248, 75, 25);
     connect(Button2, &QPushButton::clicked, this, &QWidget::close);
+    NameField(results, ListBox1);
+    DialogKeys(this);
 
     auto* status = new QStatusBar(this);
     m_status = status;

@@ -4,37 +4,63 @@
 
 #include "client_channel/NMUDP.h"
 #include "console/QtSeams.h"
+#include "console/Startup.h"
 #include "console/TForm1.h"
 #include "desk/Desk.h"
 #include "record_store/DataModule.h"
+#include "widgets/Themed.h"
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
+    QCoreApplication::setOrganizationName(QStringLiteral("Qinglan"));
+    QCoreApplication::setApplicationName(QStringLiteral("cafe-console"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(CAFE_VERSION));
+    QApplication::setWindowIcon(AppIcon());
+    InstallChineseTranslations(app);
+    const QString title = QString::fromUtf8(TForm1::Caption);
+
+    QString badArguments;
+    const std::optional<StartOptions> options =
+        ParseCommandLine(app, QCoreApplication::arguments(), &badArguments);
+    if (!options) {
+        std::fprintf(stderr, "cafe-console: %s\n", qPrintable(badArguments));
+        return 2;
+    }
+    if (options->dataFolder && !UseDataFolder()) {
+        QMessageBox::critical(nullptr, title, QStringLiteral("无法建立本软件的数据文件夹。"));
+        return 1;
+    }
+    if (const QString problem = GbkProblem(); !problem.isEmpty())
+        QMessageBox::warning(nullptr, title, problem);
 
     MessageBoxPrompts prompts;
     SystemClock clock;
     FileDialogChooser chooser;
     auto settings = QSettingsStore::forThisMachine();
-
-    TDataModule1 DataModule1;
-    if (!DataModule1.Connected()) {
-        // The default file must open before any window exists.
-        QMessageBox::critical(nullptr, QString::fromUtf8(TForm1::Caption), DataModule1.LastError());
-        return 1;
-    }
+    // The default file opens now only when it is there: it is made later if it is the
+    // database actually used, so a setting naming another one leaves no stray count.db.
+    TDataModule1 DataModule1(nullptr, TDataModule1::DefaultFile::OnlyIfPresent);
 
     QtHostResolver resolver;
     std::unique_ptr<Desk> desk;
     try {
-        desk = std::make_unique<Desk>(
-            DataModule1, DeskSeams{&prompts, &clock, settings.get(), &chooser, &resolver, 1999,
-                                   1998, QSysInfo::machineHostName()});
+        desk = std::make_unique<Desk>(DataModule1,
+                                      DeskSeams{.prompts = &prompts,
+                                                .clock = &clock,
+                                                .settings = settings.get(),
+                                                .chooser = &chooser,
+                                                .resolver = &resolver,
+                                                .remotePort = 1999,
+                                                .localPort = 1998,
+                                                .deskName = QSysInfo::machineHostName(),
+                                                .databaseForThisStart = options->database});
     } catch (const UDPSockError& e) {
         // Without a socket the main window cannot be created.
-        QMessageBox::critical(nullptr, QString::fromUtf8(TForm1::Caption), e.text());
+        QMessageBox::critical(nullptr, title, e.text());
         return 1;
     }
     TForm1 Form1(*desk);
+    if (Form1.NoDatabase()) return 1;  // its box has said why
     Form1.show();
     return app.exec();
 }

@@ -15,6 +15,7 @@ Desk::Desk(TDataModule1& module, const DeskSeams& seams, QObject* parent)
       settings(*seams.settings),
       chooser(*seams.chooser),
       deskName(seams.deskName),
+      databaseForThisStart(seams.databaseForThisStart),
       NMUDP1(new TNMUDP(*seams.resolver, this)) {
     // As the window layout loads it: the local port replaces the socket and binds it.
     NMUDP1->RemotePort = seams.remotePort;

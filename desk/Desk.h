@@ -27,6 +27,7 @@ struct DeskSeams {
     int remotePort = 1999;  // the client program's port
     int localPort = 1998;
     QString deskName = QStringLiteral("前台");  // this front desk's name in the journal
+    QString databaseForThisStart = {};  // --database: used instead of the setting, which stays
 };
 
 // The console's working state, without any widget: the data module, the machine that the next
@@ -53,6 +54,7 @@ class Desk : public QObject {
     SettingStore& settings;
     FileChooser& chooser;
     const QString deskName;
+    const QString databaseForThisStart;
     TNMUDP* NMUDP1;
 
     QString SelectedMachine;

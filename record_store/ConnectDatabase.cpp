@@ -1,5 +1,7 @@
 #include "record_store/ConnectDatabase.h"
 
+#include <QDir>
+
 #include "record_store/DataModule.h"
 #include "record_store/Formats.h"
 #include "record_store/Seams.h"
@@ -11,19 +13,40 @@ bool SwitchConnection(TDataModule1& module, const QString& connectionString) {
     return module.Connect();
 }
 
+namespace {
+
+// The default file in the start folder, made only now that it is the database in use.
+void ConnectDefault(TDataModule1& module) {
+    module.SetConnectionString(QString::fromLatin1(TDataModule1::DefaultConnectionString));
+    if (module.Connect()) return;
+    throw NoDatabaseError(
+        QStringLiteral(
+            "无法在文件夹“%1”中建立或打开数据库文件 count.db：%2\n请从一个可以写入的文件夹启动"
+            "本软件，或者用 --database 指定数据库文件。")
+            .arg(QDir::toNativeSeparators(QDir::currentPath()), module.LastError()));
+}
+
+}  // namespace
+
 void ConnectDatabase(TDataModule1& module, SettingStore& settings, Prompts& prompts,
                      FileChooser& chooser) {
     if (settings.keyExists()) {
         if (SwitchConnection(module, settings.readDatapath().trimmed())) return;
-        module.SetConnectionString(QString::fromLatin1(TDataModule1::DefaultConnectionString));
-        if (!module.Connect()) throw UnhandledError(module.LastError());
+        ConnectDefault(module);
         return;
     }
 
     prompts.message(QStringLiteral("因为您是第一次运行，请您先选择数据库的位置！"));
     const std::optional<QString> chosen = chooser.chooseDatabaseFile();
-    if (!chosen) return;
-    settings.writeDatapath(*chosen);
+    if (!chosen) {
+        if (!module.Connected()) ConnectDefault(module);  // as the data module would have
+        return;
+    }
+    if (!settings.writeDatapath(*chosen))
+        prompts.message(QStringLiteral("数据库的位置没有能保存在设置中（%1），下次启动时还会再问。")
+                            .arg(settings.LastWriteError()));
+    else if (!settings.LastWriteError().isEmpty())
+        prompts.message(QStringLiteral("数据库的位置：%1。").arg(settings.LastWriteError()));
     if (!SwitchConnection(module, chosen->trimmed())) throw UnhandledError(module.LastError());
     module.ADOQuery1->Close();
     if (!module.ADOQuery1->Open()) throw UnhandledError(module.ADOQuery1->LastError());

@@ -1,6 +1,7 @@
 #include "record_store/DataModule.h"
 
 #include <QFileInfo>
+#include <QLoggingCategory>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlRecord>
@@ -11,6 +12,8 @@
 const char* const TDataModule1::GridStatement =
     "select username,Tstart,Tnow,Stime,Tmoney,Tother,Tsum,gotime,Cstate from Tcount order by "
     "username";
+
+Q_LOGGING_CATEGORY(lcDb, "cafe.db", QtWarningMsg)
 
 namespace {
 std::atomic<int> g_connectionSerial{0};
@@ -173,8 +176,10 @@ bool Query::ExecSQL() {
     Close();
     if (!Prepare()) return false;
     m_rowsAffected = 0;
+    qCDebug(lcDb) << "exec" << m_sql;
     if (!m_query->exec()) {
         m_lastError = errorText(m_query->lastError());
+        qCDebug(lcDb) << "failed:" << m_lastError;
         m_query->finish();
         return false;
     }
@@ -190,8 +195,10 @@ bool Query::Open() {
     // changed (another tool added a column) would read past it.
     m_prepared = false;
     if (!Prepare()) return false;
+    qCDebug(lcDb) << "open" << m_sql;
     if (!m_query->exec()) {
         m_lastError = errorText(m_query->lastError());
+        qCDebug(lcDb) << "failed:" << m_lastError;
         m_query->finish();
         return false;
     }
@@ -283,7 +290,7 @@ QVariant Query::headerData(int section, Qt::Orientation orientation, int role) c
 
 // ---------------------------------------------------------------------------------------------
 
-TDataModule1::TDataModule1(QObject* parent)
+TDataModule1::TDataModule1(QObject* parent, DefaultFile defaultFile)
     : QObject(parent),
       m_name(QStringLiteral("cafe-%1").arg(g_connectionSerial.fetch_add(1))),
       m_connectionString(QString::fromLatin1(DefaultConnectionString)) {
@@ -293,7 +300,7 @@ TDataModule1::TDataModule1(QObject* parent)
     ADOQuery3 = new Query(*this);
     JournalQuery = new Query(*this);
     ADOQuery1->SetSql(QString::fromLatin1(GridStatement));
-    Connect();
+    if (defaultFile == DefaultFile::Create || QFileInfo::exists(m_connectionString)) Connect();
 }
 
 TDataModule1::~TDataModule1() {
@@ -337,6 +344,7 @@ bool TDataModule1::Connect() {
         db.setDatabaseName(uri);
         db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=1000"));
     }
+    qCDebug(lcDb) << "connecting" << path;
     if (!db.open()) return fail(errorText(db.lastError()));
 
     int tables = -1;

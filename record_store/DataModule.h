@@ -84,8 +84,12 @@ class TDataModule1 : public QObject {
   public:
     static constexpr const char* DefaultConnectionString = "count.db";
 
-    // Connects with the default connection string, creating the default file when absent.
-    explicit TDataModule1(QObject* parent = nullptr);
+    enum class DefaultFile {
+        Create,         // connect with the default file, making it when absent
+        OnlyIfPresent,  // connect only when it exists: a setting may name another database,
+                        // and the default is then never made in the start folder
+    };
+    explicit TDataModule1(QObject* parent = nullptr, DefaultFile defaultFile = DefaultFile::Create);
     ~TDataModule1() override;
 
     // The connection text is the database file's path. The default file is created (with the

@@ -20,6 +20,13 @@ class UnhandledError : public CafeError {
     using CafeError::CafeError;
 };
 
+// The default database file cannot be made in the start folder, and nothing else is usable:
+// the console cannot work at all.
+class NoDatabaseError : public UnhandledError {
+  public:
+    using UnhandledError::UnhandledError;
+};
+
 // General float-to-text: up to 15 significant digits, no trailing zeros, "." as the point.
 QString DecimalText(double value);
 

@@ -53,8 +53,10 @@ class SettingStore {
   public:
     virtual ~SettingStore() = default;
     virtual bool keyExists() = 0;
-    virtual QString readDatapath() = 0;                   // a missing value reads as empty text
-    virtual void writeDatapath(const QString& path) = 0;  // creates the key
+    virtual QString readDatapath() = 0;  // a missing value reads as empty text
+    // Creates the key; false when the store refused the write (no administrator rights).
+    virtual bool writeDatapath(const QString& path) = 0;
+    virtual QString LastWriteError() const { return {}; }
     // The console's own values (kept apart from the key above, whose mere presence means the
     // first run is over).
     virtual QString value(const QString& key) = 0;
@@ -69,15 +71,24 @@ class QSettingsStore : public SettingStore {
     ~QSettingsStore() override;
     static std::unique_ptr<QSettingsStore> forThisMachine();
     static std::unique_ptr<QSettingsStore> forFile(const QString& iniPath);
+    // The same with a second file that takes the datapath when the first refuses it (on
+    // Windows: the user's registry when HKEY_LOCAL_MACHINE needs an administrator).
+    static std::unique_ptr<QSettingsStore> forFiles(const QString& iniPath,
+                                                    const QString& fallbackIniPath);
 
     bool keyExists() override;
     QString readDatapath() override;
-    void writeDatapath(const QString& path) override;
+    bool writeDatapath(const QString& path) override;
+    QString LastWriteError() const override { return m_writeError; }
     QString value(const QString& key) override;
     void setValue(const QString& key, const QString& value) override;
 
   private:
     std::unique_ptr<QSettings> m_settings;
-    std::unique_ptr<QSettings> m_own;  // the console's values; null: a group of m_settings
+    std::unique_ptr<QSettings> m_own;       // the console's values; null: a group of m_settings
+    std::unique_ptr<QSettings> m_fallback;  // takes the datapath when m_settings refuses it
+    bool HasKey(QSettings& settings);
+    QSettings& Holding();  // the store that holds the datapath
     QString m_group;
+    QString m_writeError;
 };

@@ -33,31 +33,62 @@ std::unique_ptr<QSettingsStore> QSettingsStore::forThisMachine() {
 #endif
 }
 
+std::unique_ptr<QSettingsStore> QSettingsStore::forFiles(const QString& iniPath,
+                                                         const QString& fallbackIniPath) {
+    auto store = forFile(iniPath);
+    store->m_fallback = std::make_unique<QSettings>(fallbackIniPath, QSettings::IniFormat);
+    return store;
+}
+
 std::unique_ptr<QSettingsStore> QSettingsStore::forFile(const QString& iniPath) {
     return std::make_unique<QSettingsStore>(
         std::make_unique<QSettings>(iniPath, QSettings::IniFormat));
 }
 
-bool QSettingsStore::keyExists() {
-    m_settings->sync();
-    if (!m_group.isEmpty()) m_settings->beginGroup(m_group);
-    const bool exists = !m_settings->allKeys().isEmpty();
-    if (!m_group.isEmpty()) m_settings->endGroup();
+bool QSettingsStore::HasKey(QSettings& settings) {
+    settings.sync();
+    if (!m_group.isEmpty()) settings.beginGroup(m_group);
+    const bool exists = !settings.allKeys().isEmpty();
+    if (!m_group.isEmpty()) settings.endGroup();
     return exists;
 }
 
+QSettings& QSettingsStore::Holding() {
+    if (m_fallback && !HasKey(*m_settings) && HasKey(*m_fallback)) return *m_fallback;
+    return *m_settings;
+}
+
+bool QSettingsStore::keyExists() { return HasKey(Holding()); }
+
 QString QSettingsStore::readDatapath() {
-    if (!m_group.isEmpty()) m_settings->beginGroup(m_group);
-    const QString path = m_settings->value(QString::fromLatin1(kValue)).toString();
-    if (!m_group.isEmpty()) m_settings->endGroup();
+    QSettings& settings = Holding();
+    if (!m_group.isEmpty()) settings.beginGroup(m_group);
+    const QString path = settings.value(QString::fromLatin1(kValue)).toString();
+    if (!m_group.isEmpty()) settings.endGroup();
     return path;
 }
 
-void QSettingsStore::writeDatapath(const QString& path) {
-    if (!m_group.isEmpty()) m_settings->beginGroup(m_group);
-    m_settings->setValue(QString::fromLatin1(kValue), path);
-    if (!m_group.isEmpty()) m_settings->endGroup();
-    m_settings->sync();
+bool QSettingsStore::writeDatapath(const QString& path) {
+    const auto write = [&](QSettings& settings) {
+        if (!m_group.isEmpty()) settings.beginGroup(m_group);
+        settings.setValue(QString::fromLatin1(kValue), path);
+        if (!m_group.isEmpty()) settings.endGroup();
+        settings.sync();
+        return settings.status() == QSettings::NoError;
+    };
+    if (write(*m_settings)) {
+        m_writeError.clear();
+        return true;
+    }
+    m_writeError = m_settings->status() == QSettings::AccessError
+                       ? QStringLiteral("没有写入“%1”的权限").arg(m_settings->fileName())
+                       : QStringLiteral("“%1”无法写入").arg(m_settings->fileName());
+    if (m_fallback && write(*m_fallback)) {
+        // Kept for this user instead, so the first-run question is not asked at every start.
+        m_writeError += QStringLiteral("，已改存在“%1”").arg(m_fallback->fileName());
+        return true;
+    }
+    return false;
 }
 
 QString QSettingsStore::value(const QString& key) {

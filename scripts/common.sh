@@ -5,7 +5,7 @@ ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$ROOT"
 
 PACKAGES=(cmake make g++ qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite libgl-dev
-          fonts-noto-cjk sqlite3)
+          fonts-noto-cjk qt6-translations-l10n sqlite3 desktop-file-utils appstream)
 
 install_missing() {
     local missing=()
@@ -20,7 +20,7 @@ install_missing() {
     DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
 }
 
-build() {  # build PRESET
+build() {  # build PRESET [TARGET]
     cmake --preset "$1" >/dev/null
-    cmake --build --preset "$1" -j2
+    cmake --build --preset "$1" -j2 ${2:+--target "$2"}
 }

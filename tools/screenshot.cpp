@@ -55,7 +55,13 @@ int main(int argc, char* argv[]) {
     settings->writeDatapath(dir.filePath(QStringLiteral("count.db")));
     QtHostResolver resolver;
     // Port 0: the picture must not take the console's port 1998.
-    Desk desk(module, DeskSeams{&prompts, &clock, settings.get(), &chooser, &resolver, 1999, 0});
+    Desk desk(module, DeskSeams{.prompts = &prompts,
+                                .clock = &clock,
+                                .settings = settings.get(),
+                                .chooser = &chooser,
+                                .resolver = &resolver,
+                                .remotePort = 1999,
+                                .localPort = 0});
     TForm1 form(desk);
     form.show();
     QApplication::processEvents();

@@ -1,11 +1,15 @@
 #include "widgets/Themed.h"
 
+#include <QAbstractButton>
 #include <QFocusEvent>
 #include <QFontDatabase>
+#include <QLabel>
 #include <QPainter>
 #include <QPainterPath>
 #include <QRadialGradient>
+#include <QRegularExpression>
 #include <QScrollBar>
+#include <QShortcut>
 #include <QStyledItemDelegate>
 
 QFont ThemedFont(const QString& windowsFamily, int pixelSize) {
@@ -125,4 +129,59 @@ void SessionGridView::RestoreScroll(const QPoint& position) {
     updateGeometries();  // the scroll ranges of the new rows
     horizontalScrollBar()->setValue(position.x());
     verticalScrollBar()->setValue(position.y());
+}
+
+QIcon AppIcon() {
+    QIcon icon;
+    for (const int size : {16, 32, 48, 64, 128, 256}) {
+        QPixmap pixmap(size, size);
+        pixmap.fill(Qt::transparent);
+        QPainter p(&pixmap);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.scale(size / 64.0, size / 64.0);
+        QRadialGradient sky(QPointF(32, 25), 42);
+        sky.setColorAt(0, Qt::white);
+        sky.setColorAt(1, QColor(166, 202, 240));
+        const QColor blue(58, 110, 165);
+        p.setPen(QPen(blue, 3));
+        p.setBrush(sky);
+        p.drawRoundedRect(QRectF(4, 4, 56, 56), 10, 10);
+        p.setPen(Qt::NoPen);
+        p.setBrush(blue);
+        p.drawRoundedRect(QRectF(14, 16, 36, 24), 2, 2);
+        p.fillRect(QRectF(17, 19, 30, 18), QColor(232, 242, 252));
+        p.fillRect(QRectF(28, 40, 8, 6), blue);
+        p.drawRoundedRect(QRectF(20, 46, 24, 4), 2, 2);
+        p.setPen(QPen(Qt::white, 2));
+        p.setBrush(QColor(46, 139, 87));
+        p.drawEllipse(QPointF(46, 44), 9, 9);
+        QFont font = p.font();
+        font.setPixelSize(12);
+        font.setBold(true);
+        p.setFont(font);
+        p.drawText(QRectF(37, 35, 18, 18), Qt::AlignCenter, QStringLiteral("¥"));
+        p.end();
+        icon.addPixmap(pixmap);
+    }
+    return icon;
+}
+
+void DialogKeys(QWidget* window, QAbstractButton* returnButton) {
+    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), window);
+    escape->setContext(Qt::WidgetWithChildrenShortcut);
+    QObject::connect(escape, &QShortcut::activated, window, &QWidget::close);
+    if (!returnButton) return;
+    for (const int key : {int(Qt::Key_Return), int(Qt::Key_Enter)}) {
+        auto* press = new QShortcut(QKeySequence(key), window);
+        press->setContext(Qt::WidgetWithChildrenShortcut);
+        QObject::connect(press, &QShortcut::activated, returnButton, &QAbstractButton::click);
+    }
+}
+
+void NameField(QLabel* label, QWidget* field) {
+    label->setBuddy(field);
+    QString name = label->text();
+    name.remove(QLatin1Char('&'));
+    name.remove(QRegularExpression(QStringLiteral("[：:\\s]+$")));
+    field->setAccessibleName(name.trimmed());
 }

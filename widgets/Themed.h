@@ -7,6 +7,9 @@
 #include <QStringList>
 #include <QTableView>
 #include <QWidget>
+
+class QAbstractButton;
+class QLabel;
 #include <functional>
 
 // A font by its Windows name, falling back to an installed CJK font so Chinese text renders.
@@ -33,6 +36,15 @@ class FlatButton : public QPushButton {
     FlatButton(const QString& text, QWidget* parent);
     FlatButton(const QString& text, const char* objectName, const QRect& place, QWidget* parent);
 };
+
+// The program's icon (the same picture as the installed scalable one).
+QIcon AppIcon();
+
+// Escape closes the window (closing hides it); Return, when given, presses that button.
+void DialogKeys(QWidget* window, QAbstractButton* returnButton = nullptr);
+
+// A label names its field: the buddy for its access key and the field's accessible name.
+void NameField(QLabel* label, QWidget* field);
 
 // The 32 x 32 tool-bar images, drawn here so the console needs no icon theme.
 QIcon ToolBarIcon(int index);

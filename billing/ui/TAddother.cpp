@@ -21,22 +21,24 @@ TAddother::TAddother(Desk& deskRef, QWidget* owner)
     auto* group = new QGroupBox(QStringLiteral("附加费"), this);
     group->setGeometry(8, 8, 244, 144);
     auto label = [&](const char* text, int x, int y) {
-        (new QLabel(QString::fromUtf8(text), group))->move(x, y);
+        auto* l = new QLabel(QString::fromUtf8(text), group);
+        l->move(x, y);
+        return l;
     };
-    label("机器号：", 16, 28);
+    QLabel* machineLabel = label("机器号：", 16, 28);
     FlatComboBox1 = new QComboBox(group);
     FlatComboBox1->setObjectName(QStringLiteral("FlatComboBox1"));
     FlatComboBox1->setEditable(true);
     FlatComboBox1->setInsertPolicy(QComboBox::NoInsert);
     FlatComboBox1->setGeometry(96, 24, 121, 22);
-    label("原附加费：", 16, 64);
+    QLabel* oldLabel = label("原附加费：", 16, 64);
     FlatEdit1 = new QLineEdit(group);
     FlatEdit1->setObjectName(QStringLiteral("FlatEdit1"));
     FlatEdit1->setReadOnly(true);
     FlatEdit1->setEnabled(false);
     FlatEdit1->setGeometry(96, 60, 97, 21);
     label("元.", 198, 64);
-    label("增加附加费：", 16, 100);
+    QLabel* addLabel = label("增加附加费：", 16, 100);
     FlatEdit2 = new QLineEdit(group);
     FlatEdit2->setObjectName(QStringLiteral("FlatEdit2"));
     FlatEdit2->setGeometry(96, 96, 97, 21);
@@ -45,6 +47,12 @@ TAddother::TAddother(Desk& deskRef, QWidget* owner)
         new FlatButton(QStringLiteral("添   加"), "XP_Button1", QRect(40, 162, 75, 26), this);
     XP_Button2 =
         new FlatButton(QStringLiteral("返   回"), "XP_Button2", QRect(144, 162, 75, 26), this);
+    NameField(machineLabel, FlatComboBox1);
+    NameField(oldLabel, FlatEdit1);
+    NameField(addLabel, FlatEdit2);
+    DialogKeys(this);
+    // Return in the amount adds it; in the machine's name it checks the machine.
+    connect(FlatEdit2, &QLineEdit::returnPressed, XP_Button1, &QPushButton::click);
 
     // Checked when an entry is chosen or the typed name is finished, not at every key; Return
     // reports both, and the same text is checked once.

@@ -52,6 +52,7 @@ Tinformation::Tinformation(Desk& deskRef, QWidget* owner)
         edit->setFrame(false);
         edit->setGeometry(x + 72, y, 110, 21);
         this->*kFields[i].field = edit;
+        NameField(label, edit);
     }
     XP_Button1 =
         new FlatButton(QStringLiteral("结账下机"), "XP_Button1", QRect(56, 214, 80, 26), this);
@@ -61,6 +62,7 @@ Tinformation::Tinformation(Desk& deskRef, QWidget* owner)
         new FlatButton(QStringLiteral("返  回"), "XP_Button3", QRect(296, 214, 80, 26), this);
     connect(XP_Button1, &QPushButton::clicked, this, desk.Guarded([this] { XP_Button1Click(); }));
     connect(XP_Button3, &QPushButton::clicked, this, [this] { XP_Button3Click(); });
+    DialogKeys(this);  // no Return: checking out takes a deliberate click
 }
 
 void Tinformation::ShowRow(int gridRow) {

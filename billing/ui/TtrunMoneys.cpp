@@ -34,16 +34,21 @@ TtrunMoneys::TtrunMoneys(Desk& deskRef, QWidget* owner)
 
     auto* group = new QGroupBox(QStringLiteral("转账"), this);
     group->setGeometry(8, 8, 376, 72);
-    (new QLabel(QStringLiteral("从"), group))->move(12, 32);
+    auto* fromLabel = new QLabel(QStringLiteral("从"), group);
+    fromLabel->move(12, 32);
     FlatComboBox1 = new QComboBox(group);
     FlatComboBox1->setObjectName(QStringLiteral("FlatComboBox1"));
     FlatComboBox1->setGeometry(32, 28, 105, 22);
-    (new QLabel(QStringLiteral("转到"), group))->move(146, 32);
+    auto* toLabel = new QLabel(QStringLiteral("转到"), group);
+    toLabel->move(146, 32);
     FlatComboBox2 = new QComboBox(group);
     FlatComboBox2->setObjectName(QStringLiteral("FlatComboBox2"));
     FlatComboBox2->setGeometry(178, 28, 105, 22);
     XP_Button1 =
         new FlatButton(QStringLiteral("转  账"), "XP_Button1", QRect(296, 26, 68, 26), group);
+    NameField(fromLabel, FlatComboBox1);
+    NameField(toLabel, FlatComboBox2);
+    DialogKeys(this, XP_Button1);
     connect(XP_Button1, &QPushButton::clicked, this, desk.Guarded([this] { XP_Button1Click(); }));
 
     // FormCreate

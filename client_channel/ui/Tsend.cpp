@@ -18,12 +18,14 @@ Tsend::Tsend(Desk& deskRef, QWidget* owner) : QWidget(owner, Qt::Window), desk(d
     move(218, 99);
     resize(OuterSize);  // the client area until the frame is known
 
-    (new QLabel(QStringLiteral("机器号："), this))->move(8, 8);
+    auto* machineLabel = new QLabel(QStringLiteral("机器号："), this);
+    machineLabel->move(8, 8);
     FlatComboBox1 = new QComboBox(this);
     FlatComboBox1->setObjectName(QStringLiteral("FlatComboBox1"));
     FlatComboBox1->setEditable(false);
     FlatComboBox1->setGeometry(49, 20, 112, 19);
-    (new QLabel(QStringLiteral("信息："), this))->move(16, 40);
+    auto* messageLabel = new QLabel(QStringLiteral("信息："), this);
+    messageLabel->move(16, 40);
     FlatMemo1 = new QPlainTextEdit(this);
     FlatMemo1->setObjectName(QStringLiteral("FlatMemo1"));
     FlatMemo1->setGeometry(8, 56, 193, 113);
@@ -35,6 +37,9 @@ Tsend::Tsend(Desk& deskRef, QWidget* owner) : QWidget(owner, Qt::Window), desk(d
         new FlatButton(QStringLiteral("发   送"), "XP_Button1", QRect(24, 184, 75, 24), this);
     XP_Button2 =
         new FlatButton(QStringLiteral("返   回"), "XP_Button2", QRect(112, 184, 75, 24), this);
+    NameField(machineLabel, FlatComboBox1);
+    NameField(messageLabel, FlatMemo1);
+    DialogKeys(this);  // Return in the message is a new line, not a send
     connect(XP_Button1, &QPushButton::clicked, this, desk.Guarded([this] { XP_Button1Click(); }));
     connect(XP_Button2, &QPushButton::clicked, this, [this] { XP_Button2Click(); });
 }

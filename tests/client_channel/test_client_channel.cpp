@@ -1,7 +1,6 @@
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QTest>
-#include <cerrno>
 
 #include "client_channel/Datagram.h"
 #include "client_channel/NMUDP.h"
@@ -177,6 +176,42 @@ class ClientChannelTest : public QObject {
         QVERIFY(env.resolver.asked.isEmpty());
     }
 
+    void realSocketErrorsAreReported() {
+        // The socket layer's own error: a port that another program holds.
+        QUdpSocket holder;
+        QVERIFY(holder.bind(QHostAddress::AnyIPv4, 0));
+        Env env;
+        TNMUDP* udp = env.desk->NMUDP1;
+        udp->SetLocalPort(holder.localPort());
+        QCOMPARE(endpointError([&] { udp->CheckSocketError(TNMUDP::WouldBlock()); }),
+                 QStringLiteral("UDPSockError Unknown Error No. %1")
+                     .arg(int(QAbstractSocket::AddressInUseError) + 1));
+    }
+
+    void dottedAddressForms_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<qint64>("address");  // -1: not an address
+        QTest::newRow("dotted quad") << QStringLiteral("192.168.0.12") << qint64(0xC0A8000C);
+        QTest::newRow("three parts") << QStringLiteral("10.1.300") << qint64(0x0A01012C);
+        QTest::newRow("two parts") << QStringLiteral("127.1") << qint64(0x7F000001);
+        QTest::newRow("one number") << QStringLiteral("3232235521") << qint64(0xC0A80001);
+        QTest::newRow("hex and octal") << QStringLiteral("0x7f.0.0.01") << qint64(0x7F000001);
+        QTest::newRow("broadcast") << QStringLiteral("255.255.255.255") << qint64(0xFFFFFFFF);
+        QTest::newRow("a part too big") << QStringLiteral("256.0.0.1") << qint64(-1);
+        QTest::newRow("five parts") << QStringLiteral("1.2.3.4.5") << qint64(-1);
+        QTest::newRow("empty part") << QStringLiteral("1..2.3") << qint64(-1);
+        QTest::newRow("trailing dot") << QStringLiteral("1.2.3.4.") << qint64(-1);
+        QTest::newRow("a name") << QStringLiteral("pc-12") << qint64(-1);
+        QTest::newRow("bad octal") << QStringLiteral("09.1.1.1") << qint64(-1);
+        QTest::newRow("full-width digits") << QStringLiteral("１.２.３.４") << qint64(-1);
+    }
+    void dottedAddressForms() {
+        QFETCH(QString, text);
+        QFETCH(qint64, address);
+        const std::optional<quint32> parsed = ParseDottedIPv4(text);
+        QCOMPARE(parsed ? qint64(*parsed) : qint64(-1), address);
+    }
+
     void zeroLengthBuffer() {
         Env env;
         TNMUDP* udp = env.desk->NMUDP1;
@@ -290,12 +325,15 @@ class ClientChannelTest : public QObject {
         QCOMPARE(udp->StatusText(), QStringLiteral("Sending Data"));
         statuses.clear();
 
-        errno = TNMUDP::WouldBlock();
+        int layerError = TNMUDP::WouldBlock();
+        udp->SocketLayerError = [&] { return layerError; };
         QCOMPARE(udp->CheckSocketError(TNMUDP::WouldBlock()), QString());
-        errno = EBADF;
+        layerError = TNMUDP::WouldBlock() | 0x40;  // holds all the mask's bits: ignored too
+        QCOMPARE(udp->CheckSocketError(TNMUDP::WouldBlock()), QString());
+        layerError = 9;
         QCOMPARE(endpointError([&] { udp->CheckSocketError(TNMUDP::WouldBlock()); }),
-                 QStringLiteral("UDPSockError Unknown Error No. %1").arg(EBADF));
-        errno = 0;  // 0 holds none of the mask's bits, so it is not ignored
+                 QStringLiteral("UDPSockError Unknown Error No. 9"));
+        layerError = 0;  // 0 holds none of the mask's bits, so it is not ignored
         QCOMPARE(endpointError([&] { udp->CheckSocketError(TNMUDP::WouldBlock()); }),
                  QStringLiteral("UDPSockError "));
         QCOMPARE(udp->SocketErrorText(10054), QStringLiteral("Unknown Error No. 10054"));

@@ -6,6 +6,7 @@ int runSessionChangesTest(int argc, char** argv);
 int runChannelWindowTest(int argc, char** argv);
 int runMoneyWindowTest(int argc, char** argv);
 int runToolsWindowTest(int argc, char** argv);
+int runDesktopProgramTest(int argc, char** argv);
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
@@ -15,5 +16,6 @@ int main(int argc, char** argv) {
     failures += runChannelWindowTest(argc, argv);
     failures += runMoneyWindowTest(argc, argv);
     failures += runToolsWindowTest(argc, argv);
+    failures += runDesktopProgramTest(argc, argv);  // last: it installs Qt's translations
     return failures;
 }

@@ -1,7 +1,10 @@
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSettings>
 #include <QSqlDatabase>
 #include <QSqlQuery>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include "record_store/ConnectDatabase.h"
@@ -278,6 +281,94 @@ class RecordStoreTest : public QObject {
         }
         QVERIFY(reported.contains(QStringLiteral("count.db")));
         QVERIFY(!env.module->Connected());
+    }
+
+    void noStrayDefaultFileWhenTheSettingNamesAnother() {
+        QTemporaryDir start;
+        const QString before = QDir::currentPath();
+        QDir::setCurrent(start.path());
+        const QString other = start.filePath(QStringLiteral("shop/cafe.db"));
+        QDir().mkpath(start.filePath(QStringLiteral("shop")));
+        QVERIFY(TDataModule1::CreateDatabaseFile(other));
+        auto settings = QSettingsStore::forFile(start.filePath(QStringLiteral("s.ini")));
+        settings->writeDatapath(other);
+        RecordingPrompts prompts;
+        FakeChooser chooser;
+        {
+            TDataModule1 module(nullptr, TDataModule1::DefaultFile::OnlyIfPresent);
+            QVERIFY(!module.Connected());
+            ConnectDatabase(module, *settings, prompts, chooser);
+            QVERIFY(module.Connected());
+            QCOMPARE(module.ConnectionString(), other);
+            QVERIFY(!QFileInfo::exists(start.filePath(QStringLiteral("count.db"))));
+
+            // The named file gone: the described fallback makes the default after all.
+            settings->writeDatapath(start.filePath(QStringLiteral("gone.db")));
+            ConnectDatabase(module, *settings, prompts, chooser);
+            QCOMPARE(module.ConnectionString(), QStringLiteral("count.db"));
+            QVERIFY(QFileInfo::exists(start.filePath(QStringLiteral("count.db"))));
+        }
+        QDir::setCurrent(before);
+    }
+
+    void aStartFolderThatCannotHoldTheDefaultIsAClearError_data() {
+        QTest::addColumn<bool>("firstRun");
+        QTest::newRow("first run, dialog cancelled") << true;
+        QTest::newRow("setting names a missing file") << false;
+    }
+    void aStartFolderThatCannotHoldTheDefaultIsAClearError() {
+        QFETCH(bool, firstRun);
+        QTemporaryDir start;
+        const QString before = QDir::currentPath();
+        QDir::setCurrent(start.path());
+        QVERIFY(QDir().mkdir(start.filePath(QStringLiteral("count.db"))));  // cannot be made
+        auto settings = QSettingsStore::forFile(start.filePath(QStringLiteral("s.ini")));
+        if (!firstRun) settings->writeDatapath(start.filePath(QStringLiteral("gone.db")));
+        RecordingPrompts prompts;
+        FakeChooser chooser;
+        {
+            TDataModule1 module(nullptr, TDataModule1::DefaultFile::OnlyIfPresent);
+            QString text;
+            try {
+                ConnectDatabase(module, *settings, prompts, chooser);
+            } catch (const NoDatabaseError& e) {
+                text = e.text();
+            }
+            QVERIFY2(text.startsWith(QStringLiteral("无法在文件夹")), qPrintable(text));
+            QVERIFY(text.contains(QStringLiteral("--database")));
+            QVERIFY(!module.Connected());
+        }
+        QDir::setCurrent(before);
+    }
+
+    void aRefusedSettingWriteIsReported() {
+        StoreEnv env;
+        QFile blocker(env.path(QStringLiteral("not-a-folder")));
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+        const QString chosen = env.path(QStringLiteral("chosen.db"));
+        QVERIFY(TDataModule1::CreateDatabaseFile(chosen));
+        env.chooser.answer = chosen;
+        {  // nowhere to keep it: said so, and used for this start
+            auto settings = QSettingsStore::forFile(env.path(QStringLiteral("not-a-folder/s.ini")));
+            ConnectDatabase(*env.module, *settings, env.prompts, env.chooser);
+            const QStringList boxes = env.prompts.take();
+            QCOMPARE(boxes.size(), 2);
+            QVERIFY(boxes[1].contains(QStringLiteral("下次启动时还会再问")));
+            QCOMPARE(env.module->ConnectionString(), chosen);
+        }
+        {  // the machine-wide store refuses, the user's takes it: asked no more
+            auto settings = QSettingsStore::forFiles(env.path(QStringLiteral("not-a-folder/s.ini")),
+                                                     env.path(QStringLiteral("user.ini")));
+            ConnectDatabase(*env.module, *settings, env.prompts, env.chooser);
+            const QStringList boxes = env.prompts.take();
+            QCOMPARE(boxes.size(), 2);
+            QVERIFY(boxes[1].contains(QStringLiteral("user.ini")));
+            QVERIFY(settings->keyExists());
+            QCOMPARE(settings->readDatapath(), chosen);
+            ConnectDatabase(*env.module, *settings, env.prompts, env.chooser);
+            QCOMPARE(env.prompts.take(), QStringList());  // not the first run any more
+        }
     }
 
     void readOnlyFileFailsStatementsNotConnection() {

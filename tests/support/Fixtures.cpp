@@ -4,8 +4,13 @@
 #include <QElapsedTimer>
 
 Env::Env()
-    : desk(std::make_unique<Desk>(*module, DeskSeams{&prompts, &clock, settings.get(), &chooser,
-                                                     &resolver, client.port(), FreeUdpPort()})) {}
+    : desk(std::make_unique<Desk>(*module, DeskSeams{.prompts = &prompts,
+                                                     .clock = &clock,
+                                                     .settings = settings.get(),
+                                                     .chooser = &chooser,
+                                                     .resolver = &resolver,
+                                                     .remotePort = client.port(),
+                                                     .localPort = FreeUdpPort()})) {}
 
 Env::~Env() { desk.reset(); }
 

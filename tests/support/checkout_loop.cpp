@@ -31,8 +31,14 @@ int main(int argc, char** argv) {
     FakeResolver resolver;
     auto settings =
         QSettingsStore::forFile(QString::fromLocal8Bit(argv[1]) + QStringLiteral(".ini"));
-    Desk desk(module, DeskSeams{&prompts, &clock, settings.get(), &chooser, &resolver,
-                                FreeUdpPort(), FreeUdpPort(), QStringLiteral("crash")});
+    Desk desk(module, DeskSeams{.prompts = &prompts,
+                                .clock = &clock,
+                                .settings = settings.get(),
+                                .chooser = &chooser,
+                                .resolver = &resolver,
+                                .remotePort = FreeUdpPort(),
+                                .localPort = FreeUdpPort(),
+                                .deskName = QStringLiteral("crash")});
     const QString machine = QStringLiteral("127.0.0.1");
     std::printf("ready\n");
     std::fflush(stdout);

@@ -1,0 +1,73 @@
+#include "console/Startup.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDir>
+#include <QLibraryInfo>
+#include <QStandardPaths>
+#include <QStringEncoder>
+#include <QTranslator>
+
+std::optional<StartOptions> ParseCommandLine(QCoreApplication& app, const QStringList& arguments,
+                                             QString* error) {
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("青岚网吧综合管理系统: the operator console of an internet café."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    const QCommandLineOption database(
+        QStringLiteral("database"),
+        QStringLiteral("Use FILE as the database for this start; the setting stays as it is."),
+        QStringLiteral("FILE"));
+    const QCommandLineOption dataFolder(
+        QStringLiteral("in-data-folder"),
+        QStringLiteral("Keep count.db in the user's data folder instead of the working folder "
+                       "(what the desktop entry does)."));
+    parser.addOption(database);
+    parser.addOption(dataFolder);
+    if (!parser.parse(arguments)) {
+        if (error) *error = parser.errorText();
+        return std::nullopt;
+    }
+    if (parser.isSet(QStringLiteral("help"))) parser.showHelp(0);
+    if (parser.isSet(QStringLiteral("version"))) parser.showVersion();
+    if (!parser.positionalArguments().isEmpty()) {
+        if (error)
+            *error =
+                QStringLiteral("unexpected argument: %1").arg(parser.positionalArguments().first());
+        return std::nullopt;
+    }
+    (void)app;
+    StartOptions options;
+    if (parser.isSet(database)) {
+        options.database = QDir::current().absoluteFilePath(parser.value(database));
+    }
+    options.dataFolder = parser.isSet(dataFolder);
+    return options;
+}
+
+bool InstallChineseTranslations(QCoreApplication& app) {
+    auto* translator = new QTranslator(&app);
+    if (translator->load(QStringLiteral("qtbase_zh_CN"),
+                         QLibraryInfo::path(QLibraryInfo::TranslationsPath)) &&
+        QCoreApplication::installTranslator(translator))
+        return true;
+    delete translator;
+    return false;
+}
+
+std::optional<QString> UseDataFolder() {
+    const QString folder = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+    if (folder.isEmpty() || !QDir().mkpath(folder) || !QDir::setCurrent(folder))
+        return std::nullopt;
+    return folder;
+}
+
+QString GbkProblem() {
+    QStringEncoder gbk("GBK");
+    if (gbk.isValid() && gbk.encode(QStringLiteral("你好")) == QByteArray("\xC4\xE3\xBA\xC3"))
+        return {};
+    return QStringLiteral(
+        "本机的 Qt 没有 GBK 编码（需要 ICU），发给客户机的命令和信息都无法发送。"
+        "请安装完整的 Qt 运行库后再启动本软件。");
+}
