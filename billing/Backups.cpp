@@ -8,6 +8,7 @@
 #include "record_store/Backup.h"
 
 void BackUpToday(Desk& desk) {
+    if (!desk.DataModule1.engine().IsFile()) return;  // a server's backups are the server's
     const QString source = desk.DataModule1.connectionName();
     const QString file = desk.DataModule1.ConnectionString();
     const QDate today = desk.clock.nowDateTime().date();

@@ -107,7 +107,9 @@ void BillingPass(Desk& desk) {
 
     q2->Close();
     // Only the three fields the pass reads: every field read costs a text conversion.
-    q2->SetSql(QStringLiteral("select username,Tstart,Tother from Tcount where Cstate='正常'"));
+    // In name order: the passes of several desks then lock rows in the same order.
+    q2->SetSql(QStringLiteral(
+        "select username,Tstart,Tother from Tcount where Cstate='正常' order by username"));
     if (!q2->Open()) {
         desk.prompts.message(BillingText::PassFault);
         return;
@@ -143,6 +145,14 @@ void BillingPass(Desk& desk) {
                     desk.prompts.message(BillingText::PassUpdateFault);
                     return;
                 }
+                // One desk asks about a machine; the others leave it to that desk.
+                const QString question = QStringLiteral("midnight:") + row.username;
+                if (!dm.TryClaim(question)) continue;
+                struct Release {
+                    TDataModule1& dm;
+                    const QString& key;
+                    ~Release() { dm.ReleaseClaim(key); }
+                } release{dm, question};
                 if (desk.prompts.confirm(BillingText::MidnightQuestion)) {
                     desk.prompts.message(QStringLiteral("请先去结账一次!"));
                     if (!SwitchToOvernight(desk, row.username)) {

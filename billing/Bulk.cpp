@@ -97,9 +97,11 @@ void StartAll(Desk& desk) {
         for (const QStringList& row : *idle) {
             const QString machine = row[0];
             Transaction transaction(desk.DataModule1);
-            const QString why = SendRecorded(
-                desk, machine, Command::Start, [&] { return WriteSessionStart(desk, machine); },
-                transaction);
+            QString refusal;
+            QString why = SendRecorded(
+                desk, machine, Command::Start,
+                [&] { return LockIdleAndWriteStart(desk, machine, &refusal); }, transaction);
+            if (!refusal.isEmpty()) why = QStringLiteral("已在别处上机");
             if (why.isEmpty())
                 ++done;
             else

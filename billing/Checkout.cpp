@@ -62,9 +62,29 @@ bool CheckOut(Desk& desk, const ShownBill& bill) {
     Query* grid = desk.DataModule1.ADOQuery1;
     const int row = grid->FindRow(QStringLiteral("username"), machine);
     const bool reset = grid->FieldText(row, QStringLiteral("Cstate")) != QStringLiteral("无");
+    QString refusal;
     const auto lockAndReset = [&] {
         if (!transaction.BeginWrite()) return false;
         if (!reset) return true;
+        // Under the row's lock: a second desk checking out the same bill is refused.
+        Query* q = desk.DataModule1.ADOQuery2;
+        q->Close();
+        q->SetSql(QStringLiteral("select Cstate from Tcount where username=:m") +
+                  desk.DataModule1.engine().RowLock());
+        q->SetParam(QStringLiteral("m"), machine);
+        if (!q->Open()) {
+            transaction.Rollback();
+            return false;
+        }
+        const bool gone =
+            q->RecordCount() == 0 || q->FieldText(QStringLiteral("Cstate")) == QStringLiteral("无");
+        q->Close();
+        if (gone) {
+            transaction.Rollback();
+            refusal =
+                QStringLiteral("机器“%1”已经在别的前台结账下机了，这里不再结一次账。").arg(machine);
+            return false;
+        }
         grid->Close();
         grid->SetSql(QStringLiteral(
             "update Tcount set Tstart=:tt1,Tnow=:tt2,Stime=:tt3,Tmoney=:tt4,Tother=:tt5,"
@@ -88,6 +108,10 @@ bool CheckOut(Desk& desk, const ShownBill& bill) {
         desk.NMUDP1->RemoteHost = machine;  // a send during the boxes may have moved it
         desk.NMUDP1->SendDatagram(datagram, CommandDatagramSize, lockAndReset);
     } catch (const SendVetoed&) {
+        if (!refusal.isEmpty()) {
+            desk.prompts.message(refusal);
+            return false;
+        }
         desk.prompts.message(BillingText::DbContact);
         desk.prompts.message(BillingText::NotCheckedOut);
         return false;

@@ -58,10 +58,12 @@ bool ApplyExtraCharge(Desk& desk, const QString& machine, const QString& amountT
     Transaction transaction(dm);
     Query* q = dm.ADOQuery2;
     q->Close();
-    q->SetSql(QStringLiteral(
-        "select Tother,Tsum,Cstate from Tcount where username=:SelectRow and Cstate<>'无'"));
+    q->SetSql(
+        QStringLiteral(
+            "select Tother,Tsum,Cstate from Tcount where username=:SelectRow and Cstate<>'无'") +
+        dm.engine().RowLock());
     q->SetParam(QStringLiteral("SelectRow"), machine);
-    if (!transaction.Begin() || !q->Open()) {
+    if (!transaction.BeginWrite() || !q->Open()) {
         transaction.Rollback();  // never held open across a box
         desk.prompts.message(BillingText::DbRestart);
         return false;

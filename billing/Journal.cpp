@@ -150,6 +150,12 @@ JournalEntry BillEntry(const QString& kind, const QString& machine, const QStrin
 bool AppendJournal(Desk& desk, const JournalEntry& entry) {
     Query* q = desk.DataModule1.JournalQuery;
     q->Close();
+    // Two desks must not both number their row after the same last one.
+    if (const QString lock = desk.DataModule1.engine().JournalLock(); !lock.isEmpty()) {
+        q->SetSql(lock);
+        if (!q->Open()) return false;
+        q->Close();
+    }
     q->SetSql(QStringLiteral("select id, hash from Tjournal order by id desc limit 1"));
     if (!q->Open()) return false;
     JournalRow row;

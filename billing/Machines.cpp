@@ -77,9 +77,10 @@ bool DeleteMachine(Desk& desk, const QString& name) {
     Transaction transaction(desk.DataModule1);
     Query* q = desk.DataModule1.ADOQuery2;
     q->Close();
-    q->SetSql(QStringLiteral("select * from Tcount where username=:p1 and Cstate<>'无'"));
+    q->SetSql(QStringLiteral("select * from Tcount where username=:p1 and Cstate<>'无'") +
+              desk.DataModule1.engine().RowLock());
     q->SetParam(QStringLiteral("p1"), name);
-    bool ok = transaction.Begin() && q->Open();
+    bool ok = transaction.BeginWrite() && q->Open();
     std::optional<JournalEntry> unsettled;
     if (ok && q->RecordCount() > 0) {
         const auto f = [&](const char* c) { return q->FieldText(QString::fromLatin1(c)); };

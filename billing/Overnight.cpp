@@ -39,14 +39,24 @@ void StartOvernight(Desk& desk) {
     q->First();
     const QString night = q->FieldText(QStringLiteral("Tnight"));
 
+    // The row is read under its lock, inside the write: a second desk cannot make the same
+    // machine overnight twice, and an extra charge added meanwhile is kept.
+    Transaction transaction(desk.DataModule1);
     q->Close();
-    q->SetSql(QStringLiteral("select * from Tcount where username=:SelectRow"));
+    q->SetSql(QStringLiteral("select * from Tcount where username=:SelectRow") +
+              desk.DataModule1.engine().RowLock());
     q->SetParam(QStringLiteral("SelectRow"), machine);
-    if (!q->Open()) {
+    if (!transaction.BeginWrite() || !q->Open()) {
+        transaction.Rollback();
         desk.prompts.message(BillingText::DbRestart);
         return;
     }
     q->First();
+    if (q->FieldText(QStringLiteral("Cstate")) == QStringLiteral("通宵")) {
+        transaction.Rollback();
+        desk.prompts.message(QStringLiteral("该机已经处于通宵状态!"));
+        return;
+    }
     const QString sum = TextOrZero(q->FieldText(QStringLiteral("Tsum")));
     const QString other = TextOrZero(q->FieldText(QStringLiteral("Tother")));
 
@@ -55,6 +65,7 @@ void StartOvernight(Desk& desk) {
     const double newOther = ParseDecimal(other) + nightPrice;
     const double newSum = ParseDecimal(sum) + nightPrice;
     if (!std::isfinite(newOther) || !std::isfinite(newSum)) {
+        transaction.Rollback();
         desk.prompts.message(BillingText::OvernightTooLarge);
         return;
     }
@@ -68,7 +79,6 @@ void StartOvernight(Desk& desk) {
     entry.total = DecimalText(newSum);
     entry.state = QStringLiteral("通宵");
     entry.amount = DecimalText(nightPrice);
-    Transaction transaction(desk.DataModule1);
     q->Close();
     q->SetSql(QStringLiteral(
         "update Tcount set Tstart=:startTime,Tother=:NightMoney,Tsum=:allMoney,Cstate='通宵' "
@@ -77,8 +87,7 @@ void StartOvernight(Desk& desk) {
     q->SetParam(QStringLiteral("NightMoney"), entry.other);
     q->SetParam(QStringLiteral("allMoney"), entry.total);
     q->SetParam(QStringLiteral("UsName"), machine);
-    const bool written = transaction.Begin() && q->ExecSQL() &&
-                         (q->RowsAffected() == 0 || AppendJournal(desk, entry)) &&
+    const bool written = q->ExecSQL() && (q->RowsAffected() == 0 || AppendJournal(desk, entry)) &&
                          transaction.Commit();
     if (!written) {
         transaction.Rollback();

@@ -32,10 +32,12 @@ void StartSession(Desk& desk) {
     // before any box. A locked, read-only or broken file stops the command from leaving.
     Transaction transaction(desk.DataModule1);
     bool written = false;
+    QString refusal;
     const SendOutcome sent = SendRecordedCommand(
         desk, Command::Start,
         [&] {
-            if (transaction.BeginWrite() && WriteSessionStart(desk, machine)) return true;
+            if (transaction.BeginWrite() && LockIdleAndWriteStart(desk, machine, &refusal))
+                return true;
             transaction.Rollback();
             return false;
         },
@@ -45,11 +47,28 @@ void StartSession(Desk& desk) {
         });
     if (sent == SendOutcome::Failed) return;
     if (sent == SendOutcome::NotLocked || !written) {
-        desk.prompts.message(BillingText::DbContact);
+        desk.prompts.message(refusal.isEmpty() ? BillingText::DbContact : refusal);
         return;
     }
     desk.SelectedMachine = machine;
     if (!desk.DataModule1.ADOQuery1->Active()) desk.RefreshSessionGrid();
+}
+
+bool LockIdleAndWriteStart(Desk& desk, const QString& machine, QString* refusal) {
+    Query* q = desk.DataModule1.ADOQuery2;
+    q->Close();
+    q->SetSql(QStringLiteral("select Cstate from Tcount where username=:m") +
+              desk.DataModule1.engine().RowLock());
+    q->SetParam(QStringLiteral("m"), machine);
+    if (!q->Open()) return false;
+    const bool idle =
+        q->RecordCount() > 0 && q->FieldText(QStringLiteral("Cstate")) == QStringLiteral("无");
+    q->Close();
+    if (!idle) {
+        *refusal = BillingText::AlreadyInSession;  // another desk started it meanwhile
+        return false;
+    }
+    return WriteSessionStart(desk, machine);
 }
 
 bool WriteSessionStart(Desk& desk, const QString& machine) {

@@ -10,3 +10,8 @@ void StartCommand(Desk& desk);
 void StartSession(Desk& desk);
 // Writes the start row for machine on the grid query (which it leaves closed). No box.
 bool WriteSessionStart(Desk& desk, const QString& machine);
+
+// Inside a write transaction: the machine is still idle (re-checked under its row lock, so a
+// second desk cannot start it too) and its start row is written. False with the refusal to
+// show (empty when the database failed).
+bool LockIdleAndWriteStart(Desk& desk, const QString& machine, QString* refusal);

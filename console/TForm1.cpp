@@ -73,6 +73,11 @@ TForm1::TForm1(Desk& deskRef, QWidget* parent) : QMainWindow(parent), desk(deskR
     StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
     StatusBar1->setFixedHeight(26);
     setStatusBar(StatusBar1);
+    // Which database this desk works on, so no desk works on a local file believing it shares
+    // the café's.
+    DatabaseLabel = new QLabel(StatusBar1);
+    DatabaseLabel->setObjectName(QStringLiteral("DatabaseLabel"));
+    StatusBar1->addWidget(DatabaseLabel);
 
     Timer1 = new QTimer(this);
     Timer1->setObjectName(QStringLiteral("Timer1"));
@@ -109,6 +114,7 @@ void TForm1::FormCreate() {
         ResumeJournal(desk);
         BackUpToday(desk);
     });
+    ShowDatabaseInUse();
 }
 
 QAction* TForm1::action(const char* name) const {
@@ -500,6 +506,14 @@ void TForm1::N41Click() {
 
 void TForm1::N40Click() {
     desk.Guard([this] { CheckOutAll(desk); });
+}
+
+void TForm1::ShowDatabaseInUse() {
+    const TDataModule1& dm = desk.DataModule1;
+    DatabaseLabel->setText(
+        dm.Connected() ? QStringLiteral("数据库：%1　前台：%2")
+                             .arg(dm.engine().Describe(dm.ConnectionString()), desk.deskName)
+                       : QStringLiteral("没有连接数据库"));
 }
 
 void TForm1::N34Click() {

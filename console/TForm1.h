@@ -42,6 +42,7 @@ class TForm1 : public QMainWindow {
     QLabel* Label4 = nullptr;
     QLabel* Label5 = nullptr;
     QLabel* Label6 = nullptr;
+    QLabel* DatabaseLabel = nullptr;      // in the status strip: the database in use
     Tinformation* information = nullptr;  // the checkout dialog
 
   public slots:
@@ -73,6 +74,7 @@ class TForm1 : public QMainWindow {
 
   private:
     void FormCreate();
+    void ShowDatabaseInUse();
     void BuildMenus();
     void BuildToolBar();
     void BuildMiddle();

@@ -54,8 +54,9 @@ TSettings::TSettings(Desk& deskRef, QWidget* owner)
     dbLayout->addWidget(hint);
     layout->addWidget(database);
 
-    const QString path = desk.DataModule1.ConnectionString();
-    DatabaseLabel->setText(QStringLiteral("正在使用：%1").arg(QFileInfo(path).absoluteFilePath()));
+    DatabaseLabel->setText(
+        QStringLiteral("正在使用：%1")
+            .arg(desk.DataModule1.engine().Describe(desk.DataModule1.ConnectionString())));
 
     connect(SaveButton, &QPushButton::clicked, this, desk.Guarded([this] { SaveClick(); }));
     connect(ChooseButton, &QPushButton::clicked, this, desk.Guarded([this] { ChooseClick(); }));
@@ -92,12 +93,18 @@ void TSettings::ChooseClick() {
     }
     DatabaseLabel->setText(
         QStringLiteral("正在使用：%1\n下次启动时使用：%2")
-            .arg(QFileInfo(desk.DataModule1.ConnectionString()).absoluteFilePath(), *chosen));
+            .arg(desk.DataModule1.engine().Describe(desk.DataModule1.ConnectionString()), *chosen));
     desk.prompts.message(
         QStringLiteral("已选择“%1”，下次启动本软件时使用这个数据库。").arg(*chosen));
 }
 
 void TSettings::BackupClick() {
+    if (!desk.DataModule1.engine().IsFile()) {
+        desk.prompts.message(
+            QStringLiteral("数据库在服务器上，这里不能复制。请在服务器上用 pg_dump 备份，例如：\n"
+                           "pg_dump -Fc -f cafe-备份.dump 数据库名"));
+        return;
+    }
     const std::optional<QString> target = desk.chooser.chooseSaveFile(
         QStringLiteral("count-%1.db")
             .arg(desk.clock.nowDateTime().toString(QStringLiteral("yyyyMMdd-HHmm"))),

@@ -2,6 +2,7 @@
 
 #include <QCryptographicHash>
 #include <QThread>
+#include <QTimer>
 
 #include "client_channel/NMUDP.h"
 #include "desk/Messages.h"
@@ -40,6 +41,13 @@ Desk::Desk(TDataModule1& module, const DeskSeams& seams, QObject* parent)
         m_pendingHead.reset();
     });
     connect(&DataModule1, &TDataModule1::rolledBack, this, [this] { m_pendingHead.reset(); });
+
+    // Another desk's change shows here within a moment; a burst of them is one refresh.
+    auto* soon = new QTimer(this);
+    soon->setSingleShot(true);
+    soon->setInterval(250);
+    connect(&DataModule1, &TDataModule1::changedElsewhere, soon, qOverload<>(&QTimer::start));
+    connect(soon, &QTimer::timeout, this, [this] { Guard([this] { RefreshSessionGrid(); }); });
 }
 
 QString Desk::JournalHeadKey() const {

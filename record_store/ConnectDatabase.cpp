@@ -3,6 +3,7 @@
 #include <QDir>
 
 #include "record_store/DataModule.h"
+#include "record_store/Engine.h"
 #include "record_store/Formats.h"
 #include "record_store/Seams.h"
 
@@ -31,7 +32,13 @@ void ConnectDefault(TDataModule1& module) {
 void ConnectDatabase(TDataModule1& module, SettingStore& settings, Prompts& prompts,
                      FileChooser& chooser) {
     if (settings.keyExists()) {
-        if (SwitchConnection(module, settings.readDatapath().trimmed())) return;
+        const QString named = settings.readDatapath().trimmed();
+        if (SwitchConnection(module, named)) return;
+        // A desk must not work on a local file believing it shares the café's database.
+        if (!Engine::For(named)->IsFile())
+            prompts.message(
+                QStringLiteral("%1\n现在改用本机的 count.db：这台前台的账不会和其他前台共享。")
+                    .arg(module.LastError()));
         ConnectDefault(module);
         return;
     }

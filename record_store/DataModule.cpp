@@ -3,11 +3,14 @@
 #include <QFileInfo>
 #include <QLoggingCategory>
 #include <QSqlDatabase>
+#include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlRecord>
 #include <QUrl>
 #include <algorithm>
 #include <atomic>
+
+#include "record_store/Engine.h"
 
 const char* const TDataModule1::GridStatement =
     "select username,Tstart,Tnow,Stime,Tmoney,Tother,Tsum,gotime,Cstate from Tcount order by "
@@ -23,22 +26,15 @@ QString errorText(const QSqlError& error) {
     return text.isEmpty() ? QStringLiteral("unknown error") : text;
 }
 
-bool CreateSchema(QSqlDatabase& db, QString* error) {
-    const char* const statements[] = {
-        "create table Tcount (username text not null unique collate nocase, Tstart text, "
-        "Tnow text, Stime text, Tmoney text, Tother text, Tsum text, gotime text, "
-        "Cstate text default '无')",
-        "create table Tmoney (OneTime text, Tnight text)",
-        "insert into Tmoney (OneTime, Tnight) values ('2', '10')",
-    };
+bool CreateSchema(QSqlDatabase& db, const QStringList& statements, QString* error) {
     auto failed = [&](const QSqlError& e) {
         if (error) *error = errorText(e);
         return false;
     };
     if (!db.transaction()) return failed(db.lastError());
     QSqlQuery q(db);
-    for (const char* statement : statements) {
-        if (!q.exec(QString::fromUtf8(statement))) {
+    for (const QString& statement : statements) {
+        if (!q.exec(statement)) {
             const QSqlError e = q.lastError();
             q.finish();
             db.rollback();
@@ -48,6 +44,17 @@ bool CreateSchema(QSqlDatabase& db, QString* error) {
     q.finish();
     return db.commit() || failed(db.lastError());
 }
+
+// Which of Tcount and Tmoney the database holds, whatever the engine's case for names.
+int OurTables(const QSqlDatabase& db) {
+    int found = 0;
+    for (const QString& table : db.tables())
+        if (table.compare(QStringLiteral("Tcount"), Qt::CaseInsensitive) == 0 ||
+            table.compare(QStringLiteral("Tmoney"), Qt::CaseInsensitive) == 0)
+            ++found;
+    return found;
+}
+
 // The console's own tables beside Tcount and Tmoney, by schema version. Each step runs in one
 // transaction; a file that cannot take them (read-only) still opens, and what needs them fails.
 bool MigrateSchema(QSqlDatabase& db, QString* error) {
@@ -293,8 +300,9 @@ QVariant Query::headerData(int section, Qt::Orientation orientation, int role) c
 TDataModule1::TDataModule1(QObject* parent, DefaultFile defaultFile)
     : QObject(parent),
       m_name(QStringLiteral("cafe-%1").arg(g_connectionSerial.fetch_add(1))),
-      m_connectionString(QString::fromLatin1(DefaultConnectionString)) {
-    QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_name);
+      m_connectionString(QString::fromLatin1(DefaultConnectionString)),
+      m_engine(Engine::For(m_connectionString)) {
+    QSqlDatabase::addDatabase(m_engine->DriverName(), m_name);
     ADOQuery1 = new Query(*this);
     ADOQuery2 = new Query(*this);
     ADOQuery3 = new Query(*this);
@@ -322,59 +330,54 @@ void TDataModule1::Disconnect() {
 
 bool TDataModule1::Connect() {
     Disconnect();
+    const QString text = m_connectionString;
+    std::unique_ptr<Engine> engine = Engine::For(text);
+    if (!m_engine || m_engine->DriverName() != engine->DriverName()) {
+        // Another engine needs another driver behind the same connection name.
+        QSqlDatabase::removeDatabase(m_name);
+        QSqlDatabase::addDatabase(engine->DriverName(), m_name);
+    }
+    m_engine = std::move(engine);
     QSqlDatabase db = QSqlDatabase::database(m_name, false);
-    const QString path = m_connectionString;
-    const bool isDefault = path == QString::fromLatin1(DefaultConnectionString);
+    const bool isDefault = text == QString::fromLatin1(DefaultConnectionString);
     auto fail = [&](const QString& reason) {
         db.close();
-        m_lastError = QStringLiteral("无法打开数据库文件“%1”：%2").arg(path, reason);
+        m_lastError = m_engine->IsFile()
+                          ? QStringLiteral("无法打开数据库文件“%1”：%2").arg(text, reason)
+                          : QStringLiteral("无法连接数据库服务器“%1”：%2")
+                                .arg(m_engine->Describe(text), reason);
         return false;
     };
-    if (path.isEmpty()) return fail(QStringLiteral("没有给出文件名"));
-
-    const bool absent = !QFileInfo::exists(path);
-    if (isDefault) {
-        db.setDatabaseName(path);
-        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=1000"));
-    } else {
-        // Never create a file the operator did not make: open read-write only if it exists.
-        const QString uri =
-            QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()).toString(QUrl::FullyEncoded) +
-            QStringLiteral("?mode=rw");
-        db.setDatabaseName(uri);
-        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=1000"));
-    }
-    qCDebug(lcDb) << "connecting" << path;
+    if (!db.isValid())
+        return fail(QStringLiteral("没有 %1 数据库驱动").arg(m_engine->DriverName()));
+    const bool absent = m_engine->IsFile() && !QFileInfo::exists(text);
+    QString reason;
+    if (!m_engine->Configure(db, text, isDefault, &reason)) return fail(reason);
+    qCDebug(lcDb) << "connecting" << m_engine->Describe(text);
     if (!db.open()) return fail(errorText(db.lastError()));
+    if (!m_engine->Prepare(db, &reason)) return fail(reason);
 
-    int tables = -1;
-    QString probeError;
-    {
-        QSqlQuery probe(db);
-        if (probe.exec(QStringLiteral("select count(*) from sqlite_master where type='table'")) &&
-            probe.next())
-            tables = probe.value(0).toInt();
-        else
-            probeError = errorText(probe.lastError());
-    }
-    if (tables < 0) return fail(probeError);
-    QString schemaError;
-    if (isDefault && (absent || tables == 0) && !CreateSchema(db, &schemaError))
-        return fail(schemaError);
-    if (!HasTables()) return fail(QStringLiteral("文件中没有 Tcount 和 Tmoney 表"));
+    // The default file, and a server database without any table, get the two tables.
+    const int ours = OurTables(db);
+    const bool empty = m_engine->IsFile() ? (absent || db.tables().isEmpty()) : ours == 0;
+    if ((isDefault || !m_engine->IsFile()) && empty &&
+        !CreateSchema(db, m_engine->CreateStatements(), &reason))
+        return fail(reason);
+    if (OurTables(db) != 2) return fail(QStringLiteral("数据库中没有 Tcount 和 Tmoney 表"));
     m_schemaError.clear();
     if (!MigrateSchema(db, &m_schemaError) && m_schemaError.isEmpty())
         m_schemaError = QStringLiteral("unknown error");
+
+    const QString channel = m_engine->ChangeChannel();
+    if (!channel.isEmpty() && db.driver()->subscribeToNotification(channel))
+        connect(db.driver(), &QSqlDriver::notification, this, &TDataModule1::Notified,
+                Qt::UniqueConnection);
     return true;
 }
 
-bool TDataModule1::HasTables() {
-    QSqlQuery q(QSqlDatabase::database(m_name, false));
-    if (!q.exec(QStringLiteral("select count(*) from sqlite_master where type='table' and "
-                               "lower(name) in ('tcount','tmoney')")) ||
-        !q.next())
-        return false;
-    return q.value(0).toInt() == 2;
+void TDataModule1::Notified(const QString&, QSqlDriver::NotificationSource source,
+                            const QVariant&) {
+    if (source == QSqlDriver::OtherSource) emit changedElsewhere();
 }
 
 bool TDataModule1::CreateDatabaseFile(const QString& path, QString* error) {
@@ -383,7 +386,7 @@ bool TDataModule1::CreateDatabaseFile(const QString& path, QString* error) {
     {
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
         db.setDatabaseName(path);
-        ok = db.open() && CreateSchema(db, error);
+        ok = db.open() && CreateSchema(db, Engine::For(path)->CreateStatements(), error);
         if (!db.isOpen() && error) *error = errorText(db.lastError());
         db.close();
     }
@@ -396,10 +399,20 @@ bool TDataModule1::BeginTransaction() {
 }
 
 bool TDataModule1::BeginWriteTransaction() {
-    QSqlQuery q(QSqlDatabase::database(m_name, false));
-    const bool ok = q.exec(QStringLiteral("BEGIN EXCLUSIVE"));
-    if (!ok) m_lastError = errorText(q.lastError());
-    return ok;
+    QSqlDatabase db = QSqlDatabase::database(m_name, false);
+    return m_engine && m_engine->BeginWrite(db, &m_lastError);
+}
+
+const Engine& TDataModule1::engine() const { return *m_engine; }
+
+bool TDataModule1::TryClaim(const QString& key) {
+    QSqlDatabase db = QSqlDatabase::database(m_name, false);
+    return m_engine->TryClaim(db, key);
+}
+
+void TDataModule1::ReleaseClaim(const QString& key) {
+    QSqlDatabase db = QSqlDatabase::database(m_name, false);
+    m_engine->ReleaseClaim(db, key);
 }
 
 bool TDataModule1::Commit() {

@@ -3,11 +3,14 @@
 #include <QAbstractTableModel>
 #include <QHash>
 #include <QObject>
+#include <QSqlDriver>
 #include <QSqlQuery>
 #include <QString>
 #include <QStringList>
 #include <memory>
 #include <vector>
+
+#include "record_store/Engine.h"
 
 class TDataModule1;
 
@@ -119,6 +122,12 @@ class TDataModule1 : public QObject {
     // Tnight "10"). Used for the default file; tests and tools make their files with it too.
     static bool CreateDatabaseFile(const QString& path, QString* error = nullptr);
 
+    // The engine behind the connection as it now stands (SQLite before the first connect).
+    const Engine& engine() const;
+    // A question only one desk may ask at a time; true when this desk may ask it now.
+    bool TryClaim(const QString& key);
+    void ReleaseClaim(const QString& key);
+
     Query* ADOQuery1;     // the grid query
     Query* ADOQuery2;     // work query
     Query* ADOQuery3;     // second work query (the billing pass's updates)
@@ -129,14 +138,17 @@ class TDataModule1 : public QObject {
   signals:
     void committed();
     void rolledBack();
+    void changedElsewhere();  // another desk changed Tcount (a server database)
 
   private:
-    bool HasTables();
+    void Notified(const QString& name, QSqlDriver::NotificationSource source,
+                  const QVariant& payload);
 
     QString m_name;
     QString m_connectionString;
     QString m_lastError;
     QString m_schemaError;
+    std::unique_ptr<Engine> m_engine;
 };
 
 // A transaction that is rolled back when its scope ends without a commit, so an exception or

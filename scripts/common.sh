@@ -5,7 +5,8 @@ ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$ROOT"
 
 PACKAGES=(cmake make g++ qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite libgl-dev
-          fonts-noto-cjk qt6-translations-l10n sqlite3 desktop-file-utils appstream)
+          libqt6sql6-psql fonts-noto-cjk qt6-translations-l10n sqlite3 desktop-file-utils
+          appstream)
 
 install_missing() {
     local missing=()

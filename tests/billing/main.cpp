@@ -5,6 +5,7 @@ int runSoundCoreTest(int argc, char** argv);
 int runOperationsTest(int argc, char** argv);
 int runJournalTest(int argc, char** argv);
 int runDeskToolsTest(int argc, char** argv);
+int runDesksTest(int argc, char** argv);
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
@@ -13,5 +14,6 @@ int main(int argc, char** argv) {
     failures += runOperationsTest(argc, argv);
     failures += runJournalTest(argc, argv);
     failures += runDeskToolsTest(argc, argv);
+    failures += runDesksTest(argc, argv);
     return failures;
 }

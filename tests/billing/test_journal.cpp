@@ -40,9 +40,9 @@ QStringList bill(const JournalEntry& e) {
             e.fee,  e.other,   e.total,  e.state, e.amount};
 }
 
-// Sums a column of the journal rows of one kind, in fen, straight from the file.
-qint64 journalSum(const QString& kind, const QString& column) {
-    QSqlQuery q(QSqlDatabase::database(QStringLiteral("verify")));
+// Sums a column of the journal rows of one kind, in fen, straight from the database.
+qint64 journalSum(Env& env, const QString& kind, const QString& column) {
+    QSqlQuery q(QSqlDatabase::database(env.module->connectionName()));
     q.prepare(QStringLiteral("select %1 from Tjournal where kind=?").arg(column));
     q.addBindValue(kind);
     if (!q.exec()) return -1;
@@ -66,6 +66,8 @@ class JournalTest : public QObject {
     Q_OBJECT
 
   private slots:
+    CAFE_ENGINE_ROWS
+
     void checkoutRecordsTheBillShown() {
         Env env;
         session(env, QStringLiteral("127.0.0.1"), QStringLiteral("正常"), QStringLiteral("2.7元"),
@@ -150,9 +152,7 @@ class JournalTest : public QObject {
                 QStringLiteral("1.5"), QStringLiteral("4.2"));
         env.addMachine(QStringLiteral("zz"));
         env.desk->RefreshSessionGrid();
-        env.sql(
-            QStringLiteral("create trigger full before insert on Tjournal begin "
-                           "select raise(abort, 'disk full'); end"));
+        env.failOn(QStringLiteral("insert"), QStringLiteral("Tjournal"));
         if (operation == QStringLiteral("checkout"))
             QVERIFY(!CheckOut(*env.desk, QStringLiteral("127.0.0.1")));
         if (operation == QStringLiteral("charge"))
@@ -168,7 +168,7 @@ class JournalTest : public QObject {
         QCOMPARE(env.field("127.0.0.1", "Tsum"), QStringLiteral("4.2"));
         QCOMPARE(env.field("zz", "Cstate"), QStringLiteral("无"));
         QCOMPARE(env.client.take(0, 200).size(), 0);  // nothing told to the clients
-        env.sql(QStringLiteral("drop trigger full"));
+        env.clearFailure();
         QCOMPARE(journal(env).size(), size_t(0));
     }
 
@@ -201,7 +201,10 @@ class JournalTest : public QObject {
         for (const char* amount : {"1", "2", "3"})
             AddExtraCharge(*env.desk, QStringLiteral("pc"), QString::fromLatin1(amount));
         QCOMPARE(VerifyJournal(*env.desk).result, ChainCheck::Intact);
-        shell(env.dbPath(), statement);
+        if (env.postgres())
+            env.otherTool(statement);
+        else
+            shell(env.dbPath(), statement);  // the sqlite3 shell itself
         const ChainCheck check = VerifyJournal(*env.desk);
         QCOMPARE(check.result, ChainCheck::Altered);
         QCOMPARE(check.firstBad, firstBad);
@@ -321,33 +324,29 @@ class JournalTest : public QObject {
     void checkoutsKilledAtRandomMomentsStayWhole() {
         Env env;
         env.addMachine(QStringLiteral("127.0.0.1"));
-        env.module->Disconnect();  // the child has the file to itself
-        QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("verify"));
         auto* random = QRandomGenerator::global();
         int cycles = 0;
         for (int round = 0; round < 8; ++round) {
             QProcess child;
-            child.start(QStringLiteral(CHECKOUT_LOOP), {env.dbPath()});
+            child.start(QStringLiteral(CHECKOUT_LOOP), {env.connectionText()});
             QVERIFY(child.waitForStarted());
             QVERIFY(child.waitForReadyRead(10000));
             QTest::qWait(int(random->bounded(60, 400)));
             child.kill();  // SIGKILL: no clean-up of any kind
             QVERIFY(child.waitForFinished(10000));
 
-            QSqlDatabase db = QSqlDatabase::database(QStringLiteral("verify"));
-            db.setDatabaseName(env.dbPath());
-            QVERIFY(db.open());
             // Every yuan charged is either settled in a checkout's bill or still on the row.
-            const qint64 charged = journalSum(QStringLiteral("附加费"), QStringLiteral("amount"));
-            const qint64 settled = journalSum(QStringLiteral("结账下机"), QStringLiteral("tother"));
-            QSqlQuery q(db);
+            const qint64 charged =
+                journalSum(env, QStringLiteral("附加费"), QStringLiteral("amount"));
+            const qint64 settled =
+                journalSum(env, QStringLiteral("结账下机"), QStringLiteral("tother"));
+            QSqlQuery q(QSqlDatabase::database(env.module->connectionName()));
             QVERIFY(q.exec(QStringLiteral("select count(*) from Tjournal where kind='结账下机'")) &&
                     q.next());
             cycles = q.value(0).toInt();
             QVERIFY(q.exec(QStringLiteral("select Cstate, Tother from Tcount")) && q.next());
             const QString state = q.value(0).toString(), other = q.value(1).toString();
             q.finish();
-            db.close();
             const qint64 open = state == QStringLiteral("无") ? 0 : ParseCents(other).value_or(0);
             QVERIFY2(charged == settled + open,
                      qPrintable(QStringLiteral("round %1: %2 charged, %3 settled, row %4/%5")
@@ -357,9 +356,7 @@ class JournalTest : public QObject {
                                     .arg(state, other)));
         }
         QVERIFY2(cycles > 0, "the child never completed a checkout");
-        QVERIFY(env.module->Connect());
         QCOMPARE(VerifyJournal(*env.desk).result, ChainCheck::Intact);
-        QSqlDatabase::removeDatabase(QStringLiteral("verify"));
     }
 };
 

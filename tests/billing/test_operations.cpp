@@ -28,6 +28,8 @@ class OperationsTest : public QObject {
     Q_OBJECT
 
   private slots:
+    CAFE_ENGINE_ROWS
+
     void addMachineRefusesEveryCaseOfAName_data() {
         QTest::addColumn<QString>("stored");
         QTest::addColumn<QString>("typed");

@@ -8,8 +8,13 @@
 #include <QTest>
 
 #include "record_store/ConnectDatabase.h"
+#include "record_store/Engine.h"
 #include "record_store/Formats.h"
 #include "support/StoreFixtures.h"
+
+// A behaviour of the database file itself (SQLite); the server has its own tests below.
+#define FILE_ONLY() \
+    if (TestEngine::Postgres()) QSKIP("a database file's own behaviour: SQLite only")
 
 class RecordStoreTest : public QObject {
     Q_OBJECT
@@ -24,6 +29,7 @@ class RecordStoreTest : public QObject {
     }
 
   private slots:
+    CAFE_ENGINE_ROWS
     void decimalText() {
         QCOMPARE(DecimalText(2.7), QStringLiteral("2.7"));
         QCOMPARE(DecimalText(3.0), QStringLiteral("3"));
@@ -151,6 +157,7 @@ class RecordStoreTest : public QObject {
     }
 
     void defaultFileIsCreatedOnlyWhenAbsent() {
+        FILE_ONLY();
         StoreEnv env;
         QVERIFY(QFile::exists(env.dbPath()));
         env.addMachine(QStringLiteral("kept"));
@@ -161,6 +168,7 @@ class RecordStoreTest : public QObject {
     }
 
     void firstRunCancelled() {
+        FILE_ONLY();
         StoreEnv env;
         auto fresh = QSettingsStore::forFile(env.path(QStringLiteral("fresh.ini")));
         env.addMachine(QStringLiteral("default-row"));
@@ -175,6 +183,7 @@ class RecordStoreTest : public QObject {
     }
 
     void firstRunChosen() {
+        FILE_ONLY();
         StoreEnv env;
         const QString other = env.path(QStringLiteral("other.db"));
         QVERIFY(TDataModule1::CreateDatabaseFile(other));
@@ -189,6 +198,7 @@ class RecordStoreTest : public QObject {
     }
 
     void firstRunChosenFileUnusable() {
+        FILE_ONLY();
         StoreEnv env;
         auto fresh = QSettingsStore::forFile(env.path(QStringLiteral("fresh.ini")));
         const QString missing = env.path(QStringLiteral("missing.db"));
@@ -207,6 +217,7 @@ class RecordStoreTest : public QObject {
     }
 
     void storedPathWithBlanks() {
+        FILE_ONLY();
         StoreEnv env;
         const QString other = env.path(QStringLiteral("other.db"));
         QVERIFY(TDataModule1::CreateDatabaseFile(other));
@@ -229,6 +240,7 @@ class RecordStoreTest : public QObject {
     }
 
     void storedPathUnusableFallsBackToDefault() {
+        FILE_ONLY();
         QFETCH(QString, stored);
         QFETCH(QByteArray, content);
         StoreEnv env;
@@ -250,6 +262,7 @@ class RecordStoreTest : public QObject {
     }
 
     void fileWithoutOurTablesIsRefused() {
+        FILE_ONLY();
         StoreEnv env;
         const QString foreign = env.path(QStringLiteral("foreign.db"));
         {
@@ -265,6 +278,7 @@ class RecordStoreTest : public QObject {
     }
 
     void fallbackFailureIsReported() {
+        FILE_ONLY();
         StoreEnv env;
         env.settings->writeDatapath(env.path(QStringLiteral("gone.db")));
         env.module->Disconnect();
@@ -284,6 +298,7 @@ class RecordStoreTest : public QObject {
     }
 
     void noStrayDefaultFileWhenTheSettingNamesAnother() {
+        FILE_ONLY();
         QTemporaryDir start;
         const QString before = QDir::currentPath();
         QDir::setCurrent(start.path());
@@ -317,6 +332,7 @@ class RecordStoreTest : public QObject {
         QTest::newRow("setting names a missing file") << false;
     }
     void aStartFolderThatCannotHoldTheDefaultIsAClearError() {
+        FILE_ONLY();
         QFETCH(bool, firstRun);
         QTemporaryDir start;
         const QString before = QDir::currentPath();
@@ -342,6 +358,7 @@ class RecordStoreTest : public QObject {
     }
 
     void aRefusedSettingWriteIsReported() {
+        FILE_ONLY();
         StoreEnv env;
         QFile blocker(env.path(QStringLiteral("not-a-folder")));
         QVERIFY(blocker.open(QIODevice::WriteOnly));
@@ -371,7 +388,82 @@ class RecordStoreTest : public QObject {
         }
     }
 
+    void connectionTextNamesTheEngine_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("driver");
+        QTest::addColumn<QString>("described");
+        QTest::newRow("file") << QStringLiteral("count.db") << QStringLiteral("QSQLITE")
+                              << QDir::current().absoluteFilePath(QStringLiteral("count.db")) +
+                                     QStringLiteral("（本机文件）");
+        QTest::newRow("uri")
+            << QStringLiteral("postgresql://cafe@192.168.0.2:5433/shop?sslmode=require")
+            << QStringLiteral("QPSQL")
+            << QStringLiteral("cafe@192.168.0.2:5433/shop（服务器，多台前台共用）");
+        QTest::newRow("short scheme")
+            << QStringLiteral("postgres://desk@server/cafe") << QStringLiteral("QPSQL")
+            << QStringLiteral("desk@server:5432/cafe（服务器，多台前台共用）");
+        QTest::newRow("key=value")
+            << QStringLiteral("host=10.0.0.5 dbname=cafe user=desk password='a b'")
+            << QStringLiteral("QPSQL")
+            << QStringLiteral("desk@10.0.0.5:5432/cafe（服务器，多台前台共用）");
+        QTest::newRow("a file named like a server")
+            << QStringLiteral("postgresql.db") << QStringLiteral("QSQLITE")
+            << QDir::current().absoluteFilePath(QStringLiteral("postgresql.db")) +
+                   QStringLiteral("（本机文件）");
+    }
+    void connectionTextNamesTheEngine() {
+        QFETCH(QString, text);
+        QFETCH(QString, driver);
+        QFETCH(QString, described);
+        const auto engine = Engine::For(text);
+        QCOMPARE(engine->DriverName(), driver);
+        QCOMPARE(engine->Describe(text), described);
+    }
+
+    void anUnreachableServerIsNamedBeforeTheFallback() {
+        FILE_ONLY();  // the fallback is the local default file
+        StoreEnv env;
+        env.settings->writeDatapath(QStringLiteral("postgresql://cafe@127.0.0.1:1/shop"));
+        ConnectDatabase(*env.module, *env.settings, env.prompts, env.chooser);
+        const QStringList boxes = env.prompts.take();
+        QCOMPARE(boxes.size(), 1);
+        QVERIFY2(boxes[0].contains(QStringLiteral("cafe@127.0.0.1:1/shop")), qPrintable(boxes[0]));
+        QVERIFY(boxes[0].contains(QStringLiteral("改用本机的 count.db")));
+        QCOMPARE(env.module->ConnectionString(), QStringLiteral("count.db"));
+        QVERIFY(env.module->Connected());
+    }
+
+    void theServerGetsTheTablesAndTheCaseRule() {
+        if (!TestEngine::Postgres()) QSKIP("the server's own behaviour: PostgreSQL only");
+        StoreEnv env;  // an empty database: the console made the tables
+        QVERIFY(!env.module->engine().IsFile());
+        QVERIFY(env.module->SchemaError().isEmpty());
+        for (const char* name : {"pc2", "PC10", "Ä-pc", "a1"})
+            env.addMachine(QString::fromUtf8(name));
+        QCOMPARE(env.field(QStringLiteral("pc2"), QStringLiteral("Cstate")), QStringLiteral("无"));
+        Query* q = env.module->ADOQuery2;
+        q->SetSql(QStringLiteral("insert into Tcount(userName) values(:p1)"));
+        for (const char* twin : {"PC2", "ä-PC"}) {
+            q->SetParam(QStringLiteral("p1"), QString::fromUtf8(twin));
+            QVERIFY2(!q->ExecSQL(), twin);  // the same machine in another case
+        }
+        q->SetSql(QString::fromLatin1(TDataModule1::GridStatement));
+        QVERIFY(q->Open());
+        QStringList order;
+        for (q->First(); !q->Eof(); q->Next()) order << q->FieldText(QStringLiteral("username"));
+        // Without regard to case: PC10 between a1 and pc2, not before every lower-case name.
+        QCOMPARE(order.indexOf(QStringLiteral("a1")) + 1, order.indexOf(QStringLiteral("PC10")));
+        QCOMPARE(order.indexOf(QStringLiteral("PC10")) + 1, order.indexOf(QStringLiteral("pc2")));
+        QCOMPARE(q->FieldText(0, QStringLiteral("Cstate")), QStringLiteral("无"));
+
+        // An existing database is used as it is: the second desk makes nothing.
+        TDataModule1 second;
+        QVERIFY(SwitchConnection(second, env.connectionText()));
+        QCOMPARE(env.count(), 4);
+    }
+
     void readOnlyFileFailsStatementsNotConnection() {
+        FILE_ONLY();
         StoreEnv env;
         const QString other = env.path(QStringLiteral("ro.db"));
         QVERIFY(TDataModule1::CreateDatabaseFile(other));

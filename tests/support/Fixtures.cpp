@@ -3,6 +3,8 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 
+#include "record_store/ConnectDatabase.h"
+
 Env::Env()
     : desk(std::make_unique<Desk>(*module, DeskSeams{.prompts = &prompts,
                                                      .clock = &clock,
@@ -53,4 +55,25 @@ quint16 FreeUdpPort() {
     QUdpSocket probe;
     probe.bind(QHostAddress::AnyIPv4, 0);
     return probe.localPort();
+}
+
+SecondDesk::SecondDesk(const QString& connectionText, const QString& folder, const QString& name,
+                       quint16 clientPort)
+    : settings(QSettingsStore::forFile(folder + QStringLiteral("/%1.ini").arg(name))),
+      module(std::make_unique<TDataModule1>(nullptr, TDataModule1::DefaultFile::OnlyIfPresent)) {
+    if (!SwitchConnection(*module, connectionText))
+        qFatal("second desk: %s", qPrintable(module->LastError()));
+    desk = std::make_unique<Desk>(*module, DeskSeams{.prompts = &prompts,
+                                                     .clock = &clock,
+                                                     .settings = settings.get(),
+                                                     .chooser = &chooser,
+                                                     .resolver = &resolver,
+                                                     .remotePort = clientPort,
+                                                     .localPort = FreeUdpPort(),
+                                                     .deskName = name});
+}
+
+SecondDesk::~SecondDesk() {
+    desk.reset();
+    module.reset();
 }

@@ -37,6 +37,22 @@ class Receiver {
 
 quint16 FreeUdpPort();
 
+// Another front desk on the same database as an Env: its own connection, endpoint, prompts
+// and name. May be made on another thread, for races.
+class SecondDesk {
+  public:
+    SecondDesk(const QString& connectionText, const QString& folder, const QString& name,
+               quint16 clientPort);
+    ~SecondDesk();
+    RecordingPrompts prompts;
+    FakeClock clock;
+    FakeChooser chooser;
+    FakeResolver resolver;
+    std::unique_ptr<QSettingsStore> settings;
+    std::unique_ptr<TDataModule1> module;
+    std::unique_ptr<Desk> desk;
+};
+
 // A desk on a fresh default database (StoreEnv), its endpoint bound to a free port and
 // sending every machine's commands to the stand-in client.
 class Env : public StoreEnv {

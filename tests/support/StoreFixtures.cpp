@@ -3,6 +3,12 @@
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QTest>
+#include <QUrl>
+#include <atomic>
+
+#include "record_store/ConnectDatabase.h"
+#include "record_store/Engine.h"
 
 bool RecordingPrompts::confirm(const QString& text) {
     record(QStringLiteral("confirm|") + text);
@@ -23,25 +29,123 @@ QStringList RecordingPrompts::take() {
     return out;
 }
 
+namespace {
+
+QString g_engine = QStringLiteral("sqlite");
+std::atomic<int> g_databaseSerial{0};
+
+// The admin connection to the test server, for making and dropping databases.
+QSqlDatabase Admin() {
+    const QString name = QStringLiteral("cafe-test-admin");
+    if (QSqlDatabase::contains(name)) return QSqlDatabase::database(name);
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), name);
+    QString error;
+    if (!Engine::For(qEnvironmentVariable("CAFE_TEST_POSTGRES"))
+             ->Configure(db, qEnvironmentVariable("CAFE_TEST_POSTGRES"), false, &error) ||
+        !db.open())
+        qFatal("PostgreSQL test server: %s %s", qPrintable(error),
+               qPrintable(db.lastError().text()));
+    return db;
+}
+
+void AdminExec(const QString& statement) {
+    QSqlQuery q(Admin());
+    if (!q.exec(statement))
+        qFatal("%s: %s", qPrintable(statement), qPrintable(q.lastError().text()));
+}
+
+}  // namespace
+
+void TestEngine::AddEngineRows() {
+    QTest::addColumn<QString>("engine");
+    QTest::newRow("sqlite") << QStringLiteral("sqlite");
+    QTest::newRow("postgresql") << QStringLiteral("postgresql");
+}
+
+bool TestEngine::UseEngineRow(QString* why) {
+    QFETCH_GLOBAL(QString, engine);
+    g_engine = engine;
+    if (engine != QStringLiteral("postgresql") ||
+        !qEnvironmentVariableIsEmpty("CAFE_TEST_POSTGRES"))
+        return true;
+    if (qEnvironmentVariable("CAFE_NO_POSTGRES") == QStringLiteral("1")) {
+        *why = QStringLiteral("CAFE_NO_POSTGRES=1: the PostgreSQL rows are skipped");
+        return false;
+    }
+    qFatal(
+        "No PostgreSQL test server: run scripts/test (it starts one), or set "
+        "CAFE_NO_POSTGRES=1 to skip the PostgreSQL rows.");
+}
+
+bool TestEngine::Postgres() { return g_engine == QStringLiteral("postgresql"); }
+
 StoreEnv::StoreEnv() : previousDir(QDir::currentPath()) {
     QDir::setCurrent(dir.path());
     settings = QSettingsStore::forFile(dir.filePath(QStringLiteral("settings.ini")));
-    settings->writeDatapath(dbPath());
+    m_connectionText = dbPath();
+    if (TestEngine::Postgres()) {
+        m_database = QStringLiteral("cafe_t_%1_%2")
+                         .arg(QCoreApplication::applicationPid())
+                         .arg(g_databaseSerial.fetch_add(1));
+        AdminExec(QStringLiteral("create database %1").arg(m_database));
+        QUrl server(qEnvironmentVariable("CAFE_TEST_POSTGRES"));
+        server.setPath(QLatin1Char('/') + m_database);
+        m_connectionText = server.toString();
+    }
+    settings->writeDatapath(m_connectionText);
     module = std::make_unique<TDataModule1>();
+    if (postgres()) SwitchConnection(*module, m_connectionText);
     if (!module->Connected()) qFatal("test database: %s", qPrintable(module->LastError()));
 }
 
 StoreEnv::~StoreEnv() {
     module.reset();
     QDir::setCurrent(previousDir);
+    if (postgres()) AdminExec(QStringLiteral("drop database %1 with (force)").arg(m_database));
+}
+
+void StoreEnv::failOn(const QString& event, const QString& table, const QString& when) {
+    m_failTable = table;
+    if (!postgres()) {
+        sql(QStringLiteral("create trigger fail before %1 on %2 %3 begin select raise(abort, "
+                           "'injected'); end")
+                .arg(event, table, when.isEmpty() ? QString() : QStringLiteral("when ") + when));
+        return;
+    }
+    sql(
+        QStringLiteral("create or replace function cafe_injected() returns trigger language "
+                       "plpgsql as $$ begin raise exception 'injected'; end $$"));
+    sql(QStringLiteral("create trigger fail before %1 on %2 for each row %3 execute function "
+                       "cafe_injected()")
+            .arg(event, table, when.isEmpty() ? QString() : QStringLiteral("when (%1)").arg(when)));
+}
+
+void StoreEnv::clearFailure() {
+    sql(postgres() ? QStringLiteral("drop trigger fail on %1").arg(m_failTable)
+                   : QStringLiteral("drop trigger fail"));
+}
+
+void StoreEnv::setReadOnly(bool readOnly) {
+    sql(postgres() ? QStringLiteral("set default_transaction_read_only = %1")
+                         .arg(readOnly ? QStringLiteral("on") : QStringLiteral("off"))
+                   : QStringLiteral("pragma query_only=%1").arg(readOnly ? 1 : 0));
+}
+
+void StoreEnv::otherTool(const QString& statement) {
+    OtherProgram tool(m_connectionText);
+    tool.exec(statement);
 }
 
 void StoreEnv::sql(const QString& statement, const QVariantList& values) {
     QSqlQuery q(QSqlDatabase::database(module->connectionName()));
-    if (!q.prepare(statement))
-        qFatal("prepare %s: %s", qPrintable(statement), qPrintable(q.lastError().text()));
-    for (const QVariant& v : values) q.addBindValue(v);
-    if (!q.exec()) qFatal("exec %s: %s", qPrintable(statement), qPrintable(q.lastError().text()));
+    // PostgreSQL prepares only data statements: the rest run as they are.
+    const bool ok = values.isEmpty() ? q.exec(statement) : [&] {
+        if (!q.prepare(statement))
+            qFatal("prepare %s: %s", qPrintable(statement), qPrintable(q.lastError().text()));
+        for (const QVariant& v : values) q.addBindValue(v);
+        return q.exec();
+    }();
+    if (!ok) qFatal("exec %s: %s", qPrintable(statement), qPrintable(q.lastError().text()));
 }
 
 static QVariant value(TDataModule1& module, const QString& machine, const QString& column) {
@@ -78,23 +182,45 @@ void StoreEnv::failWholeRowReadsAfterNextUpdate() {
     sql(QStringLiteral("alter table Tcount rename to Rows"));
     sql(QStringLiteral("create table Armed(flag integer)"));
     sql(QStringLiteral("insert into Armed values(0)"));
-    // abs() of the smallest integer is an "integer overflow" error, raised only once armed.
-    sql(QStringLiteral(
-        "create view Tcount as select username,Tstart,Tnow,Stime,Tmoney,Tother,Tsum,gotime,"
-        "Cstate, case when (select flag from Armed)=1 then abs(-9223372036854775807 - 1) "
-        "else 0 end as armed from Rows"));
-    sql(QStringLiteral(
-        "create trigger write instead of update on Tcount begin update Rows set "
-        "Tstart=new.Tstart, Tnow=new.Tnow, Stime=new.Stime, Tmoney=new.Tmoney, "
+    const QString columns =
+        QStringLiteral("username,Tstart,Tnow,Stime,Tmoney,Tother,Tsum,gotime,Cstate");
+    const QString copy = QStringLiteral(
+        "update Rows set Tstart=new.Tstart, Tnow=new.Tnow, Stime=new.Stime, Tmoney=new.Tmoney, "
         "Tother=new.Tother, Tsum=new.Tsum, gotime=new.gotime, Cstate=new.Cstate where "
-        "username=old.username; update Armed set flag=1; end"));
+        "username=old.username; update Armed set flag=1;");
+    if (!postgres()) {
+        // abs() of the smallest integer is an "integer overflow" error, raised only once armed.
+        sql(QStringLiteral("create view Tcount as select %1, case when (select flag from Armed)=1 "
+                           "then abs(-9223372036854775807 - 1) else 0 end as armed from Rows")
+                .arg(columns));
+        sql(QStringLiteral("create trigger write instead of update on Tcount begin %1 end")
+                .arg(copy));
+        return;
+    }
+    // Stable, so a select of the listed columns leaves it out and only "select *" runs it.
+    sql(
+        QStringLiteral("create function armed() returns integer language plpgsql stable as $$ "
+                       "begin if (select flag from Armed) = 1 then raise exception 'armed'; end "
+                       "if; return 0; end $$"));
+    sql(QStringLiteral("create view Tcount as select %1, armed() as armed from Rows").arg(columns));
+    sql(QStringLiteral("create function write_rows() returns trigger language plpgsql as $$ "
+                       "begin %1 return new; end $$")
+            .arg(copy));
+    sql(
+        QStringLiteral("create trigger write instead of update on Tcount for each row execute "
+                       "function write_rows()"));
 }
 
-OtherProgram::OtherProgram(const QString& path)
+OtherProgram::OtherProgram(const QString& connectionText)
     : m_name(QStringLiteral("other-program-%1").arg(reinterpret_cast<quintptr>(this))) {
-    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_name);
-    db.setDatabaseName(path);
-    db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=0"));
+    const auto engine = Engine::For(connectionText);
+    QSqlDatabase db = QSqlDatabase::addDatabase(engine->DriverName(), m_name);
+    QString error;
+    engine->Configure(db, connectionText, true, &error);
+    if (!engine->IsFile())
+        m_postgres = true;
+    else
+        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=0"));
     if (!db.open()) qFatal("other program: %s", qPrintable(db.lastError().text()));
 }
 
@@ -113,8 +239,12 @@ void OtherProgram::holdRead() {
 
 void OtherProgram::holdWrite() {
     QSqlQuery q(QSqlDatabase::database(m_name));
-    if (!q.exec(QStringLiteral("begin immediate")))
-        qFatal("other program cannot lock: %s", qPrintable(q.lastError().text()));
+    const bool held =
+        m_postgres
+            ? q.exec(QStringLiteral("begin")) &&
+                  q.exec(QStringLiteral("lock table Tcount, Tmoney, Tjournal in exclusive mode"))
+            : q.exec(QStringLiteral("begin immediate"));
+    if (!held) qFatal("other program cannot lock: %s", qPrintable(q.lastError().text()));
 }
 
 void OtherProgram::exec(const QString& statement) {

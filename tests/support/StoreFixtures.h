@@ -56,23 +56,42 @@ class FakeChooser : public FileChooser {
     }
 };
 
+// The engine the test bodies run on. Each GUI-less test class runs every test once per
+// engine: initTestCase_data() calls AddEngineRows(), init() calls UseEngineRow(). The
+// PostgreSQL rows need the server scripts/test starts (CAFE_TEST_POSTGRES); without one they
+// fail, unless CAFE_NO_POSTGRES=1 says to skip them.
+namespace TestEngine {
+void AddEngineRows();
+// The row's engine; false (with why) when its rows are to be skipped.
+bool UseEngineRow(QString* why);
+bool Postgres();  // the current row's
+}  // namespace TestEngine
+
+#define CAFE_ENGINE_ROWS                                             \
+    void initTestCase_data() { TestEngine::AddEngineRows(); }        \
+    void init() {                                                    \
+        QString why;                                                 \
+        if (!TestEngine::UseEngineRow(&why)) QSKIP(qPrintable(why)); \
+    }
+
 // Another program on the same database file (a backup tool, the sqlite3 shell) that keeps it
 // busy until released.
 class OtherProgram {
   public:
-    explicit OtherProgram(const QString& path);
+    explicit OtherProgram(const QString& connectionText);
     ~OtherProgram();
-    void holdRead();   // an open read transaction: the file's shared lock
-    void holdWrite();  // the write lock
+    void holdRead();   // an open read transaction (SQLite: the file's shared lock)
+    void holdWrite();  // the write lock (PostgreSQL: our tables locked against every writer)
     void exec(const QString& statement);
     void release();
 
   private:
     QString m_name;
+    bool m_postgres = false;
 };
 
-// A fresh default database in its own temporary working folder, with the setting already
-// pointing at that file.
+// A fresh database in its own temporary working folder, with the setting already pointing at
+// it: the default file count.db, or a new database on the PostgreSQL test server.
 class StoreEnv {
   public:
     StoreEnv();
@@ -88,6 +107,17 @@ class StoreEnv {
 
     QString path(const QString& name) const { return dir.filePath(name); }
     QString dbPath() const { return dir.filePath(QStringLiteral("count.db")); }
+    QString connectionText() const { return m_connectionText; }  // the file or the URI
+    bool postgres() const { return !m_database.isEmpty(); }
+
+    // Failures made the honest way, on either engine.
+    // Statements of event ("update", "update of Stime", "insert") on table fail from now on,
+    // those matching when only (a condition on new.*, e.g. "new.username='r2'").
+    void failOn(const QString& event, const QString& table, const QString& when = {});
+    void clearFailure();
+    void setReadOnly(bool readOnly);
+    // Runs a statement on a connection of its own: another tool editing the file.
+    void otherTool(const QString& statement);
 
     // Direct access to the same database, for setting up and checking rows.
     void sql(const QString& statement, const QVariantList& values = {});
@@ -98,4 +128,9 @@ class StoreEnv {
     // From the next update of Tcount on, "select * from Tcount" fails at run time while
     // updates and the grid's column-list statement still work: Tcount becomes a view.
     void failWholeRowReadsAfterNextUpdate();
+
+  private:
+    QString m_connectionText;
+    QString m_database;  // on the PostgreSQL server; empty for SQLite
+    QString m_failTable;
 };

@@ -1,0 +1,211 @@
+#include "record_store/Engine.h"
+
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QUrl>
+#include <QUrlQuery>
+
+namespace {
+
+bool Exec(QSqlDatabase& db, const QString& statement, QString* error) {
+    QSqlQuery q(db);
+    if (q.exec(statement)) return true;
+    if (error) *error = q.lastError().text();
+    return false;
+}
+
+class SqliteEngine : public Engine {
+  public:
+    QString DriverName() const override { return QStringLiteral("QSQLITE"); }
+    bool IsFile() const override { return true; }
+    bool SharedByDesks() const override { return false; }
+    QString Describe(const QString& text) const override {
+        return QStringLiteral("%1（本机文件）").arg(QFileInfo(text).absoluteFilePath());
+    }
+
+    bool Configure(QSqlDatabase& db, const QString& text, bool createIfAbsent,
+                   QString* error) const override {
+        if (text.isEmpty()) {
+            if (error) *error = QStringLiteral("没有给出文件名");
+            return false;
+        }
+        if (createIfAbsent) {
+            db.setDatabaseName(text);
+            db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=1000"));
+        } else {
+            // Never create a file the operator did not make: open read-write only if it exists.
+            db.setDatabaseName(QUrl::fromLocalFile(QFileInfo(text).absoluteFilePath())
+                                   .toString(QUrl::FullyEncoded) +
+                               QStringLiteral("?mode=rw"));
+            db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=1000"));
+        }
+        return true;
+    }
+
+    bool Prepare(QSqlDatabase&, QString*) const override { return true; }
+
+    QStringList CreateStatements() const override {
+        return {QStringLiteral("create table Tcount (username text not null unique collate nocase, "
+                               "Tstart text, Tnow text, Stime text, Tmoney text, Tother text, "
+                               "Tsum text, gotime text, Cstate text default '无')"),
+                QStringLiteral("create table Tmoney (OneTime text, Tnight text)"),
+                QStringLiteral("insert into Tmoney (OneTime, Tnight) values ('2', '10')")};
+    }
+
+    bool BeginWrite(QSqlDatabase& db, QString* error) const override {
+        // EXCLUSIVE, not IMMEDIATE: a reader (a backup tool) must not fail the commit later.
+        return Exec(db, QStringLiteral("BEGIN EXCLUSIVE"), error);
+    }
+    QString RowLock() const override { return {}; }  // the write holds the whole file
+    QString JournalLock() const override { return {}; }
+    bool TryClaim(QSqlDatabase&, const QString&) const override { return true; }
+    void ReleaseClaim(QSqlDatabase&, const QString&) const override {}
+    QString ChangeChannel() const override { return {}; }
+};
+
+class PostgresEngine : public Engine {
+  public:
+    QString DriverName() const override { return QStringLiteral("QPSQL"); }
+    bool IsFile() const override { return false; }
+    bool SharedByDesks() const override { return true; }
+
+    struct Target {
+        QString host = QStringLiteral("localhost"), user, password, database;
+        int port = 5432;
+        QStringList options;  // libpq's other keys, as key=value
+    };
+
+    static std::optional<Target> Parse(const QString& text, QString* error) {
+        Target t;
+        if (text.startsWith(QLatin1String("postgresql://")) ||
+            text.startsWith(QLatin1String("postgres://"))) {
+            const QUrl url(text, QUrl::StrictMode);
+            if (!url.isValid()) {
+                if (error) *error = QStringLiteral("数据库地址写得不对：%1").arg(url.errorString());
+                return std::nullopt;
+            }
+            if (!url.host().isEmpty()) t.host = url.host();
+            t.port = url.port(5432);
+            t.user = url.userName();
+            t.password = url.password();
+            t.database = url.path().mid(1);
+            for (const auto& [key, value] : QUrlQuery(url).queryItems(QUrl::FullyDecoded))
+                t.options << key + QLatin1Char('=') + value;
+        } else {
+            // libpq's key=value text; values may be quoted with single quotes.
+            static const QRegularExpression pair(
+                QStringLiteral(R"((\w+)\s*=\s*(?:'((?:[^'\\]|\\.)*)'|(\S*)))"));
+            for (auto it = pair.globalMatch(text); it.hasNext();) {
+                const auto m = it.next();
+                const QString key = m.captured(1);
+                const QString value = m.capturedStart(2) >= 0 ? m.captured(2) : m.captured(3);
+                if (key == QLatin1String("host") || key == QLatin1String("hostaddr"))
+                    t.host = value;
+                else if (key == QLatin1String("port"))
+                    t.port = value.toInt();
+                else if (key == QLatin1String("dbname"))
+                    t.database = value;
+                else if (key == QLatin1String("user"))
+                    t.user = value;
+                else if (key == QLatin1String("password"))
+                    t.password = value;
+                else
+                    t.options << key + QLatin1Char('=') + value;
+            }
+        }
+        if (t.database.isEmpty()) t.database = t.user;
+        if (t.database.isEmpty() || t.port <= 0 || t.port > 65535) {
+            if (error) *error = QStringLiteral("数据库地址中缺少数据库名或端口不对");
+            return std::nullopt;
+        }
+        return t;
+    }
+
+    QString Describe(const QString& text) const override {
+        const auto t = Parse(text, nullptr);
+        if (!t) return text;
+        return QStringLiteral("%1@%2:%3/%4（服务器，多台前台共用）")
+            .arg(t->user, t->host)
+            .arg(t->port)
+            .arg(t->database);
+    }
+
+    bool Configure(QSqlDatabase& db, const QString& text, bool, QString* error) const override {
+        const auto t = Parse(text, error);
+        if (!t) return false;
+        db.setHostName(t->host);
+        db.setPort(t->port);
+        db.setDatabaseName(t->database);
+        db.setUserName(t->user);
+        db.setPassword(t->password);
+        QStringList options = t->options;
+        // A server that does not answer must not hold the desk for long.
+        if (!std::any_of(options.cbegin(), options.cend(), [](const QString& o) {
+                return o.startsWith(QLatin1String("connect_timeout="));
+            }))
+            options << QStringLiteral("connect_timeout=5");
+        db.setConnectOptions(options.join(QLatin1Char(';')));
+        return true;
+    }
+
+    bool Prepare(QSqlDatabase& db, QString* error) const override {
+        // Like SQLite's busy timeout: a lock another desk holds is waited for one second.
+        return Exec(db, QStringLiteral("set lock_timeout = '1s'"), error);
+    }
+
+    QStringList CreateStatements() const override {
+        return {
+            // Names equal without regard to case (in every script) are one machine, and the
+            // grid orders them so: a case-insensitive collation, as SQLite's nocase.
+            QStringLiteral("create collation if not exists cafe_nocase (provider = icu, locale = "
+                           "'und-u-ks-level2', deterministic = false)"),
+            QStringLiteral("create table Tcount (username text collate cafe_nocase not null "
+                           "unique, Tstart text, Tnow text, Stime text, Tmoney text, Tother text, "
+                           "Tsum text, gotime text, Cstate text default '无')"),
+            QStringLiteral("create table Tmoney (OneTime text, Tnight text)"),
+            QStringLiteral("insert into Tmoney (OneTime, Tnight) values ('2', '10')"),
+            // Every change of Tcount, by any desk or tool, is announced to the other desks.
+            QStringLiteral("create or replace function cafe_changed() returns trigger language "
+                           "plpgsql as $$ begin perform pg_notify('cafe_changed', ''); return "
+                           "null; end $$"),
+            QStringLiteral("create trigger cafe_changed after insert or update or delete on "
+                           "Tcount for each statement execute function cafe_changed()"),
+        };
+    }
+
+    bool BeginWrite(QSqlDatabase& db, QString* error) const override {
+        if (db.transaction()) return true;
+        if (error) *error = db.lastError().text();
+        return false;
+    }
+    QString RowLock() const override { return QStringLiteral(" for update"); }
+    QString JournalLock() const override {
+        return QStringLiteral("select pg_advisory_xact_lock(20261209)");
+    }
+    bool TryClaim(QSqlDatabase& db, const QString& key) const override {
+        QSqlQuery q(db);
+        q.prepare(QStringLiteral("select pg_try_advisory_lock(hashtext(?))"));
+        q.addBindValue(key);
+        return q.exec() && q.next() && q.value(0).toBool();
+    }
+    void ReleaseClaim(QSqlDatabase& db, const QString& key) const override {
+        QSqlQuery q(db);
+        q.prepare(QStringLiteral("select pg_advisory_unlock(hashtext(?))"));
+        q.addBindValue(key);
+        q.exec();
+    }
+    QString ChangeChannel() const override { return QStringLiteral("cafe_changed"); }
+};
+
+}  // namespace
+
+std::unique_ptr<Engine> Engine::For(const QString& text) {
+    static const QRegularExpression keyValue(QStringLiteral(R"((^|\s)dbname\s*=)"));
+    if (text.startsWith(QLatin1String("postgresql://")) ||
+        text.startsWith(QLatin1String("postgres://")) || keyValue.match(text).hasMatch())
+        return std::make_unique<PostgresEngine>();
+    return std::make_unique<SqliteEngine>();
+}

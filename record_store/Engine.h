@@ -1,0 +1,52 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <memory>
+
+class QSqlDatabase;
+
+// Everything that differs between the engines behind the connection: how the connection text
+// is read, the schema's case rule, how a write is locked, how desks are kept apart. The
+// operations never ask which engine they run on; they use what this gives.
+//
+// SQLite: the connection text is a file path; one desk; a write holds the whole file.
+// PostgreSQL: a postgresql:// URI or libpq key=value text; several desks on one server; a
+// write locks the rows it re-checks, and each change is announced to the other desks.
+class Engine {
+  public:
+    virtual ~Engine() = default;
+
+    // The engine a connection text names: PostgreSQL for "postgresql://", "postgres://" or
+    // key=value text with a dbname, SQLite (a file) otherwise.
+    static std::unique_ptr<Engine> For(const QString& connectionText);
+
+    virtual QString DriverName() const = 0;
+    virtual bool IsFile() const = 0;  // the database is one local file (backups copy it)
+    virtual bool SharedByDesks() const = 0;
+    // What the operator reads: "count.db（本机文件）", "cafe@192.168.0.2:5432/cafe（服务器）".
+    virtual QString Describe(const QString& connectionText) const = 0;
+
+    // Points db at the text. createIfAbsent only for the default file. False with a reason.
+    virtual bool Configure(QSqlDatabase& db, const QString& connectionText, bool createIfAbsent,
+                           QString* error) const = 0;
+    // Run once the connection is open (time limits for waiting on locks, notifications).
+    virtual bool Prepare(QSqlDatabase& db, QString* error) const = 0;
+    // Tcount and Tmoney with their rules (all text, Cstate default '无', names unique without
+    // regard to case), and the one tariff row.
+    virtual QStringList CreateStatements() const = 0;
+
+    // A write transaction whose commit will go through: SQLite's BEGIN EXCLUSIVE; on
+    // PostgreSQL a transaction whose lock waits end after a second.
+    virtual bool BeginWrite(QSqlDatabase& db, QString* error) const = 0;
+    // Appended to a select that re-checks a row inside a write: locks it until the commit.
+    virtual QString RowLock() const = 0;
+    // Run before the journal's next row is numbered, so two desks never number it alike.
+    virtual QString JournalLock() const = 0;
+    // A question only one desk may ask at a time (the midnight question for a machine).
+    virtual bool TryClaim(QSqlDatabase& db, const QString& key) const = 0;
+    virtual void ReleaseClaim(QSqlDatabase& db, const QString& key) const = 0;
+
+    // The name of the notification other desks' changes arrive on; empty: none.
+    virtual QString ChangeChannel() const = 0;
+};
