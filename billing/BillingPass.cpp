@@ -1,6 +1,11 @@
 #include "billing/BillingPass.h"
 
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
 #include <cmath>
+#include <functional>
+#include <memory>
 #include <vector>
 
 #include "billing/Journal.h"
@@ -8,16 +13,6 @@
 #include "desk/Desk.h"
 
 namespace {
-
-// Marks a pass as running for its whole life, however it ends.
-class RunningFlag {
-  public:
-    explicit RunningFlag(bool& flag) : m_flag(flag) { m_flag = true; }
-    ~RunningFlag() { m_flag = false; }
-
-  private:
-    bool& m_flag;
-};
 
 double PartFee(double rate, int thirds) {
     // rate x n / 3 x 10 in the x87 extended type, nearest integer with ties to even.
@@ -77,132 +72,342 @@ double TimeFee(double rate, int hours, int minutes) {
     return whole + rate;
 }
 
-void RefreshClock(Desk& desk) {
-    if (desk.clockRefreshRunning) return;
-    RunningFlag running(desk.clockRefreshRunning);
-    Query* q = desk.DataModule1.ADOQuery1;
-    q->Close();
-    q->SetSql(QStringLiteral("update Tcount set Tnow=:nowtime1 where Cstate='正常'"));
-    q->SetParam(QStringLiteral("nowtime1"), LongTimeText(desk.clock.now()));
-    if (!q->ExecSQL()) {
-        desk.prompts.message(BillingText::PassFault);
-        return;
-    }
-    q->Close();
-    q->SetSql(QStringLiteral("select * from Tcount order by username"));
-    if (!q->Open()) desk.prompts.message(BillingText::PassFault);
+// --- The passes as steps: the database work runs on whichever connection the runner gives
+// (the desk's own, or its worker's beside the window); every box, the midnight question and
+// the grid come back on the window's thread, in the order the passes have always shown them.
+
+namespace {
+
+using Step = std::function<void(QSqlDatabase& db, const Engine& engine)>;
+using Runner = std::function<void(Step work, std::function<void()> then)>;
+
+// On the desk's own connection, at once: what a test, or a desk without a worker, runs.
+Runner HereAndNow(Desk& desk) {
+    return [&desk](Step work, std::function<void()> then) {
+        QSqlDatabase db = QSqlDatabase::database(desk.DataModule1.connectionName());
+        work(db, desk.DataModule1.engine());
+        then();
+    };
 }
 
-void BillingPass(Desk& desk) {
-    if (desk.billingPassRunning) return;
-    RunningFlag running(desk.billingPassRunning);
-    TDataModule1& dm = desk.DataModule1;
-    Query* q2 = dm.ADOQuery2;
+// On the desk's worker: the window stays free while the rows are read and written.
+Runner Beside(Desk& desk) {
+    return [&desk](Step work, std::function<void()> then) {
+        desk.RunOnWorker(std::move(work), std::move(then));
+    };
+}
 
-    q2->Close();
-    q2->SetSql(QStringLiteral("select * From Tmoney"));
-    if (!q2->Open()) throw UnhandledError(q2->LastError());
-    q2->First();
-    const double rate = ParseDecimal(q2->FieldText(QStringLiteral("OneTime")));
+// The flag is up from the tick until the pass's last step has come back.
+std::shared_ptr<void> Hold(bool& flag) {
+    flag = true;
+    return std::shared_ptr<void>(&flag, [](void* f) { *static_cast<bool*>(f) = false; });
+}
 
-    q2->Close();
-    // Only the three fields the pass reads: every field read costs a text conversion.
-    // In name order: the passes of several desks then lock rows in the same order.
-    q2->SetSql(QStringLiteral(
-        "select username,Tstart,Tother from Tcount where Cstate='正常' order by username"));
-    if (!q2->Open()) {
-        desk.prompts.message(BillingText::PassFault);
+struct PassRow {
+    QString username, start, other;
+};
+
+struct PassWritten {
+    size_t row;
+    QString used, fee, total;
+};
+
+// One billing pass, from its tick to its end.
+struct Pass {
+    Desk& desk;
+    Runner run;
+    std::shared_ptr<void> running;
+    double rate = 0;
+    std::vector<PassRow> rows = {};
+    size_t next = 0;
+    std::vector<PassWritten> written = {};  // committed, for the grid
+    enum Stop {
+        Done,
+        NoRows,
+        ReadFailed,
+        Midnight,
+        UpdateFailed,
+        NotFinite,
+        Unhandled
+    } stop = Done;
+    QString text = {};  // the error's own text (Unhandled), the machine (NotFinite)
+};
+
+// The tariff and the normal rows. Only the three fields the pass reads; in name order, so the
+// passes of several desks lock rows in the same order.
+void ReadStep(Pass& p, QSqlDatabase& db, const Engine& engine) {
+    // The tariff: a query that fails, a table without a row or a rate that is not a number
+    // ends the pass with the error's own text.
+    QString oneTime;
+    {
+        QSqlQuery tariff(db);
+        tariff.setForwardOnly(true);
+        if (!tariff.exec(QStringLiteral("select * From Tmoney"))) {
+            p.stop = Pass::Unhandled;
+            p.text = tariff.lastError().text().trimmed();
+            if (p.text.isEmpty()) p.text = QStringLiteral("unknown error");
+            return;
+        }
+        if (tariff.next()) oneTime = tariff.value(QStringLiteral("OneTime")).toString();
+    }
+    try {
+        p.rate = ParseDecimal(oneTime);
+    } catch (const ConversionError& e) {
+        p.stop = Pass::Unhandled;
+        p.text = e.text();
         return;
     }
-    if (q2->RecordCount() == 0) return;
+    QString error;
+    const bool read = engine.Walk(
+        db,
+        QStringLiteral(
+            "select username,Tstart,Tother from Tcount where Cstate='正常' order by username"),
+        {},
+        [&](const QString* r, int) {
+            p.rows.push_back({r[0], r[1], r[2]});
+        },
+        &error);
+    if (!read) {
+        p.stop = Pass::ReadFailed;
+        return;
+    }
+    p.stop = p.rows.empty() ? Pass::NoRows : Pass::Done;
+}
 
-    // Our own copy of the rows: the shared query may be reused while a box is open.
-    struct Row {
-        QString username, start, other;
+// The rows from p.next on, in one transaction, until the last, a row past midnight or a
+// failure. What was written before the stop is committed; a commit that fails (another program
+// holds the file) loses them, the operator is told, and the next tick bills from scratch.
+void RowsStep(Pass& p, QSqlDatabase& db, const Engine& engine) {
+    std::vector<PassWritten> written;
+    bool open = false;
+    const auto commit = [&] {
+        if (!open) return true;
+        open = false;
+        if (db.commit()) return true;
+        db.rollback();
+        return false;
     };
-    std::vector<Row> rows;
-    rows.reserve(q2->RecordCount());
-    for (q2->First(); !q2->Eof(); q2->Next())
-        rows.push_back({q2->FieldText(QStringLiteral("username")),
-                        q2->FieldText(QStringLiteral("Tstart")),
-                        q2->FieldText(QStringLiteral("Tother"))});
-
-    // Row updates go in one transaction, committed before any box is shown and whenever the
-    // pass ends, so rows written before a failure stay written. A commit that fails (another
-    // program holds the file) loses the pass's writes: the operator is told, and the next tick
-    // bills from scratch.
-    Transaction transaction(dm);
-    try {
-        Query* q3 = dm.ADOQuery3;
-        for (const Row& row : rows) {
-            const QTime now = desk.clock.now();
+    // A row whose three texts would not change is not written at all (no page, no flush), and
+    // then neither the grid nor the screen changes for it.
+    std::unique_ptr<Engine::RowStatement> update;
+    QString error;
+    p.stop = Pass::Done;
+    for (; p.next < p.rows.size(); ++p.next) {
+        const PassRow& row = p.rows[p.next];
+        try {
+            const QTime now = p.desk.clock.now();
             const QTime start = ParseDateTime(row.start);
-            const bool pastMidnight =
-                now.hour() < start.hour() ||
-                (now.hour() == start.hour() && now.minute() < start.minute());  // almost a day
-            if (pastMidnight) {
-                if (!transaction.Commit()) {
-                    desk.prompts.message(BillingText::PassUpdateFault);
-                    return;
-                }
-                // One desk asks about a machine; the others leave it to that desk.
-                const QString question = QStringLiteral("midnight:") + row.username;
-                if (!dm.TryClaim(question)) continue;
-                struct Release {
-                    TDataModule1& dm;
-                    const QString& key;
-                    ~Release() { dm.ReleaseClaim(key); }
-                } release{dm, question};
-                if (desk.prompts.confirm(BillingText::MidnightQuestion)) {
-                    desk.prompts.message(QStringLiteral("请先去结账一次!"));
-                    if (!SwitchToOvernight(desk, row.username)) {
-                        desk.prompts.message(BillingText::PassFault);
-                        return;
-                    }
-                    continue;
-                }
-                desk.prompts.message(QStringLiteral("系统已不能再为该机计费，请自行处理!"));
-                desk.RefreshSessionGrid();
-                return;
+            if (now.hour() < start.hour() ||
+                (now.hour() == start.hour() && now.minute() < start.minute())) {  // almost a day
+                p.stop = Pass::Midnight;
+                break;
             }
             const ElapsedTime used =
                 Elapsed(start.hour(), start.minute(), now.hour(), now.minute());
-            const double fee = TimeFee(rate, used.hours, used.minutes);
+            const double fee = TimeFee(p.rate, used.hours, used.minutes);
             const double other = ParseDecimal(row.other);
             if (!std::isfinite(fee) || !std::isfinite(fee + other)) {
                 // Never store "inf": every later pass would stop at this row.
-                if (!transaction.Commit()) {
-                    desk.prompts.message(BillingText::PassUpdateFault);
-                    return;
-                }
-                desk.prompts.message(NonFiniteBillText(row.username));
+                p.stop = Pass::NotFinite;
+                p.text = row.username;
+                break;
+            }
+            PassWritten values{
+                p.next, QString::number(used.hours) + u'时' + QString::number(used.minutes) + u'分',
+                DecimalText(fee) + QStringLiteral("元"), DecimalText(fee + other)};
+            if (!open) open = db.transaction();
+            if (!update)
+                update = engine.PrepareRowStatement(
+                    db,
+                    QStringLiteral("update Tcount set Stime=:sumtime,Tmoney=:sumMoney,"
+                                   "Tsum=:allMoney where username=:aid and (Stime is distinct "
+                                   "from :s or Tmoney is distinct from :m or Tsum is distinct "
+                                   "from :t)"),
+                    &error);
+            int changed = 0;
+            if (!open || !update ||
+                !update->Exec({values.used, values.fee, values.total, row.username, values.used,
+                               values.fee, values.total},
+                              &changed, &error)) {
+                update.reset();
+                if (commit()) p.written.insert(p.written.end(), written.begin(), written.end());
+                p.stop = Pass::UpdateFailed;  // the rows before it stay written
                 return;
             }
-
-            transaction.Begin();
-            q3->Close();
-            q3->SetSql(QStringLiteral(
-                "update Tcount set Stime=:sumtime,Tmoney=:sumMoney,Tsum=:allMoney where "
-                "username=:aid"));
-            q3->SetParam(QStringLiteral("sumtime"), QString::number(used.hours) + u'时' +
-                                                        QString::number(used.minutes) + u'分');
-            q3->SetParam(QStringLiteral("sumMoney"), DecimalText(fee) + QStringLiteral("元"));
-            q3->SetParam(QStringLiteral("allMoney"), DecimalText(fee + other));
-            q3->SetParam(QStringLiteral("aid"), row.username);
-            if (!q3->ExecSQL()) {
-                (void)transaction.Commit();  // the rows before it; the same box either way
-                desk.prompts.message(BillingText::PassUpdateFault);
-                return;
-            }
+            if (changed > 0) written.push_back(std::move(values));
+        } catch (const ConversionError& e) {
+            // A text that does not convert ends the pass at its row; the rows before it stay.
+            p.stop = Pass::Unhandled;
+            p.text = e.text();
+            break;
         }
-    } catch (...) {
-        // A conversion error ends the pass at its row; the rows before it stay written.
-        if (!transaction.Commit()) desk.prompts.message(BillingText::PassUpdateFault);
-        throw;
     }
-    if (!transaction.Commit()) {
-        desk.prompts.message(BillingText::PassUpdateFault);
+    update.reset();  // finished before the commit
+    if (!commit()) {
+        p.stop = Pass::UpdateFailed;
         return;
     }
+    p.written.insert(p.written.end(), written.begin(), written.end());
+}
+
+void Finish(const std::shared_ptr<Pass>& p) {
+    Desk& desk = p->desk;
+    Query* grid = desk.DataModule1.ADOQuery1;
+    if (!grid->Active()) {
+        desk.RefreshSessionGrid();
+        return;
+    }
+    // The grid shows what was written without reading every row again; a pass that changed
+    // nothing changes nothing on the screen.
+    const int used = grid->ColumnIndex(QStringLiteral("Stime"));
+    const int fee = grid->ColumnIndex(QStringLiteral("Tmoney"));
+    const int total = grid->ColumnIndex(QStringLiteral("Tsum"));
+    std::vector<Query::Cell> cells;
+    cells.reserve(p->written.size() * 3);
+    for (const PassWritten& w : p->written) {
+        const int row = grid->FindRow(QStringLiteral("username"), p->rows[w.row].username);
+        cells.push_back({row, used, w.used});
+        cells.push_back({row, fee, w.fee});
+        cells.push_back({row, total, w.total});
+    }
+    grid->SetCells(cells);
+}
+
+void Continue(const std::shared_ptr<Pass>& p);
+
+// On the window's thread, after a step of rows.
+void AfterRows(const std::shared_ptr<Pass>& p) {
+    Desk& desk = p->desk;
+    switch (p->stop) {
+        case Pass::Done:
+        case Pass::NoRows:
+            Finish(p);
+            return;
+        case Pass::UpdateFailed:
+            desk.prompts.message(BillingText::PassUpdateFault);
+            return;
+        case Pass::NotFinite:
+            desk.prompts.message(NonFiniteBillText(p->text));
+            return;
+        case Pass::Unhandled:
+            desk.prompts.reportUnhandled(p->text);
+            return;
+        case Pass::ReadFailed:
+            desk.prompts.message(BillingText::PassFault);
+            return;
+        case Pass::Midnight:
+            break;
+    }
+    const QString machine = p->rows[p->next].username;
+    TDataModule1& dm = desk.DataModule1;
+    // One desk asks about a machine; the others leave it to that desk.
+    const QString question = QStringLiteral("midnight:") + machine;
+    if (!dm.TryClaim(question)) {
+        ++p->next;
+        Continue(p);
+        return;
+    }
+    struct Release {
+        TDataModule1& dm;
+        const QString& key;
+        ~Release() { dm.ReleaseClaim(key); }
+    } release{dm, question};
+    if (desk.prompts.confirm(BillingText::MidnightQuestion)) {
+        desk.prompts.message(QStringLiteral("请先去结账一次!"));
+        if (!SwitchToOvernight(desk, machine)) {
+            desk.prompts.message(BillingText::PassFault);
+            return;
+        }
+        ++p->next;
+        Continue(p);
+        return;
+    }
+    desk.prompts.message(QStringLiteral("系统已不能再为该机计费，请自行处理!"));
     desk.RefreshSessionGrid();
 }
+
+void Continue(const std::shared_ptr<Pass>& p) {
+    p->run([p](QSqlDatabase& db, const Engine& engine) { RowsStep(*p, db, engine); },
+           [p] { AfterRows(p); });
+}
+
+void StartPass(Desk& desk, Runner run) {
+    if (desk.billingPassRunning) return;
+    auto p = std::make_shared<Pass>(Pass{desk, std::move(run), Hold(desk.billingPassRunning)});
+    p->run([p](QSqlDatabase& db, const Engine& engine) { ReadStep(*p, db, engine); },
+           [p] {
+               if (p->stop == Pass::NoRows) return;  // nothing written, the grid left alone
+               if (p->stop != Pass::Done) {
+                   AfterRows(p);
+                   return;
+               }
+               Continue(p);
+           });
+}
+
+// The clock refresh. With the grid open: the update on the runner's connection, and the
+// grid's cells of the rows it changed set to the new time, repainting only those.
+void StartClock(Desk& desk, Runner run) {
+    if (desk.clockRefreshRunning) return;
+    TDataModule1& dm = desk.DataModule1;
+    Query* grid = dm.ADOQuery1;
+    const QString now = LongTimeText(desk.clock.now());
+    if (!grid->Active()) {
+        // No grid to bring up to date: the update and the reopen, as they always ran.
+        const auto running = Hold(desk.clockRefreshRunning);
+        grid->Close();
+        grid->SetSql(QStringLiteral("update Tcount set Tnow=:nowtime1 where Cstate='正常'"));
+        grid->SetParam(QStringLiteral("nowtime1"), now);
+        if (!grid->ExecSQL()) {
+            desk.prompts.message(BillingText::PassFault);
+            return;
+        }
+        grid->Close();
+        grid->SetSql(QStringLiteral("select * from Tcount order by username"));
+        if (!grid->Open()) desk.prompts.message(BillingText::PassFault);
+        return;
+    }
+    struct Clock {
+        std::shared_ptr<void> running;
+        QStringList machines;
+        bool updated = false;
+    };
+    auto c = std::make_shared<Clock>(Clock{Hold(desk.clockRefreshRunning), {}, false});
+    run(
+        [c, now](QSqlDatabase& db, const Engine& engine) {
+            QString error;
+            c->updated = engine.Walk(
+                db,
+                QStringLiteral(
+                    "update Tcount set Tnow=:nowtime1 where Cstate='正常' returning username"),
+                {now}, [&](const QString* row, int) { c->machines << row[0]; }, &error);
+        },
+        [c, now, &desk] {
+            Query* grid = desk.DataModule1.ADOQuery1;
+            if (!c->updated) {
+                grid->Close();  // as when the update ran on the grid: empty until the next reopen
+                desk.prompts.message(BillingText::PassFault);
+                return;
+            }
+            if (!grid->Active()) {  // closed meanwhile: opened afresh by whoever needs it
+                desk.RefreshSessionGrid();
+                return;
+            }
+            const int column = grid->ColumnIndex(QStringLiteral("Tnow"));
+            std::vector<Query::Cell> cells;
+            cells.reserve(c->machines.size());
+            for (const QString& machine : c->machines)
+                cells.push_back({grid->FindRow(QStringLiteral("username"), machine), column, now});
+            grid->SetCells(cells);
+        });
+}
+
+}  // namespace
+
+void RefreshClock(Desk& desk) { StartClock(desk, HereAndNow(desk)); }
+
+void RefreshClockBeside(Desk& desk) { StartClock(desk, Beside(desk)); }
+
+void BillingPass(Desk& desk) { StartPass(desk, HereAndNow(desk)); }
+
+void BillingPassBeside(Desk& desk) { StartPass(desk, Beside(desk)); }

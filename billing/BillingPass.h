@@ -4,13 +4,19 @@
 
 class Desk;
 
-// Every 30 s: writes the time of day into Tnow of the normal sessions, reopens the grid.
+// Every 30 s: writes the time of day into Tnow of the normal sessions and shows it in the grid.
 void RefreshClock(Desk& desk);
 
 // Every 30 s: re-prices every normal session from its start with the current rate, and asks
-// about sessions that ran past midnight. A tick while a pass of the same kind still waits in a
-// box is skipped.
+// about sessions that ran past midnight. A tick while a pass of the same kind still runs or
+// waits in a box is skipped.
 void BillingPass(Desk& desk);
+
+// The same two, with their reading and writing on the desk's worker, beside the window: the
+// timers' way. Boxes, the midnight question and the grid still come on the window's thread,
+// in the same order; the pass is over when its flag on the desk goes down.
+void RefreshClockBeside(Desk& desk);
+void BillingPassBeside(Desk& desk);
 
 // The box for a bill whose amount is not a finite number: nothing is written for it.
 QString NonFiniteBillText(const QString& machine);

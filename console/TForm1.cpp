@@ -555,15 +555,16 @@ void TForm1::N13Click() {
     OpenDialog(TtrunMoneys::trunMoneys, [this] { return new TtrunMoneys(desk, this); });
 }
 
+// The passes read and write on the desk's worker, so the window never waits on them.
 void TForm1::Timer1Timer() {
     desk.Guard([this] {
-        RefreshClock(desk);
+        RefreshClockBeside(desk);
         CheckReminders(desk);
     });
 }
 
 void TForm1::Timer2Timer() {
-    desk.Guard([this] { BillingPass(desk); });
+    desk.Guard([this] { BillingPassBeside(desk); });
 }
 
 void TForm1::DBGrid1DblClick() { N28Click(); }

@@ -1,6 +1,7 @@
 #include "desk/Desk.h"
 
 #include <QCryptographicHash>
+#include <QSqlDatabase>
 #include <QThread>
 #include <QTimer>
 
@@ -66,6 +67,13 @@ std::pair<qint64, QString> Desk::JournalHead() {
 void Desk::NoteJournalAppend(qint64 id, const QString& hash) { m_pendingHead = {{id, hash}}; }
 
 Desk::~Desk() {
+    if (m_workerThread) {
+        // The worker's connection closes on its own thread, then the thread ends.
+        QMetaObject::invokeMethod(m_workerContext, [context = m_workerContext] { delete context; });
+        m_workerThread->quit();
+        m_workerThread->wait();
+        delete m_workerThread;
+    }
     for (QThread* worker : m_workers) {
         worker->wait();
         delete worker;
@@ -79,6 +87,65 @@ void Desk::MoveReminder(const QString& from, const QString& to) {
     reminders.erase(it);
     reminders.insert(MachineNameKey(to), moved);
     emit remindersChanged();
+}
+
+namespace {
+
+// The worker's connection, on the worker's thread only.
+class WorkerContext : public QObject {
+  public:
+    explicit WorkerContext(const QString& name) : m_name(name) {}
+    ~WorkerContext() override { Close(); }
+
+    QSqlDatabase Connection(const QString& text) {
+        if (text != m_text || !QSqlDatabase::database(m_name, false).isOpen()) {
+            Close();
+            m_engine = Engine::For(text);
+            QSqlDatabase db = QSqlDatabase::addDatabase(m_engine->DriverName(), m_name);
+            QString error;
+            if (m_engine->Configure(db, text, false, &error) && db.open())
+                m_engine->Prepare(db, &error);
+            m_text = text;
+        }
+        return QSqlDatabase::database(m_name, false);
+    }
+    const Engine& engine() const { return *m_engine; }
+
+  private:
+    void Close() {
+        if (!QSqlDatabase::contains(m_name)) return;
+        QSqlDatabase::database(m_name, false).close();
+        QSqlDatabase::removeDatabase(m_name);
+    }
+
+    QString m_name;
+    QString m_text;
+    std::unique_ptr<Engine> m_engine;
+};
+
+}  // namespace
+
+void Desk::RunOnWorker(std::function<void(QSqlDatabase& db, const Engine& engine)> work,
+                       std::function<void()> then) {
+    if (!m_workerThread) {
+        m_workerThread = new QThread;
+        m_workerThread->setObjectName(QStringLiteral("desk worker"));
+        m_workerContext =
+            new WorkerContext(DataModule1.connectionName() + QStringLiteral("-worker"));
+        m_workerContext->moveToThread(m_workerThread);
+        m_workerThread->start();
+    }
+    QMetaObject::invokeMethod(
+        m_workerContext,
+        [this, context = static_cast<WorkerContext*>(m_workerContext),
+         text = DataModule1.ConnectionString(), work = std::move(work),
+         then = std::move(then)]() mutable {
+            QSqlDatabase db = context->Connection(text);
+            work(db, context->engine());
+            QMetaObject::invokeMethod(
+                this, [this, then = std::move(then)] { Guard(then); }, Qt::QueuedConnection);
+        },
+        Qt::QueuedConnection);
 }
 
 void Desk::RunInBackground(std::function<void()> work, std::function<void()> then) {
@@ -125,7 +192,14 @@ void Desk::CaptureSelectedMachine() { SelectGridMachine(); }
 
 void Desk::RefreshSessionGrid() {
     Query* q = DataModule1.ADOQuery1;
+    const QString statement = QString::fromLatin1(TDataModule1::GridStatement);
+    // An open grid on its own statement is read again in place: the view keeps its rows and
+    // repaints only what changed.
+    if (q->Active() && q->Sql() == statement) {
+        if (!q->Reopen()) prompts.error(DeskText::GridOpenFailed);
+        return;
+    }
     q->Close();
-    q->SetSql(QString::fromLatin1(TDataModule1::GridStatement));
+    q->SetSql(statement);
     if (!q->Open()) prompts.error(DeskText::GridOpenFailed);
 }

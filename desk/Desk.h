@@ -17,6 +17,7 @@
 class HostResolver;
 class TNMUDP;
 class QThread;
+class QSqlDatabase;
 
 struct DeskSeams {
     Prompts* prompts = nullptr;
@@ -64,6 +65,13 @@ class Desk : public QObject {
     // Reminders by machine (MachineNameKey); a transfer carries its reminder along.
     QHash<QString, Reminder> reminders;
     void MoveReminder(const QString& from, const QString& to);
+
+    // Runs work on the desk's worker thread, on the worker's own connection to the database the
+    // desk uses (opened, or opened again after the desk switched databases, as needed); then()
+    // comes back on this thread, inside the guard. Jobs run one after another, in order.
+    // A failure to connect is handed to work as a closed connection.
+    void RunOnWorker(std::function<void(QSqlDatabase& db, const Engine& engine)> work,
+                     std::function<void()> then);
 
     // Runs work on a thread of its own (which must use its own database connection), then
     // then() back on this thread inside the guard. The desk waits for it before it goes.
@@ -118,6 +126,8 @@ class Desk : public QObject {
 
     std::optional<std::pair<qint64, QString>> m_pendingHead;  // appended, not yet committed
     QList<QThread*> m_workers;
+    QThread* m_workerThread = nullptr;   // RunOnWorker's, made on first use
+    QObject* m_workerContext = nullptr;  // lives on it
     int m_currentRow = -1;
     QString m_currentName;  // survives a closed grid, so a reopen finds the same machine
 };

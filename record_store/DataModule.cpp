@@ -122,6 +122,7 @@ Query::Query(TDataModule1& module) : QAbstractTableModel(&module), m_module(modu
 void Query::Close() {
     if (!m_active) return;
     emit aboutToClose();
+    m_indexColumn.clear();
     if (!m_rows.empty()) {
         beginRemoveRows({}, 0, RecordCount() - 1);
         m_rows.clear();
@@ -138,6 +139,7 @@ void Query::SetSql(const QString& statement) {
         m_sql = statement;
         m_prepared = false;
         m_params.clear();
+        m_rowStatement.reset();
         return;
     }
     // The same statement again (a pass sets it for every row): keep the names, forget values.
@@ -195,13 +197,7 @@ bool Query::ExecSQL() {
     return true;
 }
 
-bool Query::Open() {
-    Close();
-    // A row-returning statement is prepared afresh each time: Qt's SQLite driver keeps the
-    // column count of the first preparation, and a "select *" re-run after the file's schema
-    // changed (another tool added a column) would read past it.
-    m_prepared = false;
-    if (!Prepare()) return false;
+bool Query::Fetch(QStringList* columns, std::vector<QStringList>* rows) {
     qCDebug(lcDb) << "open" << m_sql;
     if (!m_query->exec()) {
         m_lastError = errorText(m_query->lastError());
@@ -210,14 +206,13 @@ bool Query::Open() {
         return false;
     }
     const QSqlRecord record = m_query->record();
-    QStringList columns;
-    for (int i = 0; i < record.count(); ++i) columns << record.fieldName(i);
-    std::vector<QStringList> rows;
+    for (int i = 0; i < record.count(); ++i) *columns << record.fieldName(i);
+    const int width = int(columns->size());
     while (m_query->next()) {
         QStringList row;
-        row.reserve(columns.size());
-        for (int i = 0; i < columns.size(); ++i) row << m_query->value(i).toString();
-        rows.push_back(std::move(row));
+        row.reserve(width);
+        for (int i = 0; i < width; ++i) row << m_query->value(i).toString();
+        rows->push_back(std::move(row));
     }
     if (m_query->lastError().isValid()) {
         m_lastError = errorText(m_query->lastError());
@@ -225,6 +220,19 @@ bool Query::Open() {
         return false;
     }
     m_query->finish();
+    return true;
+}
+
+bool Query::Open() {
+    Close();
+    // A row-returning statement is prepared afresh each time: Qt's SQLite driver keeps the
+    // column count of the first preparation, and a "select *" re-run after the file's schema
+    // changed (another tool added a column) would read past it.
+    m_prepared = false;
+    if (!Prepare()) return false;
+    QStringList columns;
+    std::vector<QStringList> rows;
+    if (!Fetch(&columns, &rows)) return false;
 
     // Same columns: only the rows change, so a view keeps its column order and widths.
     const bool sameColumns = columns.size() == m_columns.size() &&
@@ -232,6 +240,7 @@ bool Query::Open() {
                                         [](const QString& a, const QString& b) {
                                             return a.compare(b, Qt::CaseInsensitive) == 0;
                                         });
+    m_indexColumn.clear();
     if (!sameColumns) {
         beginResetModel();
         m_columns = columns;
@@ -248,8 +257,104 @@ bool Query::Open() {
     return true;
 }
 
+bool Query::ExecBound(const QStringList& values) {
+    Close();
+    if (!m_module.Connected()) {
+        m_lastError = QStringLiteral("the database is not connected");
+        return false;
+    }
+    QSqlDatabase db = QSqlDatabase::database(m_module.connectionName());
+    if (!m_rowStatement) {
+        m_rowStatement = m_module.engine().PrepareRowStatement(db, m_sql, &m_lastError);
+        if (!m_rowStatement) return false;
+    }
+    const bool ok = m_rowStatement->Exec(values, &m_rowsAffected, &m_lastError);
+    if (!ok) qCDebug(lcDb) << "failed:" << m_sql << m_lastError;
+    return ok;
+}
+
+bool Query::ForEachRow(const std::function<void(const QString* row, int columns)>& visit,
+                       const QStringList& values) {
+    Close();
+    if (!m_module.Connected()) {
+        m_lastError = QStringLiteral("the database is not connected");
+        return false;
+    }
+    QSqlDatabase db = QSqlDatabase::database(m_module.connectionName());
+    qCDebug(lcDb) << "walk" << m_sql;
+    return m_module.engine().Walk(db, m_sql, values, visit, &m_lastError);
+}
+
+bool Query::Reopen() {
+    if (!m_active) return Open();
+    m_prepared = false;
+    QStringList columns;
+    std::vector<QStringList> rows;
+    if (!Prepare() || !Fetch(&columns, &rows)) {
+        Close();
+        return false;
+    }
+    // Another tool may have added a column: then, or when rows came or went, the view starts over.
+    const bool sameShape = columns == m_columns && rows.size() == m_rows.size();
+    if (!sameShape) {
+        Close();
+        m_query->finish();
+        beginResetModel();
+        m_columns = columns;
+        m_rows = std::move(rows);
+        endResetModel();
+        m_indexColumn.clear();
+        m_active = true;
+        m_cursor = 0;
+        emit opened();
+        return true;
+    }
+    // Only what changed is signalled: an unchanged table repaints nothing.
+    int top = -1, bottom = -1, left = int(columns.size()), right = -1;
+    for (int r = 0; r < int(rows.size()); ++r) {
+        for (int c = 0; c < int(columns.size()); ++c) {
+            if (rows[size_t(r)][c] == m_rows[size_t(r)][c]) continue;
+            if (top < 0) top = r;
+            bottom = r;
+            left = std::min(left, c);
+            right = std::max(right, c);
+        }
+    }
+    m_rows = std::move(rows);
+    m_indexColumn.clear();
+    m_cursor = 0;
+    if (top >= 0) emit dataChanged(index(top, left), index(bottom, right), {Qt::DisplayRole});
+    emit opened();
+    return true;
+}
+
+int Query::ColumnIndex(const QString& column) const {
+    for (int i = 0; i < m_columns.size(); ++i)
+        if (m_columns[i].compare(column, Qt::CaseInsensitive) == 0) return i;
+    return -1;
+}
+
+void Query::SetCells(const std::vector<Cell>& cells) {
+    int top = RecordCount(), bottom = -1, left = int(m_columns.size()), right = -1;
+    for (const Cell& cell : cells) {
+        if (cell.row < 0 || cell.row >= RecordCount() || cell.column < 0 ||
+            cell.column >= m_columns.size())
+            continue;
+        QString& text = m_rows[size_t(cell.row)][cell.column];
+        if (text == cell.text) continue;
+        if (m_columns[cell.column] == m_indexColumn) m_indexColumn.clear();
+        text = cell.text;
+        top = std::min(top, cell.row);
+        bottom = std::max(bottom, cell.row);
+        left = std::min(left, cell.column);
+        right = std::max(right, cell.column);
+    }
+    if (bottom >= 0) emit dataChanged(index(top, left), index(bottom, right), {Qt::DisplayRole});
+}
+
 void Query::Detach() {
     Close();
+    m_rowStatement.reset();
     m_query.reset();
     m_prepared = false;
 }
@@ -262,13 +367,15 @@ QString Query::FieldText(int row, const QString& column) const {
 }
 
 int Query::FindRow(const QString& column, const QString& value) const {
-    int index = -1;
-    for (int i = 0; i < m_columns.size() && index < 0; ++i)
-        if (m_columns[i].compare(column, Qt::CaseInsensitive) == 0) index = i;
-    if (index < 0) return -1;
-    for (int row = 0; row < RecordCount(); ++row)
-        if (m_rows[row][index] == value) return row;
-    return -1;
+    if (m_indexColumn != column) {
+        const int at = ColumnIndex(column);
+        if (at < 0) return -1;
+        m_index.clear();
+        m_index.reserve(RecordCount());
+        for (int row = RecordCount() - 1; row >= 0; --row) m_index.insert(m_rows[row][at], row);
+        m_indexColumn = column;  // the first row of a value wins, as a walk from the top finds
+    }
+    return m_index.value(value, -1);
 }
 
 int Query::rowCount(const QModelIndex& parent) const {

@@ -7,6 +7,7 @@
 #include <QSqlQuery>
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -28,6 +29,18 @@ class Query : public QAbstractTableModel {
     void SetParam(const QString& name, const QString& value);
     bool Open();
     bool ExecSQL();
+    // ExecSQL with the values given in the order the statement names its parameters: for a
+    // statement run once per row (the billing pass), without looking parameters up by name.
+    bool ExecBound(const QStringList& values);
+    // Runs a row-returning statement and hands each row to visit as it comes, without keeping
+    // the rows: for a walk over many rows whose texts are copied anyway.
+    // Values bind in the order the statement names its parameters.
+    bool ForEachRow(const std::function<void(const QString* row, int columns)>& visit,
+                    const QStringList& values = {});
+
+    // Runs the open statement again and puts the new rows in place: a view keeps its rows and
+    // repaints only what changed (nothing, when nothing did). False, and closed, on a failure.
+    bool Reopen();
 
     bool Active() const { return m_active; }
     int RecordCount() const { return static_cast<int>(m_rows.size()); }
@@ -38,6 +51,16 @@ class Query : public QAbstractTableModel {
     QString FieldText(const QString& column) const { return FieldText(m_cursor, column); }
     QString FieldText(int row, const QString& column) const;
     int FindRow(const QString& column, const QString& value) const;  // -1 when absent
+    int ColumnIndex(const QString& column) const;                    // -1 when absent
+
+    // Sets cells of the open rows to what a statement just wrote, with one change signal for
+    // the lot, instead of reading every row again.
+    struct Cell {
+        int row;
+        int column;
+        QString text;
+    };
+    void SetCells(const std::vector<Cell>& cells);
     QString ColumnName(int column) const { return m_columns.value(column); }
     QString Sql() const { return m_sql; }
     QString LastError() const { return m_lastError; }
@@ -59,10 +82,12 @@ class Query : public QAbstractTableModel {
   private:
     friend class TDataModule1;
     bool Prepare();
+    bool Fetch(QStringList* columns, std::vector<QStringList>* rows);
     void Detach();  // the connection is going away
 
     TDataModule1& m_module;
     std::unique_ptr<QSqlQuery> m_query;
+    std::unique_ptr<Engine::RowStatement> m_rowStatement;  // ExecBound's, for m_sql
     QString m_sql;
     bool m_prepared = false;
     struct Param {
@@ -79,6 +104,9 @@ class Query : public QAbstractTableModel {
     QString m_lastError;
     int m_rowsAffected = 0;
     QHash<QString, QString> m_titles;
+    // Row by value of one column, made on the first look-up after the rows change.
+    mutable QString m_indexColumn;
+    mutable QHash<QString, int> m_index;
 };
 
 // The data module: one connection and the three shared query objects.

@@ -5,8 +5,16 @@
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QSqlRecord>
 #include <QUrl>
 #include <QUrlQuery>
+#include <vector>
+
+#ifdef CAFE_SQLITE_FAST_PATH
+#include <sqlite3.h>
+
+#include <QSqlDriver>
+#endif
 
 namespace {
 
@@ -16,6 +24,76 @@ bool Exec(QSqlDatabase& db, const QString& statement, QString* error) {
     if (error) *error = q.lastError().text();
     return false;
 }
+
+// Qt's way: every value a QVariant, every parameter bound through Qt.
+class QtRowStatement : public Engine::RowStatement {
+  public:
+    QtRowStatement(QSqlDatabase& db, const QString& sql) : m_query(db) {
+        m_query.setForwardOnly(true);
+        m_ok = m_query.prepare(sql);
+    }
+    bool Ok(QString* error) const {
+        if (!m_ok && error) *error = m_query.lastError().text();
+        return m_ok;
+    }
+    bool Exec(const QStringList& values, int* rowsAffected, QString* error) override {
+        for (int i = 0; i < values.size(); ++i) m_query.bindValue(i, values[i]);
+        const bool ok = m_query.exec();
+        if (!ok && error) *error = m_query.lastError().text();
+        if (rowsAffected) *rowsAffected = ok ? m_query.numRowsAffected() : 0;
+        m_query.finish();
+        return ok;
+    }
+
+  private:
+    QSqlQuery m_query;
+    bool m_ok = false;
+};
+
+#ifdef CAFE_SQLITE_FAST_PATH
+// SQLite's own API on the connection Qt opened (the same library: Qt's driver links the
+// system's), with UTF-16 texts straight from and into QString: no QVariant, no name look-up.
+sqlite3* Handle(QSqlDatabase& db) {
+    const QVariant handle = db.driver()->handle();
+    if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0) return nullptr;
+    // A driver built with its own copy of SQLite hands out a handle our library must not touch:
+    // unless the connection runs the very source we link, Qt's path it is. Asked once.
+    static const bool sameLibrary = [&db] {
+        QSqlQuery q(db);
+        return q.exec(QStringLiteral("select sqlite_source_id()")) && q.next() &&
+               q.value(0).toString() == QString::fromLatin1(sqlite3_sourceid());
+    }();
+    return sameLibrary ? *static_cast<sqlite3* const*>(handle.data()) : nullptr;
+}
+
+class SqliteRowStatement : public Engine::RowStatement {
+  public:
+    SqliteRowStatement(sqlite3* db, const QString& sql) : m_db(db) {
+        sqlite3_prepare16_v2(db, sql.utf16(), int(sql.size() * 2), &m_statement, nullptr);
+    }
+    ~SqliteRowStatement() override { sqlite3_finalize(m_statement); }
+    bool Ok(QString* error) const {
+        if (!m_statement && error) *error = QString::fromUtf8(sqlite3_errmsg(m_db));
+        return m_statement != nullptr;
+    }
+    bool Exec(const QStringList& values, int* rowsAffected, QString* error) override {
+        for (int i = 0; i < values.size(); ++i)
+            sqlite3_bind_text16(m_statement, i + 1, values[i].utf16(), int(values[i].size() * 2),
+                                SQLITE_STATIC);
+        const int result = sqlite3_step(m_statement);
+        const bool ok = result == SQLITE_DONE || result == SQLITE_ROW;
+        if (!ok && error) *error = QString::fromUtf8(sqlite3_errmsg(m_db));
+        if (rowsAffected) *rowsAffected = ok ? sqlite3_changes(m_db) : 0;
+        sqlite3_reset(m_statement);
+        sqlite3_clear_bindings(m_statement);
+        return ok;
+    }
+
+  private:
+    sqlite3* m_db;
+    sqlite3_stmt* m_statement = nullptr;
+};
+#endif
 
 class SqliteEngine : public Engine {
   public:
@@ -64,6 +142,47 @@ class SqliteEngine : public Engine {
     bool TryClaim(QSqlDatabase&, const QString&) const override { return true; }
     void ReleaseClaim(QSqlDatabase&, const QString&) const override {}
     QString ChangeChannel() const override { return {}; }
+
+#ifdef CAFE_SQLITE_FAST_PATH
+    bool Walk(QSqlDatabase& db, const QString& sql, const QStringList& values,
+              const std::function<void(const QString* row, int columns)>& visit,
+              QString* error) const override {
+        sqlite3* handle = Handle(db);
+        if (!handle) return Engine::Walk(db, sql, values, visit, error);
+        sqlite3_stmt* s = nullptr;
+        if (sqlite3_prepare16_v2(handle, sql.utf16(), int(sql.size() * 2), &s, nullptr) !=
+            SQLITE_OK) {
+            if (error) *error = QString::fromUtf8(sqlite3_errmsg(handle));
+            return false;
+        }
+        for (int i = 0; i < values.size(); ++i)
+            sqlite3_bind_text16(s, i + 1, values[i].utf16(), int(values[i].size() * 2),
+                                SQLITE_STATIC);
+        const int columns = sqlite3_column_count(s);
+        std::vector<QString> row(size_t(std::max(columns, 1)));
+        int result;
+        while ((result = sqlite3_step(s)) == SQLITE_ROW) {
+            for (int c = 0; c < columns; ++c) {
+                const auto* text = static_cast<const QChar*>(sqlite3_column_text16(s, c));
+                row[size_t(c)] = text ? QString(text, sqlite3_column_bytes16(s, c) / 2) : QString();
+            }
+            visit(row.data(), columns);
+        }
+        const bool ok = result == SQLITE_DONE;
+        if (!ok && error) *error = QString::fromUtf8(sqlite3_errmsg(handle));
+        sqlite3_finalize(s);
+        return ok;
+    }
+
+    std::unique_ptr<RowStatement> PrepareRowStatement(QSqlDatabase& db, const QString& sql,
+                                                      QString* error) const override {
+        sqlite3* handle = Handle(db);
+        if (!handle) return Engine::PrepareRowStatement(db, sql, error);
+        auto statement = std::make_unique<SqliteRowStatement>(handle, sql);
+        if (!statement->Ok(error)) return nullptr;
+        return statement;
+    }
+#endif
 };
 
 class PostgresEngine : public Engine {
@@ -201,6 +320,41 @@ class PostgresEngine : public Engine {
 };
 
 }  // namespace
+
+bool Engine::Walk(QSqlDatabase& db, const QString& sql, const QStringList& values,
+                  const std::function<void(const QString* row, int columns)>& visit,
+                  QString* error) const {
+    QSqlQuery q(db);
+    q.setForwardOnly(true);
+    if (!q.prepare(sql)) {
+        if (error) *error = q.lastError().text();
+        return false;
+    }
+    for (int i = 0; i < values.size(); ++i) q.bindValue(i, values[i]);
+    if (!q.exec()) {
+        if (error) *error = q.lastError().text();
+        return false;
+    }
+    const int columns = q.record().count();
+    std::vector<QString> row(size_t(std::max(columns, 1)));
+    while (q.next()) {
+        for (int c = 0; c < columns; ++c) row[size_t(c)] = q.value(c).toString();
+        visit(row.data(), columns);
+    }
+    if (q.lastError().isValid()) {
+        if (error) *error = q.lastError().text();
+        return false;
+    }
+    return true;
+}
+
+std::unique_ptr<Engine::RowStatement> Engine::PrepareRowStatement(QSqlDatabase& db,
+                                                                  const QString& sql,
+                                                                  QString* error) const {
+    auto statement = std::make_unique<QtRowStatement>(db, sql);
+    if (!statement->Ok(error)) return nullptr;
+    return statement;
+}
 
 std::unique_ptr<Engine> Engine::For(const QString& text) {
     static const QRegularExpression keyValue(QStringLiteral(R"((^|\s)dbname\s*=)"));

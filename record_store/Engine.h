@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <memory>
 
 class QSqlDatabase;
@@ -49,4 +50,19 @@ class Engine {
 
     // The name of the notification other desks' changes arrive on; empty: none.
     virtual QString ChangeChannel() const = 0;
+
+    // The quickest way the engine has to walk many rows and to run one statement once per row
+    // (the billing pass). Texts in, texts out; null reads as empty. The portable way is Qt's;
+    // SQLite may use the driver's own handle (see CAFE_SQLITE_FAST_PATH).
+    virtual bool Walk(QSqlDatabase& db, const QString& sql, const QStringList& values,
+                      const std::function<void(const QString* row, int columns)>& visit,
+                      QString* error) const;
+    class RowStatement {
+      public:
+        virtual ~RowStatement() = default;
+        // Binds values in the order the statement names its parameters, runs it.
+        virtual bool Exec(const QStringList& values, int* rowsAffected, QString* error) = 0;
+    };
+    virtual std::unique_ptr<RowStatement> PrepareRowStatement(QSqlDatabase& db, const QString& sql,
+                                                              QString* error) const;
 };

@@ -4,7 +4,7 @@ CALLER_DIR=$(pwd)
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$ROOT"
 
-PACKAGES=(cmake make g++ qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite libgl-dev
+PACKAGES=(cmake make g++ qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite libgl-dev libsqlite3-dev
           libqt6sql6-psql fonts-noto-cjk qt6-translations-l10n sqlite3 desktop-file-utils
           appstream)
 

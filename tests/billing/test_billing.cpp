@@ -1,3 +1,4 @@
+#include <QSignalSpy>
 #include <QTest>
 
 #include "billing/BillingPass.h"
@@ -26,6 +27,20 @@ void tick(Env& env) {
 QStringList bill(Env& env, const QString& name) {
     return {env.field(name, QStringLiteral("Stime")), env.field(name, QStringLiteral("Tmoney")),
             env.field(name, QStringLiteral("Tsum"))};
+}
+
+// Every cell of the grid as the database holds it now.
+void gridMatches(Env& env) {
+    Query* grid = env.module->ADOQuery1;
+    QVERIFY(grid->Active());
+    QCOMPARE(grid->RecordCount(), env.count());
+    for (int r = 0; r < grid->RecordCount(); ++r) {
+        const QString name = grid->FieldText(r, QStringLiteral("username"));
+        for (const char* column :
+             {"Tstart", "Tnow", "Stime", "Tmoney", "Tother", "Tsum", "gotime", "Cstate"})
+            QCOMPARE(grid->FieldText(r, QString::fromLatin1(column)),
+                     env.field(name, QString::fromLatin1(column)));
+    }
 }
 
 }  // namespace
@@ -304,6 +319,110 @@ class BillingTest : public QObject {
         QCOMPARE(env.prompts.take(), (QStringList{"message|上机", "message|pc-a"}));
         QCOMPARE(env.field("pc-a", "Cstate"), QStringLiteral("正常"));
         QCOMPARE(env.field("pc-b", "Cstate"), QStringLiteral("无"));
+    }
+
+    // The grid is patched with what the passes wrote instead of being read again: after each
+    // it shows what the database holds, and a pass that changes nothing signals nothing.
+    void gridFollowsThePassesWithoutReadingAgain() {
+        Env env;
+        env.clock.time = QTime(10, 20, 10);
+        session(env, QStringLiteral("a"), QStringLiteral("10:0:0"));
+        session(env, QStringLiteral("B"), QStringLiteral("9:30:0"), QStringLiteral("1.5"));
+        session(env, QStringLiteral("night"), QStringLiteral("21:0:0"), QStringLiteral("10"),
+                QStringLiteral("通宵"));
+        env.addMachine(QStringLiteral("idle"));
+        env.desk->RefreshSessionGrid();
+        Query* grid = env.module->ADOQuery1;
+        QSignalSpy reset(grid, &QAbstractItemModel::modelReset);
+        QSignalSpy changed(grid, &QAbstractItemModel::dataChanged);
+        BillingPass(*env.desk);
+        RefreshClock(*env.desk);
+        QCOMPARE(env.prompts.take(), QStringList());
+        QCOMPARE(changed.count(), 2);  // one for the pass, one for the clock
+        QCOMPARE(reset.count(), 0);
+        gridMatches(env);
+        QCOMPARE(bill(env, "B"), (QStringList{"0时50分", "2元", "3.5"}));
+
+        // Later in the same minute: nothing is written (an update would fail here), nothing
+        // repaints. The clock at the second it already shows changes nothing either.
+        changed.clear();
+        env.clock.time = QTime(10, 20, 50);
+        RefreshClock(*env.desk);
+        QCOMPARE(changed.count(), 1);
+        changed.clear();
+        env.failOn(QStringLiteral("update of Stime"), QStringLiteral("Tcount"));
+        BillingPass(*env.desk);
+        RefreshClock(*env.desk);
+        QCOMPARE(env.prompts.take(), QStringList());
+        QCOMPARE(changed.count(), 0);
+        env.clearFailure();
+
+        // A new minute: the changed cells, in one signal.
+        env.clock.time = QTime(10, 21, 0);
+        BillingPass(*env.desk);
+        QCOMPARE(changed.count(), 1);
+        gridMatches(env);
+
+        // Another program's change shows at the next refresh, read in place; a row more and
+        // the view starts over.
+        changed.clear();
+        env.otherTool(QStringLiteral("update Tcount set gotime='11:00' where username='a'"));
+        env.desk->RefreshSessionGrid();
+        QCOMPARE(changed.count(), 1);
+        QCOMPARE(reset.count(), 0);
+        gridMatches(env);
+        env.desk->RefreshSessionGrid();
+        QCOMPARE(changed.count(), 1);
+        env.addMachine(QStringLiteral("new"));
+        env.desk->RefreshSessionGrid();
+        QCOMPARE(reset.count(), 1);
+        gridMatches(env);
+    }
+
+    // Beside the window, on the desk's worker: the same values, the same boxes in the same
+    // order, no row after a No billed in that pass, the rows before a failure as here.
+    void passBesideTheWindowAsksAndStopsAsHere() {
+        Env env;
+        session(env, QStringLiteral("a"), QStringLiteral("0:0:0"));
+        session(env, QStringLiteral("late"), QStringLiteral("23:50:0"));
+        session(env, QStringLiteral("z"), QStringLiteral("0:1:0"));
+        env.clock.time = QTime(0, 30, 0);
+        env.desk->RefreshSessionGrid();
+        const auto besidePass = [&] {
+            BillingPassBeside(*env.desk);
+            QVERIFY(env.desk->billingPassRunning);
+            BillingPassBeside(*env.desk);  // a tick while it runs starts no second pass
+            QTRY_VERIFY(!env.desk->billingPassRunning);
+        };
+        env.prompts.answers = {false};
+        besidePass();
+        QCOMPARE(env.prompts.take(),
+                 (QStringList{kMidnight, "message|系统已不能再为该机计费，请自行处理!"}));
+        QCOMPARE(bill(env, "a"), (QStringList{"0时30分", "1.3元", "1.3"}));
+        QCOMPARE(env.field("z", "Stime"), QStringLiteral("0"));
+
+        env.prompts.answers = {true};
+        besidePass();
+        QCOMPARE(env.prompts.take(), (QStringList{kMidnight, "message|请先去结账一次!"}));
+        QCOMPARE(env.field("late", "Cstate"), QStringLiteral("通宵"));
+        QCOMPARE(bill(env, "z"), (QStringList{"0时29分", "1.3元", "1.3"}));
+        RefreshClockBeside(*env.desk);
+        QTRY_VERIFY(!env.desk->clockRefreshRunning);
+        gridMatches(env);
+
+        env.clock.time = QTime(0, 45, 0);
+        env.failOn(QStringLiteral("update of Stime"), QStringLiteral("Tcount"),
+                   QStringLiteral("new.username='z'"));
+        besidePass();
+        QCOMPARE(env.prompts.take(), QStringList{kPassFault.chopped(1) + u'！'});
+        QCOMPARE(env.field("a", "Stime"),
+                 env.postgres() ? QStringLiteral("0时30分") : QStringLiteral("0时45分"));
+        QCOMPARE(env.field("z", "Stime"), QStringLiteral("0时29分"));
+        // A pass that fails leaves the grid as it was, as it always has.
+        Query* grid = env.module->ADOQuery1;
+        QCOMPARE(grid->FieldText(grid->FindRow(QStringLiteral("username"), QStringLiteral("a")),
+                                 QStringLiteral("Stime")),
+                 QStringLiteral("0时30分"));
     }
 };
 

@@ -87,6 +87,7 @@ class SessionChangesTest : public QObject {
         QCOMPARE(env.field("pc-normal", "Tother"), QStringLiteral("11.5"));
         form.Timer2Timer();
         form.Timer1Timer();
+        QTRY_VERIFY(!env.desk->billingPassRunning && !env.desk->clockRefreshRunning);
         QCOMPARE(row(env, "pc-normal")[1], QStringLiteral("10:15:07"));
         QCOMPARE(env.field("pc-normal", "Tsum"), QStringLiteral("14.2"));
     }
