@@ -77,6 +77,17 @@ std::optional<quint32> QtHostResolver::resolveIPv4(const QString& name) {
     return result;
 }
 
+void QtHostResolver::nameOf(quint32 address, QObject* context,
+                            std::function<void(const QString& name)> then) {
+    const QString text = QHostAddress(address).toString();
+    QHostInfo::lookupHost(text, context, [text, then = std::move(then)](const QHostInfo& info) {
+        // Without a name the look-up answers with the address itself.
+        if (info.error() == QHostInfo::NoError && !info.hostName().isEmpty() &&
+            info.hostName() != text)
+            then(info.hostName());
+    });
+}
+
 // ---------------------------------------------------------------------------------------------
 
 int TNMUDP::WouldBlock() { return int(QAbstractSocket::TemporaryError) + 1; }

@@ -35,6 +35,12 @@ class HostResolver {
   public:
     virtual ~HostResolver() = default;
     virtual std::optional<quint32> resolveIPv4(const QString& name) = 0;  // host byte order
+    // The host name of an address (host byte order), later: then() runs on context's thread
+    // with the name, or is never called when there is none or context is gone first.
+    virtual void nameOf(quint32 address, QObject* context,
+                        std::function<void(const QString& name)> then) {
+        (void)address, (void)context, (void)then;
+    }
 };
 
 // A dotted IPv4 address in any form the classic parser (inet_addr) takes; nullopt otherwise.
@@ -45,6 +51,8 @@ class QtHostResolver : public HostResolver {
   public:
     explicit QtHostResolver(int timeoutMs = 5000) : m_timeoutMs(timeoutMs) {}
     std::optional<quint32> resolveIPv4(const QString& name) override;
+    void nameOf(quint32 address, QObject* context,
+                std::function<void(const QString& name)> then) override;
 
   private:
     int m_timeoutMs;

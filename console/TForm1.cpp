@@ -469,7 +469,7 @@ void TForm1::N2Click() {
 }
 
 void TForm1::N5Click() {
-    OpenDialog(Tsearch::search, [this] { return new Tsearch(this); });
+    OpenDialog(Tsearch::search, [this] { return new Tsearch(desk, this); });
 }
 
 void TForm1::N10Click() {

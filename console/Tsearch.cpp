@@ -1,16 +1,31 @@
 #include "console/Tsearch.h"
 
+#include <QFontMetrics>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSet>
 #include <QStatusBar>
 
+#include "billing/Machines.h"
+#include "client_channel/AddressSearch.h"
+#include "desk/Desk.h"
+#include "record_store/Formats.h"
 #include "widgets/Themed.h"
 
-Tsearch::Tsearch(QWidget* owner) : QWidget(owner, Qt::Window | Qt::Dialog) {
+namespace {
+
+constexpr int AddressRole = Qt::UserRole;
+constexpr int AddedRole = Qt::UserRole + 1;
+
+QString FoundText(int found) { return QStringLiteral("%1 台").arg(found); }
+
+}  // namespace
+
+Tsearch::Tsearch(Desk& desk, QWidget* owner) : QWidget(owner, Qt::Window | Qt::Dialog), desk(desk) {
     setObjectName(QStringLiteral("search"));
     setWindowTitle(QStringLiteral("搜索"));
     setFont(ThemedFont(QStringLiteral("MS Sans Serif"), 11));
@@ -65,6 +80,9 @@ Tsearch::Tsearch(QWidget* owner) : QWidget(owner, Qt::Window | Qt::Dialog) {
     ProgressBar1->setTextVisible(false);
     PercentLabel = new QLabel(QStringLiteral("0%"), this);
     PercentLabel->move(184, 224);
+    PercentLabel->resize(
+        QFontMetrics(PercentLabel->font()).horizontalAdvance(QStringLiteral("100%")) + 4,
+        PercentLabel->sizeHint().height());  // room for "100%"
 
     Button1 = new QPushButton(QStringLiteral("开始搜索"), this);
     Button1->setObjectName(QStringLiteral("Button1"));
@@ -74,9 +92,43 @@ Tsearch::Tsearch(QWidget* owner) : QWidget(owner, Qt::Window | Qt::Dialog) {
     Button2->setObjectName(QStringLiteral("Button2"));
     Button2->setFont(big);
     Button2->setGeometry(256, 248, 75, 25);
+    Button3 = new QPushButton(QStringLiteral("添加全部"), this);
+    Button3->setObjectName(QStringLiteral("Button3"));
+    Button3->setFont(big);
+    Button3->setGeometry(152, 248, 75, 25);
+    Button3->setToolTip(QStringLiteral("把搜索结果中的计算机全部加入计算机列表"));
+    Button3->setEnabled(false);
+    ListBox1->setToolTip(QStringLiteral("双击一台计算机，把它加入计算机列表"));
+    connect(Button1, &QPushButton::clicked, this, desk.Guarded([this] { Button1Click(); }));
     connect(Button2, &QPushButton::clicked, this, &QWidget::close);
+    connect(Button3, &QPushButton::clicked, this, desk.Guarded([this] { AddAllClick(); }));
+    connect(ListBox1, &QListWidget::itemDoubleClicked, this,
+            [this](QListWidgetItem* entry) { this->desk.Guard([&] { AddFound(entry); }); });
     NameField(results, ListBox1);
     DialogKeys(this);
+
+    Search = new AddressSearch(desk.resolver, this);
+    connect(Search, &AddressSearch::progressed, this, [this](int done, int total) {
+        const int percent = total > 0 ? done * 100 / total : 100;
+        ProgressBar1->setValue(percent);
+        PercentLabel->setText(QString::number(percent) + u'%');
+    });
+    connect(Search, &AddressSearch::found, this, [this](const QString& address) {
+        auto* entry = new QListWidgetItem(address, ListBox1);
+        entry->setData(AddressRole, address);
+        StatusPanel2->setText(FoundText(Search->Found()));
+        Button3->setEnabled(true);
+    });
+    connect(Search, &AddressSearch::named, this,
+            [this](const QString& address, const QString& name) {
+                if (QListWidgetItem* entry = Entry(address))
+                    entry->setText(QStringLiteral("%1 (%2)").arg(address, name));
+            });
+    connect(Search, &AddressSearch::finished, this, [this](int found, bool stopped) {
+        Searching(false);
+        StatusPanel1->setText(stopped ? QStringLiteral("已停止搜索") : QStringLiteral("搜索完成"));
+        StatusPanel2->setText(FoundText(found));
+    });
 
     auto* status = new QStatusBar(this);
     m_status = status;
@@ -89,6 +141,86 @@ Tsearch::Tsearch(QWidget* owner) : QWidget(owner, Qt::Window | Qt::Dialog) {
     StatusPanel2->setFixedWidth(50);
     status->addWidget(StatusPanel1);
     status->addWidget(StatusPanel2);
+}
+
+void Tsearch::Button1Click() {
+    if (Search->Running()) {
+        Search->Stop();
+        return;
+    }
+    // Every field is checked before anything is sent.
+    const auto fields = ParseSearchFields(Edit1->text(), Edit2->text(), Edit3->text(),
+                                          Edit4->text(), Edit5->text());
+    if (const QString* error = std::get_if<QString>(&fields)) {
+        desk.prompts.message(*error);
+        return;
+    }
+    ListBox1->clear();
+    Button3->setEnabled(false);
+    StatusPanel2->setText(FoundText(0));
+    Searching(true);
+    Search->Start(std::get<SearchRange>(fields));
+}
+
+void Tsearch::Searching(bool running) {
+    Button1->setText(running ? QStringLiteral("停止搜索") : QStringLiteral("开始搜索"));
+    if (running) StatusPanel1->setText(QStringLiteral("正在搜索"));
+    for (QLineEdit* edit : {Edit1, Edit2, Edit3, Edit4, Edit5}) edit->setReadOnly(running);
+}
+
+QListWidgetItem* Tsearch::Entry(const QString& address) const {
+    for (int i = 0; i < ListBox1->count(); ++i)
+        if (ListBox1->item(i)->data(AddressRole).toString() == address) return ListBox1->item(i);
+    return nullptr;
+}
+
+void Tsearch::AddFound(QListWidgetItem* entry) {
+    if (!entry || entry->data(AddedRole).toBool()) return;
+    // The address is the machine's name: commands reach it without a look-up.
+    if (AddMachine(desk, entry->data(AddressRole).toString()) != AddOutcome::Added) return;
+    m_added = true;
+    entry->setData(AddedRole, true);
+    entry->setText(entry->text() + QStringLiteral(" 已添加"));
+}
+
+void Tsearch::AddAllClick() {
+    const std::optional<QStringList> names = AllMachineNames(desk);
+    if (!names) return;
+    QSet<QString> listed;
+    for (const QString& name : *names) listed.insert(MachineNameKey(name));
+    int added = 0, already = 0;
+    for (int i = 0; i < ListBox1->count(); ++i) {
+        QListWidgetItem* entry = ListBox1->item(i);
+        if (entry->data(AddedRole).toBool()) continue;
+        if (listed.contains(MachineNameKey(entry->data(AddressRole).toString()))) {
+            ++already;  // one summary instead of a box for each
+            continue;
+        }
+        const AddOutcome outcome = AddMachine(desk, entry->data(AddressRole).toString());
+        if (outcome == AddOutcome::Failed) break;  // its box was shown; the rest stay as they are
+        if (outcome == AddOutcome::Duplicate) {
+            ++already;
+            continue;
+        }
+        ++added;
+        m_added = true;
+        entry->setData(AddedRole, true);
+        entry->setText(entry->text() + QStringLiteral(" 已添加"));
+    }
+    QString summary = QStringLiteral("已添加 %1 台计算机。").arg(added);
+    if (already > 0)
+        summary += QStringLiteral("另有 %1 台已在计算机列表中，未重复添加。").arg(already);
+    desk.prompts.message(summary);
+}
+
+void Tsearch::closeEvent(QCloseEvent* event) {
+    Search->Stop();
+    QWidget::closeEvent(event);
+    // As the machine list does: the grid shows the new machines once the dialog is closed.
+    if (m_added) {
+        m_added = false;
+        desk.Guard([this] { desk.RefreshSessionGrid(); });
+    }
 }
 
 void Tsearch::showEvent(QShowEvent* event) {

@@ -16,6 +16,7 @@ Desk::Desk(TDataModule1& module, const DeskSeams& seams, QObject* parent)
       clock(*seams.clock),
       settings(*seams.settings),
       chooser(*seams.chooser),
+      resolver(*seams.resolver),
       deskName(seams.deskName),
       databaseForThisStart(seams.databaseForThisStart),
       NMUDP1(new TNMUDP(*seams.resolver, this)) {

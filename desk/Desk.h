@@ -54,6 +54,7 @@ class Desk : public QObject {
     Clock& clock;
     SettingStore& settings;
     FileChooser& chooser;
+    HostResolver& resolver;
     const QString deskName;
     const QString databaseForThisStart;
     TNMUDP* NMUDP1;

@@ -1,11 +1,14 @@
 // A stand-in for the client program: prints every command datagram it receives.
-//   client-sim [--port N] [--bind ADDRESS] [--count N]
-// Listens on 127.0.0.1:1999 unless told otherwise; --count ends it after N datagrams.
+//   client-sim [--port N] [--bind ADDRESS] [--count N] [--search-port N]
+// Listens on 127.0.0.1:1999 unless told otherwise; --count ends it after N datagrams. It also
+// accepts TCP connections on the search port (7626; 0 for none), so 自动搜索 finds it.
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QHostAddress>
 #include <QNetworkDatagram>
 #include <QStringDecoder>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QUdpSocket>
 #include <cstdio>
 
@@ -20,6 +23,9 @@ int main(int argc, char* argv[]) {
                       QStringLiteral("address"), QStringLiteral("127.0.0.1")});
     parser.addOption({QStringLiteral("count"), QStringLiteral("Stop after this many datagrams."),
                       QStringLiteral("n"), QStringLiteral("0")});
+    parser.addOption({QStringLiteral("search-port"),
+                      QStringLiteral("TCP port the console's search probes (0: none)."),
+                      QStringLiteral("port"), QStringLiteral("7626")});
     parser.process(app);
 
     bool portOk = false;
@@ -37,6 +43,23 @@ int main(int argc, char* argv[]) {
         return 1;
     }
     std::printf("listening on %s:%d\n", qPrintable(address.toString()), socket.localPort());
+    QTcpServer searchPort;
+    const int tcpPort = parser.value(QStringLiteral("search-port")).toInt();
+    if (tcpPort > 0 && tcpPort <= 65535) {
+        if (searchPort.listen(address, static_cast<quint16>(tcpPort)))
+            std::printf("answering searches on TCP %d\n", tcpPort);
+        else
+            std::printf("cannot answer searches on TCP %d: %s\n", tcpPort,
+                        qPrintable(searchPort.errorString()));
+        QObject::connect(&searchPort, &QTcpServer::newConnection, [&] {
+            while (QTcpSocket* probe = searchPort.nextPendingConnection()) {
+                std::printf("searched from %s\n", qPrintable(probe->peerAddress().toString()));
+                probe->close();
+                probe->deleteLater();
+            }
+            std::fflush(stdout);
+        });
+    }
     std::fflush(stdout);
 
     int received = 0;

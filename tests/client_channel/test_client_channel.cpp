@@ -1,7 +1,9 @@
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QSignalSpy>
 #include <QTest>
 
+#include "client_channel/AddressSearch.h"
 #include "client_channel/Datagram.h"
 #include "client_channel/NMUDP.h"
 #include "desk/SendCommand.h"
@@ -345,8 +347,9 @@ class ClientChannelTest : public QObject {
     void clientSimulatorPrintsWhatArrives() {
         const quint16 port = FreeUdpPort();
         QProcess sim;
-        sim.start(QStringLiteral(CLIENT_SIM), {QStringLiteral("--port"), QString::number(port),
-                                               QStringLiteral("--count"), QStringLiteral("1")});
+        sim.start(QStringLiteral(CLIENT_SIM),
+                  {QStringLiteral("--port"), QString::number(port), QStringLiteral("--count"),
+                   QStringLiteral("1"), QStringLiteral("--search-port"), QStringLiteral("0")});
         QVERIFY(sim.waitForStarted());
         QVERIFY(sim.waitForReadyRead(5000));
         QVERIFY(sim.readLine().startsWith("listening on 127.0.0.1:"));
@@ -360,6 +363,138 @@ class ClientChannelTest : public QObject {
         QVERIFY2(out.contains(QStringLiteral("30 bytes, text \" 你好\"")), qPrintable(out));
         QVERIFY(out.contains(QStringLiteral("hex 20 c4 e3 ba c3 00")));
         QVERIFY(out.contains(QStringLiteral(":%1,").arg(env.desk->NMUDP1->LocalPort())));
+    }
+
+    void searchFieldsAreCheckedBeforeAnything_data() {
+        QTest::addColumn<QStringList>("fields");  // port, delay, domain, start, end
+        QTest::addColumn<QString>("answer");      // the box, or the range as read
+        const auto row = [](const char* name, QStringList fields, const QString& answer) {
+            QTest::newRow(name) << fields << answer;
+        };
+        row("defaults", {"7626", "2000", "192.168.0", "1", "255"}, "192.168.0.1-255:7626/2000");
+        row("edges", {"1", "100", "0.0.0", "0", "0"}, "0.0.0.0-0:1/100");
+        row("edges, high", {"65535", "10000", "255.255.255", "255", "255"},
+            "255.255.255.255-255:65535/10000");
+        row("blanks around, zeros in front", {" 80 ", "500", " 10.001.7 ", "3", "9"},
+            "10.1.7.3-9:80/500");
+        for (const char* port : {"0", "65536", "", "abc", "-1", "+80", "8 0", "0x50", "99999999"})
+            row(qPrintable(QStringLiteral("port '%1'").arg(QString::fromLatin1(port))),
+                {port, "2000", "192.168.0", "1", "255"}, SearchText::BadPort);
+        for (const char* delay : {"99", "10001", "2000ms", "", "1e3"})
+            row(qPrintable(QStringLiteral("delay '%1'").arg(QString::fromLatin1(delay))),
+                {"7626", delay, "192.168.0", "1", "255"}, SearchText::BadDelay);
+        for (const char* domain : {"192.168", "192.168.0.1", "192.168.256", "a.b.c", "192..0",
+                                   "192.168.-1", "", "192.168.0.", "192. 168.0", "１９２.168.0"})
+            row(qPrintable(QStringLiteral("domain '%1'").arg(QString::fromUtf8(domain))),
+                {"7626", "2000", domain, "1", "255"}, SearchText::BadDomain);
+        for (const QStringList& ends :
+             {QStringList{"256", "255"}, QStringList{"1", "256"}, QStringList{"-1", "5"},
+              QStringList{"", "5"}, QStringList{"1", "x"}})
+            row(qPrintable(QStringLiteral("addresses %1").arg(ends.join(u'-'))),
+                {"7626", "2000", "192.168.0", ends[0], ends[1]}, SearchText::BadAddress);
+        row("start after end", {"7626", "2000", "192.168.0", "10", "9"}, SearchText::StartAfterEnd);
+        // The first wrong field is the one named.
+        row("port and delay both wrong", {"0", "0", "x", "9", "1"}, SearchText::BadPort);
+    }
+    void searchFieldsAreCheckedBeforeAnything() {
+        QFETCH(QStringList, fields);
+        QFETCH(QString, answer);
+        const auto read = ParseSearchFields(fields[0], fields[1], fields[2], fields[3], fields[4]);
+        if (const QString* error = std::get_if<QString>(&read)) {
+            QCOMPARE(*error, answer);
+            return;
+        }
+        const SearchRange& r = std::get<SearchRange>(read);
+        QCOMPARE(QStringLiteral("%1.%2-%3:%4/%5")
+                     .arg(r.domain)
+                     .arg(r.first)
+                     .arg(r.last)
+                     .arg(r.port)
+                     .arg(r.timeoutMs),
+                 answer);
+    }
+
+    // Two machines in 127.0.0.1-20, one address that never answers (the probe times out), a
+    // listener just past the end that must not be asked.
+    void searchFindsTheListeningMachines() {
+        SearchListener five(QStringLiteral("127.0.0.5"));
+        SearchListener nine(QStringLiteral("127.0.0.9"), five.port());
+        SearchListener past(QStringLiteral("127.0.0.21"), five.port());
+        Tarpit silent(QStringLiteral("127.0.0.3"), five.port());
+        FakeResolver resolver;
+        resolver.names.insert(0x7F000009, QStringLiteral("pc09"));
+        AddressSearch search(resolver);
+        QSignalSpy found(&search, &AddressSearch::found);
+        QSignalSpy named(&search, &AddressSearch::named);
+        QSignalSpy progressed(&search, &AddressSearch::progressed);
+        QSignalSpy finished(&search, &AddressSearch::finished);
+        int mostAtOnce = 0;
+        connect(&search, &AddressSearch::progressed, this,
+                [&] { mostAtOnce = std::max(mostAtOnce, search.InFlight()); });
+        search.Start({QStringLiteral("127.0.0"), 1, 20, five.port(), 300}, 8);
+        QVERIFY(search.Running());
+        QCOMPARE(search.InFlight(), 8);  // bounded from the start
+        QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, 5000);
+        QCOMPARE(finished[0], (QVariantList{2, false}));
+        QCOMPARE((QStringList{found[0][0].toString(), found[1][0].toString()}),
+                 (QStringList{"127.0.0.5", "127.0.0.9"}));
+        QCOMPARE(progressed.count(), 21);  // 0 of 20, then one per address
+        QCOMPARE(progressed.last(), (QVariantList{20, 20}));
+        QVERIFY(mostAtOnce <= 8);
+        QCOMPARE(search.InFlight(), 0);
+        QTRY_COMPARE(named.count(), 1);
+        QCOMPARE(named[0], (QVariantList{"127.0.0.9", "pc09"}));
+        QCOMPARE(five.connections, 1);
+        QCOMPARE(nine.connections, 1);
+        QCOMPARE(past.connections, 0);
+        QVERIFY(!search.Running());
+    }
+
+    // Two probes at a time, both stuck on silent addresses: a stop ends them, and the listener
+    // further on is never asked, not even after the probes would have timed out.
+    void stoppedSearchStartsNoMoreProbes() {
+        SearchListener later(QStringLiteral("127.0.0.6"));
+        Tarpit three(QStringLiteral("127.0.0.3"), later.port());
+        Tarpit four(QStringLiteral("127.0.0.4"), later.port());
+        FakeResolver resolver;
+        AddressSearch search(resolver);
+        QSignalSpy progressed(&search, &AddressSearch::progressed);
+        QSignalSpy finished(&search, &AddressSearch::finished);
+        search.Start({QStringLiteral("127.0.0"), 1, 20, later.port(), 400}, 2);
+        QTRY_COMPARE(search.Done(), 2);  // 1 and 2 refuse at once; 3 and 4 hang
+        QCOMPARE(search.InFlight(), 2);
+        search.Stop();
+        QCOMPARE(finished.count(), 1);
+        QCOMPARE(finished[0], (QVariantList{0, true}));
+        QCOMPARE(search.InFlight(), 0);
+        const int signalled = progressed.count();
+        QTest::qWait(700);
+        QCOMPARE(later.connections, 0);
+        QCOMPARE(progressed.count(), signalled);
+        QCOMPARE(finished.count(), 1);
+        search.Stop();  // a second stop says nothing
+        QCOMPARE(finished.count(), 1);
+    }
+
+    void clientSimulatorAnswersTheSearch() {
+        SearchListener probeForAPort(QStringLiteral("127.0.0.1"));
+        const quint16 tcp = probeForAPort.port();
+        probeForAPort.server.close();
+        QProcess sim;
+        sim.start(QStringLiteral(CLIENT_SIM),
+                  {QStringLiteral("--port"), QString::number(FreeUdpPort()),
+                   QStringLiteral("--search-port"), QString::number(tcp)});
+        QVERIFY(sim.waitForStarted());
+        QByteArray said;
+        QTRY_VERIFY((said += sim.readAllStandardOutput()).contains("answering searches"));
+        FakeResolver resolver;
+        AddressSearch search(resolver);
+        QSignalSpy found(&search, &AddressSearch::found);
+        search.Start({QStringLiteral("127.0.0"), 1, 1, tcp, 2000});
+        QTRY_VERIFY(!search.Running());
+        QCOMPARE(found.count(), 1);
+        sim.kill();
+        sim.waitForFinished();
     }
 };
 

@@ -21,6 +21,7 @@
 #include "billing/BillingPass.h"
 #include "billing/ui/TAddother.h"
 #include "billing/ui/TtrunMoneys.h"
+#include "client_channel/AddressSearch.h"
 #include "client_channel/ui/Tsend.h"
 #include "console/TForm1.h"
 #include "console/Tadduser.h"
@@ -600,8 +601,10 @@ class ConsoleTest : public QObject {
         Tsearch* first = Tsearch::search;
         QVERIFY(first && first->isVisible());
         QCOMPARE(first->windowTitle(), QStringLiteral("搜索"));
-        first->Edit1->setText(QStringLiteral("1"));
-        QTest::mouseClick(first->Button1, Qt::LeftButton);  // 开始搜索 does nothing
+        first->Edit1->setText(QStringLiteral("0"));
+        QTest::mouseClick(first->Button1, Qt::LeftButton);  // a wrong port: a box, no search
+        QCOMPARE(env.prompts.take(), QStringList{"message|" + SearchText::BadPort});
+        QVERIFY(!first->Search->Running());
         QCOMPARE(first->ListBox1->count(), 0);
         QCOMPARE(first->ProgressBar1->value(), 0);
         QCOMPARE(first->StatusPanel1->text(), QStringLiteral("准备搜索"));

@@ -2,7 +2,9 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMenu>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
@@ -10,14 +12,40 @@
 #include <QTextBrowser>
 #include <QToolBar>
 
+#include "billing/Messages.h"
 #include "billing/Prices.h"
 #include "billing/Reminders.h"
+#include "client_channel/AddressSearch.h"
 #include "console/TForm1.h"
 #include "console/THelp.h"
 #include "console/TRemind.h"
 #include "console/TSettings.h"
+#include "console/Tsearch.h"
 #include "support/Fixtures.h"
 #include "widgets/Themed.h"
+
+namespace {
+
+void doubleClick(QListWidget* list, int row) {
+    const QRect at = list->visualItemRect(list->item(row));
+    // As a mouse does it: the view acts on a double-click only where the press was.
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, at.center());
+    QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, at.center());
+}
+
+// The dialog opened from the menu, aimed at 127.0.0.1-20.
+Tsearch* openSearch(TForm1& form, quint16 port, const QString& delay) {
+    form.action("N5")->trigger();
+    Tsearch* dialog = Tsearch::search;
+    dialog->Edit1->setText(QString::number(port));
+    dialog->Edit2->setText(delay);
+    dialog->Edit3->setText(QStringLiteral("127.0.0"));
+    dialog->Edit4->setText(QStringLiteral("1"));
+    dialog->Edit5->setText(QStringLiteral("20"));
+    return dialog;
+}
+
+}  // namespace
 
 // The entries the description leaves to us: settings, reminders, whole-café commands, help.
 class ToolsWindowTest : public QObject {
@@ -143,6 +171,103 @@ class ToolsWindowTest : public QObject {
         QCOMPARE(env.prompts.take().last(),
                  QStringLiteral("message|全部下机完成：成功 1 台。\n收款合计 0.00 元。"));
         QCOMPARE(env.client.takeWords(2), (QStringList{"sj", "xiaji"}));
+    }
+
+    // 自动搜索 on loopback: what is found is listed (with its name when one is known) and added
+    // with the machine list's rules; the grid shows it once the dialog closes.
+    void searchFindsAndAddsMachines() {
+        Env env;
+        SearchListener five(QStringLiteral("127.0.0.5"));
+        SearchListener nine(QStringLiteral("127.0.0.9"), five.port());
+        env.resolver.names.insert(0x7F000005, QStringLiteral("pc05"));
+        env.addMachine(QStringLiteral("127.0.0.9"));  // typed in by hand long ago
+        TForm1 form(*env.desk);
+        Tsearch* dialog = openSearch(form, five.port(), QStringLiteral("300"));
+        QTest::mouseClick(dialog->Button1, Qt::LeftButton);
+        QCOMPARE(dialog->Button1->text(), QStringLiteral("停止搜索"));
+        QCOMPARE(dialog->StatusPanel1->text(), QStringLiteral("正在搜索"));
+        QTRY_COMPARE(dialog->StatusPanel1->text(), QStringLiteral("搜索完成"));
+        QCOMPARE(dialog->StatusPanel2->text(), QStringLiteral("2 台"));
+        QCOMPARE(dialog->Button1->text(), QStringLiteral("开始搜索"));
+        QCOMPARE(dialog->ProgressBar1->value(), 100);
+        QCOMPARE(dialog->PercentLabel->text(), QStringLiteral("100%"));
+        QCOMPARE(dialog->ListBox1->count(), 2);
+        QTRY_COMPARE(dialog->ListBox1->item(0)->text(), QStringLiteral("127.0.0.5 (pc05)"));
+        QCOMPARE(dialog->ListBox1->item(1)->text(), QStringLiteral("127.0.0.9"));
+
+        doubleClick(dialog->ListBox1, 1);  // already in the list: the list's own box
+        QCOMPARE(env.prompts.take(), QStringList{"message|" + BillingText::DuplicateName});
+        doubleClick(dialog->ListBox1, 0);
+        doubleClick(dialog->ListBox1, 0);  // added once only
+        QCOMPARE(env.prompts.take(), QStringList());
+        QCOMPARE(env.count(QStringLiteral("username='127.0.0.5' and Cstate='无'")), 1);
+        QCOMPARE(dialog->ListBox1->item(0)->text(), QStringLiteral("127.0.0.5 (pc05) 已添加"));
+        QCOMPARE(env.module->ADOQuery1->RecordCount(), 1);
+        QTest::mouseClick(dialog->Button2, Qt::LeftButton);
+        QVERIFY(!dialog->isVisible());
+        QCOMPARE(env.module->ADOQuery1->RecordCount(), 2);
+
+        // 添加全部 in a new dialog: one summary, no box per duplicate.
+        env.sql(QStringLiteral("delete from Tcount where username='127.0.0.9'"));
+        dialog = openSearch(form, five.port(), QStringLiteral("300"));
+        QVERIFY(!dialog->Button3->isEnabled());
+        QTest::mouseClick(dialog->Button1, Qt::LeftButton);
+        QTRY_COMPARE(dialog->StatusPanel1->text(), QStringLiteral("搜索完成"));
+        QTest::mouseClick(dialog->Button3, Qt::LeftButton);
+        QCOMPARE(env.prompts.take(),
+                 QStringList{"message|已添加 1 台计算机。另有 1 台已在计算机列表中，未重复添加。"});
+        QCOMPARE(env.count(), 2);
+        QCOMPARE(five.connections + nine.connections, 4);
+    }
+
+    // Each wrong field gets its box and nothing is sent; 停止搜索 and 关闭 end a search that
+    // waits on a silent address.
+    void searchChecksItsFieldsAndStops() {
+        Env env;
+        SearchListener six(QStringLiteral("127.0.0.6"));
+        Tarpit three(QStringLiteral("127.0.0.3"), six.port());
+        TForm1 form(*env.desk);
+        Tsearch* dialog = openSearch(form, six.port(), QStringLiteral("5000"));
+        const struct {
+            QLineEdit* edit;
+            const char* bad;
+            QString box;
+        } wrong[] = {{dialog->Edit1, "0", SearchText::BadPort},
+                     {dialog->Edit1, "65536", SearchText::BadPort},
+                     {dialog->Edit2, "99", SearchText::BadDelay},
+                     {dialog->Edit3, "127.0", SearchText::BadDomain},
+                     {dialog->Edit4, "256", SearchText::BadAddress},
+                     {dialog->Edit5, "x", SearchText::BadAddress},
+                     {dialog->Edit4, "21", SearchText::StartAfterEnd}};
+        for (const auto& field : wrong) {
+            const QString kept = field.edit->text();
+            field.edit->setText(QString::fromLatin1(field.bad));
+            QTest::mouseClick(dialog->Button1, Qt::LeftButton);
+            QCOMPARE(env.prompts.take(), QStringList{"message|" + field.box});
+            field.edit->setText(kept);
+        }
+        QTest::qWait(50);
+        QCOMPARE(six.connections, 0);
+        QCOMPARE(dialog->StatusPanel1->text(), QStringLiteral("准备搜索"));
+        QCOMPARE(dialog->Button1->text(), QStringLiteral("开始搜索"));
+
+        QTest::mouseClick(dialog->Button1, Qt::LeftButton);
+        QTRY_COMPARE(dialog->StatusPanel2->text(), QStringLiteral("1 台"));
+        QTRY_COMPARE(dialog->PercentLabel->text(), QStringLiteral("95%"));  // 3 is still asked
+        QVERIFY(dialog->Edit1->isReadOnly());
+        QTest::mouseClick(dialog->Button1, Qt::LeftButton);
+        QCOMPARE(dialog->StatusPanel1->text(), QStringLiteral("已停止搜索"));
+        QCOMPARE(dialog->Button1->text(), QStringLiteral("开始搜索"));
+        QVERIFY(!dialog->Search->Running());
+        QVERIFY(!dialog->Edit1->isReadOnly());
+
+        QTest::mouseClick(dialog->Button1, Qt::LeftButton);
+        QVERIFY(dialog->Search->Running());
+        QTest::mouseClick(dialog->Button2, Qt::LeftButton);
+        QVERIFY(!dialog->isVisible());
+        QVERIFY(!dialog->Search->Running());
+        QCOMPARE(dialog->Search->InFlight(), 0);
+        QCOMPARE(env.prompts.take(), QStringList());
     }
 };
 

@@ -16,6 +16,31 @@ Env::Env()
 
 Env::~Env() { desk.reset(); }
 
+SearchListener::SearchListener(const QString& address, quint16 port) {
+    if (!server.listen(QHostAddress(address), port))
+        qFatal("cannot listen on %s: %s", qPrintable(address), qPrintable(server.errorString()));
+    QObject::connect(&server, &QTcpServer::newConnection, [this] {
+        while (QTcpSocket* s = server.nextPendingConnection()) {
+            ++connections;
+            s->deleteLater();
+        }
+    });
+}
+
+Tarpit::Tarpit(const QString& address, quint16 port) {
+    server.setListenBacklogSize(0);
+    if (!server.listen(QHostAddress(address), port))
+        qFatal("cannot listen on %s: %s", qPrintable(address), qPrintable(server.errorString()));
+    server.pauseAccepting();
+    for (int i = 0; i < 3; ++i) {
+        fillers.push_back(std::make_unique<QTcpSocket>());
+        fillers.back()->connectToHost(QHostAddress(address), port);
+    }
+    QElapsedTimer waited;
+    waited.start();
+    while (waited.elapsed() < 150) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+}
+
 Receiver::Receiver() {
     if (!socket.bind(QHostAddress::LocalHost, 0)) qFatal("receiver cannot bind");
 }

@@ -1,7 +1,12 @@
 #pragma once
 
 #include <QHash>
+#include <QList>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTimer>
 #include <QUdpSocket>
+#include <memory>
 
 #include "client_channel/NMUDP.h"
 #include "desk/Desk.h"
@@ -19,6 +24,31 @@ class FakeResolver : public HostResolver {
         if (table.contains(name)) return table.value(name);
         return std::nullopt;
     }
+    QHash<quint32, QString> names;  // reverse look-ups; the answer comes later, as a real one
+    void nameOf(quint32 address, QObject* context,
+                std::function<void(const QString&)> then) override {
+        if (names.contains(address))
+            QTimer::singleShot(0, context, [then, name = names.value(address)] { then(name); });
+    }
+};
+
+// A client machine as the search sees it: accepts TCP connections on one loopback address and
+// counts them. Port 0 takes a free one.
+class SearchListener {
+  public:
+    SearchListener(const QString& address, quint16 port = 0);
+    QTcpServer server;
+    int connections = 0;
+    quint16 port() const { return server.serverPort(); }
+};
+
+// An address whose connections neither succeed nor fail: its backlog is full, so the kernel
+// drops every new SYN and a probe can only time out.
+class Tarpit {
+  public:
+    Tarpit(const QString& address, quint16 port);
+    QTcpServer server;
+    std::vector<std::unique_ptr<QTcpSocket>> fillers;
 };
 
 // A stand-in client machine on 127.0.0.1.
