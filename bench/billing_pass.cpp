@@ -20,6 +20,7 @@
 #include <functional>
 #include <vector>
 
+#include "BenchDesk.h"
 #include "billing/BillingPass.h"
 #include "client_channel/NMUDP.h"
 #include "desk/Desk.h"
@@ -27,32 +28,6 @@
 #include "record_store/DataModule.h"
 
 namespace {
-
-class SilentPrompts : public Prompts {
-  public:
-    int boxes = 0;
-    void message(const QString&) override { ++boxes; }
-    void error(const QString&) override { ++boxes; }
-    bool confirm(const QString&) override { return ++boxes, false; }
-    void reportUnhandled(const QString&) override { ++boxes; }
-};
-
-class NoFiles : public FileChooser {
-  public:
-    std::optional<QString> chooseDatabaseFile() override { return std::nullopt; }
-};
-
-class NoNames : public HostResolver {
-  public:
-    std::optional<quint32> resolveIPv4(const QString&) override { return std::nullopt; }
-};
-
-class SteppingClock : public Clock {
-  public:
-    QDateTime at{QDate(2026, 12, 9), QTime(10, 0, 15)};
-    QTime now() const override { return at.time(); }
-    QDateTime nowDateTime() const override { return at; }
-};
 
 double Median(std::vector<double> v) {
     if (v.empty()) return 0;
@@ -197,22 +172,13 @@ struct Figures {
 
 struct Product {
     TDataModule1 dm;
-    SilentPrompts prompts;
-    SteppingClock clock;
-    NoFiles files;
-    NoNames names;
-    std::unique_ptr<QSettingsStore> settings;
-    std::unique_ptr<Desk> desk;
+    BenchDesk bench;
+    SilentPrompts& prompts = bench.prompts;
+    SteppingClock& clock = bench.clock;
+    std::unique_ptr<Desk>& desk = bench.desk;
 
-    explicit Product(const QString& folder) {
-        settings = QSettingsStore::forFile(folder + QStringLiteral("/s.ini"));
-        desk = std::make_unique<Desk>(dm, DeskSeams{.prompts = &prompts,
-                                                    .clock = &clock,
-                                                    .settings = settings.get(),
-                                                    .chooser = &files,
-                                                    .resolver = &names,
-                                                    .remotePort = 1999,
-                                                    .localPort = 0});
+    explicit Product(const QString& folder)
+        : bench(dm, folder, QDateTime(QDate(2026, 12, 9), QTime(10, 0, 15))) {
         desk->RefreshSessionGrid();  // the grid is open, as in the window
     }
 };
@@ -282,7 +248,8 @@ int main(int argc, char* argv[]) {
                 perRow.push_back(
                     Ms([&] { OneStatementPerRow(product.dm, 2.0, product.clock.now()); }));
             if (product.prompts.boxes)
-                std::printf("  (unexpected: %d boxes)\n", product.prompts.boxes);
+                std::printf("  (unexpected: %d boxes, the last \"%s\")\n", product.prompts.boxes,
+                            qPrintable(product.prompts.last));
             const double passAll = Median([&] {
                 auto all = pass.crossing;
                 all.insert(all.end(), pass.within.begin(), pass.within.end());

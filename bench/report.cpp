@@ -13,36 +13,12 @@
 #include <functional>
 #include <vector>
 
+#include "BenchDesk.h"
 #include "billing/Journal.h"
 #include "client_channel/NMUDP.h"
 #include "desk/Desk.h"
 
 namespace {
-
-class SilentPrompts : public Prompts {
-  public:
-    void message(const QString&) override {}
-    void error(const QString&) override {}
-    bool confirm(const QString&) override { return false; }
-    void reportUnhandled(const QString&) override {}
-};
-
-class NoFiles : public FileChooser {
-  public:
-    std::optional<QString> chooseDatabaseFile() override { return std::nullopt; }
-};
-
-class NoNames : public HostResolver {
-  public:
-    std::optional<quint32> resolveIPv4(const QString&) override { return std::nullopt; }
-};
-
-class SteppingClock : public Clock {
-  public:
-    QDateTime at{QDate(2026, 1, 1), QTime(8, 0)};
-    QTime now() const override { return at.time(); }
-    QDateTime nowDateTime() const override { return at; }
-};
 
 double MedianMs(int runs, const std::function<void()>& work) {
     std::vector<double> ms;
@@ -65,18 +41,9 @@ int main(int argc, char** argv) {
     QTemporaryDir dir;
     QDir::setCurrent(dir.path());
     TDataModule1 dm;
-    SilentPrompts prompts;
-    SteppingClock clock;
-    NoFiles files;
-    NoNames names;
-    auto settings = QSettingsStore::forFile(dir.filePath(QStringLiteral("s.ini")));
-    Desk desk(dm, DeskSeams{.prompts = &prompts,
-                            .clock = &clock,
-                            .settings = settings.get(),
-                            .chooser = &files,
-                            .resolver = &names,
-                            .remotePort = 1999,
-                            .localPort = 0});
+    BenchDesk bench(dm, dir.path(), QDateTime(QDate(2026, 1, 1), QTime(8, 0)));
+    Desk& desk = *bench.desk;
+    SteppingClock& clock = bench.clock;
     desk.operatorName = QStringLiteral("小王");
 
     QElapsedTimer fill;

@@ -16,6 +16,7 @@
 #include <ctime>
 #include <vector>
 
+#include "BenchDesk.h"
 #include "client_channel/NMUDP.h"
 #include "console/TForm1.h"
 #include "desk/Desk.h"
@@ -23,32 +24,6 @@
 #include "widgets/Themed.h"
 
 namespace {
-
-class SilentPrompts : public Prompts {
-  public:
-    int boxes = 0;
-    void message(const QString&) override { ++boxes; }
-    void error(const QString&) override { ++boxes; }
-    bool confirm(const QString&) override { return ++boxes, false; }
-    void reportUnhandled(const QString&) override { ++boxes; }
-};
-
-class NoFiles : public FileChooser {
-  public:
-    std::optional<QString> chooseDatabaseFile() override { return std::nullopt; }
-};
-
-class NoNames : public HostResolver {
-  public:
-    std::optional<quint32> resolveIPv4(const QString&) override { return std::nullopt; }
-};
-
-class SteppingClock : public Clock {
-  public:
-    QDateTime at{QDate(2026, 12, 9), QTime(10, 0, 15)};
-    QTime now() const override { return at.time(); }
-    QDateTime nowDateTime() const override { return at; }
-};
 
 // Runs the event loop for a while (QTest::qWait sleeps between its turns, which a probe would
 // count as a stall).
@@ -104,19 +79,10 @@ int main(int argc, char* argv[]) {
                 }
                 db.commit();
             }
-            SilentPrompts prompts;
-            SteppingClock clock;
-            NoFiles files;
-            NoNames names;
-            auto settings = QSettingsStore::forFile(dir.filePath(QStringLiteral("s.ini")));
-            settings->writeDatapath(dir.filePath(QStringLiteral("count.db")));
-            Desk desk(dm, DeskSeams{.prompts = &prompts,
-                                    .clock = &clock,
-                                    .settings = settings.get(),
-                                    .chooser = &files,
-                                    .resolver = &names,
-                                    .remotePort = 1999,
-                                    .localPort = 0});
+            BenchDesk bench(dm, dir.path(), QDateTime(QDate(2026, 12, 9), QTime(10, 0, 15)));
+            Desk& desk = *bench.desk;
+            SteppingClock& clock = bench.clock;
+            SilentPrompts& prompts = bench.prompts;
             TForm1 form(desk);
             form.Timer1->stop();  // the ticks come from here, at once
             form.Timer2->stop();
@@ -181,7 +147,9 @@ int main(int argc, char* argv[]) {
                 "  %6d %8.1f %8.1f %8.1f %8.1f   %4.0f ms  %s   (the passes: %.0f ms, beside)\n", n,
                 busyMedian, busy.back(), stallMedian, stall.back(), goal,
                 busyMedian <= goal ? "met" : "NOT met", median(total));
-            if (prompts.boxes) std::printf("  (unexpected: %d boxes)\n", prompts.boxes);
+            if (prompts.boxes)
+                std::printf("  (unexpected: %d boxes, the last \"%s\")\n", prompts.boxes,
+                            qPrintable(prompts.last));
         }
         QDir::setCurrent(previous);
     }
