@@ -11,14 +11,6 @@ const QString kMidnight =
     QStringLiteral("confirm|该用户上机已超过了一天或现在是晚上12点以后了，是否该设为上通宵了呢？");
 const QString kPassFault = QStringLiteral("message|数据库运行出错，请关闭并重试一次!");
 
-void session(Env& env, const QString& name, const QString& start,
-             const QString& other = QStringLiteral("0"),
-             const QString& state = QStringLiteral("正常")) {
-    env.sql(QStringLiteral("insert into Tcount(username, Tstart, Tnow, Stime, Tmoney, Tother, "
-                           "Tsum, gotime, Cstate) values(?, ?, ?, '0', '0', ?, ?, '', ?)"),
-            {name, start, start, other, other, state});
-}
-
 // A timer tick: the pass inside the entry points' guard.
 void tick(Env& env) {
     env.desk->Guard([&] { BillingPass(*env.desk); });
@@ -90,14 +82,14 @@ class BillingTest : public QObject {
     void passBillsEveryNormalSession() {
         Env env;
         env.clock.time = QTime(12, 0, 30);
-        session(env, QStringLiteral("a"), QStringLiteral("11:40:10"));
-        session(env, QStringLiteral("b"), QStringLiteral("10:50:0"));
-        session(env, QStringLiteral("c"), QStringLiteral("10:20:0"));
-        session(env, QStringLiteral("d"), QStringLiteral("10:0:0"));
-        session(env, QStringLiteral("e"), QStringLiteral("10:50:0"), QStringLiteral("1.5"));
-        session(env, QStringLiteral("f"), QStringLiteral("11:56:59"), QStringLiteral("2"));
-        session(env, QStringLiteral("night"), QStringLiteral("21:00:00"), QStringLiteral("10"),
-                QStringLiteral("通宵"));
+        env.addSession(QStringLiteral("a"), QStringLiteral("11:40:10"));
+        env.addSession(QStringLiteral("b"), QStringLiteral("10:50:0"));
+        env.addSession(QStringLiteral("c"), QStringLiteral("10:20:0"));
+        env.addSession(QStringLiteral("d"), QStringLiteral("10:0:0"));
+        env.addSession(QStringLiteral("e"), QStringLiteral("10:50:0"), QStringLiteral("1.5"));
+        env.addSession(QStringLiteral("f"), QStringLiteral("11:56:59"), QStringLiteral("2"));
+        env.addSession(QStringLiteral("night"), QStringLiteral("21:00:00"), QStringLiteral("10"),
+                       QStringLiteral("通宵"));
         env.addMachine(QStringLiteral("idle"));
         env.module->ADOQuery1->Close();
         BillingPass(*env.desk);
@@ -128,7 +120,7 @@ class BillingTest : public QObject {
     void rateChangeRepricesFromTheStart() {
         Env env;
         env.clock.time = QTime(11, 10, 0);
-        session(env, QStringLiteral("pc"), QStringLiteral("10:0:0"));
+        env.addSession(QStringLiteral("pc"), QStringLiteral("10:0:0"));
         BillingPass(*env.desk);
         QCOMPARE(env.field("pc", "Tmoney"), QStringLiteral("2.7元"));
         env.sql(QStringLiteral("update Tmoney set OneTime='3'"));
@@ -140,9 +132,9 @@ class BillingTest : public QObject {
 
     void clockRefreshTouchesOnlyNormalSessions() {
         Env env;
-        session(env, QStringLiteral("a"), QStringLiteral("9:0:0"));
-        session(env, QStringLiteral("n"), QStringLiteral("21:0:0"), QStringLiteral("10"),
-                QStringLiteral("通宵"));
+        env.addSession(QStringLiteral("a"), QStringLiteral("9:0:0"));
+        env.addSession(QStringLiteral("n"), QStringLiteral("21:0:0"), QStringLiteral("10"),
+                       QStringLiteral("通宵"));
         env.addMachine(QStringLiteral("z"));
         env.clock.time = QTime(9, 5, 7);
         env.module->ADOQuery1->Close();
@@ -164,8 +156,8 @@ class BillingTest : public QObject {
 
     void midnightYesMakesTheRowOvernight() {
         Env env;
-        session(env, QStringLiteral("late"), QStringLiteral("23:50:00"), QStringLiteral("1.5"));
-        session(env, QStringLiteral("next"), QStringLiteral("0:00:00"));
+        env.addSession(QStringLiteral("late"), QStringLiteral("23:50:00"), QStringLiteral("1.5"));
+        env.addSession(QStringLiteral("next"), QStringLiteral("0:00:00"));
         env.sql(
             QStringLiteral("update Tcount set Tsum='3.5', Stime='0时5分' where username='late'"));
         env.clock.time = QTime(0, 5, 0);
@@ -185,8 +177,8 @@ class BillingTest : public QObject {
 
     void midnightNoStopsThePass() {
         Env env;
-        session(env, QStringLiteral("a-late"), QStringLiteral("23:50:00"));
-        session(env, QStringLiteral("b-after"), QStringLiteral("0:00:00"));
+        env.addSession(QStringLiteral("a-late"), QStringLiteral("23:50:00"));
+        env.addSession(QStringLiteral("b-after"), QStringLiteral("0:00:00"));
         env.clock.time = QTime(0, 5, 0);
         env.module->ADOQuery1->Close();
         BillingPass(*env.desk);  // unscripted: No
@@ -200,7 +192,7 @@ class BillingTest : public QObject {
 
         // Same hour, earlier minute: it began almost a day ago, not 65,535 hours.
         env.sql(QStringLiteral("delete from Tcount"));
-        session(env, QStringLiteral("day"), QStringLiteral("10:30:00"));
+        env.addSession(QStringLiteral("day"), QStringLiteral("10:30:00"));
         env.clock.time = QTime(10, 10, 0);
         BillingPass(*env.desk);
         QCOMPARE(env.prompts.take().first(), kMidnight);
@@ -209,7 +201,7 @@ class BillingTest : public QObject {
 
     void tariffFailuresEndThePassBeforeAnyRow() {  // the tariff: no table, no row, not a number
         Env env;
-        session(env, QStringLiteral("a"), QStringLiteral("9:0:0"));
+        env.addSession(QStringLiteral("a"), QStringLiteral("9:0:0"));
         env.sql(QStringLiteral("delete from Tmoney"));
         tick(env);
         QCOMPARE(env.prompts.take(),
@@ -231,9 +223,9 @@ class BillingTest : public QObject {
     badStartOrChargeEndsThePassAtThatRow() {  // a bad Tstart or Tother ends the pass at that row
         Env env;
         env.clock.time = QTime(10, 10, 0);
-        session(env, QStringLiteral("a-first"), QStringLiteral("10:0:0"));
-        session(env, QStringLiteral("b-bad"), QStringLiteral("ten o'clock"));
-        session(env, QStringLiteral("c-last"), QStringLiteral("10:0:0"));
+        env.addSession(QStringLiteral("a-first"), QStringLiteral("10:0:0"));
+        env.addSession(QStringLiteral("b-bad"), QStringLiteral("ten o'clock"));
+        env.addSession(QStringLiteral("c-last"), QStringLiteral("10:0:0"));
         env.module->ADOQuery1->Close();
         tick(env);
         QCOMPARE(env.prompts.take(),
@@ -253,7 +245,7 @@ class BillingTest : public QObject {
         Env env;
         env.clock.time = QTime(10, 10, 0);
         for (const char* name : {"r1", "r2", "r3"})
-            session(env, QString::fromLatin1(name), QStringLiteral("10:0:0"));
+            env.addSession(QString::fromLatin1(name), QStringLiteral("10:0:0"));
         env.failOn(QStringLiteral("update of Stime"), QStringLiteral("Tcount"),
                    QStringLiteral("new.username='r2'"));
         env.module->ADOQuery1->Close();
@@ -270,7 +262,7 @@ class BillingTest : public QObject {
 
     void failedMidnightSwitchEndsThePass() {  // the switch at midnight fails
         Env env;
-        session(env, QStringLiteral("late"), QStringLiteral("23:50:00"));
+        env.addSession(QStringLiteral("late"), QStringLiteral("23:50:00"));
         env.failOn(QStringLiteral("update of Cstate"), QStringLiteral("Tcount"));
         env.clock.time = QTime(0, 5, 0);
         env.prompts.answers = {true};
@@ -283,7 +275,7 @@ class BillingTest : public QObject {
 
     void clockUpdateWorksGridReopenFails() {  // the clock update works, the grid's reopen fails
         Env env;
-        session(env, QStringLiteral("a"), QStringLiteral("9:0:0"));
+        env.addSession(QStringLiteral("a"), QStringLiteral("9:0:0"));
         env.failWholeRowReadsAfterNextUpdate();
         env.clock.time = QTime(9, 30, 0);
         RefreshClock(*env.desk);
@@ -294,7 +286,7 @@ class BillingTest : public QObject {
 
     void unreadableRowsAndFailedClockUpdate() {  // the rows cannot be read; the clock update fails
         Env env;
-        session(env, QStringLiteral("a"), QStringLiteral("9:0:0"));
+        env.addSession(QStringLiteral("a"), QStringLiteral("9:0:0"));
         env.setReadOnly(true);
         RefreshClock(*env.desk);
         QCOMPARE(env.prompts.take(), QStringList{kPassFault});
@@ -326,10 +318,10 @@ class BillingTest : public QObject {
     void gridFollowsThePassesWithoutReadingAgain() {
         Env env;
         env.clock.time = QTime(10, 20, 10);
-        session(env, QStringLiteral("a"), QStringLiteral("10:0:0"));
-        session(env, QStringLiteral("B"), QStringLiteral("9:30:0"), QStringLiteral("1.5"));
-        session(env, QStringLiteral("night"), QStringLiteral("21:0:0"), QStringLiteral("10"),
-                QStringLiteral("通宵"));
+        env.addSession(QStringLiteral("a"), QStringLiteral("10:0:0"));
+        env.addSession(QStringLiteral("B"), QStringLiteral("9:30:0"), QStringLiteral("1.5"));
+        env.addSession(QStringLiteral("night"), QStringLiteral("21:0:0"), QStringLiteral("10"),
+                       QStringLiteral("通宵"));
         env.addMachine(QStringLiteral("idle"));
         env.desk->RefreshSessionGrid();
         Query* grid = env.module->ADOQuery1;
@@ -383,9 +375,9 @@ class BillingTest : public QObject {
     // order, no row after a No billed in that pass, the rows before a failure as here.
     void passBesideTheWindowAsksAndStopsAsHere() {
         Env env;
-        session(env, QStringLiteral("a"), QStringLiteral("0:0:0"));
-        session(env, QStringLiteral("late"), QStringLiteral("23:50:0"));
-        session(env, QStringLiteral("z"), QStringLiteral("0:1:0"));
+        env.addSession(QStringLiteral("a"), QStringLiteral("0:0:0"));
+        env.addSession(QStringLiteral("late"), QStringLiteral("23:50:0"));
+        env.addSession(QStringLiteral("z"), QStringLiteral("0:1:0"));
         env.clock.time = QTime(0, 30, 0);
         env.desk->RefreshSessionGrid();
         const auto besidePass = [&] {

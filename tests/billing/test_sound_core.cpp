@@ -17,14 +17,6 @@ const QString kUpdateFault = QStringLiteral("message|数据库运行出错，请
 const QString kDbContact = QStringLiteral("message|数据库出现错误，请与管理员联系");
 const QString kNotCheckedOut = QStringLiteral("message|该客户机并未下机，请前往查看.");
 
-void session(Env& env, const QString& name, const QString& start,
-             const QString& other = QStringLiteral("0"),
-             const QString& state = QStringLiteral("正常")) {
-    env.sql(QStringLiteral("insert into Tcount(username, Tstart, Tnow, Stime, Tmoney, Tother, "
-                           "Tsum, gotime, Cstate) values(?, ?, ?, '0', '0', ?, ?, '', ?)"),
-            {name, start, start, other, other, state});
-}
-
 enum class Hold { Read, Write };
 
 }  // namespace
@@ -44,8 +36,8 @@ class SoundCoreTest : public QObject {
         QFETCH(int, hold);
         Env env;
         env.clock.time = QTime(10, 10, 0);
-        session(env, QStringLiteral("a"), QStringLiteral("10:0:0"));
-        session(env, QStringLiteral("b"), QStringLiteral("9:0:0"));
+        env.addSession(QStringLiteral("a"), QStringLiteral("10:0:0"));
+        env.addSession(QStringLiteral("b"), QStringLiteral("9:0:0"));
         if (hold == int(Hold::Read) && env.postgres()) QSKIP("a reader never holds up a writer");
         env.module->ADOQuery1->Close();
         OtherProgram other(env.connectionText());
@@ -66,8 +58,8 @@ class SoundCoreTest : public QObject {
     void commitBeforeTheMidnightQuestionIsChecked() {
         Env env;
         env.clock.time = QTime(0, 5, 0);
-        session(env, QStringLiteral("early"), QStringLiteral("0:0:0"));
-        session(env, QStringLiteral("late"), QStringLiteral("23:50:0"));
+        env.addSession(QStringLiteral("early"), QStringLiteral("0:0:0"));
+        env.addSession(QStringLiteral("late"), QStringLiteral("23:50:0"));
         if (env.postgres()) QSKIP("a reader never holds up a writer");
         OtherProgram other(env.connectionText());
         other.holdRead();
@@ -95,8 +87,8 @@ class SoundCoreTest : public QObject {
 
     void extraChargesNeverStoreAnInfiniteSum() {
         Env env;
-        session(env, QStringLiteral("pc"), QStringLiteral("9:0:0"), QStringLiteral("0"),
-                QStringLiteral("通宵"));
+        env.addSession(QStringLiteral("pc"), QStringLiteral("9:0:0"), QStringLiteral("0"),
+                       QStringLiteral("通宵"));
         int refused = 0;
         for (int i = 0; i < 20; ++i) {
             const ChargeOutcome outcome =
@@ -131,8 +123,8 @@ class SoundCoreTest : public QObject {
     void passNeverStoresAnInfiniteBill() {
         Env env;
         env.clock.time = QTime(12, 0, 0);
-        session(env, QStringLiteral("a"), QStringLiteral("10:0:0"));
-        session(env, QStringLiteral("huge"), QStringLiteral("10:0:0"), QStringLiteral("1.7e308"));
+        env.addSession(QStringLiteral("a"), QStringLiteral("10:0:0"));
+        env.addSession(QStringLiteral("huge"), QStringLiteral("10:0:0"), QStringLiteral("1.7e308"));
         env.sql(QStringLiteral("update Tmoney set OneTime='1e308'"));
         env.module->ADOQuery1->Close();
         BillingPass(*env.desk);
@@ -195,7 +187,7 @@ class SoundCoreTest : public QObject {
     void checkoutIsNotSentWhenItsRowCannotBeReset() {
         QFETCH(bool, reader);
         Env env;
-        session(env, QStringLiteral("127.0.0.1"), QStringLiteral("9:0:0"), QStringLiteral("2"));
+        env.addSession(QStringLiteral("127.0.0.1"), QStringLiteral("9:0:0"), QStringLiteral("2"));
         env.desk->RefreshSessionGrid();
         QCOMPARE(CheckoutRow(*env.desk), std::optional<int>(0));
         if (reader && env.postgres()) QSKIP("a reader never holds up a writer");

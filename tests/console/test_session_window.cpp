@@ -16,14 +16,6 @@ namespace {
 const QString kMidnight =
     QStringLiteral("confirm|该用户上机已超过了一天或现在是晚上12点以后了，是否该设为上通宵了呢？");
 
-void session(Env& env, const QString& name, const QString& start,
-             const QString& other = QStringLiteral("0"),
-             const QString& state = QStringLiteral("正常")) {
-    env.sql(QStringLiteral("insert into Tcount(username, Tstart, Tnow, Stime, Tmoney, Tother, "
-                           "Tsum, gotime, Cstate) values(?, ?, ?, '0', '0', ?, ?, '', ?)"),
-            {name, start, start, other, other, state});
-}
-
 }  // namespace
 
 class SessionWindowTest : public QObject {
@@ -33,7 +25,7 @@ class SessionWindowTest : public QObject {
     void aTickDuringABoxDoesNotStartASecondPass() {
         Env env;
         TForm1 form(*env.desk);
-        session(env, QStringLiteral("late"), QStringLiteral("23:50:00"));
+        env.addSession(QStringLiteral("late"), QStringLiteral("23:50:00"));
         env.clock.time = QTime(0, 5, 0);
         int nested = 0;
         env.prompts.whileOpen = [&](const QString& box) {
@@ -118,7 +110,7 @@ class SessionWindowTest : public QObject {
 
     void checkout() {
         Env env;
-        session(env, QStringLiteral("127.0.0.1"), QStringLiteral("9:5:7"), QStringLiteral("1.5"));
+        env.addSession(QStringLiteral("127.0.0.1"), QStringLiteral("9:5:7"), QStringLiteral("1.5"));
         env.sql(QStringLiteral("update Tcount set Stime='1时10分', Tmoney='2.7元', Tsum='4.2'"));
         TForm1 form(*env.desk);
         form.show();
@@ -173,9 +165,9 @@ class SessionWindowTest : public QObject {
     }
     void overnightChecksOutOnTheBillShown() {
         Env env;
-        session(env, QStringLiteral("127.0.0.1"), QStringLiteral("21:0:0"), QStringLiteral("10"),
-                QStringLiteral("通宵"));
-        session(env, QStringLiteral("other"), QStringLiteral("9:0:0"), QStringLiteral("3"));
+        env.addSession(QStringLiteral("127.0.0.1"), QStringLiteral("21:0:0"), QStringLiteral("10"),
+                       QStringLiteral("通宵"));
+        env.addSession(QStringLiteral("other"), QStringLiteral("9:0:0"), QStringLiteral("3"));
         env.resolver.table.insert(QStringLiteral("other"), 0x7F000001);
         TForm1 form(*env.desk);
         Tinformation* dialog = form.information;
@@ -228,7 +220,7 @@ class SessionWindowTest : public QObject {
 
     void failedResetKeepsTheRowAndTheDialog() {
         Env env;
-        session(env, QStringLiteral("other"), QStringLiteral("9:0:0"), QStringLiteral("3"));
+        env.addSession(QStringLiteral("other"), QStringLiteral("9:0:0"), QStringLiteral("3"));
         env.resolver.table.insert(QStringLiteral("other"), 0x7F000001);
         TForm1 form(*env.desk);
         Tinformation* dialog = form.information;
@@ -248,7 +240,7 @@ class SessionWindowTest : public QObject {
 
     void resetWorksButTheGridCannotBeReopened() {
         Env env;
-        session(env, QStringLiteral("other"), QStringLiteral("9:0:0"), QStringLiteral("3"));
+        env.addSession(QStringLiteral("other"), QStringLiteral("9:0:0"), QStringLiteral("3"));
         env.resolver.table.insert(QStringLiteral("other"), 0x7F000001);
         TForm1 form(*env.desk);
         Tinformation* dialog = form.information;
@@ -266,7 +258,7 @@ class SessionWindowTest : public QObject {
 
     void checkoutLookupFailureShowsItsBox() {
         Env env;
-        session(env, QStringLiteral("other"), QStringLiteral("9:0:0"), QStringLiteral("3"));
+        env.addSession(QStringLiteral("other"), QStringLiteral("9:0:0"), QStringLiteral("3"));
         TForm1 form(*env.desk);
         env.sql(QStringLiteral("alter table Tcount rename to Gone"));
         OpenCheckout(*env.desk, *form.information);

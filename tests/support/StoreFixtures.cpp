@@ -178,6 +178,13 @@ void StoreEnv::addMachine(const QString& name, const QString& state) {
         sql(QStringLiteral("insert into Tcount(username, Cstate) values(?, ?)"), {name, state});
 }
 
+void StoreEnv::addSession(const QString& name, const QString& start, const QString& other,
+                          const QString& state) {
+    sql(QStringLiteral("insert into Tcount(username, Tstart, Tnow, Stime, Tmoney, Tother, Tsum, "
+                       "gotime, Cstate) values(?, ?, ?, '0', '0', ?, ?, '', ?)"),
+        {name, start, start, other, other, state});
+}
+
 void StoreEnv::failWholeRowReadsAfterNextUpdate() {
     sql(QStringLiteral("alter table Tcount rename to Rows"));
     sql(QStringLiteral("create table Armed(flag integer)"));

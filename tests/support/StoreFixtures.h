@@ -125,6 +125,10 @@ class StoreEnv {
     bool isNull(const QString& machine, const QString& column);
     int count(const QString& where = QStringLiteral("1=1"));
     void addMachine(const QString& name, const QString& state = QString());
+    // A machine in session since start (its Tnow the same), with its extra charges as total.
+    void addSession(const QString& name, const QString& start,
+                    const QString& other = QStringLiteral("0"),
+                    const QString& state = QStringLiteral("正常"));
     // From the next update of Tcount on, "select * from Tcount" fails at run time while
     // updates and the grid's column-list statement still work: Tcount becomes a view.
     void failWholeRowReadsAfterNextUpdate();
