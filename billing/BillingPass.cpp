@@ -188,7 +188,8 @@ void RowsStep(Pass& p, QSqlDatabase& db, const Engine& engine) {
         return false;
     };
     // A row whose three texts would not change is not written at all (no page, no flush), and
-    // then neither the grid nor the screen changes for it.
+    // then neither the grid nor the screen changes for it. Nor is a row that changed since it
+    // was read (a checkout, a charge, another desk): the next pass bills it from what it is then.
     std::unique_ptr<Engine::RowStatement> update;
     QString error;
     p.stop = Pass::Done;
@@ -220,14 +221,15 @@ void RowsStep(Pass& p, QSqlDatabase& db, const Engine& engine) {
                 update = engine.PrepareRowStatement(
                     db,
                     QStringLiteral("update Tcount set Stime=:sumtime,Tmoney=:sumMoney,"
-                                   "Tsum=:allMoney where username=:aid and (Stime is distinct "
+                                   "Tsum=:allMoney where username=:aid and Cstate='正常' and "
+                                   "Tstart=:start and Tother=:other and (Stime is distinct "
                                    "from :s or Tmoney is distinct from :m or Tsum is distinct "
                                    "from :t)"),
                     &error);
             int changed = 0;
             if (!open || !update ||
-                !update->Exec({values.used, values.fee, values.total, row.username, values.used,
-                               values.fee, values.total},
+                !update->Exec({values.used, values.fee, values.total, row.username, row.start,
+                               row.other, values.used, values.fee, values.total},
                               &changed, &error)) {
                 update.reset();
                 if (commit()) p.written.insert(p.written.end(), written.begin(), written.end());

@@ -371,6 +371,32 @@ class BillingTest : public QObject {
         gridMatches(env);
     }
 
+    // The rows after the midnight row were read before the question; what another desk does
+    // to them while it is open (a charge, a checkout) is not overwritten by the pass.
+    void rowsChangedSinceTheirReadAreNotOverwritten() {
+        Env env;
+        env.addSession(QStringLiteral("late"), QStringLiteral("23:50:0"));
+        env.addSession(QStringLiteral("x"), QStringLiteral("0:0:0"));
+        env.addSession(QStringLiteral("y"), QStringLiteral("0:0:0"));
+        env.clock.time = QTime(0, 30, 0);
+        env.prompts.answers = {true};
+        env.prompts.whileOpen = [&](const QString& box) {
+            if (box != kMidnight) return;
+            env.otherTool(
+                QStringLiteral("update Tcount set Tother='5', Tsum='5' where username='x'"));
+            env.otherTool(QStringLiteral(
+                "update Tcount set Cstate='无', Tstart=null, Stime=null, Tmoney=null, Tother=null, "
+                "Tsum=null where username='y'"));
+        };
+        BillingPass(*env.desk);
+        QCOMPARE(env.prompts.take(), (QStringList{kMidnight, "message|请先去结账一次!"}));
+        QCOMPARE(bill(env, "x"), (QStringList{"0", "0", "5"}));  // the charge kept
+        QVERIFY(env.isNull(QStringLiteral("y"), QStringLiteral("Tsum")));
+        env.prompts.whileOpen = {};
+        BillingPass(*env.desk);  // the next pass bills it from what it is now
+        QCOMPARE(bill(env, "x"), (QStringList{"0时30分", "1.3元", "6.3"}));
+    }
+
     // Beside the window, on the desk's worker: the same values, the same boxes in the same
     // order, no row after a No billed in that pass, the rows before a failure as here.
     void passBesideTheWindowAsksAndStopsAsHere() {
