@@ -14,6 +14,7 @@
 #include <sqlite3.h>
 
 #include <QSqlDriver>
+#include <QStringEncoder>
 #endif
 
 namespace {
@@ -77,9 +78,17 @@ class SqliteRowStatement : public Engine::RowStatement {
         return m_statement != nullptr;
     }
     bool Exec(const QStringList& values, int* rowsAffected, QString* error) override {
-        for (int i = 0; i < values.size(); ++i)
-            sqlite3_bind_text16(m_statement, i + 1, values[i].utf16(), int(values[i].size() * 2),
-                                SQLITE_STATIC);
+        // Bound as UTF-8, the file's own encoding, from one reused buffer: UTF-16 would be
+        // converted again at every use of a value inside the statement.
+        qsizetype room = 0;
+        for (const QString& v : values) room += v.size() * 3;
+        if (m_utf8.size() < room) m_utf8.resize(room);
+        char* at = m_utf8.data();
+        for (int i = 0; i < values.size(); ++i) {
+            char* end = m_encoder.appendToBuffer(at, values[i]);
+            sqlite3_bind_text(m_statement, i + 1, at, int(end - at), SQLITE_STATIC);
+            at = end;
+        }
         const int result = sqlite3_step(m_statement);
         const bool ok = result == SQLITE_DONE || result == SQLITE_ROW;
         if (!ok && error) *error = QString::fromUtf8(sqlite3_errmsg(m_db));
@@ -92,6 +101,8 @@ class SqliteRowStatement : public Engine::RowStatement {
   private:
     sqlite3* m_db;
     sqlite3_stmt* m_statement = nullptr;
+    QByteArray m_utf8;
+    QStringEncoder m_encoder{QStringEncoder::Utf8, QStringEncoder::Flag::Stateless};
 };
 #endif
 

@@ -320,6 +320,7 @@ class BillingTest : public QObject {
         env.clock.time = QTime(10, 20, 10);
         env.addSession(QStringLiteral("a"), QStringLiteral("10:0:0"));
         env.addSession(QStringLiteral("B"), QStringLiteral("9:30:0"), QStringLiteral("1.5"));
+        env.addSession(QStringLiteral("甲机-Ä"), QStringLiteral("10:0:0"), QStringLiteral("2.5"));
         env.addSession(QStringLiteral("night"), QStringLiteral("21:0:0"), QStringLiteral("10"),
                        QStringLiteral("通宵"));
         env.addMachine(QStringLiteral("idle"));
@@ -334,6 +335,7 @@ class BillingTest : public QObject {
         QCOMPARE(reset.count(), 0);
         gridMatches(env);
         QCOMPARE(bill(env, "B"), (QStringList{"0时50分", "2元", "3.5"}));
+        QCOMPARE(bill(env, "甲机-Ä"), (QStringList{"0时20分", "1.3元", "3.8"}));
 
         // Later in the same minute: nothing is written (an update would fail here), nothing
         // repaints. The clock at the second it already shows changes nothing either.
