@@ -49,7 +49,8 @@ Desk::Desk(TDataModule1& module, const DeskSeams& seams, QObject* parent)
     soon->setSingleShot(true);
     soon->setInterval(250);
     connect(&DataModule1, &TDataModule1::changedElsewhere, soon, qOverload<>(&QTimer::start));
-    connect(soon, &QTimer::timeout, this, [this] { Guard([this] { RefreshSessionGrid(); }); });
+    connect(soon, &QTimer::timeout, this,
+            [this] { Guard([this] { RefreshSessionGridBeside(); }); });
 }
 
 QString Desk::JournalHeadKey() const {
@@ -182,6 +183,48 @@ void Desk::GridOpened() {
     m_currentRow = row;
     if (row >= 0) m_currentName = CurrentRowMachine();
     emit currentRowChanged(row);
+}
+
+void Desk::RefreshSessionGridBeside() {
+    Query* grid = DataModule1.ADOQuery1;
+    const QString statement = QString::fromLatin1(TDataModule1::GridStatement);
+    if (!grid->Active() || grid->Sql() != statement) {
+        RefreshSessionGrid();
+        return;
+    }
+    struct Read {
+        quint64 generation;
+        int width;
+        std::vector<QStringList> rows = {};
+        bool ok = false;
+    };
+    auto read = std::make_shared<Read>(Read{grid->Generation(), grid->columnCount()});
+    RunOnWorker(
+        [read, statement](QSqlDatabase& db, const Engine& engine) {
+            bool sameColumns = true;  // another tool may have changed the table meanwhile
+            read->ok = engine.Walk(
+                db, statement, {},
+                [&](const QString* row, int columns) {
+                    sameColumns = sameColumns && columns == read->width;
+                    if (!sameColumns) return;
+                    QStringList texts;
+                    texts.reserve(columns);
+                    for (int c = 0; c < columns; ++c) texts << row[c];
+                    read->rows.push_back(std::move(texts));
+                },
+                nullptr);
+            read->ok = read->ok && sameColumns;
+        },
+        [this, read, statement] {
+            Query* grid = DataModule1.ADOQuery1;
+            if (!grid->Active() || grid->Sql() != statement) return;  // whoever changed it shows it
+            if (grid->Generation() != read->generation) return;  // newer rows are shown already
+            if (!read->ok) {
+                RefreshSessionGrid();  // here, with its box if it fails again
+                return;
+            }
+            grid->ApplyRows(std::move(read->rows));
+        });
 }
 
 void Desk::SelectGridMachine() {

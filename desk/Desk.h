@@ -94,6 +94,9 @@ class Desk : public QObject {
 
     void SelectGridMachine();
     void CaptureSelectedMachine();
+    // The same, with the rows read on the worker: for a refresh nobody waits for (another
+    // desk's change). A read that a change here overtook is dropped.
+    void RefreshSessionGridBeside();
     void RefreshSessionGrid();
 
     // Every entry point (menu, button, timer) runs through here: a conversion or other error

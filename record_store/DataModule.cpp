@@ -121,6 +121,7 @@ Query::Query(TDataModule1& module) : QAbstractTableModel(&module), m_module(modu
 
 void Query::Close() {
     if (!m_active) return;
+    ++m_generation;
     emit aboutToClose();
     m_indexColumn.clear();
     if (!m_rows.empty()) {
@@ -241,6 +242,7 @@ bool Query::Open() {
                                             return a.compare(b, Qt::CaseInsensitive) == 0;
                                         });
     m_indexColumn.clear();
+    ++m_generation;
     if (!sameColumns) {
         beginResetModel();
         m_columns = columns;
@@ -294,11 +296,11 @@ bool Query::Reopen() {
         Close();
         return false;
     }
-    // Another tool may have added a column: then, or when rows came or went, the view starts over.
-    const bool sameShape = columns == m_columns && rows.size() == m_rows.size();
-    if (!sameShape) {
+    // Another tool may have added a column: then the view starts over.
+    if (columns != m_columns) {
         Close();
         m_query->finish();
+        ++m_generation;
         beginResetModel();
         m_columns = columns;
         m_rows = std::move(rows);
@@ -309,11 +311,30 @@ bool Query::Reopen() {
         emit opened();
         return true;
     }
+    ApplyRows(std::move(rows));
+    return true;
+}
+
+void Query::ApplyRows(std::vector<QStringList> rows) {
+    if (!m_active) return;
+    ++m_generation;
+    m_indexColumn.clear();
+    m_cursor = 0;
+    if (rows.size() != m_rows.size()) {
+        // Rows came or went: the view starts over (it keeps its place through aboutToClose).
+        emit aboutToClose();
+        beginResetModel();
+        m_rows = std::move(rows);
+        endResetModel();
+        emit opened();
+        return;
+    }
     // Only what changed is signalled: an unchanged table repaints nothing.
-    int top = -1, bottom = -1, left = int(columns.size()), right = -1;
+    const int width = int(m_columns.size());
+    int top = -1, bottom = -1, left = width, right = -1;
     for (int r = 0; r < int(rows.size()); ++r) {
-        for (int c = 0; c < int(columns.size()); ++c) {
-            if (rows[size_t(r)][c] == m_rows[size_t(r)][c]) continue;
+        for (int c = 0; c < width; ++c) {
+            if (rows[size_t(r)].value(c) == m_rows[size_t(r)].value(c)) continue;
             if (top < 0) top = r;
             bottom = r;
             left = std::min(left, c);
@@ -321,11 +342,8 @@ bool Query::Reopen() {
         }
     }
     m_rows = std::move(rows);
-    m_indexColumn.clear();
-    m_cursor = 0;
     if (top >= 0) emit dataChanged(index(top, left), index(bottom, right), {Qt::DisplayRole});
     emit opened();
-    return true;
 }
 
 int Query::ColumnIndex(const QString& column) const {
@@ -349,7 +367,10 @@ void Query::SetCells(const std::vector<Cell>& cells) {
         left = std::min(left, cell.column);
         right = std::max(right, cell.column);
     }
-    if (bottom >= 0) emit dataChanged(index(top, left), index(bottom, right), {Qt::DisplayRole});
+    if (bottom >= 0) {
+        ++m_generation;
+        emit dataChanged(index(top, left), index(bottom, right), {Qt::DisplayRole});
+    }
 }
 
 void Query::Detach() {

@@ -41,6 +41,11 @@ class Query : public QAbstractTableModel {
     // Runs the open statement again and puts the new rows in place: a view keeps its rows and
     // repaints only what changed (nothing, when nothing did). False, and closed, on a failure.
     bool Reopen();
+    // Puts rows read elsewhere (on the desk's worker) in place, as Reopen does with its own:
+    // only for an open query whose rows have not changed since Generation() was taken.
+    void ApplyRows(std::vector<QStringList> rows);
+    // Counts every change of the rows here; a read older than a change must not undo it.
+    quint64 Generation() const { return m_generation; }
 
     bool Active() const { return m_active; }
     int RecordCount() const { return static_cast<int>(m_rows.size()); }
@@ -100,6 +105,7 @@ class Query : public QAbstractTableModel {
     bool m_active = false;
     QStringList m_columns;
     std::vector<QStringList> m_rows;
+    quint64 m_generation = 0;
     int m_cursor = 0;
     QString m_lastError;
     int m_rowsAffected = 0;

@@ -1,3 +1,4 @@
+#include <QSemaphore>
 #include <QTest>
 #include <QThread>
 #include <atomic>
@@ -153,6 +154,37 @@ class DesksTest : public QObject {
         QTRY_COMPARE_WITH_TIMEOUT(b.module->ADOQuery1->FieldText(0, QStringLiteral("Cstate")),
                                   QStringLiteral("正常"), 2000);
         QCOMPARE(b.prompts.boxes, QStringList());
+    }
+
+    // Another desk's change is read on the worker and put in place; a read that a change on
+    // this desk overtook is dropped instead of showing older rows over newer ones.
+    void aRefreshBesideTheWindowNeverUndoesANewerOne() {
+        Env env;
+        env.addMachine(QStringLiteral("a"));
+        env.desk->RefreshSessionGrid();
+        Query* grid = env.module->ADOQuery1;
+        env.otherTool(QStringLiteral("update Tcount set gotime='9:00' where username='a'"));
+        env.desk->RefreshSessionGridBeside();
+        QTRY_COMPARE(grid->FieldText(0, QStringLiteral("gotime")), QStringLiteral("9:00"));
+
+        env.otherTool(QStringLiteral("update Tcount set gotime='9:30' where username='a'"));
+        env.desk->RefreshSessionGridBeside();
+        // The worker has read '9:30' when this returns; its answer waits for the event loop.
+        QSemaphore read;
+        env.desk->RunOnWorker([&](QSqlDatabase&, const Engine&) { read.release(); }, [] {});
+        read.acquire();
+        env.sql(QStringLiteral("update Tcount set gotime='10:00' where username='a'"));
+        env.desk->RefreshSessionGrid();
+        bool idle = false;
+        env.desk->RunOnWorker([](QSqlDatabase&, const Engine&) {}, [&] { idle = true; });
+        QTRY_VERIFY(idle);
+        QCOMPARE(grid->FieldText(0, QStringLiteral("gotime")), QStringLiteral("10:00"));
+
+        // A machine more: the rows are replaced whole.
+        env.otherTool(QStringLiteral("insert into Tcount (username) values ('b')"));
+        env.desk->RefreshSessionGridBeside();
+        QTRY_COMPARE(grid->RecordCount(), 2);
+        QCOMPARE(env.prompts.boxes, QStringList());
     }
 
     void theMidnightQuestionIsAskedOnOneDesk() {
