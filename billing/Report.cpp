@@ -9,8 +9,6 @@ namespace {
 
 qint64 Cents(const QString& text) { return ParseCents(text).value_or(0); }
 
-QString Yuan(qint64 cents) { return CentsText(cents); }
-
 QString Csv(QString field) {
     if (field.contains(QLatin1Char(',')) || field.contains(QLatin1Char('"')) ||
         field.contains(QLatin1Char('\n')) || field.contains(QLatin1Char('\r'))) {
@@ -138,20 +136,23 @@ QStringList JournalDesks(Desk& desk) {
     return desks;
 }
 
+QStringList BillCells(const ReportBill& b) {
+    return {b.at,
+            b.machine,
+            b.start,
+            b.end,
+            b.used,
+            CentsText(b.feeCents),
+            CentsText(b.otherCents),
+            CentsText(b.totalCents),
+            b.operatorName};
+}
+
 QByteArray ReportCsv(const Report& report) {
     QString csv = QStringLiteral(
         "时间,机器号,上机时间,下机时间,共用时间,上网费用,附加费,共需费用,值班员,前台\r\n");
     for (const ReportBill& b : report.bills) {
-        const QStringList fields{b.at,
-                                 b.machine,
-                                 b.start,
-                                 b.end,
-                                 b.used,
-                                 Yuan(b.feeCents),
-                                 Yuan(b.otherCents),
-                                 Yuan(b.totalCents),
-                                 b.operatorName,
-                                 b.desk};
+        const QStringList fields = BillCells(b) << b.desk;
         QStringList quoted;
         for (const QString& f : fields) quoted << Csv(f);
         csv += quoted.join(QLatin1Char(',')) + QStringLiteral("\r\n");
@@ -168,19 +169,10 @@ QString ReportHtml(const Report& report, const QString& cafeName) {
     if (report.check.result != ChainCheck::Intact)
         html += QStringLiteral("<p><b>%1</b></p>").arg(Html(ChainAlteredText(report.check)));
     html += QStringLiteral("<p>合计：%1 元，共 %2 笔</p>")
-                .arg(Yuan(report.totalCents))
+                .arg(CentsText(report.totalCents))
                 .arg(report.bills.size());
     QList<QStringList> bills;
-    for (const ReportBill& b : report.bills)
-        bills << QStringList{b.at,
-                             b.machine,
-                             b.start,
-                             b.end,
-                             b.used,
-                             Yuan(b.feeCents),
-                             Yuan(b.otherCents),
-                             Yuan(b.totalCents),
-                             b.operatorName};
+    for (const ReportBill& b : report.bills) bills << BillCells(b);
     html +=
         QStringLiteral("<h3>结账明细</h3>") +
         Table({QStringLiteral("时间"), QStringLiteral("机器号"), QStringLiteral("上机时间"),
@@ -191,9 +183,9 @@ QString ReportHtml(const Report& report, const QString& cafeName) {
         QList<QStringList> rows;
         for (const auto& [key, cents] : list) {
             if constexpr (std::is_same_v<std::decay_t<decltype(key)>, QDate>)
-                rows << QStringList{key.toString(Qt::ISODate), Yuan(cents)};
+                rows << QStringList{key.toString(Qt::ISODate), CentsText(cents)};
             else
-                rows << QStringList{key, Yuan(cents)};
+                rows << QStringList{key, CentsText(cents)};
         }
         html += QStringLiteral("<h3>%1</h3>").arg(title) +
                 Table({head, QStringLiteral("金额（元）")}, rows);
@@ -204,7 +196,7 @@ QString ReportHtml(const Report& report, const QString& cafeName) {
     QList<QStringList> hours;
     for (int h = 0; h < 24; ++h)
         if (report.perHour[h])
-            hours << QStringList{QStringLiteral("%1时").arg(h), Yuan(report.perHour[h])};
+            hours << QStringList{QStringLiteral("%1时").arg(h), CentsText(report.perHour[h])};
     html += QStringLiteral("<h3>按钟点合计</h3>") +
             Table({QStringLiteral("钟点"), QStringLiteral("金额（元）")}, hours);
     QList<QStringList> flagged;
@@ -224,9 +216,9 @@ QString ReceiptHtml(const ReportBill& bill, const QString& cafeName) {
         {QStringLiteral("上机时间"), bill.start},
         {QStringLiteral("下机时间"), bill.at.left(11) + bill.end},
         {QStringLiteral("共用时间"), bill.used},
-        {QStringLiteral("上网费用"), Yuan(bill.feeCents) + QStringLiteral(" 元")},
-        {QStringLiteral("附加费"), Yuan(bill.otherCents) + QStringLiteral(" 元")},
-        {QStringLiteral("共需费用"), Yuan(bill.totalCents) + QStringLiteral(" 元")},
+        {QStringLiteral("上网费用"), CentsText(bill.feeCents) + QStringLiteral(" 元")},
+        {QStringLiteral("附加费"), CentsText(bill.otherCents) + QStringLiteral(" 元")},
+        {QStringLiteral("共需费用"), CentsText(bill.totalCents) + QStringLiteral(" 元")},
         {QStringLiteral("值班员"), bill.operatorName},
         {QStringLiteral("单号"), QString::number(bill.id)},
     };

@@ -49,3 +49,7 @@ QString ReportHtml(const Report& report, const QString& cafeName);
 
 // One bill as a receipt (小票).
 QString ReceiptHtml(const ReportBill& bill, const QString& cafeName);
+
+// A bill as the report's tables show it: time, machine, start, end, used, fee, extra charges,
+// total, operator.
+QStringList BillCells(const ReportBill& bill);

@@ -214,16 +214,7 @@ void TReport::QueryClick() {
                             .arg(CentsText(r.totalCents))
                             .arg(r.bills.size()));
     QList<QStringList> bills;
-    for (const ReportBill& b : r.bills)
-        bills << QStringList{b.at,
-                             b.machine,
-                             b.start,
-                             b.end,
-                             b.used,
-                             CentsText(b.feeCents),
-                             CentsText(b.otherCents),
-                             CentsText(b.totalCents),
-                             b.operatorName};
+    for (const ReportBill& b : r.bills) bills << BillCells(b);
     Fill(BillsTable, bills);
     Fill(DayTable, Sums(r.perDay));
     Fill(ShiftTable, Sums(r.perShift));

@@ -177,7 +177,11 @@ QListWidgetItem* Tsearch::Entry(const QString& address) const {
 void Tsearch::AddFound(QListWidgetItem* entry) {
     if (!entry || entry->data(AddedRole).toBool()) return;
     // The address is the machine's name: commands reach it without a look-up.
-    if (AddMachine(desk, entry->data(AddressRole).toString()) != AddOutcome::Added) return;
+    if (AddMachine(desk, entry->data(AddressRole).toString()) == AddOutcome::Added)
+        MarkAdded(entry);
+}
+
+void Tsearch::MarkAdded(QListWidgetItem* entry) {
     m_added = true;
     entry->setData(AddedRole, true);
     entry->setText(entry->text() + QStringLiteral(" 已添加"));
@@ -203,9 +207,7 @@ void Tsearch::AddAllClick() {
             continue;
         }
         ++added;
-        m_added = true;
-        entry->setData(AddedRole, true);
-        entry->setText(entry->text() + QStringLiteral(" 已添加"));
+        MarkAdded(entry);
     }
     QString summary = QStringLiteral("已添加 %1 台计算机。").arg(added);
     if (already > 0)

@@ -52,6 +52,7 @@ class Tsearch : public QWidget {
 
   private:
     QListWidgetItem* Entry(const QString& address) const;
+    void MarkAdded(QListWidgetItem* entry);
     void Searching(bool running);
     bool m_added = false;  // the grid is refreshed on closing only when the list changed
     QWidget* m_status = nullptr;

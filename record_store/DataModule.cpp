@@ -234,7 +234,11 @@ bool Query::Open() {
     QStringList columns;
     std::vector<QStringList> rows;
     if (!Fetch(&columns, &rows)) return false;
+    Install(columns, std::move(rows));
+    return true;
+}
 
+void Query::Install(const QStringList& columns, std::vector<QStringList> rows) {
     // Same columns: only the rows change, so a view keeps its column order and widths.
     const bool sameColumns = columns.size() == m_columns.size() &&
                              std::equal(columns.cbegin(), columns.cend(), m_columns.cbegin(),
@@ -256,7 +260,6 @@ bool Query::Open() {
     m_active = true;
     m_cursor = 0;
     emit opened();
-    return true;
 }
 
 bool Query::ExecBound(const QStringList& values) {
@@ -296,19 +299,10 @@ bool Query::Reopen() {
         Close();
         return false;
     }
-    // Another tool may have added a column: then the view starts over.
+    // Another tool may have added a column: then the rows are put in as a fresh open does.
     if (columns != m_columns) {
         Close();
-        m_query->finish();
-        ++m_generation;
-        beginResetModel();
-        m_columns = columns;
-        m_rows = std::move(rows);
-        endResetModel();
-        m_indexColumn.clear();
-        m_active = true;
-        m_cursor = 0;
-        emit opened();
+        Install(columns, std::move(rows));
         return true;
     }
     ApplyRows(std::move(rows));

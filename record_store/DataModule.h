@@ -85,6 +85,7 @@ class Query : public QAbstractTableModel {
     void closed();
 
   private:
+    void Install(const QStringList& columns, std::vector<QStringList> rows);  // after a Close
     friend class TDataModule1;
     bool Prepare();
     bool Fetch(QStringList* columns, std::vector<QStringList>* rows);
