@@ -8,9 +8,9 @@
 #include <memory>
 #include <vector>
 
-#include "billing/Journal.h"
 #include "billing/Messages.h"
 #include "desk/Desk.h"
+#include "ledger/Journal.h"
 
 namespace {
 

@@ -2,11 +2,12 @@
 
 #include <cmath>
 
-#include "billing/Journal.h"
 #include "billing/Messages.h"
 #include "client_channel/Datagram.h"
 #include "desk/Desk.h"
+#include "desk/Messages.h"
 #include "desk/SendCommand.h"
+#include "ledger/Journal.h"
 
 bool IsOvernight(Desk& desk) {
     Query* q = desk.DataModule1.ADOQuery2;
@@ -14,7 +15,7 @@ bool IsOvernight(Desk& desk) {
     q->SetSql(QStringLiteral("select * from Tcount where username=:SelectRow and Cstate='通宵'"));
     q->SetParam(QStringLiteral("SelectRow"), desk.SelectedMachine);
     if (!q->Open()) {
-        desk.prompts.message(BillingText::DbRestart);
+        desk.prompts.message(DeskText::DbRestart);
         return false;
     }
     const bool overnight = q->RecordCount() > 0;
@@ -33,7 +34,7 @@ void StartOvernight(Desk& desk) {
     q->Close();
     q->SetSql(QStringLiteral("select * from TMoney"));
     if (!q->Open()) {
-        desk.prompts.message(BillingText::DbRestart);
+        desk.prompts.message(DeskText::DbRestart);
         return;
     }
     q->First();
@@ -48,7 +49,7 @@ void StartOvernight(Desk& desk) {
     q->SetParam(QStringLiteral("SelectRow"), machine);
     if (!transaction.BeginWrite() || !q->Open()) {
         transaction.Rollback();
-        desk.prompts.message(BillingText::DbRestart);
+        desk.prompts.message(DeskText::DbRestart);
         return;
     }
     q->First();
