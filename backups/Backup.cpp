@@ -11,6 +11,7 @@
 #include <memory>
 
 #include "desk/Desk.h"
+#include "record_store/DatabaseError.h"
 
 namespace {
 std::atomic<int> g_probeSerial{0};
@@ -24,7 +25,7 @@ bool BackupDatabase(const QString& connectionName, const QString& target, QStrin
         q.prepare(QStringLiteral("vacuum into ?"));
         q.addBindValue(QDir::toNativeSeparators(QFileInfo(partial).absoluteFilePath()));
         if (!q.exec()) {
-            if (error) *error = q.lastError().text();
+            if (error) *error = DatabaseErrorText(q.lastError());
             QFile::remove(partial);
             return false;
         }
@@ -74,7 +75,7 @@ bool IsUsableDatabaseFile(const QString& path, QString* error) {
             QStringLiteral("?mode=rw"));
         db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=1000"));
         if (!db.open()) {
-            if (error) *error = db.lastError().text();
+            if (error) *error = DatabaseErrorText(db.lastError());
         } else {
             int found = 0;
             for (const QString& table : db.tables())
@@ -104,7 +105,7 @@ void BackUpToday(Desk& desk) {
                 if (db.open())
                     *result = DailyBackup(name, file, today);
                 else
-                    result->error = db.lastError().text();
+                    result->error = DatabaseErrorText(db.lastError());
                 db.close();
             }
             QSqlDatabase::removeDatabase(name);

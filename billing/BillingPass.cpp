@@ -11,6 +11,7 @@
 #include "billing/Messages.h"
 #include "desk/Desk.h"
 #include "ledger/Journal.h"
+#include "record_store/DatabaseError.h"
 
 namespace {
 
@@ -144,8 +145,7 @@ void ReadStep(Pass& p, QSqlDatabase& db, const Engine& engine) {
         tariff.setForwardOnly(true);
         if (!tariff.exec(QStringLiteral("select * From Tmoney"))) {
             p.stop = Pass::Unhandled;
-            p.text = tariff.lastError().text().trimmed();
-            if (p.text.isEmpty()) p.text = QStringLiteral("unknown error");
+            p.text = DatabaseErrorText(tariff.lastError());
             return;
         }
         if (tariff.next()) oneTime = tariff.value(QStringLiteral("OneTime")).toString();

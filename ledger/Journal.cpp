@@ -6,6 +6,7 @@
 #include <QSqlQuery>
 
 #include "desk/Desk.h"
+#include "record_store/DatabaseError.h"
 
 namespace {
 
@@ -193,7 +194,7 @@ ChainCheck VerifyJournalOn(const QString& connectionName, std::pair<qint64, QStr
     if (!q.exec(QStringLiteral(
             "select id, at, desk, operator, kind, machine, target, tstart, tend, stime, tmoney, "
             "tother, tsum, state, amount, note, flagged, prev, hash from Tjournal order by id")))
-        return {ChainCheck::Unreadable, 0, q.lastError().text()};
+        return {ChainCheck::Unreadable, 0, DatabaseErrorText(q.lastError())};
     QString prev = JournalSeed();
     qint64 expected = 1;
     bool headSeen = head.first == 0;
@@ -229,7 +230,8 @@ ChainCheck VerifyJournalOn(const QString& connectionName, std::pair<qint64, QStr
         prev = row.hash;
         ++expected;
     }
-    if (q.lastError().isValid()) return {ChainCheck::Unreadable, 0, q.lastError().text()};
+    if (q.lastError().isValid())
+        return {ChainCheck::Unreadable, 0, DatabaseErrorText(q.lastError())};
     if (!headSeen)
         return Altered(head.first,
                        QStringLiteral("本机写入的第%1条记录不见了或被改动").arg(head.first));

@@ -7,6 +7,7 @@
 #include "desk/Desk.h"
 #include "desk/Messages.h"
 #include "ledger/Journal.h"
+#include "record_store/DatabaseError.h"
 
 namespace {
 
@@ -29,7 +30,8 @@ void ResumeJournal(Desk& desk) {
             {
                 QSqlDatabase db = QSqlDatabase::cloneDatabase(source, name);
                 *check = db.open() ? VerifyJournalOn(name, head)
-                                   : ChainCheck{ChainCheck::Unreadable, 0, db.lastError().text()};
+                                   : ChainCheck{ChainCheck::Unreadable, 0,
+                                                DatabaseErrorText(db.lastError())};
                 db.close();
             }
             QSqlDatabase::removeDatabase(name);

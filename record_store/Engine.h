@@ -33,9 +33,15 @@ class Engine {
                            QString* error) const = 0;
     // Run once the connection is open (time limits for waiting on locks, notifications).
     virtual bool Prepare(QSqlDatabase& db, QString* error) const = 0;
-    // Tcount and Tmoney with their rules (all text, Cstate default '无', names unique without
-    // regard to case), and the one tariff row.
-    virtual QStringList CreateStatements() const = 0;
+    // The engine's part of Tcount and Tmoney (Schema.cpp makes them): the name column with the
+    // case rule (names unique without regard to case), and what runs before the tables and
+    // after them.
+    struct TableRules {
+        QString nameColumn;
+        QStringList before;
+        QStringList after;
+    };
+    virtual TableRules Tables() const = 0;
 
     // A write transaction whose commit will go through: SQLite's BEGIN EXCLUSIVE; on
     // PostgreSQL a transaction whose lock waits end after a second.
