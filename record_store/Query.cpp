@@ -5,10 +5,23 @@
 #include <QSqlRecord>
 #include <algorithm>
 
+#include "record_store/DataModule.h"
 #include "record_store/DatabaseError.h"
 
 Query::Query(QObject* parent, const QString& connectionName, std::function<const Engine&()> engine)
-    : QAbstractTableModel(parent), m_connection(connectionName), m_engine(std::move(engine)) {}
+    : QAbstractTableModel(parent),
+      m_connection(connectionName),
+      m_engine(std::move(engine)),
+      m_module(qobject_cast<TDataModule1*>(parent)) {}
+
+StatementWatch::Scope Query::Watch() {
+    return m_module ? m_module->Watch() : StatementWatch::Scope();
+}
+
+// Last in every path that fails: a lost connection forgets this query's statement.
+void Query::Failed(const QSqlError& error) {
+    if (m_module) m_module->Failed(&error);
+}
 
 bool Query::Connected() {
     if (QSqlDatabase::database(m_connection, false).isOpen()) return true;
@@ -65,8 +78,15 @@ bool Query::Prepare() {
         m_prepared = false;
     }
     if (!m_prepared) {
-        if (!m_query->prepare(m_sql)) {
-            m_lastError = DatabaseErrorText(m_query->lastError());
+        bool prepared;
+        {
+            const auto watch = Watch();  // a server prepares it: a round trip
+            prepared = m_query->prepare(m_sql);
+        }
+        if (!prepared) {
+            const QSqlError error = m_query->lastError();
+            m_lastError = DatabaseErrorText(error);
+            Failed(error);
             return false;
         }
         m_prepared = true;
@@ -81,10 +101,17 @@ bool Query::ExecSQL() {
     if (!Prepare()) return false;
     m_rowsAffected = 0;
     qCDebug(lcDb) << "exec" << m_sql;
-    if (!m_query->exec()) {
-        m_lastError = DatabaseErrorText(m_query->lastError());
+    bool ok;
+    {
+        const auto watch = Watch();
+        ok = m_query->exec();
+    }
+    if (!ok) {
+        const QSqlError error = m_query->lastError();
+        m_lastError = DatabaseErrorText(error);
         qCDebug(lcDb) << "failed:" << m_lastError;
         m_query->finish();
+        Failed(error);
         return false;
     }
     m_rowsAffected = m_query->numRowsAffected();
@@ -94,27 +121,30 @@ bool Query::ExecSQL() {
 
 bool Query::Fetch(QStringList* columns, std::vector<QStringList>* rows) {
     qCDebug(lcDb) << "open" << m_sql;
-    if (!m_query->exec()) {
-        m_lastError = DatabaseErrorText(m_query->lastError());
-        qCDebug(lcDb) << "failed:" << m_lastError;
-        m_query->finish();
-        return false;
-    }
-    const QSqlRecord record = m_query->record();
-    for (int i = 0; i < record.count(); ++i) *columns << record.fieldName(i);
-    const int width = int(columns->size());
-    while (m_query->next()) {
-        QStringList row;
-        row.reserve(width);
-        for (int i = 0; i < width; ++i) row << m_query->value(i).toString();
-        rows->push_back(std::move(row));
-    }
-    if (m_query->lastError().isValid()) {
-        m_lastError = DatabaseErrorText(m_query->lastError());
-        m_query->finish();
-        return false;
+    QSqlError error;
+    {
+        auto watch = Watch();
+        if (m_query->exec()) {
+            const QSqlRecord record = m_query->record();
+            for (int i = 0; i < record.count(); ++i) *columns << record.fieldName(i);
+            const int width = int(columns->size());
+            while (m_query->next()) {
+                watch.Progress();  // a long answer that keeps coming is no silent network
+                QStringList row;
+                row.reserve(width);
+                for (int i = 0; i < width; ++i) row << m_query->value(i).toString();
+                rows->push_back(std::move(row));
+            }
+        }
+        error = m_query->lastError();
     }
     m_query->finish();
+    if (error.isValid()) {
+        m_lastError = DatabaseErrorText(error);
+        qCDebug(lcDb) << "failed:" << m_lastError;
+        Failed(error);
+        return false;
+    }
     return true;
 }
 
@@ -160,12 +190,16 @@ bool Query::ExecBound(const QStringList& values) {
     Close();
     if (!Connected()) return false;
     QSqlDatabase db = QSqlDatabase::database(m_connection);
-    if (!m_rowStatement) {
-        m_rowStatement = m_engine().PrepareRowStatement(db, m_sql, &m_lastError);
-        if (!m_rowStatement) return false;
+    bool ok;
+    {
+        const auto watch = Watch();
+        if (!m_rowStatement) m_rowStatement = m_engine().PrepareRowStatement(db, m_sql, &m_lastError);
+        ok = m_rowStatement && m_rowStatement->Exec(values, &m_rowsAffected, &m_lastError);
     }
-    const bool ok = m_rowStatement->Exec(values, &m_rowsAffected, &m_lastError);
-    if (!ok) qCDebug(lcDb) << "failed:" << m_sql << m_lastError;
+    if (!ok) {
+        qCDebug(lcDb) << "failed:" << m_sql << m_lastError;
+        Failed(QSqlError());
+    }
     return ok;
 }
 
@@ -175,7 +209,19 @@ bool Query::ForEachRow(const std::function<void(const QString* row, int columns)
     if (!Connected()) return false;
     QSqlDatabase db = QSqlDatabase::database(m_connection);
     qCDebug(lcDb) << "walk" << m_sql;
-    return m_engine().Walk(db, m_sql, values, visit, &m_lastError);
+    bool ok;
+    {
+        auto watch = Watch();
+        ok = m_engine().Walk(
+            db, m_sql, values,
+            [&](const QString* row, int columns) {
+                watch.Progress();
+                visit(row, columns);
+            },
+            &m_lastError);
+    }
+    if (!ok) Failed(QSqlError());
+    return ok;
 }
 
 bool Query::Reopen() {
@@ -184,7 +230,8 @@ bool Query::Reopen() {
     QStringList columns;
     std::vector<QStringList> rows;
     if (!Prepare() || !Fetch(&columns, &rows)) {
-        Close();
+        // A lost connection leaves what was shown: a grid is never emptied by it.
+        if (!m_module || !m_module->Lost()) Close();
         return false;
     }
     // Another tool may have added a column: then the rows are put in as a fresh open does.
@@ -257,6 +304,10 @@ void Query::SetCells(const std::vector<Cell>& cells) {
 
 void Query::Detach() {
     Close();
+    Forget();
+}
+
+void Query::Forget() {
     m_rowStatement.reset();
     m_query.reset();
     m_prepared = false;

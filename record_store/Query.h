@@ -2,6 +2,7 @@
 
 #include <QAbstractTableModel>
 #include <QHash>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QString>
 #include <QStringList>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "record_store/Engine.h"
+#include "record_store/StatementWatch.h"
 
 class TDataModule1;
 
@@ -91,9 +93,14 @@ class Query : public QAbstractTableModel {
     bool Prepare();
     bool Fetch(QStringList* columns, std::vector<QStringList>* rows);
     void Detach();  // the connection is going away
+    void Forget();  // the connection was lost: its statements go, the rows shown stay
+    // The data module's watch over one statement, and its notice of a failed one.
+    StatementWatch::Scope Watch();
+    void Failed(const QSqlError& error);
 
     const QString m_connection;
     const std::function<const Engine&()> m_engine;
+    TDataModule1* const m_module;  // the parent, when it is a data module
     std::unique_ptr<QSqlQuery> m_query;
     std::unique_ptr<Engine::RowStatement> m_rowStatement;  // ExecBound's, for m_sql
     QString m_sql;

@@ -6,6 +6,7 @@ int runOperationsTest(int argc, char** argv);
 int runJournalTest(int argc, char** argv);
 int runDeskToolsTest(int argc, char** argv);
 int runDesksTest(int argc, char** argv);
+int runServerLossTest(int argc, char** argv);
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
@@ -15,5 +16,6 @@ int main(int argc, char** argv) {
     failures += runJournalTest(argc, argv);
     failures += runDeskToolsTest(argc, argv);
     failures += runDesksTest(argc, argv);
+    failures += runServerLossTest(argc, argv);
     return failures;
 }

@@ -7,6 +7,7 @@ int runChannelWindowTest(int argc, char** argv);
 int runMoneyWindowTest(int argc, char** argv);
 int runToolsWindowTest(int argc, char** argv);
 int runDesktopProgramTest(int argc, char** argv);
+int runServerWindowTest(int argc, char** argv);
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
@@ -16,6 +17,7 @@ int main(int argc, char** argv) {
     failures += runChannelWindowTest(argc, argv);
     failures += runMoneyWindowTest(argc, argv);
     failures += runToolsWindowTest(argc, argv);
+    failures += runServerWindowTest(argc, argv);
     failures += runDesktopProgramTest(argc, argv);  // last: it installs Qt's translations
     return failures;
 }
