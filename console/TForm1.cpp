@@ -543,7 +543,7 @@ void TForm1::N32Click() {
         desk.prompts.message(QStringLiteral("%1\n版本 %2（Qt %3）\n本机：%4\n数据库：%5")
                                  .arg(QString::fromUtf8(Caption), QStringLiteral(CAFE_VERSION),
                                       QString::fromLatin1(qVersion()), desk.deskName,
-                                      desk.DataModule1.ConnectionString()));
+                                      MaskedConnectionText(desk.DataModule1.ConnectionString())));
     });
 }
 

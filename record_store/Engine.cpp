@@ -126,7 +126,8 @@ class SqliteEngine : public Engine {
     bool IsFile() const override { return true; }
     bool SharedByDesks() const override { return false; }
     QString Describe(const QString& text) const override {
-        return QStringLiteral("%1（本机文件）").arg(QFileInfo(text).absoluteFilePath());
+        return QStringLiteral("%1（本机文件）")
+            .arg(MaskedConnectionText(QFileInfo(text).absoluteFilePath()));
     }
 
     bool Configure(QSqlDatabase& db, const QString& text, bool createIfAbsent,
@@ -225,7 +226,9 @@ class PostgresEngine : public Engine {
             text.startsWith(QLatin1String("postgres://"))) {
             const QUrl url(text, QUrl::StrictMode);
             if (!url.isValid()) {
-                if (error) *error = QStringLiteral("数据库地址写得不对：%1").arg(url.errorString());
+                if (error)
+                    *error = QStringLiteral("数据库地址写得不对：%1")
+                                 .arg(MaskedConnectionText(url.errorString()));
                 return std::nullopt;
             }
             if (!url.host().isEmpty()) t.host = url.host();
@@ -267,7 +270,7 @@ class PostgresEngine : public Engine {
 
     QString Describe(const QString& text) const override {
         const auto t = Parse(text, nullptr);
-        if (!t) return text;
+        if (!t) return MaskedConnectionText(text);
         return QStringLiteral("%1@%2:%3/%4（服务器，多台前台共用）")
             .arg(t->user, t->host)
             .arg(t->port)
@@ -378,6 +381,19 @@ class PostgresEngine : public Engine {
 };
 
 }  // namespace
+
+QString MaskedConnectionText(const QString& text) {
+    static const QRegularExpression userInfo(
+        QStringLiteral(R"((postgres(?:ql)?://[^:/@\s]*:)[^@\s]*?@)"),
+        QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression keyValue(
+        QStringLiteral(R"(\b(password\s*=\s*)(?:'(?:[^'\\]|\\.)*'|[^\s&;'"]*))"),
+        QRegularExpression::CaseInsensitiveOption);
+    QString masked = text;
+    masked.replace(userInfo, QStringLiteral("\\1***@"));
+    masked.replace(keyValue, QStringLiteral("\\1***"));
+    return masked;
+}
 
 std::function<void()> Engine::Breaker(QSqlDatabase&) const { return {}; }
 

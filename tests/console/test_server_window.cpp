@@ -73,6 +73,32 @@ class ServerWindowTest : public QObject {
     void cleanup() { QDir::setCurrent(previousDir); }
     void cleanupTestCase() { server.reset(); }
 
+    void aServerUriOnTheCommandLineOpensTheServer() {
+        const QString uri = server->uri(database, kPassword);
+        QString error;
+        const auto options = ParseCommandLine(*QCoreApplication::instance(),
+                                              {"cafe-console", "--database", uri}, &error);
+        QVERIFY(options);
+        QCOMPARE(options->database, uri);  // not taken for a file name
+        Receiver client;
+        ServerWindow window(options->database, folder->path(), client.port());
+        QVERIFY(!window.form->NoDatabase());
+        QCOMPARE(window.prompts.boxes, QStringList());
+        QVERIFY(window.module->Connected());
+        QCOMPARE(window.module->engine().DriverName(), QStringLiteral("QPSQL"));
+        QVERIFY(!QFileInfo::exists(folder->filePath(QStringLiteral("count.db"))));
+        const QString strip = window.form->DatabaseLabel->text();
+        QVERIFY2(strip.contains(QStringLiteral("服务器")), qPrintable(strip));
+        QVERIFY(!strip.contains(kPassword));
+
+        // 关于 names the database without its password.
+        window.form->action("N32")->trigger();
+        const QStringList about = window.prompts.take();
+        QCOMPARE(about.size(), 1);
+        QVERIFY2(about[0].contains(QStringLiteral("cafe:***@127.0.0.1")), qPrintable(about[0]));
+        QVERIFY(!about[0].contains(kPassword));
+    }
+
     void aLostServerIsSaidOnceWhileTheGridStaysAndCommandsWait() {
         Receiver client;
         ServerWindow window(server->uri(database), folder->path(), client.port());
