@@ -518,15 +518,17 @@ void TForm1::N40Click() {
 
 void TForm1::ShowDatabaseInUse() {
     const TDataModule1& dm = desk.DataModule1;
+    QPalette palette = StatusBar1->palette();
     if (desk.ConnectionLost()) {
-        DatabaseLabel->setStyleSheet(QStringLiteral("color: rgb(192, 0, 0);"));
+        palette.setColor(QPalette::WindowText, QColor(192, 0, 0));
+        DatabaseLabel->setPalette(palette);
         DatabaseLabel->setText(
             QStringLiteral("与数据库服务器的连接 %1 起断开了，正在自动重新连接…　"
                            "表格是断开前的内容，不是最新的。")
                 .arg(desk.LostSince().time().toString(QStringLiteral("H:mm:ss"))));
         return;
     }
-    DatabaseLabel->setStyleSheet(QString());
+    DatabaseLabel->setPalette(palette);
     DatabaseLabel->setText(
         dm.Connected() ? QStringLiteral("数据库：%1　前台：%2")
                              .arg(dm.engine().Describe(dm.ConnectionString()), desk.deskName)
