@@ -28,10 +28,13 @@ TDataModule1::TDataModule1(QObject* parent, DefaultFile defaultFile)
       m_engine(Engine::For(m_connectionString)) {
     QSqlDatabase::addDatabase(m_engine->DriverName(), m_name);
     const auto engine = [this]() -> const Engine& { return *m_engine; };
-    ADOQuery1 = new Query(this, m_name, engine);
-    ADOQuery2 = new Query(this, m_name, engine);
-    ADOQuery3 = new Query(this, m_name, engine);
-    JournalQuery = new Query(this, m_name, engine);
+    const Query::Hooks hooks{[this] { return Watch(); },
+                             [this](const QSqlError& error) { Failed(&error); },
+                             [this] { return m_lost; }};
+    ADOQuery1 = new Query(this, m_name, engine, hooks);
+    ADOQuery2 = new Query(this, m_name, engine, hooks);
+    ADOQuery3 = new Query(this, m_name, engine, hooks);
+    JournalQuery = new Query(this, m_name, engine, hooks);
     ADOQuery1->SetSql(QString::fromLatin1(GridStatement));
     m_health = new QTimer(this);
     m_health->setInterval(1000);

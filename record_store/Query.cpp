@@ -5,22 +5,22 @@
 #include <QSqlRecord>
 #include <algorithm>
 
-#include "record_store/DataModule.h"
 #include "record_store/DatabaseError.h"
 
-Query::Query(QObject* parent, const QString& connectionName, std::function<const Engine&()> engine)
+Query::Query(QObject* parent, const QString& connectionName, std::function<const Engine&()> engine,
+             Hooks hooks)
     : QAbstractTableModel(parent),
       m_connection(connectionName),
       m_engine(std::move(engine)),
-      m_module(qobject_cast<TDataModule1*>(parent)) {}
+      m_hooks(std::move(hooks)) {}
 
 StatementWatch::Scope Query::Watch() {
-    return m_module ? m_module->Watch() : StatementWatch::Scope();
+    return m_hooks.watch ? m_hooks.watch() : StatementWatch::Scope();
 }
 
 // Last in every path that fails: a lost connection forgets this query's statement.
 void Query::Failed(const QSqlError& error) {
-    if (m_module) m_module->Failed(&error);
+    if (m_hooks.failed) m_hooks.failed(error);
 }
 
 bool Query::Connected() {
@@ -231,7 +231,7 @@ bool Query::Reopen() {
     std::vector<QStringList> rows;
     if (!Prepare() || !Fetch(&columns, &rows)) {
         // A lost connection leaves what was shown: a grid is never emptied by it.
-        if (!m_module || !m_module->Lost()) Close();
+        if (!m_hooks.lost || !m_hooks.lost()) Close();
         return false;
     }
     // Another tool may have added a column: then the rows are put in as a fresh open does.

@@ -22,9 +22,17 @@ class TDataModule1;
 class Query : public QAbstractTableModel {
     Q_OBJECT
   public:
+    // What the connection's owner does around each statement: watches it, hears of a failure
+    // (a lost connection among them), and says whether the connection is lost.
+    struct Hooks {
+        std::function<StatementWatch::Scope()> watch;
+        std::function<void(const QSqlError&)> failed;
+        std::function<bool()> lost;
+    };
     // Runs on the named connection; engine gives the engine behind it as it now stands (a
     // switch of databases may change it).
-    Query(QObject* parent, const QString& connectionName, std::function<const Engine&()> engine);
+    Query(QObject* parent, const QString& connectionName, std::function<const Engine&()> engine,
+          Hooks hooks = {});
 
     void Close();
     void SetSql(const QString& statement);
@@ -100,7 +108,7 @@ class Query : public QAbstractTableModel {
 
     const QString m_connection;
     const std::function<const Engine&()> m_engine;
-    TDataModule1* const m_module;  // the parent, when it is a data module
+    const Hooks m_hooks;
     std::unique_ptr<QSqlQuery> m_query;
     std::unique_ptr<Engine::RowStatement> m_rowStatement;  // ExecBound's, for m_sql
     QString m_sql;
