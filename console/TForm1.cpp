@@ -22,6 +22,7 @@
 #include "billing/Reminders.h"
 #include "billing/SessionStart.h"
 #include "client_channel/Datagram.h"
+#include "console/ProgramName.h"
 #include "console/TAddother.h"
 #include "console/THelp.h"
 #include "console/TRemind.h"
@@ -58,7 +59,7 @@ QString u(const char* text) { return QString::fromUtf8(text); }
 
 TForm1::TForm1(Desk& deskRef, QWidget* parent) : QMainWindow(parent), desk(deskRef) {
     setObjectName(QStringLiteral("Form1"));
-    setWindowTitle(u(Caption));
+    setWindowTitle(ProgramName);
     setFont(ThemedFont(QStringLiteral("MS Sans Serif"), 11));
     QPalette pal = palette();
     pal.setColor(QPalette::Window, QColor(212, 208, 200));  // the system scroll-bar colour
@@ -523,7 +524,7 @@ void TForm1::N34Click() {
 void TForm1::N32Click() {
     desk.Guard([this] {
         desk.prompts.message(QStringLiteral("%1\n版本 %2（Qt %3）\n本机：%4\n数据库：%5")
-                                 .arg(QString::fromUtf8(Caption), QStringLiteral(CAFE_VERSION),
+                                 .arg(ProgramName, QStringLiteral(CAFE_VERSION),
                                       QString::fromLatin1(qVersion()), desk.deskName,
                                       desk.DataModule1.ConnectionString()));
     });

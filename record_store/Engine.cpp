@@ -340,6 +340,12 @@ bool Engine::Walk(QSqlDatabase& db, const QString& sql, const QStringList& value
         if (error) *error = DatabaseErrorText(q.lastError());
         return false;
     }
+    return WalkRows(q, visit, error);
+}
+
+bool Engine::WalkRows(QSqlQuery& q,
+                      const std::function<void(const QString* row, int columns)>& visit,
+                      QString* error) {
     const int columns = q.record().count();
     std::vector<QString> row(size_t(std::max(columns, 1)));
     while (q.next()) {

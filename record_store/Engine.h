@@ -6,6 +6,7 @@
 #include <memory>
 
 class QSqlDatabase;
+class QSqlQuery;
 
 // Everything that differs between the engines behind the connection: how the connection text
 // is read, the schema's case rule, how a write is locked, how desks are kept apart. The
@@ -63,6 +64,12 @@ class Engine {
     virtual bool Walk(QSqlDatabase& db, const QString& sql, const QStringList& values,
                       const std::function<void(const QString* row, int columns)>& visit,
                       QString* error) const;
+    // Qt's way of walking the rows of an executed query, the one loop every caller shares:
+    // each row to visit as texts (null reads as empty); false with the error when not every
+    // row could be read.
+    static bool WalkRows(QSqlQuery& q,
+                         const std::function<void(const QString* row, int columns)>& visit,
+                         QString* error);
     class RowStatement {
       public:
         virtual ~RowStatement() = default;

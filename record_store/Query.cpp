@@ -94,28 +94,20 @@ bool Query::ExecSQL() {
 
 bool Query::Fetch(QStringList* columns, std::vector<QStringList>* rows) {
     qCDebug(lcDb) << "open" << m_sql;
-    if (!m_query->exec()) {
+    bool ok = m_query->exec();
+    if (ok) {
+        const QSqlRecord record = m_query->record();
+        for (int i = 0; i < record.count(); ++i) *columns << record.fieldName(i);
+        ok = Engine::WalkRows(
+            *m_query,
+            [rows](const QString* row, int width) { rows->emplace_back(row, row + width); },
+            &m_lastError);
+    } else {
         m_lastError = DatabaseErrorText(m_query->lastError());
-        qCDebug(lcDb) << "failed:" << m_lastError;
-        m_query->finish();
-        return false;
     }
-    const QSqlRecord record = m_query->record();
-    for (int i = 0; i < record.count(); ++i) *columns << record.fieldName(i);
-    const int width = int(columns->size());
-    while (m_query->next()) {
-        QStringList row;
-        row.reserve(width);
-        for (int i = 0; i < width; ++i) row << m_query->value(i).toString();
-        rows->push_back(std::move(row));
-    }
-    if (m_query->lastError().isValid()) {
-        m_lastError = DatabaseErrorText(m_query->lastError());
-        m_query->finish();
-        return false;
-    }
+    if (!ok) qCDebug(lcDb) << "failed:" << m_lastError;
     m_query->finish();
-    return true;
+    return ok;
 }
 
 bool Query::Open() {
