@@ -62,6 +62,19 @@ class RecordStoreTest : public QObject {
         }
     }
 
+    void decimalGrammar() {
+        for (const char* bad :
+             {"1e+-5", "8E++50", "1e--5", "--1", "1e5e5", "1.5e+", "inf", "nan", "1e400", "-1e400"})
+            QVERIFY_THROWS_EXCEPTION(ConversionError, ParseDecimal(QString::fromLatin1(bad)));
+        // Too small to hold: the nearest double, as for a subnormal.
+        QCOMPARE(ParseDecimal(QStringLiteral("1e-400")), 0.0);
+        QCOMPARE(ParseDecimal(QStringLiteral("-0.0001e-400")), 0.0);
+        QVERIFY(ParseDecimal(QStringLiteral("1e-320")) > 0.0);
+        QCOMPARE(ParseDecimal(QStringLiteral("0e999999")), 0.0);
+        QCOMPARE(ParseDecimal(QStringLiteral("1e-5")), 1e-5);
+        QCOMPARE(ParseDecimal(QStringLiteral("+1e+5")), 1e5);
+    }
+
     void timeTexts() {
         QCOMPARE(ClockText(QTime(9, 5, 7)), QStringLiteral("9:5:7"));
         QCOMPARE(ClockText(QTime(14, 30, 0)), QStringLiteral("14:30:0"));
@@ -356,7 +369,7 @@ class RecordStoreTest : public QObject {
             QCOMPARE(module.ConnectionString(), other);
             QVERIFY(!QFileInfo::exists(start.filePath(QStringLiteral("count.db"))));
 
-            // The named file gone: the described fallback makes the default after all.
+            // The named file gone: the usual fallback makes the default after all.
             settings->writeDatapath(start.filePath(QStringLiteral("gone.db")));
             ConnectDatabase(module, *settings, prompts, chooser);
             QCOMPARE(module.ConnectionString(), QStringLiteral("count.db"));
@@ -519,5 +532,8 @@ class RecordStoreTest : public QObject {
     }
 };
 
-QTEST_GUILESS_MAIN(RecordStoreTest)
+int runRecordStoreTest(int argc, char** argv) {
+    RecordStoreTest test;
+    return QTest::qExec(&test, argc, argv);
+}
 #include "test_record_store.moc"
