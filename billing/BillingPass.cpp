@@ -387,7 +387,7 @@ void StartClock(Desk& desk, Runner run) {
             return;
         }
         grid->Close();
-        grid->SetSql(QStringLiteral("select * from Tcount order by username"));
+        grid->SetSql(QString::fromLatin1(TDataModule1::WholeGridStatement));
         if (!grid->Open() && !desk.ConnectionLost()) desk.prompts.message(BillingText::PassFault);
         return;
     }

@@ -22,6 +22,7 @@
 #include "billing/Reminders.h"
 #include "billing/SessionStart.h"
 #include "client_channel/Datagram.h"
+#include "console/ProgramName.h"
 #include "console/TAddother.h"
 #include "console/THelp.h"
 #include "console/TRemind.h"
@@ -58,7 +59,7 @@ QString u(const char* text) { return QString::fromUtf8(text); }
 
 TForm1::TForm1(Desk& deskRef, QWidget* parent) : QMainWindow(parent), desk(deskRef) {
     setObjectName(QStringLiteral("Form1"));
-    setWindowTitle(u(Caption));
+    setWindowTitle(ProgramName);
     setFont(ThemedFont(QStringLiteral("MS Sans Serif"), 11));
     QPalette pal = palette();
     pal.setColor(QPalette::Window, QColor(212, 208, 200));  // the system scroll-bar colour
@@ -171,7 +172,7 @@ void TForm1::BuildMenus() {
     item(info, "N13", "转账", "Ctrl+C");
     separator(info, "N14");
     item(info, "N15", "定时提醒", "Ctrl+T");
-    // The money record: new entries after the described ones, on keys nothing else uses.
+    // The money record: new entries after the original ones, on keys nothing else uses.
     separator(info, "N69");
     item(info, "N70", "营业报表", "Ctrl+Y");
     item(info, "N71", "交班", "Ctrl+J");
@@ -543,7 +544,7 @@ void TForm1::N34Click() {
 void TForm1::N32Click() {
     desk.GuardAnyway([this] {
         desk.prompts.message(QStringLiteral("%1\n版本 %2（Qt %3）\n本机：%4\n数据库：%5")
-                                 .arg(QString::fromUtf8(Caption), QStringLiteral(CAFE_VERSION),
+                                 .arg(ProgramName, QStringLiteral(CAFE_VERSION),
                                       QString::fromLatin1(qVersion()), desk.deskName,
                                       MaskedConnectionText(desk.DataModule1.ConnectionString())));
     });

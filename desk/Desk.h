@@ -162,6 +162,9 @@ class Desk : public QObject {
     int m_workerBackoffMs = 0;
     QTimer* m_workerRetry = nullptr;
 
+    // The endpoint's OnInvalidHost: tells the operator; leaves handled false.
+    void NMUDP1InvalidHost(bool& handled);
+
     QString JournalHeadKey() const;
 
     std::optional<std::pair<qint64, QString>> m_pendingHead;  // appended, not yet committed

@@ -16,6 +16,7 @@
 const char* const TDataModule1::GridStatement =
     "select username,Tstart,Tnow,Stime,Tmoney,Tother,Tsum,gotime,Cstate from Tcount order by "
     "username";
+const char* const TDataModule1::WholeGridStatement = "select * from Tcount order by username";
 
 namespace {
 std::atomic<int> g_connectionSerial{0};

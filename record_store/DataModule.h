@@ -82,7 +82,10 @@ class TDataModule1 : public QObject {
     Query* ADOQuery3;     // second work query (the billing pass's updates)
     Query* JournalQuery;  // the takings journal's own, so no operation's query is disturbed
 
+    // The grid's statement, set again at every refresh; and the one checkout and the clock
+    // refresh reopen the grid with: every column, the same nine while Tcount keeps its shape.
     static const char* const GridStatement;
+    static const char* const WholeGridStatement;
 
   signals:
     void committed();

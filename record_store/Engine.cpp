@@ -151,6 +151,13 @@ class SqliteEngine : public Engine {
 
     bool Prepare(QSqlDatabase&, Side, QString*) const override { return true; }
 
+    void CatchUpSchema(QSqlDatabase& db) const override {
+        // A statement on the schema compares the file's schema version with the one this
+        // connection knows, and reloads it when another program changed it.
+        QSqlQuery q(db);
+        q.exec(QStringLiteral("select 1 from sqlite_master where 0"));
+    }
+
     TableRules Tables() const override {
         return {QStringLiteral("username text not null unique collate nocase"), {}, {}};
     }
@@ -339,6 +346,9 @@ class PostgresEngine : public Engine {
 #endif
     }
 
+    // The server prepares every statement against the schema as it stands.
+    void CatchUpSchema(QSqlDatabase&) const override {}
+
     TableRules Tables() const override {
         return {
             QStringLiteral("username text collate cafe_nocase not null unique"),
@@ -400,6 +410,7 @@ std::function<void()> Engine::Breaker(QSqlDatabase&) const { return {}; }
 bool Engine::Walk(QSqlDatabase& db, const QString& sql, const QStringList& values,
                   const std::function<void(const QString* row, int columns)>& visit,
                   QString* error) const {
+    CatchUpSchema(db);
     QSqlQuery q(db);
     q.setForwardOnly(true);
     if (!q.prepare(sql)) {
@@ -411,6 +422,12 @@ bool Engine::Walk(QSqlDatabase& db, const QString& sql, const QStringList& value
         if (error) *error = DatabaseErrorText(q.lastError());
         return false;
     }
+    return WalkRows(q, visit, error);
+}
+
+bool Engine::WalkRows(QSqlQuery& q,
+                      const std::function<void(const QString* row, int columns)>& visit,
+                      QString* error) {
     const int columns = q.record().count();
     std::vector<QString> row(size_t(std::max(columns, 1)));
     while (q.next()) {

@@ -122,39 +122,45 @@ bool Query::ExecSQL() {
 bool Query::Fetch(QStringList* columns, std::vector<QStringList>* rows) {
     qCDebug(lcDb) << "open" << m_sql;
     QSqlError error;
+    bool ok;
     {
         auto watch = Watch();
-        if (m_query->exec()) {
+        ok = m_query->exec();
+        if (ok) {
             const QSqlRecord record = m_query->record();
             for (int i = 0; i < record.count(); ++i) *columns << record.fieldName(i);
-            const int width = int(columns->size());
-            while (m_query->next()) {
-                watch.Progress();  // a long answer that keeps coming is no silent network
-                QStringList row;
-                row.reserve(width);
-                for (int i = 0; i < width; ++i) row << m_query->value(i).toString();
-                rows->push_back(std::move(row));
-            }
+            ok = Engine::WalkRows(
+                *m_query,
+                [rows, &watch](const QString* row, int width) {
+                    watch.Progress();  // a long answer that keeps coming is no silent network
+                    rows->emplace_back(row, row + width);
+                },
+                &m_lastError);
+        } else {
+            m_lastError = DatabaseErrorText(m_query->lastError());
         }
-        error = m_query->lastError();
+        if (!ok) error = m_query->lastError();
     }
+    if (!ok) qCDebug(lcDb) << "failed:" << m_lastError;
     m_query->finish();
-    if (error.isValid()) {
-        m_lastError = DatabaseErrorText(error);
-        qCDebug(lcDb) << "failed:" << m_lastError;
-        Failed(error);
-        return false;
-    }
-    return true;
+    if (!ok) Failed(error);
+    return ok;
+}
+
+bool Query::PrepareRows() {
+    // A row-returning statement is prepared afresh each time, on a connection that has seen
+    // the latest schema: Qt's SQLite driver sizes a row by the columns known when it was
+    // prepared, and a "select *" run after another program added a column would read past it.
+    if (!Connected()) return false;
+    QSqlDatabase db = QSqlDatabase::database(m_connection);
+    m_engine().CatchUpSchema(db);
+    m_prepared = false;
+    return Prepare();
 }
 
 bool Query::Open() {
     Close();
-    // A row-returning statement is prepared afresh each time: Qt's SQLite driver keeps the
-    // column count of the first preparation, and a "select *" re-run after the file's schema
-    // changed (another tool added a column) would read past it.
-    m_prepared = false;
-    if (!Prepare()) return false;
+    if (!PrepareRows()) return false;
     QStringList columns;
     std::vector<QStringList> rows;
     if (!Fetch(&columns, &rows)) return false;
@@ -226,10 +232,9 @@ bool Query::ForEachRow(const std::function<void(const QString* row, int columns)
 
 bool Query::Reopen() {
     if (!m_active) return Open();
-    m_prepared = false;
     QStringList columns;
     std::vector<QStringList> rows;
-    if (!Prepare() || !Fetch(&columns, &rows)) {
+    if (!PrepareRows() || !Fetch(&columns, &rows)) {
         // A lost connection leaves what was shown: a grid is never emptied by it.
         if (!m_hooks.lost || !m_hooks.lost()) Close();
         return false;
