@@ -8,6 +8,8 @@ int runChannelWindowTest(int argc, char** argv);
 int runMoneyWindowTest(int argc, char** argv);
 int runToolsWindowTest(int argc, char** argv);
 int runDesktopProgramTest(int argc, char** argv);
+int runServerWindowTest(int argc, char** argv);
+int runPasswordAndPortTest(int argc, char** argv);
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
@@ -18,6 +20,8 @@ int main(int argc, char** argv) {
     failures += runChannelWindowTest(argc, argv);
     failures += runMoneyWindowTest(argc, argv);
     failures += runToolsWindowTest(argc, argv);
+    failures += runServerWindowTest(argc, argv);
+    failures += runPasswordAndPortTest(argc, argv);
     failures += runDesktopProgramTest(argc, argv);  // last: it installs Qt's translations
     return failures;
 }
