@@ -7,6 +7,7 @@
 #include "client_channel/Datagram.h"
 #include "client_channel/NMUDP.h"
 #include "desk/Desk.h"
+#include "plans/Plans.h"
 #include "desk/Messages.h"
 #include "ledger/Journal.h"
 
@@ -145,7 +146,7 @@ void CheckOutAll(Desk& desk) {
                                               desk.clock.now().toString(QStringLiteral("H:mm:ss")),
                                               row[3], row[4], row[5], row[6], row[8]);
                 bill.note = QStringLiteral("全部下机");
-                return AppendJournal(desk, bill);
+                return AppendJournal(desk, bill) && DropSessionRecord(desk, machine);
             };
             const QString why = SendRecorded(desk, machine, Command::End, reset, transaction);
             if (why.isEmpty()) {

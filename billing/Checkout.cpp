@@ -5,6 +5,7 @@
 #include "client_channel/Datagram.h"
 #include "client_channel/NMUDP.h"
 #include "desk/Desk.h"
+#include "plans/Plans.h"
 #include "desk/Messages.h"
 #include "ledger/Journal.h"
 
@@ -98,7 +99,8 @@ bool CheckOut(Desk& desk, const ShownBill& bill) {
             BillEntry(JournalKind::Checkout, machine, bill.start,
                       desk.clock.now().toString(QStringLiteral("H:mm:ss")), bill.used, bill.fee,
                       bill.other, bill.total, bill.state);
-        if (grid->ExecSQL() && AppendJournal(desk, taken)) return true;
+        if (grid->ExecSQL() && AppendJournal(desk, taken) && DropSessionRecord(desk, machine))
+            return true;
         transaction.Rollback();
         return false;
     };

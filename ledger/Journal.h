@@ -24,6 +24,8 @@ inline const QString ShiftOpen = QStringLiteral("开班");        // amount: the
 inline const QString ShiftClose = QStringLiteral("交班");       // amount counted, tsum expected,
                                                                 // tother the difference, note
 inline const QString PriceChange = QStringLiteral("价格修改");  // note: old and new prices
+inline const QString PlanChange = QStringLiteral("价格方案");  // note: from when, old and new plan
+inline const QString OvernightEnd = QStringLiteral("通宵结束");  // back to 正常 from tstart
 }  // namespace JournalKind
 
 // What an operation records; the journal adds the id, time, desk, operator and hashes.

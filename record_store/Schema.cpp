@@ -6,6 +6,7 @@
 #include <QStringList>
 #include <algorithm>
 #include <iterator>
+#include <vector>
 
 #include "record_store/DatabaseError.h"
 #include "record_store/Engine.h"
@@ -43,19 +44,37 @@ bool HasTable(const QSqlDatabase& db, const QString& table) {
     });
 }
 
-// The console's own tables, by schema version: step n brings version n-1 to n.
-const QStringList kSteps[] = {
-    // 1: the takings journal, append-only, each row chained to the one before by SHA-256.
-    {QStringLiteral(
-         "create table Tjournal (id integer primary key, at text not null, desk text not "
-         "null, operator text not null, kind text not null, machine text not null, target "
-         "text not null, tstart text not null, tend text not null, stime text not null, "
-         "tmoney text not null, tother text not null, tsum text not null, state text not "
-         "null, amount text not null, note text not null, flagged integer not null, prev "
-         "text not null, hash text not null)"),
-     QStringLiteral("create index Tjournal_at on Tjournal(at)"),
-     QStringLiteral("create table Tschema (version integer not null)")},
-};
+// The console's own tables, by schema version: step n brings version n-1 to n. Tables keyed by
+// machine name take the engine's case rule, as Tcount does.
+std::vector<QStringList> Steps(const Engine& engine) {
+    const Engine::TableRules rules = engine.Tables();
+    return {
+        // 1: the takings journal, append-only, each row chained to the one before by SHA-256.
+        {QStringLiteral(
+             "create table Tjournal (id integer primary key, at text not null, desk text not "
+             "null, operator text not null, kind text not null, machine text not null, target "
+             "text not null, tstart text not null, tend text not null, stime text not null, "
+             "tmoney text not null, tother text not null, tsum text not null, state text not "
+             "null, amount text not null, note text not null, flagged integer not null, prev "
+             "text not null, hash text not null)"),
+         QStringLiteral("create index Tjournal_at on Tjournal(at)"),
+         QStringLiteral("create table Tschema (version integer not null)")},
+        // 2: price plans. Each version takes effect at its date-time (body empty: no plan, the
+        // single rate); holidays; the machines' zones; each session's full start and zone.
+        rules.before +
+            QStringList{
+                QStringLiteral("create table Tplan (id integer not null primary key, effective "
+                               "text not null, body text not null, base text not null, night "
+                               "text not null)"),
+                QStringLiteral("create table Tholiday (day text not null primary key)"),
+                QStringLiteral("create table Tzone (") + rules.nameColumn +
+                    QStringLiteral(", zone text not null)"),
+                QStringLiteral("create table Tsession (") + rules.nameColumn +
+                    QStringLiteral(", started text not null, zone text not null, carried text "
+                                   "not null, night_ends text not null, warned integer not "
+                                   "null)")},
+    };
+}
 
 }  // namespace
 
@@ -81,7 +100,7 @@ int OurTables(const QSqlDatabase& db) {
     return found;
 }
 
-bool MigrateSchema(QSqlDatabase& db, QString* error) {
+bool MigrateSchema(QSqlDatabase& db, const Engine& engine, QString* error) {
     int version = 0;
     if (HasTable(db, QStringLiteral("Tschema"))) {
         QSqlQuery q(db);
@@ -91,9 +110,9 @@ bool MigrateSchema(QSqlDatabase& db, QString* error) {
         }
         if (q.next()) version = q.value(0).toInt();
     }
-    constexpr int latest = int(std::size(kSteps));
-    for (int step = version; step < latest; ++step) {
-        QStringList statements = kSteps[step];
+    const std::vector<QStringList> steps = Steps(engine);
+    for (int step = version; step < int(steps.size()); ++step) {
+        QStringList statements = steps[size_t(step)];
         statements << QStringLiteral("delete from Tschema")
                    << QStringLiteral("insert into Tschema (version) values (%1)").arg(step + 1);
         if (!RunInOneTransaction(db, statements, error)) return false;

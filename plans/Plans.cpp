@@ -1,0 +1,381 @@
+#include "plans/Plans.h"
+
+#include <QSqlDatabase>
+#include <cmath>
+
+#include "desk/Desk.h"
+#include "desk/Messages.h"
+#include "ledger/Journal.h"
+#include "record_store/Engine.h"
+
+namespace {
+
+const QString kStamp = QStringLiteral("yyyy-MM-dd HH:mm:ss");
+
+QDateTime ParseStamp(const QString& text) {
+    QDateTime t = QDateTime::fromString(text, kStamp);
+    if (!t.isValid()) t = QDateTime::fromString(text, QStringLiteral("yyyy-MM-dd HH:mm"));
+    return t;
+}
+
+QString StampText(const QDateTime& t) { return t.isValid() ? t.toString(kStamp) : QString(); }
+
+bool HasPlanTables(QSqlDatabase& db) {
+    for (const QString& table : db.tables())
+        if (table.compare(QStringLiteral("Tplan"), Qt::CaseInsensitive) == 0) return true;
+    return false;
+}
+
+// One statement on the plans' query with its values by name; false when it fails.
+bool Run(Desk& desk, const QString& sql, const QList<std::pair<QString, QString>>& values = {}) {
+    Query* q = desk.DataModule1.PlanQuery;
+    q->Close();
+    q->SetSql(sql);
+    for (const auto& [name, value] : values) q->SetParam(name, value);
+    return q->ExecSQL();
+}
+
+bool Select(Desk& desk, const QString& sql, const QList<std::pair<QString, QString>>& values = {}) {
+    Query* q = desk.DataModule1.PlanQuery;
+    q->Close();
+    q->SetSql(sql);
+    for (const auto& [name, value] : values) q->SetParam(name, value);
+    return q->Open();
+}
+
+// The plans' tables are there (the file took the migration); otherwise nothing is recorded.
+bool Recording(Desk& desk) { return desk.DataModule1.SchemaError().isEmpty(); }
+
+QString PlanNote(const std::optional<QByteArray>& zones) {
+    return zones ? QString::fromUtf8(*zones) : QStringLiteral("无价格方案（单一价格）");
+}
+
+// The newest version's zones as stored (nullopt: none saved, or the newest is off).
+std::optional<QByteArray> NewestZones(Desk& desk) {
+    if (!Select(desk, QStringLiteral("select body from Tplan order by id desc"))) return {};
+    Query* q = desk.DataModule1.PlanQuery;
+    if (q->RecordCount() == 0 || q->FieldText(QStringLiteral("body")).isEmpty()) return {};
+    return q->FieldText(QStringLiteral("body")).toUtf8();
+}
+
+// A new version from `from` (never before now) with its journal row, in the caller's
+// transaction.
+bool AddVersion(Desk& desk, const QDateTime& from, const QByteArray& body, const QString& base,
+                const QString& night, QString* problem) {
+    const std::optional<QByteArray> old = NewestZones(desk);
+    Query* q = desk.DataModule1.PlanQuery;
+    if (!Select(desk, QStringLiteral("select max(id) as n from Tplan"))) return false;
+    const qint64 id = q->FieldText(QStringLiteral("n")).toLongLong() + 1;
+    if (!Run(desk,
+             QStringLiteral("insert into Tplan (id, effective, body, base, night) values (:i, "
+                            ":e, :b, :r, :n)"),
+             {{QStringLiteral("i"), QString::number(id)},
+              {QStringLiteral("e"), StampText(from)},
+              {QStringLiteral("b"), QString::fromUtf8(body)},
+              {QStringLiteral("r"), base},
+              {QStringLiteral("n"), night}}))
+        return false;
+    JournalEntry change;
+    change.kind = JournalKind::PlanChange;
+    change.start = PlanDateTimeText(from);
+    change.note = QStringLiteral("自 %1 起。旧：%2；新：%3")
+                      .arg(PlanDateTimeText(from), PlanNote(old),
+                           PlanNote(body.isEmpty() ? std::nullopt
+                                                   : std::optional<QByteArray>(body)));
+    (void)problem;
+    return AppendJournal(desk, change);
+}
+
+QDateTime NotBeforeNow(Desk& desk, const QDateTime& from) {
+    QDateTime now = desk.clock.nowDateTime();
+    now.setTime(QTime(now.time().hour(), now.time().minute()));
+    return from.isValid() && from > now ? from : now;
+}
+
+}  // namespace
+
+QString PlanDateTimeText(const QDateTime& t) { return t.toString(QStringLiteral("yyyy-MM-dd HH:mm")); }
+
+QDateTime ParsePlanDateTime(const QString& text) {
+    return QDateTime::fromString(text.trimmed(), QStringLiteral("yyyy-MM-dd HH:mm"));
+}
+
+QDateTime NextAt(const QDateTime& now, int minute) {
+    QDateTime at(now.date(), QTime(minute / 60, minute % 60));
+    if (at <= now) at = at.addDays(1);
+    return at;
+}
+
+bool ReadPlanState(QSqlDatabase& db, const Engine& engine, double rate, PlanState* state,
+                   QString* error) {
+    state->pricing.base = {qint64(std::llround(static_cast<long double>(rate) * 100)), rate};
+    std::vector<std::pair<QString, QString>> versions;
+    const bool read = engine.Walk(
+        db, QStringLiteral("select effective, body from Tplan order by id"), {},
+        [&](const QString* r, int) { versions.push_back({r[0], r[1]}); }, error);
+    if (!read) return !HasPlanTables(db);  // a file without them has no plan
+    if (versions.empty()) return true;
+    state->any = true;
+    for (const auto& [effective, body] : versions) {
+        PlanVersion v{ParseStamp(effective), std::nullopt};
+        if (!body.isEmpty()) {
+            PlanProblem problem;
+            v.zones = ZonesFromJson(body.toUtf8(), &problem);
+            if (!v.zones) {
+                if (error) *error = problem.text;
+                return false;
+            }
+        }
+        // A version saved for later than one saved after it is overtaken at its own time.
+        auto& list = state->pricing.versions;
+        while (!list.empty() && list.back().from >= v.from) list.pop_back();
+        list.push_back(std::move(v));
+    }
+    return engine.Walk(
+               db, QStringLiteral("select day from Tholiday"), {},
+               [&](const QString* r, int) {
+                   state->pricing.holidays.insert(
+                       QDate::fromString(r[0], QStringLiteral("yyyy-MM-dd")));
+               },
+               error) &&
+           engine.Walk(
+               db, QStringLiteral("select username, zone from Tzone"), {},
+               [&](const QString* r, int) {
+                   state->pricing.zoneOf.insert(MachineNameKey(r[0]), r[1]);
+               },
+               error) &&
+           engine.Walk(
+               db,
+               QStringLiteral("select username, started, zone, carried, night_ends, warned "
+                              "from Tsession"),
+               {},
+               [&](const QString* r, int) {
+                   SessionRecord s;
+                   s.started = ParseStamp(r[1]);
+                   s.zone = r[2];
+                   s.carried = ParseCents(r[3]).value_or(0);
+                   s.nightEnds = ParseStamp(r[4]);
+                   s.warned = r[5] == QStringLiteral("1");
+                   state->sessions.insert(MachineNameKey(r[0]), s);
+               },
+               error);
+}
+
+std::optional<PlanState> ReadPlanState(Desk& desk) {
+    Query* q = desk.DataModule1.PlanQuery;
+    q->Close();
+    q->SetSql(QStringLiteral("select * from Tmoney"));
+    if (!q->Open()) {
+        desk.prompts.message(DeskText::DbRestart);
+        return std::nullopt;
+    }
+    q->First();
+    const QString oneTime = q->FieldText(QStringLiteral("OneTime"));
+    q->Close();
+    double rate = 0;
+    try {
+        rate = ParseDecimal(oneTime);
+    } catch (const ConversionError&) {
+        rate = 0;  // only time before any plan is billed at it
+    }
+    PlanState state;
+    QSqlDatabase db = QSqlDatabase::database(desk.DataModule1.connectionName(), false);
+    QString error;
+    if (!ReadPlanState(db, desk.DataModule1.engine(), rate, &state, &error)) {
+        desk.prompts.message(DeskText::DbRestart);
+        return std::nullopt;
+    }
+    return state;
+}
+
+QDateTime SessionStart(const PlanState& state, const QString& machine, const QTime& tstart,
+                       const QDateTime& now) {
+    const auto it = state.sessions.constFind(MachineNameKey(machine));
+    // The record belongs to this session only when it began at the time Tstart shows.
+    if (it != state.sessions.constEnd() && it->started.isValid() &&
+        it->started.time().hour() == tstart.hour() &&
+        it->started.time().minute() == tstart.minute())
+        return it->started;
+    return QDateTime(now.date(), QTime(tstart.hour(), tstart.minute(), tstart.second()));
+}
+
+QString SessionZone(const PlanState& state, const QString& machine, const QDateTime& now) {
+    const auto it = state.sessions.constFind(MachineNameKey(machine));
+    if (it != state.sessions.constEnd() && !it->zone.isEmpty()) return it->zone;
+    return state.pricing.ZoneOf(machine, now);
+}
+
+std::optional<PlanBill> SessionPlanBill(const PlanState& state, const QString& machine,
+                                        const QTime& tstart, const QDateTime& now,
+                                        bool withSlots) {
+    if (!state.pricing.On(now)) return std::nullopt;
+    const QDateTime start = SessionStart(state, machine, tstart, now);
+    PlanBill bill =
+        BillByPlan(state.pricing, SessionZone(state, machine, now), start, now, withSlots);
+    const auto it = state.sessions.constFind(MachineNameKey(machine));
+    if (it != state.sessions.constEnd() && SessionStart(state, machine, tstart, now) == it->started)
+        bill.fee += it->carried;
+    return bill;
+}
+
+bool NoteSessionStart(Desk& desk, const QString& machine, const QDateTime& started) {
+    if (!Recording(desk)) return true;
+    if (!Select(desk, QStringLiteral("select zone from Tzone where username=:m"),
+                {{QStringLiteral("m"), machine}}))
+        return false;
+    const QString zone = desk.DataModule1.PlanQuery->FieldText(QStringLiteral("zone"));
+    return Run(desk, QStringLiteral("delete from Tsession where username=:m"),
+               {{QStringLiteral("m"), machine}}) &&
+           Run(desk,
+               QStringLiteral("insert into Tsession (username, started, zone, carried, "
+                              "night_ends, warned) values (:m, :s, :z, '0', '', 0)"),
+               {{QStringLiteral("m"), machine},
+                {QStringLiteral("s"), StampText(started)},
+                {QStringLiteral("z"), zone}});
+}
+
+bool MoveSessionRecord(Desk& desk, const QString& from, const QString& to) {
+    if (!Recording(desk)) return true;
+    return Run(desk, QStringLiteral("delete from Tsession where username=:m"),
+               {{QStringLiteral("m"), to}}) &&
+           Run(desk, QStringLiteral("update Tsession set username=:t where username=:f"),
+               {{QStringLiteral("t"), to}, {QStringLiteral("f"), from}});
+}
+
+bool DropSessionRecord(Desk& desk, const QString& machine) {
+    if (!Recording(desk)) return true;
+    return Run(desk, QStringLiteral("delete from Tsession where username=:m"),
+               {{QStringLiteral("m"), machine}});
+}
+
+bool NoteOvernight(Desk& desk, const QString& machine, const QDateTime& now,
+                   const QDateTime& ends) {
+    if (!Recording(desk)) return true;
+    return NoteSessionStart(desk, machine, now) &&
+           Run(desk, QStringLiteral("update Tsession set night_ends=:e where username=:m"),
+               {{QStringLiteral("e"), StampText(ends)}, {QStringLiteral("m"), machine}});
+}
+
+std::optional<Plan> SavedPlan(Desk& desk) {
+    const std::optional<QByteArray> body = NewestZones(desk);
+    if (!body) return std::nullopt;
+    PlanProblem problem;
+    std::optional<std::vector<Zone>> zones = ZonesFromJson(*body, &problem);
+    if (!zones) return std::nullopt;
+    Plan plan;
+    plan.zones = std::move(*zones);
+    Query* q = desk.DataModule1.PlanQuery;
+    if (Select(desk, QStringLiteral("select day from Tholiday order by day")))
+        for (int i = 0; i < q->RecordCount(); ++i) plan.holidays << q->FieldText(i, QStringLiteral("day"));
+    if (Select(desk, QStringLiteral("select username, zone from Tzone order by username")))
+        for (int i = 0; i < q->RecordCount(); ++i)
+            plan.machines.insert(q->FieldText(i, QStringLiteral("username")),
+                                 q->FieldText(i, QStringLiteral("zone")));
+    return plan;
+}
+
+bool SavePlan(Desk& desk, const Plan& plan, const QDateTime& from, QString* problem) {
+    if (const std::optional<PlanProblem> wrong = CheckPlan(plan)) {
+        *problem = wrong->text;
+        return false;
+    }
+    if (!Recording(desk)) {
+        *problem = desk.DataModule1.SchemaError();
+        return false;
+    }
+    const Zone& first = plan.zones.front();
+    const QString base = FenText(BaseRate(first));
+    Transaction transaction(desk.DataModule1);
+    bool ok = transaction.BeginWrite();
+    QString night;
+    if (ok && first.overnight) {
+        night = FenText(first.overnight->price);
+    } else if (ok && Select(desk, QStringLiteral("select Tnight from Tmoney"))) {
+        night = desk.DataModule1.PlanQuery->FieldText(QStringLiteral("Tnight"));
+    }
+    ok = ok && AddVersion(desk, NotBeforeNow(desk, from), ZonesToJson(plan.zones), base, night,
+                          problem) &&
+         Run(desk, QStringLiteral("delete from Tholiday"));
+    for (const QString& day : plan.holidays)
+        ok = ok && Run(desk, QStringLiteral("insert into Tholiday (day) values (:d)"),
+                       {{QStringLiteral("d"), day}});
+    ok = ok && Run(desk, QStringLiteral("delete from Tzone"));
+    for (auto it = plan.machines.begin(); it != plan.machines.end(); ++it)
+        ok = ok && Run(desk, QStringLiteral("insert into Tzone (username, zone) values (:m, :z)"),
+                       {{QStringLiteral("m"), it.key()}, {QStringLiteral("z"), it.value()}});
+    // Other tools that read Tmoney see the default zone's usual rate and its overnight price.
+    ok = ok && Run(desk, QStringLiteral("update Tmoney set OneTime=:a, Tnight=:b"),
+                   {{QStringLiteral("a"), base}, {QStringLiteral("b"), night}});
+    if (ok && desk.DataModule1.PlanQuery->RowsAffected() == 0)
+        ok = Run(desk, QStringLiteral("insert into Tmoney (OneTime, Tnight) values (:a, :b)"),
+                 {{QStringLiteral("a"), base}, {QStringLiteral("b"), night}});
+    if (!ok || !transaction.Commit()) {
+        transaction.Rollback();
+        if (problem->isEmpty()) *problem = DeskText::DbContact;
+        return false;
+    }
+    return true;
+}
+
+bool PlanOff(Desk& desk, const QDateTime& from, QString* problem) {
+    if (!Recording(desk)) {
+        *problem = desk.DataModule1.SchemaError();
+        return false;
+    }
+    Transaction transaction(desk.DataModule1);
+    if (!transaction.BeginWrite() ||
+        !AddVersion(desk, NotBeforeNow(desk, from), {}, {}, {}, problem) ||
+        !transaction.Commit()) {
+        transaction.Rollback();
+        *problem = DeskText::DbContact;
+        return false;
+    }
+    return true;
+}
+
+bool SetMachineZone(Desk& desk, const QString& machine, const QString& zone, QString* problem) {
+    if (!Recording(desk)) {
+        *problem = desk.DataModule1.SchemaError();
+        return false;
+    }
+    Transaction transaction(desk.DataModule1);
+    JournalEntry change;
+    change.kind = JournalKind::PlanChange;
+    change.machine = machine;
+    change.note = zone.isEmpty() ? QStringLiteral("机器归入默认区域")
+                                 : QStringLiteral("机器归入区域“%1”").arg(zone);
+    bool ok = transaction.BeginWrite() &&
+              Run(desk, QStringLiteral("delete from Tzone where username=:m"),
+                  {{QStringLiteral("m"), machine}});
+    if (!zone.isEmpty())
+        ok = ok && Run(desk, QStringLiteral("insert into Tzone (username, zone) values (:m, :z)"),
+                       {{QStringLiteral("m"), machine}, {QStringLiteral("z"), zone}});
+    if (!ok || !AppendJournal(desk, change) || !transaction.Commit()) {
+        transaction.Rollback();
+        *problem = DeskText::DbContact;
+        return false;
+    }
+    return true;
+}
+
+std::optional<NightSale> PlanOvernight(Desk& desk, const QString& machine) {
+    const std::optional<PlanState> state = ReadPlanState(desk);
+    const QDateTime now = desk.clock.nowDateTime();
+    if (!state || !state->pricing.On(now)) return std::nullopt;
+    const QString zoneName = state->pricing.ZoneOf(machine, now);
+    for (const Zone& zone : *state->pricing.InForce(now)->zones)
+        if (zone.name == zoneName) return zone.overnight;
+    return state->pricing.InForce(now)->zones->front().overnight;
+}
+
+std::optional<std::pair<QString, QString>> PlanTariff(Desk& desk) {
+    if (!Recording(desk)) return std::nullopt;
+    const QString now = StampText(desk.clock.nowDateTime());
+    if (!Select(desk, QStringLiteral("select body, base, night from Tplan where effective<=:n "
+                                     "order by effective desc, id desc"),
+                {{QStringLiteral("n"), now}}))
+        return std::nullopt;
+    Query* q = desk.DataModule1.PlanQuery;
+    if (q->RecordCount() == 0 || q->FieldText(QStringLiteral("body")).isEmpty()) return std::nullopt;
+    return std::pair{q->FieldText(QStringLiteral("base")), q->FieldText(QStringLiteral("night"))};
+}

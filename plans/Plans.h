@@ -1,0 +1,86 @@
+#pragma once
+
+#include <QDateTime>
+#include <QHash>
+#include <QString>
+#include <optional>
+
+#include "plans/Plan.h"
+
+class Desk;
+class Engine;
+class QSqlDatabase;
+
+// The price plans as they are stored: versions (each from a date-time), holidays, the
+// machines' zones, and each session's full start. Without a saved plan nothing here changes
+// how a session is billed.
+
+// Where a session stands beyond what Tcount holds.
+struct SessionRecord {
+    QDateTime started;  // seconds included, as written
+    QString zone;       // empty: the machine's zone
+    qint64 carried = 0;  // fen billed before (time fee before an overnight that ended)
+    QDateTime nightEnds;  // an overnight that ends; invalid: none
+    bool warned = false;
+};
+
+struct PlanState {
+    Pricing pricing;
+    QHash<QString, SessionRecord> sessions;  // MachineNameKey -> record
+    bool any = false;                        // some version has ever been saved
+};
+
+// Reads what billing by the clock needs, on any connection (the pass's worker). rate is the
+// tariff's OneTime. A database without the plans' tables has no plan. False with the error
+// when the tables are there but cannot be read.
+bool ReadPlanState(QSqlDatabase& db, const Engine& engine, double rate, PlanState* state,
+                   QString* error);
+// The same on the desk's connection, with the tariff read too; nullopt after its box.
+std::optional<PlanState> ReadPlanState(Desk& desk);
+
+// The bill of a session in 正常 under the plan in force at now, by the clock from its full
+// start (a session without a record began today at tstart), plus what it carried; nullopt
+// when no plan is in force.
+std::optional<PlanBill> SessionPlanBill(const PlanState& state, const QString& machine,
+                                        const QTime& tstart, const QDateTime& now,
+                                        bool withSlots = false);
+// The session's full start and zone as billing takes them.
+QDateTime SessionStart(const PlanState& state, const QString& machine, const QTime& tstart,
+                       const QDateTime& now);
+QString SessionZone(const PlanState& state, const QString& machine, const QDateTime& now);
+
+// In the caller's transaction: a session's record is written at its start, moved by a transfer,
+// dropped by a checkout. True (nothing written) on a file that cannot hold the plans' tables.
+bool NoteSessionStart(Desk& desk, const QString& machine, const QDateTime& started);
+bool MoveSessionRecord(Desk& desk, const QString& from, const QString& to);
+bool DropSessionRecord(Desk& desk, const QString& machine);
+// An overnight sold under a plan: from now, ending at ends.
+bool NoteOvernight(Desk& desk, const QString& machine, const QDateTime& now,
+                   const QDateTime& ends);
+
+// The plan as saved last (the newest version, with today's holidays and zones); nullopt when
+// none is saved or the newest turned it off.
+std::optional<Plan> SavedPlan(Desk& desk);
+
+// Checks the plan and saves it as a version taking effect at from (never earlier than now),
+// with its holidays and machines' zones, the default zone's base rate and overnight price in
+// Tmoney, and a journal row (old plan, new plan, from when). False with one line saying why.
+bool SavePlan(Desk& desk, const Plan& plan, const QDateTime& from, QString* problem);
+// Back to the single rate of the tariff from then on, journalled.
+bool PlanOff(Desk& desk, const QDateTime& from, QString* problem);
+// A machine's zone, journalled; an empty zone puts it in the default zone.
+bool SetMachineZone(Desk& desk, const QString& machine, const QString& zone, QString* problem);
+
+// The next moment at minute of the day strictly after now (an overnight's end).
+QDateTime NextAt(const QDateTime& now, int minute);
+
+QString PlanDateTimeText(const QDateTime& t);  // yyyy-MM-dd HH:mm
+QDateTime ParsePlanDateTime(const QString& text);  // invalid when it is not one
+
+// The overnight the machine's zone sells under the plan in force now; nullopt without a plan
+// or when the zone sells none (the tariff's 通宵 then, as without a plan).
+std::optional<NightSale> PlanOvernight(Desk& desk, const QString& machine);
+
+// What the newest version wrote into Tmoney (OneTime, Tnight) while a plan is on; nullopt when
+// no plan is on now.
+std::optional<std::pair<QString, QString>> PlanTariff(Desk& desk);
