@@ -379,3 +379,12 @@ std::optional<std::pair<QString, QString>> PlanTariff(Desk& desk) {
     if (q->RecordCount() == 0 || q->FieldText(QStringLiteral("body")).isEmpty()) return std::nullopt;
     return std::pair{q->FieldText(QStringLiteral("base")), q->FieldText(QStringLiteral("night"))};
 }
+
+std::optional<PlanBill> PreviewBill(Desk& desk, const QString& zone, const QDateTime& start,
+                                    const QDateTime& end) {
+    const std::optional<PlanState> state = ReadPlanState(desk);
+    if (!state) return std::nullopt;
+    const PlanVersion* v = state->pricing.InForce(start);
+    const QString name = !zone.isEmpty() || !v || !v->zones ? zone : v->zones->front().name;
+    return BillByPlan(state->pricing, name, start, end, true);
+}
