@@ -5,6 +5,7 @@
 #include <QPointer>
 #include <optional>
 
+#include "billing/PlanWatch.h"
 #include "desk/Desk.h"
 
 class QAction;
@@ -72,6 +73,7 @@ class TForm1 : public QMainWindow {
 
   private:
     void FormCreate();
+    void ShowZone();
     void ShowDatabaseInUse();
     void BuildMenus();
     void BuildToolBar();
@@ -81,6 +83,7 @@ class TForm1 : public QMainWindow {
     template <class Dialog, class Make>
     void OpenDialog(QPointer<Dialog>& current, Make make, bool needsDatabase = true);
 
+    PlanWatch planWatch{desk};
     bool m_sized = false;
     bool m_noDatabase = false;
     std::optional<QPoint> m_savedScroll;  // where the grid stood when its rows went away

@@ -11,6 +11,7 @@
 
 #include "backups/Backup.h"
 #include "billing/Prices.h"
+#include "console/TPlanEditor.h"
 #include "desk/Desk.h"
 #include "widgets/Themed.h"
 
@@ -28,7 +29,12 @@ TSettings::TSettings(Desk& deskRef, QWidget* owner)
     form->addRow(QStringLiteral("上网单价(&H)（元/小时）："), HourlyEdit);
     form->addRow(QStringLiteral("通宵价(&N)（元）："), OvernightEdit);
     SaveButton = new FlatButton(QStringLiteral("保存价格"), prices);
-    form->addRow(SaveButton);
+    PlanButton = new FlatButton(QStringLiteral("价格方案与试算…"), prices);
+    auto* priceButtons = new QHBoxLayout;
+    priceButtons->addWidget(SaveButton);
+    priceButtons->addWidget(PlanButton);
+    priceButtons->addStretch();
+    form->addRow(priceButtons);
     layout->addWidget(prices);
 
     auto* database = new QGroupBox(QStringLiteral("数据库"), this);
@@ -59,6 +65,11 @@ TSettings::TSettings(Desk& deskRef, QWidget* owner)
             .arg(desk.DataModule1.engine().Describe(desk.DataModule1.ConnectionString())));
 
     connect(SaveButton, &QPushButton::clicked, this, desk.Guarded([this] { SaveClick(); }));
+    connect(PlanButton, &QPushButton::clicked, this, [this] {
+        if (TPlanEditor::planEditor) TPlanEditor::planEditor->deleteLater();
+        TPlanEditor::planEditor = new TPlanEditor(desk, parentWidget());
+        TPlanEditor::planEditor->show();
+    });
     connect(ChooseButton, &QPushButton::clicked, this, desk.Guarded([this] { ChooseClick(); }));
     connect(BackupButton, &QPushButton::clicked, this, desk.Guarded([this] { BackupClick(); }));
     DialogKeys(this);

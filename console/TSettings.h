@@ -19,6 +19,7 @@ class TSettings : public QWidget {
     QLineEdit* HourlyEdit;      // 上网单价 (OneTime)
     QLineEdit* OvernightEdit;   // 通宵价 (Tnight)
     QPushButton* SaveButton;    // 保存价格
+    QPushButton* PlanButton;    // 价格方案与试算…
     QLabel* DatabaseLabel;      // the database in use
     QPushButton* ChooseButton;  // 选择数据库…
     QPushButton* BackupButton;  // 立即备份

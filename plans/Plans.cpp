@@ -1,5 +1,6 @@
 #include "plans/Plans.h"
 
+#include <QRegularExpression>
 #include <QSqlDatabase>
 #include <cmath>
 
@@ -372,7 +373,7 @@ std::optional<std::pair<QString, QString>> PlanTariff(Desk& desk) {
     if (!Recording(desk)) return std::nullopt;
     const QString now = StampText(desk.clock.nowDateTime());
     if (!Select(desk, QStringLiteral("select body, base, night from Tplan where effective<=:n "
-                                     "order by effective desc, id desc"),
+                                     "order by id desc"),
                 {{QStringLiteral("n"), now}}))
         return std::nullopt;
     Query* q = desk.DataModule1.PlanQuery;
@@ -387,4 +388,96 @@ std::optional<PlanBill> PreviewBill(Desk& desk, const QString& zone, const QDate
     const PlanVersion* v = state->pricing.InForce(start);
     const QString name = !zone.isEmpty() || !v || !v->zones ? zone : v->zones->front().name;
     return BillByPlan(state->pricing, name, start, end, true);
+}
+
+QString MachineZoneNow(Desk& desk, const QString& machine) {
+    if (!Recording(desk) || machine.isEmpty()) return {};
+    // The version in force: the newest saved of those already in effect.
+    if (!Select(desk, QStringLiteral("select body from Tplan where effective<=:n order by id desc"),
+                {{QStringLiteral("n"), StampText(desk.clock.nowDateTime())}}))
+        return {};
+    Query* q = desk.DataModule1.PlanQuery;
+    const QString body = q->FieldText(QStringLiteral("body"));
+    if (body.isEmpty()) return {};
+    if (Select(desk, QStringLiteral("select zone from Tzone where username=:m"),
+               {{QStringLiteral("m"), machine}}) &&
+        !q->FieldText(QStringLiteral("zone")).isEmpty())
+        return q->FieldText(QStringLiteral("zone"));
+    PlanProblem problem;
+    const std::optional<std::vector<Zone>> zones = ZonesFromJson(body.toUtf8(), &problem);
+    return zones && !zones->empty() ? zones->front().name : QString();
+}
+
+QStringList PlanZoneNames(Desk& desk) {
+    QStringList names;
+    if (const std::optional<Plan> plan = SavedPlan(desk))
+        for (const Zone& z : plan->zones) names << z.name;
+    return names;
+}
+
+namespace {
+
+QString RunTimes(const Slot& s) {
+    const bool sameDay = s.from.date() == s.to.date() ||
+                         (s.to.time() == QTime(0, 0) && s.from.date().addDays(1) == s.to.date());
+    const QString f = sameDay ? QStringLiteral("HH:mm") : QStringLiteral("MM-dd HH:mm");
+    return s.from.toString(f) + QStringLiteral("–") +
+           (s.to.time() == QTime(0, 0) && sameDay ? QStringLiteral("24:00") : s.to.toString(f));
+}
+
+}  // namespace
+
+QStringList SlotLines(const PlanBill& bill) {
+    QStringList lines;
+    for (const Slot& s : bill.runs) {
+        const QString rate = FenText(s.rate.fen) + QStringLiteral("元/小时");
+        if (s.part)
+            lines << QStringLiteral("%1  不足1小时（%2分钟），%3，计 %4元")
+                         .arg(RunTimes(s))
+                         .arg(s.from.secsTo(s.to) / 60)
+                         .arg(rate, FenText(s.amount));
+        else
+            lines << QStringLiteral("%1  %2小时 × %3 = %4元")
+                         .arg(RunTimes(s))
+                         .arg(s.from.secsTo(s.to) / 3600)
+                         .arg(rate, FenText(s.amount));
+    }
+    return lines;
+}
+
+QStringList BillBreakdown(Desk& desk, const QString& machine, const QString& tstart,
+                          const QString& used, const QString& fee, const QString& other,
+                          const QString& total, const QString& state) {
+    QStringList lines{QStringLiteral("机器 %1，%2").arg(machine, state)};
+    const std::optional<PlanState> plans = ReadPlanState(desk);
+    static const QRegularExpression usedForm(QStringLiteral("^([0-9]+)时([0-9]+)分$"));
+    const QRegularExpressionMatch m = usedForm.match(used);
+    QTime start;
+    try {
+        start = ParseDateTime(tstart);
+    } catch (const ConversionError&) {
+    }
+    if (plans && m.hasMatch() && start.isValid() && state == QStringLiteral("正常")) {
+        const QDateTime now = desk.clock.nowDateTime();
+        const int minutes = m.captured(1).toInt() * 60 + m.captured(2).toInt();
+        const bool on = plans->pricing.On(now);
+        // Without a plan every hour is at today's rate, as the pass bills it.
+        Pricing single;
+        single.base = plans->pricing.base;
+        const Pricing& pricing = on ? plans->pricing : single;
+        const QDateTime from = on ? SessionStart(*plans, machine, start, now)
+                                  : QDateTime(now.date(), QTime(start.hour(), start.minute()));
+        const QString zone = on ? SessionZone(*plans, machine, now) : QString();
+        const PlanBill bill = BillByPlan(pricing, zone, from, from.addSecs(qint64(minutes) * 60), true);
+        if (!zone.isEmpty()) lines << QStringLiteral("区域 %1").arg(zone);
+        lines << SlotLines(bill);
+        const auto record = plans->sessions.constFind(MachineNameKey(machine));
+        if (on && record != plans->sessions.constEnd() && record->started == from && record->carried)
+            lines << QStringLiteral("通宵前的上网费 %1元").arg(FenText(record->carried));
+    } else if (state == QStringLiteral("通宵")) {
+        lines << QStringLiteral("通宵：通宵价已计入附加费");
+    }
+    lines << QStringLiteral("上网费用 %1").arg(fee) << QStringLiteral("附加费 %1元").arg(other)
+          << QStringLiteral("共需费用 %1元").arg(total);
+    return lines;
 }

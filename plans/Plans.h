@@ -3,6 +3,7 @@
 #include <QDateTime>
 #include <QHash>
 #include <QString>
+#include <QStringList>
 #include <optional>
 
 #include "plans/Plan.h"
@@ -90,3 +91,19 @@ std::optional<std::pair<QString, QString>> PlanTariff(Desk& desk);
 // part-hour bands. nullopt after its box when the prices cannot be read.
 std::optional<PlanBill> PreviewBill(Desk& desk, const QString& zone, const QDateTime& start,
                                     const QDateTime& end);
+
+// The machine's zone when a plan is in force now; empty without one (the panel then shows
+// nothing, as it always did).
+QString MachineZoneNow(Desk& desk, const QString& machine);
+// The zones of the plan saved last; empty when none is on.
+QStringList PlanZoneNames(Desk& desk);
+
+// A bill as the checkout shows it, explained: each run of hour slots with its times, rate and
+// amount, the part hour, what was billed before an overnight that ended, the extras (the
+// overnight price among them), the total. One line each, for the 明细 box and the receipt.
+QStringList BillBreakdown(Desk& desk, const QString& machine, const QString& tstart,
+                          const QString& used, const QString& fee, const QString& other,
+                          const QString& total, const QString& state);
+
+// The runs of a bill, one line each: times, hours × rate = amount; the part hour.
+QStringList SlotLines(const PlanBill& bill);
