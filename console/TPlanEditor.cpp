@@ -40,7 +40,7 @@ TPlanEditor::TPlanEditor(Desk& deskRef, QWidget* owner)
     setObjectName(QStringLiteral("planEditor"));
     setWindowTitle(QStringLiteral("价格方案"));
     setFont(ThemedFont(QStringLiteral("MS Sans Serif"), 12));
-    resize(640, 600);
+    resize(860, 620);
     auto* layout = new QVBoxLayout(this);
 
     StateLabel = new QLabel(this);
@@ -87,6 +87,7 @@ TPlanEditor::TPlanEditor(Desk& deskRef, QWidget* owner)
     PreviewEnd = new QLineEdit(previewBox);
     PreviewEnd->setObjectName(QStringLiteral("PreviewEnd"));
     PreviewButton = new FlatButton(QStringLiteral("试算"), previewBox);
+    PreviewButton->setMinimumWidth(80);
     fields->addWidget(new QLabel(QStringLiteral("区域："), previewBox));
     fields->addWidget(PreviewZone, 1);
     fields->addWidget(new QLabel(QStringLiteral("从："), previewBox));

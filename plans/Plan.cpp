@@ -215,17 +215,60 @@ std::optional<Plan> PlanFromJson(const QByteArray& json, PlanProblem* problem) {
     return plan;
 }
 
+namespace {
+
+// A JSON string literal.
+QString Quoted(const QString& text) {
+    const QByteArray array = QJsonDocument(QJsonArray{text}).toJson(QJsonDocument::Compact);
+    return QString::fromUtf8(array.mid(1, array.size() - 2));
+}
+
+// Keys in the order a person reads them, not QJsonObject's sorted order.
+QString Members(const QList<std::pair<QString, QString>>& members) {
+    QStringList parts;
+    for (const auto& [key, value] : members) parts << Quoted(key) + QStringLiteral(": ") + value;
+    return QLatin1Char('{') + parts.join(QStringLiteral(", ")) + QLatin1Char('}');
+}
+
+}  // namespace
+
 QByteArray PlanToJson(const Plan& plan) {
-    QJsonArray zones;
-    for (const Zone& z : plan.zones) zones.append(ZoneToJson(z));
-    QJsonObject machines;
+    // The layout of the documented example: a zone's rates one to a line.
+    QStringList zones;
+    for (const Zone& zone : plan.zones) {
+        const QJsonObject o = ZoneToJson(zone);
+        QStringList rates;
+        for (const QJsonValue& r : o.value(QStringLiteral("rates")).toArray()) {
+            const QJsonObject rate = r.toObject();
+            QStringList days;
+            for (const QJsonValue& d : rate.value(QStringLiteral("days")).toArray())
+                days << Quoted(d.toString());
+            rates << Members({{QStringLiteral("days"), QLatin1Char('[') + days.join(u',') + u']'},
+                              {QStringLiteral("from"), Quoted(rate.value(QStringLiteral("from")).toString())},
+                              {QStringLiteral("to"), Quoted(rate.value(QStringLiteral("to")).toString())},
+                              {QStringLiteral("hourly"), Quoted(rate.value(QStringLiteral("hourly")).toString())}});
+        }
+        QString text = QStringLiteral("   {\"name\": %1,\n    \"rates\": [").arg(Quoted(zone.name)) +
+                       rates.join(QStringLiteral(",\n              ")) + u']';
+        if (zone.overnight) {
+            const NightSale& n = *zone.overnight;
+            text += QStringLiteral(",\n    \"overnight\": ") +
+                    Members({{QStringLiteral("price"), Quoted(FenText(n.price))},
+                             {QStringLiteral("sell_from"), Quoted(MinuteText(n.sellFrom))},
+                             {QStringLiteral("sell_to"), Quoted(MinuteText(n.sellTo))},
+                             {QStringLiteral("ends"), Quoted(MinuteText(n.ends))}});
+        }
+        zones << text + u'}';
+    }
+    QStringList holidays, machines;
+    for (const QString& d : plan.holidays) holidays << Quoted(d);
     for (auto it = plan.machines.begin(); it != plan.machines.end(); ++it)
-        machines.insert(it.key(), it.value());
-    return QJsonDocument(QJsonObject{{QStringLiteral("zones"), zones},
-                                     {QStringLiteral("holidays"),
-                                      QJsonArray::fromStringList(plan.holidays)},
-                                     {QStringLiteral("machines"), machines}})
-        .toJson(QJsonDocument::Indented);
+        machines << Quoted(it.key()) + QStringLiteral(": ") + Quoted(it.value());
+    return (QStringLiteral("{\"zones\": [\n") + zones.join(QStringLiteral(",\n")) +
+            QStringLiteral("],\n \"holidays\": [") + holidays.join(QStringLiteral(", ")) +
+            QStringLiteral("],\n \"machines\": {") + machines.join(QStringLiteral(", ")) +
+            QStringLiteral("}}\n"))
+        .toUtf8();
 }
 
 std::optional<PlanProblem> CheckPlan(const Plan& plan) {
@@ -309,6 +352,7 @@ QString Pricing::ZoneOf(const QString& machine, const QDateTime& at) const {
 
 Rate Pricing::RateAt(const QString& zoneName, const QDateTime& at) const {
     const PlanVersion* v = InForce(at);
+    if (v && !v->zones && v->single) return *v->single;
     if (!v || !v->zones || v->zones->empty()) return base;
     const Zone* zone = &v->zones->front();  // a zone since renamed or removed: the default
     for (const Zone& z : *v->zones)

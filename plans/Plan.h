@@ -92,6 +92,9 @@ qint64 PartTenths(double rate, int thirds);
 struct PlanVersion {
     QDateTime from;
     std::optional<std::vector<Zone>> zones;
+    // Without zones: the tariff's rate as it stood then, when a plan came after it (time
+    // played before a plan keeps the price it had).
+    std::optional<Rate> single;
 };
 
 // A run of slots at one rate, or the last, partial hour.

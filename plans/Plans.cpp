@@ -87,6 +87,27 @@ bool AddVersion(Desk& desk, const QDateTime& from, const QByteArray& body, const
     return AppendJournal(desk, change);
 }
 
+// Before Tmoney takes the plan's base rate: the time without a plan keeps the rate it had. The
+// first plan gets a version before it (no plan, at the old rate); a plan after one turned off
+// notes the rate on that version.
+bool KeepSingleRate(Desk& desk) {
+    if (!Select(desk, QStringLiteral("select OneTime from Tmoney"))) return false;
+    const QString rate = desk.DataModule1.PlanQuery->FieldText(QStringLiteral("OneTime"));
+    if (!Select(desk, QStringLiteral("select id, body, base from Tplan order by id desc")))
+        return false;
+    Query* q = desk.DataModule1.PlanQuery;
+    if (q->RecordCount() == 0)
+        return Run(desk,
+                   QStringLiteral("insert into Tplan (id, effective, body, base, night) values "
+                                  "(1, '2000-01-01 00:00:00', '', :r, '')"),
+                   {{QStringLiteral("r"), rate}});
+    if (!q->FieldText(QStringLiteral("body")).isEmpty() ||
+        !q->FieldText(QStringLiteral("base")).isEmpty())
+        return true;
+    return Run(desk, QStringLiteral("update Tplan set base=:r where id=:i"),
+               {{QStringLiteral("r"), rate}, {QStringLiteral("i"), q->FieldText(QStringLiteral("id"))}});
+}
+
 QDateTime NotBeforeNow(Desk& desk, const QDateTime& from) {
     QDateTime now = desk.clock.nowDateTime();
     now.setTime(QTime(now.time().hour(), now.time().minute()));
@@ -110,15 +131,24 @@ QDateTime NextAt(const QDateTime& now, int minute) {
 bool ReadPlanState(QSqlDatabase& db, const Engine& engine, double rate, PlanState* state,
                    QString* error) {
     state->pricing.base = {qint64(std::llround(static_cast<long double>(rate) * 100)), rate};
-    std::vector<std::pair<QString, QString>> versions;
+    std::vector<QStringList> versions;
     const bool read = engine.Walk(
-        db, QStringLiteral("select effective, body from Tplan order by id"), {},
-        [&](const QString* r, int) { versions.push_back({r[0], r[1]}); }, error);
+        db, QStringLiteral("select effective, body, base from Tplan order by id"), {},
+        [&](const QString* r, int) { versions.push_back({r[0], r[1], r[2]}); }, error);
     if (!read) return !HasPlanTables(db);  // a file without them has no plan
     if (versions.empty()) return true;
     state->any = true;
-    for (const auto& [effective, body] : versions) {
-        PlanVersion v{ParseStamp(effective), std::nullopt};
+    for (const QStringList& row : versions) {
+        const QString& body = row[1];
+        PlanVersion v{ParseStamp(row[0]), std::nullopt, std::nullopt};
+        if (body.isEmpty() && !row[2].isEmpty()) {
+            double single = 0;
+            try {
+                single = ParseDecimal(row[2]);
+            } catch (const ConversionError&) {
+            }
+            v.single = Rate{qint64(std::llround(static_cast<long double>(single) * 100)), single};
+        }
         if (!body.isEmpty()) {
             PlanProblem problem;
             v.zones = ZonesFromJson(body.toUtf8(), &problem);
@@ -294,8 +324,9 @@ bool SavePlan(Desk& desk, const Plan& plan, const QDateTime& from, QString* prob
     } else if (ok && Select(desk, QStringLiteral("select Tnight from Tmoney"))) {
         night = desk.DataModule1.PlanQuery->FieldText(QStringLiteral("Tnight"));
     }
-    ok = ok && AddVersion(desk, NotBeforeNow(desk, from), ZonesToJson(plan.zones), base, night,
-                          problem) &&
+    ok = ok && KeepSingleRate(desk) &&
+         AddVersion(desk, NotBeforeNow(desk, from), ZonesToJson(plan.zones), base, night,
+                    problem) &&
          Run(desk, QStringLiteral("delete from Tholiday"));
     for (const QString& day : plan.holidays)
         ok = ok && Run(desk, QStringLiteral("insert into Tholiday (day) values (:d)"),

@@ -266,6 +266,21 @@ class PlansTest : public QObject {
         QCOMPARE(env.prompts.take(), QStringList());
     }
 
+    // Time played before the first plan keeps the single rate it had, though saving the plan
+    // writes the plan's base rate into Tmoney.
+    void timeBeforeThePlanKeepsItsRate() {
+        Env env;
+        AddPc(env, QStringLiteral("pc01"));
+        SetClock(env, QStringLiteral("2026-12-09 09:30:00"));
+        Start(env, QStringLiteral("pc01"));
+        SetClock(env, QStringLiteral("2026-12-09 11:10:00"));
+        UsePlan(env);
+        SetClock(env, QStringLiteral("2026-12-09 12:45:00"));
+        Pass(env);
+        // 09:30 and 10:30 at 2 (begun before 11:10), 11:30 at 3, 15 minutes: a third of 3.
+        QCOMPARE(env.field("pc01", "Tmoney"), QStringLiteral("8元"));
+    }
+
     // A change from a date-time: hour slots begun before it keep the old price; the zone is
     // the machine's; a transfer carries the full start along.
     void scheduledChangeAndTransfer() {
