@@ -15,15 +15,6 @@ const char* const kDayKeys[kDayTypes] = {"mon", "tue", "wed", "thu", "fri", "sat
 const char16_t* const kDayNames[kDayTypes] = {u"周一", u"周二", u"周三", u"周四",
                                               u"周五", u"周六", u"周日", u"节假日"};
 
-// Seconds never count: a moment is the minute it falls in, counted on the wall clock.
-qint64 WallMinute(const QDateTime& t) {
-    return t.date().toJulianDay() * 1440 + t.time().hour() * 60 + t.time().minute();
-}
-
-QDateTime FromWallMinute(qint64 m) {
-    return QDateTime(QDate::fromJulianDay(m / 1440), QTime(int(m % 1440 / 60), int(m % 60)));
-}
-
 // "HH:MM", 00:00 to 24:00; -1 when it is not such a time.
 int ParseMinute(const QString& text) {
     static const QRegularExpression form(QStringLiteral("^([0-9]{1,2}):([0-9]{2})$"));
@@ -149,6 +140,34 @@ std::optional<QJsonObject> ParseObject(const QByteArray& json, PlanProblem* prob
 }
 
 }  // namespace
+
+qint64 WallMinute(const QDateTime& t) {
+    return t.date().toJulianDay() * 1440 + t.time().hour() * 60 + t.time().minute();
+}
+
+QDateTime FromWallMinute(qint64 m) {
+    return QDateTime(QDate::fromJulianDay(m / 1440), QTime(int(m % 1440 / 60), int(m % 60)));
+}
+
+qint64 ParseWallMinute(const QString& text, int* second) {
+    // yyyy-MM-dd HH:mm[:ss]
+    if (text.size() != 16 && text.size() != 19) return -1;
+    const auto number = [&](int at, int digits) {
+        int value = 0;
+        for (int i = at; i < at + digits; ++i) {
+            const char16_t c = text[i].unicode();
+            if (c < u'0' || c > u'9') return -1;
+            value = value * 10 + (c - u'0');
+        }
+        return value;
+    };
+    const QDate date(number(0, 4), number(5, 2), number(8, 2));
+    const int h = number(11, 2), m = number(14, 2);
+    const int s = text.size() == 19 ? number(17, 2) : 0;
+    if (!date.isValid() || h < 0 || h > 23 || m < 0 || m > 59 || s < 0 || s > 59) return -1;
+    if (second) *second = s;
+    return date.toJulianDay() * 1440 + h * 60 + m;
+}
 
 QString DayKey(int day) { return QString::fromLatin1(kDayKeys[day]); }
 QString DayName(int day) { return QString::fromUtf16(kDayNames[day]); }
@@ -328,16 +347,16 @@ qint64 PartTenths(double rate, int thirds) {
     return static_cast<qint64>(std::nearbyintl(tenths));
 }
 
-const PlanVersion* Pricing::InForce(const QDateTime& at) const {
+const PlanVersion* Pricing::InForce(qint64 minute) const {
     const PlanVersion* found = nullptr;
     for (const PlanVersion& v : versions) {
-        if (WallMinute(v.from) > WallMinute(at)) break;
+        if (v.fromMinute > minute) break;
         found = &v;
     }
     return found;
 }
 
-bool Pricing::On(const QDateTime& at) const {
+bool Pricing::On(qint64 at) const {
     const PlanVersion* v = InForce(at);
     return v && v->zones && !v->zones->empty();
 }
@@ -350,15 +369,16 @@ QString Pricing::ZoneOf(const QString& machine, const QDateTime& at) const {
     return {};
 }
 
-Rate Pricing::RateAt(const QString& zoneName, const QDateTime& at) const {
+Rate Pricing::RateAt(const QString& zoneName, qint64 at) const {
     const PlanVersion* v = InForce(at);
     if (v && !v->zones && v->single) return *v->single;
     if (!v || !v->zones || v->zones->empty()) return base;
     const Zone* zone = &v->zones->front();  // a zone since renamed or removed: the default
     for (const Zone& z : *v->zones)
         if (z.name == zoneName) zone = &z;
-    const int day = holidays.contains(at.date()) ? kHoliday : at.date().dayOfWeek() - 1;
-    const int minute = at.time().hour() * 60 + at.time().minute();
+    const qint64 julian = at / 1440;
+    const int day = holidays.contains(julian) ? kHoliday : int(julian % 7);  // day 0 a Monday
+    const int minute = int(at % 1440);
     for (const Band& b : zone->BandsFor(day))
         if (minute >= b.from && minute < b.to) return Rate::FromFen(b.hourly);
     return base;  // a checked plan covers every minute
@@ -366,9 +386,13 @@ Rate Pricing::RateAt(const QString& zoneName, const QDateTime& at) const {
 
 PlanBill BillByPlan(const Pricing& pricing, const QString& zone, const QDateTime& start,
                     const QDateTime& end, bool withSlots) {
+    return BillByPlan(pricing, zone, WallMinute(start), WallMinute(end), withSlots);
+}
+
+PlanBill BillByPlan(const Pricing& pricing, const QString& zone, qint64 from, qint64 to,
+                    bool withSlots) {
     PlanBill bill;
-    const qint64 from = WallMinute(start);
-    const qint64 used = std::max<qint64>(0, WallMinute(end) - from);
+    const qint64 used = std::max<qint64>(0, to - from);
     bill.hours = int(used / 60);
     bill.minutes = int(used % 60);
     const auto add = [&](qint64 at, qint64 length, const Rate& rate, qint64 amount, bool part) {
@@ -384,12 +408,12 @@ PlanBill BillByPlan(const Pricing& pricing, const QString& zone, const QDateTime
     };
     for (int h = 0; h < bill.hours; ++h) {
         const qint64 at = from + qint64(h) * 60;
-        const Rate rate = pricing.RateAt(zone, FromWallMinute(at));
+        const Rate rate = pricing.RateAt(zone, at);
         add(at, 60, rate, rate.fen, false);
     }
     if (bill.minutes >= 5) {
         const qint64 at = from + qint64(bill.hours) * 60;
-        const Rate rate = pricing.RateAt(zone, FromWallMinute(at));
+        const Rate rate = pricing.RateAt(zone, at);
         const qint64 amount = bill.minutes >= 40   ? rate.fen
                               : bill.minutes >= 20 ? PartTenths(rate.yuan, 2) * 10
                                                    : PartTenths(rate.yuan, 1) * 10;

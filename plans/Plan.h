@@ -89,8 +89,17 @@ qint64 PartTenths(double rate, int thirds);
 
 // One version of the plan: in force from its date-time until the next one. No zones: no plan
 // (the single rate of the tariff).
+// A moment on the wall clock in whole minutes (julian day × 1440 + minute of the day): seconds
+// never count, and the arithmetic needs no time zone.
+qint64 WallMinute(const QDateTime& t);
+QDateTime FromWallMinute(qint64 minute);
+// "yyyy-MM-dd HH:mm[:ss]" read without QDateTime's parser (a pass reads thousands); -1 when it
+// is not such a text.
+qint64 ParseWallMinute(const QString& text, int* second = nullptr);
+
 struct PlanVersion {
     QDateTime from;
+    qint64 fromMinute = 0;
     std::optional<std::vector<Zone>> zones;
     // Without zones: the tariff's rate as it stood then, when a plan came after it (time
     // played before a plan keeps the price it had).
@@ -116,15 +125,18 @@ struct PlanBill {
 // machines' zones, and the tariff's rate for time before any plan or while it is off.
 struct Pricing {
     std::vector<PlanVersion> versions;  // by from, ascending
-    QSet<QDate> holidays;
+    QSet<qint64> holidays;           // julian days
     QHash<QString, QString> zoneOf;  // MachineNameKey -> zone
     Rate base;
     // Whether the plan in force at that moment has zones.
-    bool On(const QDateTime& at) const;
-    const PlanVersion* InForce(const QDateTime& at) const;  // null before the first
+    bool On(const QDateTime& at) const { return On(WallMinute(at)); }
+    bool On(qint64 minute) const;
+    const PlanVersion* InForce(const QDateTime& at) const { return InForce(WallMinute(at)); }
+    const PlanVersion* InForce(qint64 minute) const;  // null before the first
     // The machine's zone now: listed, or the first zone of the plan in force.
     QString ZoneOf(const QString& machine, const QDateTime& at) const;
-    Rate RateAt(const QString& zone, const QDateTime& at) const;
+    Rate RateAt(const QString& zone, const QDateTime& at) const { return RateAt(zone, WallMinute(at)); }
+    Rate RateAt(const QString& zone, qint64 minute) const;
 };
 
 // Cuts start..end (seconds do not count) into hour slots from the start: each whole hour at
@@ -132,3 +144,5 @@ struct Pricing {
 // force at its start. An end before the start bills nothing.
 PlanBill BillByPlan(const Pricing& pricing, const QString& zone, const QDateTime& start,
                     const QDateTime& end, bool withSlots = false);
+PlanBill BillByPlan(const Pricing& pricing, const QString& zone, qint64 startMinute,
+                    qint64 endMinute, bool withSlots = false);

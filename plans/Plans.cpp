@@ -140,7 +140,7 @@ bool ReadPlanState(QSqlDatabase& db, const Engine& engine, double rate, PlanStat
     state->any = true;
     for (const QStringList& row : versions) {
         const QString& body = row[1];
-        PlanVersion v{ParseStamp(row[0]), std::nullopt, std::nullopt};
+        PlanVersion v{ParseStamp(row[0]), ParseWallMinute(row[0]), std::nullopt, std::nullopt};
         if (body.isEmpty() && !row[2].isEmpty()) {
             double single = 0;
             try {
@@ -159,14 +159,14 @@ bool ReadPlanState(QSqlDatabase& db, const Engine& engine, double rate, PlanStat
         }
         // A version saved for later than one saved after it is overtaken at its own time.
         auto& list = state->pricing.versions;
-        while (!list.empty() && list.back().from >= v.from) list.pop_back();
+        while (!list.empty() && list.back().fromMinute >= v.fromMinute) list.pop_back();
         list.push_back(std::move(v));
     }
     return engine.Walk(
                db, QStringLiteral("select day from Tholiday"), {},
                [&](const QString* r, int) {
                    state->pricing.holidays.insert(
-                       QDate::fromString(r[0], QStringLiteral("yyyy-MM-dd")));
+                       QDate::fromString(r[0], QStringLiteral("yyyy-MM-dd")).toJulianDay());
                },
                error) &&
            engine.Walk(
@@ -177,17 +177,14 @@ bool ReadPlanState(QSqlDatabase& db, const Engine& engine, double rate, PlanStat
                error) &&
            engine.Walk(
                db,
-               QStringLiteral("select username, started, zone, carried, night_ends, warned "
-                              "from Tsession"),
-               {},
+               QStringLiteral("select username, started, zone, carried from Tsession"), {},
                [&](const QString* r, int) {
                    SessionRecord s;
-                   s.started = ParseStamp(r[1]);
+                   s.startedMinute = ParseWallMinute(r[1], &s.startedSecond);
                    s.zone = r[2];
-                   s.carried = ParseCents(r[3]).value_or(0);
-                   s.nightEnds = ParseStamp(r[4]);
-                   s.warned = r[5] == QStringLiteral("1");
-                   state->sessions.insert(MachineNameKey(r[0]), s);
+                   if (r[3] != QLatin1String("0")) s.carried = ParseCents(r[3]).value_or(0);
+                   // By the name as Tcount holds it: the console writes both from one text.
+                   state->sessions.insert(r[0], s);
                },
                error);
 }
@@ -219,19 +216,28 @@ std::optional<PlanState> ReadPlanState(Desk& desk) {
     return state;
 }
 
+namespace {
+
+// The session's record, when it belongs to the session Tstart shows (it began at that time).
+const SessionRecord* RecordOf(const PlanState& state, const QString& machine, const QTime& tstart) {
+    const auto it = state.sessions.constFind(machine);
+    if (it == state.sessions.constEnd() || it->startedMinute < 0 ||
+        it->startedMinute % 1440 != tstart.hour() * 60 + tstart.minute())
+        return nullptr;
+    return &*it;
+}
+
+}  // namespace
+
 QDateTime SessionStart(const PlanState& state, const QString& machine, const QTime& tstart,
                        const QDateTime& now) {
-    const auto it = state.sessions.constFind(MachineNameKey(machine));
-    // The record belongs to this session only when it began at the time Tstart shows.
-    if (it != state.sessions.constEnd() && it->started.isValid() &&
-        it->started.time().hour() == tstart.hour() &&
-        it->started.time().minute() == tstart.minute())
-        return it->started;
+    if (const SessionRecord* r = RecordOf(state, machine, tstart))
+        return FromWallMinute(r->startedMinute).addSecs(r->startedSecond);
     return QDateTime(now.date(), QTime(tstart.hour(), tstart.minute(), tstart.second()));
 }
 
 QString SessionZone(const PlanState& state, const QString& machine, const QDateTime& now) {
-    const auto it = state.sessions.constFind(MachineNameKey(machine));
+    const auto it = state.sessions.constFind(machine);
     if (it != state.sessions.constEnd() && !it->zone.isEmpty()) return it->zone;
     return state.pricing.ZoneOf(machine, now);
 }
@@ -239,13 +245,18 @@ QString SessionZone(const PlanState& state, const QString& machine, const QDateT
 std::optional<PlanBill> SessionPlanBill(const PlanState& state, const QString& machine,
                                         const QTime& tstart, const QDateTime& now,
                                         bool withSlots) {
-    if (!state.pricing.On(now)) return std::nullopt;
-    const QDateTime start = SessionStart(state, machine, tstart, now);
-    PlanBill bill =
-        BillByPlan(state.pricing, SessionZone(state, machine, now), start, now, withSlots);
-    const auto it = state.sessions.constFind(MachineNameKey(machine));
-    if (it != state.sessions.constEnd() && SessionStart(state, machine, tstart, now) == it->started)
-        bill.fee += it->carried;
+    const qint64 at = WallMinute(now);
+    if (!state.pricing.On(at)) return std::nullopt;
+    const SessionRecord* record = RecordOf(state, machine, tstart);
+    // A session without a record began today at Tstart.
+    const qint64 start =
+        record ? record->startedMinute : at - at % 1440 + tstart.hour() * 60 + tstart.minute();
+    QString zone = record ? record->zone : QString();
+    if (zone.isEmpty() && !state.pricing.zoneOf.isEmpty())
+        zone = state.pricing.zoneOf.value(MachineNameKey(machine));
+    if (zone.isEmpty()) zone = state.pricing.InForce(at)->zones->front().name;
+    PlanBill bill = BillByPlan(state.pricing, zone, start, at, withSlots);
+    if (record) bill.fee += record->carried;
     return bill;
 }
 
@@ -502,8 +513,8 @@ QStringList BillBreakdown(Desk& desk, const QString& machine, const QString& tst
         const PlanBill bill = BillByPlan(pricing, zone, from, from.addSecs(qint64(minutes) * 60), true);
         if (!zone.isEmpty()) lines << QStringLiteral("区域 %1").arg(zone);
         lines << SlotLines(bill);
-        const auto record = plans->sessions.constFind(MachineNameKey(machine));
-        if (on && record != plans->sessions.constEnd() && record->started == from && record->carried)
+        const SessionRecord* record = RecordOf(*plans, machine, start);
+        if (on && record && record->carried)
             lines << QStringLiteral("通宵前的上网费 %1元").arg(FenText(record->carried));
     } else if (state == QStringLiteral("通宵")) {
         lines << QStringLiteral("通宵：通宵价已计入附加费");

@@ -18,16 +18,15 @@ class QSqlDatabase;
 
 // Where a session stands beyond what Tcount holds.
 struct SessionRecord {
-    QDateTime started;  // seconds included, as written
+    qint64 startedMinute = -1;  // on the wall clock (WallMinute); -1: unreadable
+    int startedSecond = 0;
     QString zone;       // empty: the machine's zone
     qint64 carried = 0;  // fen billed before (time fee before an overnight that ended)
-    QDateTime nightEnds;  // an overnight that ends; invalid: none
-    bool warned = false;
 };
 
 struct PlanState {
     Pricing pricing;
-    QHash<QString, SessionRecord> sessions;  // MachineNameKey -> record
+    QHash<QString, SessionRecord> sessions;  // by machine name as Tcount holds it
     bool any = false;                        // some version has ever been saved
 };
 

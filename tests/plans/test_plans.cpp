@@ -38,9 +38,9 @@ Plan TestPlan() {
 Pricing PricingOf(const Plan& plan, const QDateTime& from = QDateTime(QDate(2000, 1, 1), {})) {
     Pricing pricing;
     pricing.base = Rate::FromFen(200);
-    pricing.versions.push_back({from, plan.zones});
+    pricing.versions.push_back({from, WallMinute(from), plan.zones, {}});
     for (const QString& d : plan.holidays)
-        pricing.holidays.insert(QDate::fromString(d, QStringLiteral("yyyy-MM-dd")));
+        pricing.holidays.insert(QDate::fromString(d, QStringLiteral("yyyy-MM-dd")).toJulianDay());
     return pricing;
 }
 
@@ -161,7 +161,10 @@ class PlansTest : public QObject {
         Pricing pricing = PricingOf(TestPlan());
         Plan dearer = FlatPlan(QStringLiteral("5"));
         dearer.zones.front().name = QStringLiteral("普通区");
-        pricing.versions.push_back({At(QStringLiteral("2026-12-09 12:00")), dearer.zones});
+        pricing.versions.push_back({At(QStringLiteral("2026-12-09 12:00")),
+                                    WallMinute(At(QStringLiteral("2026-12-09 12:00"))),
+                                    dearer.zones,
+                                    {}});
         // 11:30 at 3 (before the change), 12:30 at 5, 13:30 ten minutes: a third of 5 is 1.7.
         const PlanBill bill = BillByPlan(pricing, QStringLiteral("普通区"),
                                          At(QStringLiteral("2026-12-09 11:30")),
