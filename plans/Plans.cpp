@@ -1,5 +1,8 @@
 #include "plans/Plans.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QRegularExpression>
 #include <QSqlDatabase>
 #include <cmath>
@@ -522,4 +525,47 @@ QStringList BillBreakdown(Desk& desk, const QString& machine, const QString& tst
     lines << QStringLiteral("上网费用 %1").arg(fee) << QStringLiteral("附加费 %1元").arg(other)
           << QStringLiteral("共需费用 %1元").arg(total);
     return lines;
+}
+
+std::optional<QByteArray> ExportPlan(Desk& desk) {
+    const std::optional<Plan> plan = SavedPlan(desk);
+    if (!plan) return std::nullopt;
+    return PlanToJson(*plan);
+}
+
+QString ImportPlan(Desk& desk, const QByteArray& json, const QString& fromText) {
+    QDateTime from;
+    if (!fromText.isEmpty()) {
+        from = ParsePlanDateTime(fromText);
+        if (!from.isValid())
+            return QStringLiteral("生效时间“%1”不对，要写成 2027-01-01 08:00").arg(fromText);
+    }
+    PlanProblem problem;
+    const std::optional<Plan> plan = PlanFromJson(json, &problem);
+    if (!plan) return problem.text;
+    QString why;
+    return SavePlan(desk, *plan, from, &why) ? QString() : why;
+}
+
+QByteArray BillJson(const PlanBill& bill) {
+    QJsonArray runs;
+    for (const Slot& s : bill.runs)
+        runs.append(QJsonObject{{QStringLiteral("from"), PlanDateTimeText(s.from)},
+                                 {QStringLiteral("to"), PlanDateTimeText(s.to)},
+                                 {QStringLiteral("rate"), FenText(s.rate.fen)},
+                                 {QStringLiteral("amount"), FenText(s.amount)}});
+    return QJsonDocument(
+               QJsonObject{{QStringLiteral("total"), FenText(bill.fee)},
+                           {QStringLiteral("used"),
+                            QStringLiteral("%1时%2分").arg(bill.hours).arg(bill.minutes)},
+                           {QStringLiteral("slots"), runs}})
+        .toJson(QJsonDocument::Compact);
+}
+
+bool NoteTariff(Desk& desk, const QString& hourly, const QString& overnight) {
+    if (!Recording(desk)) return true;
+    return Run(desk,
+               QStringLiteral("update Tplan set base=:a, night=:b where body<>'' and id=(select "
+                              "max(id) from Tplan)"),
+               {{QStringLiteral("a"), hourly}, {QStringLiteral("b"), overnight}});
 }

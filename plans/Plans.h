@@ -106,3 +106,17 @@ QStringList BillBreakdown(Desk& desk, const QString& machine, const QString& tst
 
 // The runs of a bill, one line each: times, hours × rate = amount; the part hour.
 QStringList SlotLines(const PlanBill& bill);
+
+// --- The owner's command line (cafe-admin prices …, bill) ---
+
+// The saved plan as its JSON; nullopt when none is on.
+std::optional<QByteArray> ExportPlan(Desk& desk);
+// Checks json as 设置 does and saves it from fromText ("YYYY-MM-DD HH:MM"; empty: now),
+// journalled. Empty on success, else one line saying what is wrong (zone, day, minutes);
+// nothing is changed then.
+QString ImportPlan(Desk& desk, const QByteArray& json, const QString& fromText);
+// One object: "total" (the fee as the bill shows it), "used", and "slots" (from, to, rate,
+// amount, each run of slots and the part hour).
+QByteArray BillJson(const PlanBill& bill);
+// Notes the tariff written by 设置 while a plan is on, so it is not taken for another tool's.
+bool NoteTariff(Desk& desk, const QString& hourly, const QString& overnight);

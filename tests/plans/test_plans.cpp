@@ -399,6 +399,28 @@ class PlansTest : public QObject {
         QCOMPARE(preview->runs.size(), size_t(2));
     }
 
+    // What cafe-admin's prices and bill commands run: an import checked as the window checks,
+    // nothing changed on an error, the export equal to what was imported, the bill as JSON.
+    void importExportAndBillJson() {
+        Env env;
+        QCOMPARE(ImportPlan(*env.desk, "{\"zones\": [{\"name\": \"A\", \"rates\": []}]}", {}),
+                 QStringLiteral("区域“A”，周一(mon)，00:00–24:00 没有价格（空档）"));
+        QCOMPARE(ImportPlan(*env.desk, kPlan, QStringLiteral("2026-13-01 00:00")),
+                 QStringLiteral("生效时间“2026-13-01 00:00”不对，要写成 2027-01-01 08:00"));
+        QVERIFY(!ExportPlan(*env.desk));
+        QCOMPARE(JournalRowsOf(env, JournalKind::PlanChange), 0);
+        QCOMPARE(ImportPlan(*env.desk, kPlan, QStringLiteral("2026-12-10 08:00")), QString());
+        QCOMPARE(*ExportPlan(*env.desk), PlanToJson(TestPlan()));
+        const std::optional<PlanBill> bill =
+            PreviewBill(*env.desk, QStringLiteral("普通区"), At(QStringLiteral("2026-12-10 07:30")),
+                        At(QStringLiteral("2026-12-10 09:00")));
+        // 07:30 begins before the plan: the single rate Tmoney had then (2), not the plan's base
+        // that saving wrote there (3); 08:30, half an hour at 3.
+        QCOMPARE(BillJson(*bill),
+                 QByteArray(R"({"slots":[{"amount":"2","from":"2026-12-10 07:30","rate":"2","to":"2026-12-10 08:30"},)"
+                            R"({"amount":"2","from":"2026-12-10 08:30","rate":"3","to":"2026-12-10 09:00"}],"total":"4","used":"1时30分"})"));
+    }
+
     // Without a plan the preview bills the single rate of Tmoney by the part-hour bands.
     void previewWithoutAPlan() {
         Env env;
