@@ -12,6 +12,8 @@
 
 #include "desk/Desk.h"
 #include "record_store/DatabaseError.h"
+#include "record_store/Engine.h"
+#include "record_store/Schema.h"
 
 namespace {
 std::atomic<int> g_probeSerial{0};
@@ -76,13 +78,8 @@ bool IsUsableDatabaseFile(const QString& path, QString* error) {
         db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=1000"));
         if (!db.open()) {
             if (error) *error = DatabaseErrorText(db.lastError());
-        } else {
-            int found = 0;
-            for (const QString& table : db.tables())
-                if (table.compare(QStringLiteral("Tcount"), Qt::CaseInsensitive) == 0 ||
-                    table.compare(QStringLiteral("Tmoney"), Qt::CaseInsensitive) == 0)
-                    ++found;
-            usable = found == 2;
+        } else if (Engine::For(path)->Prepare(db, error)) {  // a damaged file says so
+            usable = OurTables(db) == 2;
             if (!usable && error) *error = QStringLiteral("文件中没有 Tcount 和 Tmoney 表");
         }
         db.close();

@@ -106,7 +106,8 @@ bool TDataModule1::CreateDatabaseFile(const QString& path, QString* error) {
     {
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
         db.setDatabaseName(path);
-        ok = db.open() && CreateTables(db, *Engine::For(path), error);
+        const std::unique_ptr<Engine> engine = Engine::For(path);
+        ok = db.open() && engine->Prepare(db, error) && CreateTables(db, *engine, error);
         if (!db.isOpen() && error) *error = DatabaseErrorText(db.lastError());
         db.close();
     }

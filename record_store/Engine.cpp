@@ -136,7 +136,18 @@ class SqliteEngine : public Engine {
         return true;
     }
 
-    bool Prepare(QSqlDatabase&, QString*) const override { return true; }
+    bool Prepare(QSqlDatabase& db, QString* error) const override {
+        // A file with a damaged header opens without complaint and fails at its first read:
+        // read it now, so it is called damaged and not a file without our tables.
+        {
+            QSqlQuery probe(db);
+            if (!probe.exec(QStringLiteral("select count(*) from sqlite_master"))) {
+                if (error) *error = DamagedFileText(DatabaseErrorText(probe.lastError()));
+                return false;
+            }
+        }
+        return true;
+    }
 
     TableRules Tables() const override {
         return {QStringLiteral("username text not null unique collate nocase"), {}, {}};
@@ -151,6 +162,11 @@ class SqliteEngine : public Engine {
     bool TryClaim(QSqlDatabase&, const QString&) const override { return true; }
     void ReleaseClaim(QSqlDatabase&, const QString&) const override {}
     QString ChangeChannel() const override { return {}; }
+    std::optional<qint64> DataVersion(QSqlDatabase& db) const override {
+        QSqlQuery q(db);
+        if (!q.exec(QStringLiteral("PRAGMA data_version")) || !q.next()) return std::nullopt;
+        return q.value(0).toLongLong();
+    }
 
 #ifdef CAFE_SQLITE_FAST_PATH
     bool Walk(QSqlDatabase& db, const QString& sql, const QStringList& values,
@@ -322,6 +338,7 @@ class PostgresEngine : public Engine {
         q.exec();
     }
     QString ChangeChannel() const override { return QStringLiteral("cafe_changed"); }
+    std::optional<qint64> DataVersion(QSqlDatabase&) const override { return std::nullopt; }
 };
 
 }  // namespace
