@@ -146,7 +146,10 @@ class SqliteEngine : public Engine {
                 return false;
             }
         }
-        return true;
+        // Durable before anything depends on it: with EXTRA the rollback journal's delete is
+        // synced with its folder, so a power cut after a commit cannot bring the journal back
+        // and undo the commit. The file stays one file (no WAL beside it) for other tools.
+        return Exec(db, QStringLiteral("PRAGMA synchronous=EXTRA"), error);
     }
 
     TableRules Tables() const override {
