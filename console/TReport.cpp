@@ -225,6 +225,8 @@ void TReport::QueryClick() {
                                row.entry.total, row.entry.note, row.operatorName};
     Fill(FlaggedTable, flagged);
     Chart->SetTakings(r.perHour);
+    // As at start: a box the operator must read, and the mark stays above the tables.
+    if (r.check.result != ChainCheck::Intact) desk.prompts.message(ChainAlteredText(r.check));
 }
 
 void TReport::CsvClick() {

@@ -1,6 +1,7 @@
 #include "desk/Desk.h"
 
 #include <QCryptographicHash>
+#include <QFileInfo>
 #include <QSqlDatabase>
 #include <QThread>
 #include <QTimer>
@@ -37,9 +38,9 @@ Desk::Desk(TDataModule1& module, const DeskSeams& seams, QObject* parent)
 
     connect(&DataModule1, &TDataModule1::committed, this, [this] {
         if (!m_pendingHead) return;
-        settings.setValue(
-            JournalHeadKey(),
-            QStringLiteral("%1 %2").arg(m_pendingHead->first).arg(m_pendingHead->second));
+        settings.setValue(JournalHeadKey(), QStringLiteral("%1 %2 %3")
+                                                .arg(m_pendingHead->id)
+                                                .arg(m_pendingHead->hash, m_pendingHead->at));
         m_pendingHead.reset();
     });
     connect(&DataModule1, &TDataModule1::rolledBack, this, [this] { m_pendingHead.reset(); });
@@ -53,20 +54,36 @@ Desk::Desk(TDataModule1& module, const DeskSeams& seams, QObject* parent)
             [this] { Guard([this] { RefreshSessionGridBeside(); }); });
 }
 
-QString Desk::JournalHeadKey() const {
-    // One head per database: the desk may be pointed at another file.
-    const QByteArray where = DataModule1.ConnectionString().toUtf8();
+namespace {
+
+QString HeadKey(const QString& where) {
     return QStringLiteral("journalHead/") +
-           QString::fromLatin1(QCryptographicHash::hash(where, QCryptographicHash::Sha1).toHex());
+           QString::fromLatin1(
+               QCryptographicHash::hash(where.toUtf8(), QCryptographicHash::Sha1).toHex());
 }
 
-std::pair<qint64, QString> Desk::JournalHead() {
-    const QStringList parts = settings.value(JournalHeadKey()).split(QLatin1Char(' '));
-    if (parts.size() != 2) return {0, QString()};
-    return {parts[0].toLongLong(), parts[1]};
+}  // namespace
+
+QString Desk::JournalHeadKey() const {
+    // One head per database: the desk may be pointed at another file. A file is named by its
+    // own path, however the connection spells it ("count.db" at start, the setting's path).
+    const QString text = DataModule1.ConnectionString();
+    if (!DataModule1.engine().IsFile()) return HeadKey(text);
+    const QFileInfo file(text);
+    return HeadKey(file.exists() ? file.canonicalFilePath() : file.absoluteFilePath());
 }
 
-void Desk::NoteJournalAppend(qint64 id, const QString& hash) { m_pendingHead = {{id, hash}}; }
+JournalMark Desk::JournalHead() {
+    // "id hash" (before times were kept) or "id hash yyyy-MM-dd HH:mm:ss"; a head kept under
+    // the connection's own spelling (before files were named by their path) still counts.
+    QString value = settings.value(JournalHeadKey());
+    if (value.isEmpty()) value = settings.value(HeadKey(DataModule1.ConnectionString()));
+    const QStringList parts = value.split(QLatin1Char(' '));
+    if (parts.size() < 2) return {};
+    return {parts[0].toLongLong(), parts[1], parts.mid(2).join(QLatin1Char(' '))};
+}
+
+void Desk::NoteJournalAppend(const JournalMark& row) { m_pendingHead = row; }
 
 Desk::~Desk() {
     if (m_workerThread) {

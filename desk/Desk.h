@@ -42,6 +42,15 @@ struct Reminder {
     bool told = false;
 };
 
+// A journal row as a desk remembers it: its number, hash and time (the time is empty for a
+// row remembered before times were kept).
+struct JournalMark {
+    qint64 id = 0;
+    QString hash;
+    QString at;
+    bool operator==(const JournalMark&) const = default;
+};
+
 class Desk : public QObject {
     Q_OBJECT
   public:
@@ -80,8 +89,9 @@ class Desk : public QObject {
     bool BackgroundBusy() const { return !m_workers.isEmpty(); }
 
     // The journal row this desk wrote last, as committed: a later check must still find it.
-    std::pair<qint64, QString> JournalHead();
-    void NoteJournalAppend(qint64 id, const QString& hash);
+    JournalMark JournalHead();
+    // Remembered once the transaction that appended it has committed (and so is on disk).
+    void NoteJournalAppend(const JournalMark& row);
 
     // A pass waiting in a box must not be entered again by the next tick.
     bool clockRefreshRunning = false;
@@ -128,7 +138,7 @@ class Desk : public QObject {
 
     QString JournalHeadKey() const;
 
-    std::optional<std::pair<qint64, QString>> m_pendingHead;  // appended, not yet committed
+    std::optional<JournalMark> m_pendingHead;  // appended, not yet committed
     QList<QThread*> m_workers;
     QThread* m_workerThread = nullptr;   // RunOnWorker's, made on first use
     QObject* m_workerContext = nullptr;  // lives on it
