@@ -137,8 +137,40 @@ void TDataModule1::ReleaseClaim(const QString& key) {
 }
 
 bool TDataModule1::Commit() {
-    const bool ok = QSqlDatabase::database(m_name, false).commit();
-    if (ok) emit committed();
+    QSqlDatabase db = QSqlDatabase::database(m_name, false);
+    const bool ok = db.commit();
+    if (ok)
+        emit committed();
+    else
+        m_lastError = DatabaseErrorText(db.lastError());
+    return ok;
+}
+
+bool TDataModule1::ReadAfresh(const QString& statement, const QStringList& values,
+                              std::vector<QStringList>* rows) {
+    const QString name = QStringLiteral("%1-afresh-%2").arg(m_name).arg(g_connectionSerial++);
+    bool ok = false;
+    {
+        QSqlDatabase db = QSqlDatabase::cloneDatabase(m_name, name);
+        QString error;
+        if (!db.open()) {
+            m_lastError = DatabaseErrorText(db.lastError());
+        } else if (!m_engine->Prepare(db, &error)) {
+            m_lastError = error;
+        } else {
+            ok = m_engine->Walk(
+                db, statement, values,
+                [&](const QString* row, int columns) {
+                    QStringList texts;
+                    for (int c = 0; c < columns; ++c) texts << row[c];
+                    rows->push_back(texts);
+                },
+                &error);
+            if (!ok) m_lastError = error;
+        }
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(name);
     return ok;
 }
 

@@ -232,6 +232,47 @@ class DeskToolsTest : public QObject {
         QCOMPARE(env.field("pc37", "Cstate"), QStringLiteral("正常"));
     }
 
+    // 全部下机 settles the bills it listed in its question: one changed while the question was
+    // open is left for a checkout of its own, and nothing is sent to it.
+    void checkingOutAllSettlesOnlyTheBillsItListed() {
+        Env env;
+        for (const char* name : {"pc1", "pc2"}) {
+            session(env, QString::fromLatin1(name), QStringLiteral("9:0:0"), QStringLiteral("3"));
+            env.resolver.table.insert(QString::fromLatin1(name), 0x7F000001);
+        }
+        env.prompts.whileOpen = [&](const QString& box) {
+            if (box.startsWith(QStringLiteral("confirm|")))
+                env.otherTool(
+                    QStringLiteral("update Tcount set Tother='5', Tsum='8' where username='pc2'"));
+        };
+        env.prompts.answers = {true};
+        CheckOutAll(*env.desk);
+        env.prompts.whileOpen = {};
+        QCOMPARE(env.prompts.take().last(),
+                 QStringLiteral("message|全部下机完成：成功 1 台；未成功 1 台：\n"
+                                "pc2：账单已变，请单独结账，没有下机\n收款合计 3.00 元。"));
+        QCOMPARE(env.client.takeWords(1), QStringList{QStringLiteral("xiaji")});
+        QCOMPARE(env.client.take(0, 200).size(), 0);
+        QCOMPARE(env.field("pc2", "Cstate"), QStringLiteral("正常"));
+        QCOMPARE(env.field("pc2", "Tsum"), QStringLiteral("8"));
+        QCOMPARE(journalRows(env, JournalKind::Checkout), 1);
+    }
+
+    void startingAllLocksAgainAClientWhoseStartWasNotRecorded() {
+        Env env;
+        env.addMachine(QStringLiteral("pc1"));
+        env.resolver.table.insert(QStringLiteral("pc1"), 0x7F000001);
+        if (!env.failNextCommit(QStringLiteral("new.Cstate = '正常'")))
+            QSKIP("this build cannot fail a commit beneath SQLite");
+        env.prompts.answers = {true};
+        StartAll(*env.desk);
+        QCOMPARE(env.prompts.take().last(),
+                 QStringLiteral("message|全部上机完成：成功 0 台；未成功 1 台：\n"
+                                "pc1：数据库无法写入，已重新锁上，没有上机"));
+        QCOMPARE(env.client.takeWords(2), (QStringList{"sj", "xiaji"}));
+        QCOMPARE(env.field("pc1", "Cstate"), QStringLiteral("无"));
+    }
+
     void backupIsAConsistentCopyWhileAnotherWriterWorks() {
         if (TestEngine::Postgres()) QSKIP("a server database is backed up with pg_dump");
         Env env;
