@@ -3,6 +3,8 @@
 #include <QCryptographicHash>
 #include <QFileInfo>
 #include <QSqlDatabase>
+#include <QSqlDriver>
+#include <atomic>
 #include <QThread>
 #include <QTimer>
 
@@ -202,6 +204,49 @@ void Desk::GridOpened() {
     emit currentRowChanged(row);
 }
 
+namespace {
+
+// The grid's rows read on the worker, for a grid of width columns; false when they cannot be
+// read or another tool changed the table's columns meanwhile.
+bool ReadGridRows(QSqlDatabase& db, const Engine& engine, const QString& statement, int width,
+                  std::vector<QStringList>* rows) {
+    bool sameColumns = true;
+    const bool ok = engine.Walk(
+        db, statement, {},
+        [&](const QString* row, int columns) {
+            sameColumns = sameColumns && columns == width;
+            if (!sameColumns) return;
+            QStringList texts;
+            texts.reserve(columns);
+            for (int c = 0; c < columns; ++c) texts << row[c];
+            rows->push_back(std::move(texts));
+        },
+        nullptr);
+    return ok && sameColumns;
+}
+
+struct GridRead {
+    quint64 generation;
+    int width;
+    std::vector<QStringList> rows = {};
+    bool ok = false;
+};
+
+}  // namespace
+
+bool Desk::ApplyGridRead(quint64 generation, bool ok, std::vector<QStringList>&& rows) {
+    Query* grid = DataModule1.ADOQuery1;
+    const QString statement = QString::fromLatin1(TDataModule1::GridStatement);
+    if (!grid->Active() || grid->Sql() != statement) return false;  // whoever changed it shows it
+    if (grid->Generation() != generation) return false;  // newer rows are shown already
+    if (!ok) {
+        RefreshSessionGrid();  // here, with its box if it fails again
+        return false;
+    }
+    grid->ApplyRows(std::move(rows));
+    return true;
+}
+
 void Desk::RefreshSessionGridBeside() {
     Query* grid = DataModule1.ADOQuery1;
     const QString statement = QString::fromLatin1(TDataModule1::GridStatement);
@@ -209,38 +254,51 @@ void Desk::RefreshSessionGridBeside() {
         RefreshSessionGrid();
         return;
     }
-    struct Read {
-        quint64 generation;
-        int width;
-        std::vector<QStringList> rows = {};
-        bool ok = false;
-    };
-    auto read = std::make_shared<Read>(Read{grid->Generation(), grid->columnCount()});
+    auto read = std::make_shared<GridRead>(GridRead{grid->Generation(), grid->columnCount()});
     RunOnWorker(
         [read, statement](QSqlDatabase& db, const Engine& engine) {
-            bool sameColumns = true;  // another tool may have changed the table meanwhile
-            read->ok = engine.Walk(
-                db, statement, {},
-                [&](const QString* row, int columns) {
-                    sameColumns = sameColumns && columns == read->width;
-                    if (!sameColumns) return;
-                    QStringList texts;
-                    texts.reserve(columns);
-                    for (int c = 0; c < columns; ++c) texts << row[c];
-                    read->rows.push_back(std::move(texts));
-                },
-                nullptr);
-            read->ok = read->ok && sameColumns;
+            read->ok = ReadGridRows(db, engine, statement, read->width, &read->rows);
         },
-        [this, read, statement] {
-            Query* grid = DataModule1.ADOQuery1;
-            if (!grid->Active() || grid->Sql() != statement) return;  // whoever changed it shows it
-            if (grid->Generation() != read->generation) return;  // newer rows are shown already
-            if (!read->ok) {
-                RefreshSessionGrid();  // here, with its box if it fails again
-                return;
+        [this, read] { ApplyGridRead(read->generation, read->ok, std::move(read->rows)); });
+}
+
+void Desk::NoticeChangesElsewhere() {
+    Query* grid = DataModule1.ADOQuery1;
+    const QString statement = QString::fromLatin1(TDataModule1::GridStatement);
+    if (!grid->Active() || grid->Sql() != statement) return;  // reopened afresh when needed
+    // The worker's connection counts the commits of every other connection: another program,
+    // another connection of this desk, the window's own commands. The passes commit on the
+    // worker itself, so a pass that only billed costs no read: its cells are set in place.
+    struct Look {
+        GridRead read;
+        ChangeMark seen;
+        ChangeMark now = {};
+        bool moved = false;
+    };
+    auto look = std::make_shared<Look>(
+        Look{GridRead{grid->Generation(), grid->columnCount()}, m_seenChanges});
+    RunOnWorker(
+        [look, statement](QSqlDatabase& db, const Engine& engine) {
+            const std::optional<qint64> version = engine.DataVersion(db);
+            if (!version || !db.driver()) return;  // a server announces its changes instead
+            // Numbers of two connections are not comparable: the connection is part of it.
+            static std::atomic<qint64> connections{0};
+            QVariant id = db.driver()->property("cafeConnection");
+            if (!id.isValid()) {
+                id = ++connections;
+                db.driver()->setProperty("cafeConnection", id);
             }
-            grid->ApplyRows(std::move(read->rows));
+            look->now = {id.toLongLong(), *version};
+            look->moved = look->now != look->seen;
+            if (look->moved)
+                look->read.ok = ReadGridRows(db, engine, statement, look->read.width,
+                                             &look->read.rows);
+        },
+        [this, look] {
+            // Only a read that was shown counts as seen: a dropped one is read at the next tick.
+            if (look->moved && ApplyGridRead(look->read.generation, look->read.ok,
+                                             std::move(look->read.rows)))
+                m_seenChanges = look->now;
         });
 }
 

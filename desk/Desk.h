@@ -9,6 +9,7 @@
 #include <functional>
 #include <optional>
 #include <utility>
+#include <vector>
 
 #include "record_store/DataModule.h"
 #include "record_store/Formats.h"
@@ -108,6 +109,11 @@ class Desk : public QObject {
     // desk's change). A read that a change here overtook is dropped.
     void RefreshSessionGridBeside();
     void RefreshSessionGrid();
+    // Every clock tick, for a database whose changes nobody announces (a file another program
+    // may write): when anything was committed since the grid was last read, it is read again
+    // beside the window and put in place (the highlight and the scroll position stay). Cheap
+    // when nothing was: one question to the worker's connection.
+    void NoticeChangesElsewhere();
 
     // Every entry point (menu, button, timer) runs through here: a conversion or other error
     // that no operation handles ends the operation and is shown with its own text. Nothing
@@ -135,6 +141,9 @@ class Desk : public QObject {
 
   private:
     void GridOpened();
+    // Rows read on the worker, put in place unless the grid changed since generation; true when
+    // they were.
+    bool ApplyGridRead(quint64 generation, bool ok, std::vector<QStringList>&& rows);
 
     QString JournalHeadKey() const;
 
@@ -142,6 +151,12 @@ class Desk : public QObject {
     QList<QThread*> m_workers;
     QThread* m_workerThread = nullptr;   // RunOnWorker's, made on first use
     QObject* m_workerContext = nullptr;  // lives on it
+    // The worker connection's count of others' commits when the grid was last read beside.
+    struct ChangeMark {
+        qint64 connection = 0;
+        qint64 version = -1;
+        bool operator==(const ChangeMark&) const = default;
+    } m_seenChanges;
     int m_currentRow = -1;
     QString m_currentName;  // survives a closed grid, so a reopen finds the same machine
 };

@@ -561,6 +561,33 @@ class ConsoleTest : public QObject {
         QCOMPARE(env.desk->CurrentRowMachine(), QStringLiteral("pc002"));  // the highlight stays
     }
 
+    // Another program on the same file starts a machine and adds one: the next clock tick reads
+    // the grid again beside the window, and the operator's place in it stays.
+    void theTickShowsAnotherProgramsChangeInPlace() {
+        Env env;
+        env.sql(QStringLiteral("begin"));
+        for (int i = 0; i < 500; ++i)
+            env.addMachine(QStringLiteral("pc%1").arg(i, 3, 10, QLatin1Char('0')));
+        env.sql(QStringLiteral("commit"));
+        TForm1 form(*env.desk);
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        clickRow(form.DBGrid1, 2);
+        QScrollBar* bar = form.DBGrid1->verticalScrollBar();
+        bar->setValue(200);
+        QTRY_VERIFY(!env.desk->BackgroundBusy());  // the start's backup and check are done
+        env.otherTool(QStringLiteral("update Tcount set Cstate='正常', Tstart='9:0:0', Tother='0' "
+                                     "where username='pc250'"));
+        env.otherTool(QStringLiteral("insert into Tcount (username) values ('pc500')"));
+        form.Timer1Timer();
+        const QAbstractItemModel* grid = form.DBGrid1->model();
+        QTRY_COMPARE(grid->rowCount(), 501);
+        QCOMPARE(grid->index(250, 8).data().toString(), QStringLiteral("正常"));
+        QCOMPARE(bar->value(), 200);
+        QCOMPARE(env.desk->CurrentRowMachine(), QStringLiteral("pc002"));
+        QCOMPARE(env.prompts.boxes, QStringList());
+    }
+
     void dialogsHaveTheirDescribedOuterSizes() {
         Env env;
         TForm1 form(*env.desk);
