@@ -54,6 +54,18 @@ ChargeOutcome AddExtraCharge(Desk& desk, const QString& machine, const QString& 
 
 bool ApplyExtraCharge(Desk& desk, const QString& machine, const QString& amountText) {
     const double amount = ParseDecimal(amountText);  // before anything is written
+    // A typed amount is bounded and exact: a slip of the finger must not become a bill.
+    switch (ReadTypedAmount(amountText, BillingText::MaxChargeCents).check) {
+        case TypedAmount::Ok:
+            break;
+        case TypedAmount::TooManyDecimals:
+            desk.prompts.message(BillingText::ChargeDecimals(amountText));
+            return false;
+        case TypedAmount::NotANumber:
+        case TypedAmount::TooLarge:
+            desk.prompts.message(BillingText::ChargeOutOfRange(amountText));
+            return false;
+    }
 
     TDataModule1& dm = desk.DataModule1;
     Transaction transaction(dm);

@@ -22,6 +22,7 @@ inline const QString MidnightOvernight = QStringLiteral("午夜转通宵");   //
 inline const QString Transfer = QStringLiteral("转账");                  // machine to target
 inline const QString DeletedInSession = QStringLiteral("删除在线机器");  // unsettled, flagged
 inline const QString ShiftOpen = QStringLiteral("开班");        // amount: the opening float
+inline const QString ShiftCount = QStringLiteral("清点");  // as 交班; a recount is flagged
 inline const QString ShiftClose = QStringLiteral("交班");       // amount counted, tsum expected,
                                                                 // tother the difference, note
 inline const QString PriceChange = QStringLiteral("价格修改");  // note: old and new prices

@@ -9,6 +9,7 @@
 #include "billing/Bulk.h"
 #include "billing/Checkout.h"
 #include "billing/ExtraCharge.h"
+#include "billing/Messages.h"
 #include "billing/Prices.h"
 #include "billing/Reminders.h"
 #include "billing/Transfer.h"
@@ -81,7 +82,7 @@ class DeskToolsTest : public QObject {
         QVERIFY(!SetPrices(*env.desk, hourly, night));
         QCOMPARE(
             env.prompts.take(),
-            QStringList{QStringLiteral("message|价格必须是大于0的数字，例如 2 或 2.5，未保存。")});
+            QStringList{QStringLiteral("message|") + BillingText::PriceRefused});
         const auto prices = ReadPrices(*env.desk);
         QCOMPARE(prices->hourly, QStringLiteral("2"));
         QCOMPARE(prices->overnight, QStringLiteral("10"));

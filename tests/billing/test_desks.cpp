@@ -379,7 +379,7 @@ class DesksTest : public QObject {
         }
         QCOMPARE(CountShift(*env.desk, QStringLiteral("102"))->expectedCents, qint64(10200));
         QCOMPARE(CountShift(*b.desk, QStringLiteral("52"))->expectedCents, qint64(5200));
-        QVERIFY(CloseShift(*env.desk, QStringLiteral("102"), QString()));
+        QVERIFY(CloseShift(*env.desk, QString()));
         QVERIFY(OpenShiftOf(*b.desk));  // the other desk's drawer stays open
 
         const QDate day = env.clock.date;

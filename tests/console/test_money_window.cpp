@@ -133,12 +133,13 @@ class MoneyWindowTest : public QObject {
         QCOMPARE(dialog->ExpectedLabel->text(), QStringLiteral("212.50 元"));
         QCOMPARE(dialog->DifferenceLabel->text(), QStringLiteral("-2.50 元"));
         QVERIFY(dialog->CloseButton->isEnabled());
-        // Typing another count hides them again.
-        QTest::keyClick(dialog->CountedEdit, Qt::Key_5);
-        QVERIFY(dialog->ExpectedLabel->text().isEmpty());
-        QVERIFY(!dialog->CloseButton->isEnabled());
-        dialog->CountedEdit->setText(QStringLiteral("210"));
+        // The count is recorded now: typing another one and counting again is a recount, shown
+        // beside the first, which stands.
+        QCOMPARE(dialog->CountButton->text(), QStringLiteral("复  点"));
+        dialog->CountedEdit->setText(QStringLiteral("212.5"));
         QTest::mouseClick(dialog->CountButton, Qt::LeftButton);
+        QVERIFY(env.prompts.take().last().contains(QStringLiteral("以它为准")));
+        QCOMPARE(dialog->DifferenceLabel->text(), QStringLiteral("-2.50 元"));
         QTest::mouseClick(dialog->CloseButton, Qt::LeftButton);  // no note: refused
         QVERIFY(env.prompts.take().last().contains(QStringLiteral("备注")));
         QVERIFY(OpenShiftOf(*env.desk));
@@ -146,6 +147,8 @@ class MoneyWindowTest : public QObject {
         QTest::mouseClick(dialog->CloseButton, Qt::LeftButton);
         QVERIFY(!OpenShiftOf(*env.desk));
         QVERIFY(dialog->OpenBox->isEnabled());  // ready for the next operator
+        QCOMPARE(dialog->CountButton->text(), QStringLiteral("清点完毕"));
+        QVERIFY(dialog->ExpectedLabel->text().isEmpty());
     }
 
     void reportWindowShowsAndExportsTheDay() {
