@@ -3,8 +3,8 @@
 #include <vector>
 
 #include "client_channel/Datagram.h"
-#include "client_channel/NMUDP.h"
 #include "desk/Desk.h"
+#include "desk/SendCommand.h"
 
 namespace {
 
@@ -33,12 +33,7 @@ Recorded CheckoutRecorded(Desk& desk, const QString& machine) {
 Relock LockAgainUnlessStarted(Desk& desk, const QString& machine) {
     const Recorded recorded = StartRecorded(desk, machine);
     if (recorded == Recorded::Yes) return Relock::Started;
-    try {
-        desk.NMUDP1->RemoteHost = machine;
-        desk.NMUDP1->SendDatagram(*CommandDatagram(Command::End), CommandDatagramSize);
-    } catch (const EndpointError&) {
-        return Relock::NotLocked;
-    }
+    if (!SendQuietly(desk, machine, Command::End)) return Relock::NotLocked;
     return recorded == Recorded::No ? Relock::Locked : Relock::LockedUnsure;
 }
 

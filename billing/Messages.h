@@ -7,6 +7,7 @@
 namespace BillingText {
 inline const QString PassFault = QStringLiteral("数据库运行出错，请关闭并重试一次!");
 inline const QString PassUpdateFault = QStringLiteral("数据库运行出错，请关闭并重试一次！");
+inline const QString OvernightUpdateFault = QStringLiteral("数据库出错，请关闭本软件重新运行！");
 inline const QString AlreadyInSession = QStringLiteral("该机已处于上机状态!");
 inline const QString NotCheckedOut = QStringLiteral("该客户机并未下机，请前往查看.");
 inline const QString NotInSession =

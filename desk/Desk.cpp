@@ -302,6 +302,21 @@ void Desk::NoticeChangesElsewhere() {
         });
 }
 
+bool Desk::LockMachineRows(const QStringList& machines) {
+    const QString lock = DataModule1.engine().RowLock();
+    if (lock.isEmpty() || machines.isEmpty()) return true;
+    QStringList names;
+    for (int i = 0; i < machines.size(); ++i) names << QStringLiteral("username=:m%1").arg(i);
+    Query* q = DataModule1.ADOQuery2;
+    q->Close();
+    q->SetSql(QStringLiteral("select username from Tcount where ") +
+              names.join(QStringLiteral(" or ")) + QStringLiteral(" order by username") + lock);
+    for (int i = 0; i < machines.size(); ++i) q->SetParam(QStringLiteral("m%1").arg(i), machines[i]);
+    const bool locked = q->Open();
+    q->Close();
+    return locked;
+}
+
 void Desk::SelectGridMachine() {
     // With the grid closed there is no current row: keep the last machine.
     if (DataModule1.ADOQuery1->Active()) SelectedMachine = CurrentRowMachine();

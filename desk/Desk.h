@@ -89,6 +89,11 @@ class Desk : public QObject {
     void RunInBackground(std::function<void()> work, std::function<void()> then);
     bool BackgroundBusy() const { return !m_workers.isEmpty(); }
 
+    // Inside a write transaction: the rows of these machines locked until the commit, taken in
+    // name order so two desks wait for each other instead of deadlocking. An engine whose write
+    // holds the whole file has nothing more to lock. False when a lock could not be had.
+    bool LockMachineRows(const QStringList& machines);
+
     // The journal row this desk wrote last, as committed: a later check must still find it.
     JournalMark JournalHead();
     // Remembered once the transaction that appended it has committed (and so is on disk).

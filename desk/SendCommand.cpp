@@ -33,6 +33,18 @@ SendOutcome SendRecordedCommand(Desk& desk, const QString& text,
     return SendOutcome::Sent;
 }
 
+bool SendQuietly(Desk& desk, const QString& machine, const QString& text) {
+    const std::optional<QByteArray> datagram = CommandDatagram(text);
+    if (!datagram) return false;
+    desk.NMUDP1->RemoteHost = machine;
+    try {
+        desk.NMUDP1->SendDatagram(*datagram, CommandDatagramSize);
+    } catch (const EndpointError&) {
+        return false;
+    }
+    return true;
+}
+
 void NMUDP1InvalidHost(Desk& desk, bool& handled) {
     desk.prompts.message(DeskText::HostUnreachable);
     (void)handled;
