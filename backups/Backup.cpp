@@ -83,7 +83,8 @@ bool IsUsableDatabaseFile(const QString& path, QString* error) {
         db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=1000"));
         if (!db.open()) {
             if (error) *error = DatabaseErrorText(db.lastError());
-        } else if (Engine::For(path)->Prepare(db, error)) {  // a damaged file says so
+        } else if (Engine::For(path)->Prepare(db, Engine::Side::Worker, error)) {
+            // Prepare read the file: a damaged one has said so.
             usable = OurTables(db) == 2;
             if (!usable && error) *error = QStringLiteral("文件中没有 Tcount 和 Tmoney 表");
         }

@@ -214,7 +214,7 @@ CheckoutOutcome CheckOut(Desk& desk, const ShownBill& bill,
     bool reopened = true;
     if (recorded) {
         grid->Close();
-        grid->SetSql(QStringLiteral("select * from Tcount order by username"));
+        grid->SetSql(QString::fromLatin1(TDataModule1::WholeGridStatement));
         reopened = grid->Open();
     }
     desk.prompts.message(QStringLiteral("发送信息完成，收到没有是客户端的事了."));

@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "billing/Messages.h"
+#include "billing/Prices.h"
 #include "client_channel/Datagram.h"
 #include "desk/Desk.h"
 #include "desk/Messages.h"
@@ -30,15 +31,9 @@ void StartOvernight(Desk& desk) {
         desk.prompts.message(QStringLiteral("该机已经处于通宵状态!"));
         return;
     }
-    Query* q = desk.DataModule1.ADOQuery2;
-    q->Close();
-    q->SetSql(QStringLiteral("select * from TMoney"));
-    if (!q->Open()) {
-        desk.prompts.message(DeskText::DbRestart);
-        return;
-    }
-    q->First();
-    const QString night = q->FieldText(QStringLiteral("Tnight"));
+    const std::optional<Prices> prices = ReadPrices(desk);
+    if (!prices) return;
+    const QString night = prices->overnight;
 
     // The row is read under its lock, inside the write: a second desk cannot make the same
     // machine overnight twice, and an extra charge added meanwhile is kept.
@@ -49,6 +44,7 @@ void StartOvernight(Desk& desk) {
         desk.prompts.message(BillingText::OvernightUpdateFault);
         return;
     }
+    Query* q = desk.DataModule1.ADOQuery2;
     q->Close();
     q->SetSql(QStringLiteral("select * from Tcount where username=:SelectRow"));
     q->SetParam(QStringLiteral("SelectRow"), machine);

@@ -8,6 +8,9 @@
 #include <QStringEncoder>
 #include <QTranslator>
 
+#include "client_channel/NMUDP.h"
+#include "record_store/Engine.h"
+
 std::optional<StartOptions> ParseCommandLine(QCoreApplication& app, const QStringList& arguments,
                                              QString* error) {
     QCommandLineParser parser;
@@ -17,7 +20,8 @@ std::optional<StartOptions> ParseCommandLine(QCoreApplication& app, const QStrin
     parser.addVersionOption();
     const QCommandLineOption database(
         QStringLiteral("database"),
-        QStringLiteral("Use FILE as the database for this start; the setting stays as it is."),
+        QStringLiteral("Use FILE, or a server's postgresql://user@host/db, as the database for "
+                       "this start; the setting stays as it is."),
         QStringLiteral("FILE"));
     const QCommandLineOption dataFolder(
         QStringLiteral("in-data-folder"),
@@ -40,7 +44,10 @@ std::optional<StartOptions> ParseCommandLine(QCoreApplication& app, const QStrin
     (void)app;
     StartOptions options;
     if (parser.isSet(database)) {
-        options.database = QDir::current().absoluteFilePath(parser.value(database));
+        // A server's connection text is used as it is; only a file's path is made absolute.
+        const QString value = parser.value(database);
+        options.database =
+            Engine::For(value)->IsFile() ? QDir::current().absoluteFilePath(value) : value;
     }
     options.dataFolder = parser.isSet(dataFolder);
     return options;
@@ -70,4 +77,14 @@ QString GbkProblem() {
     return QStringLiteral(
         "本机的 Qt 没有 GBK 编码（需要 ICU），发给客户机的命令和信息都无法发送。"
         "请安装完整的 Qt 运行库后再启动本软件。");
+}
+
+QString SecondConsoleProblem(const TNMUDP& endpoint) {
+    if (endpoint.Bound()) return {};
+    // Commands would leave from a random port, which a client that checks it ignores.
+    return QStringLiteral(
+               "本机的端口 %1 已被占用：这台电脑上已经有一个青岚网吧综合管理系统在运行"
+               "（或者别的程序占用了这个端口）。\n一台电脑只能运行一个控制台，"
+               "请使用已经打开的那个窗口。")
+        .arg(endpoint.LocalPort());
 }

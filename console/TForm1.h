@@ -21,8 +21,6 @@ class Tinformation;
 class TForm1 : public QMainWindow {
     Q_OBJECT
   public:
-    static constexpr const char* Caption = "青岚网吧综合管理系统";
-
     explicit TForm1(Desk& desk, QWidget* parent = nullptr);
     ~TForm1() override;
 
@@ -81,7 +79,7 @@ class TForm1 : public QMainWindow {
     void ApplyColumnLayout();
     void ClientCommand(const QString& word);
     template <class Dialog, class Make>
-    void OpenDialog(QPointer<Dialog>& current, Make make);
+    void OpenDialog(QPointer<Dialog>& current, Make make, bool needsDatabase = true);
 
     bool m_sized = false;
     bool m_noDatabase = false;

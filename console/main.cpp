@@ -3,6 +3,7 @@
 #include <QSysInfo>
 
 #include "client_channel/NMUDP.h"
+#include "console/ProgramName.h"
 #include "console/QtSeams.h"
 #include "console/Startup.h"
 #include "console/TForm1.h"
@@ -17,7 +18,6 @@ int main(int argc, char* argv[]) {
     QCoreApplication::setApplicationVersion(QStringLiteral(CAFE_VERSION));
     QApplication::setWindowIcon(AppIcon());
     InstallChineseTranslations(app);
-    const QString title = QString::fromUtf8(TForm1::Caption);
 
     QString badArguments;
     const std::optional<StartOptions> options =
@@ -27,11 +27,11 @@ int main(int argc, char* argv[]) {
         return 2;
     }
     if (options->dataFolder && !UseDataFolder()) {
-        QMessageBox::critical(nullptr, title, QStringLiteral("无法建立本软件的数据文件夹。"));
+        QMessageBox::critical(nullptr, ProgramName, QStringLiteral("无法建立本软件的数据文件夹。"));
         return 1;
     }
     if (const QString problem = GbkProblem(); !problem.isEmpty())
-        QMessageBox::warning(nullptr, title, problem);
+        QMessageBox::warning(nullptr, ProgramName, problem);
 
     MessageBoxPrompts prompts;
     SystemClock clock;
@@ -56,7 +56,11 @@ int main(int argc, char* argv[]) {
                                                 .databaseForThisStart = options->database});
     } catch (const UDPSockError& e) {
         // Without a socket the main window cannot be created.
-        QMessageBox::critical(nullptr, title, e.text());
+        QMessageBox::critical(nullptr, ProgramName, e.text());
+        return 1;
+    }
+    if (const QString problem = SecondConsoleProblem(*desk->NMUDP1); !problem.isEmpty()) {
+        QMessageBox::critical(nullptr, ProgramName, problem);
         return 1;
     }
     TForm1 Form1(*desk);

@@ -4,13 +4,54 @@
 #include <QFileInfo>
 #include <QSqlDatabase>
 #include <QSqlDriver>
-#include <atomic>
 #include <QThread>
 #include <QTimer>
+#include <algorithm>
+#include <atomic>
 
 #include "client_channel/NMUDP.h"
 #include "desk/Messages.h"
 #include "desk/SendCommand.h"
+
+namespace {
+
+// The worker's connection, on the worker's thread only.
+class WorkerContext : public QObject {
+  public:
+    explicit WorkerContext(const QString& name) : m_name(name) {}
+    ~WorkerContext() override { Close(); }
+
+    QSqlDatabase Connection(const QString& text) {
+        if (text != m_text || !QSqlDatabase::database(m_name, false).isOpen()) {
+            Close();
+            m_engine = Engine::For(text);
+            QSqlDatabase db = QSqlDatabase::addDatabase(m_engine->DriverName(), m_name);
+            QString error;
+            if (m_engine->Configure(db, text, false, &error) && db.open())
+                m_engine->Prepare(db, Engine::Side::Worker, &error);
+            m_text = text;
+        }
+        return QSqlDatabase::database(m_name, false);
+    }
+    const Engine& engine() const { return *m_engine; }
+    void Reset() {
+        Close();
+        m_text.clear();
+    }
+
+  private:
+    void Close() {
+        if (!QSqlDatabase::contains(m_name)) return;
+        QSqlDatabase::database(m_name, false).close();
+        QSqlDatabase::removeDatabase(m_name);
+    }
+
+    QString m_name;
+    QString m_text;
+    std::unique_ptr<Engine> m_engine;
+};
+
+}  // namespace
 
 Desk::Desk(TDataModule1& module, const DeskSeams& seams, QObject* parent)
     : QObject(parent),
@@ -27,7 +68,7 @@ Desk::Desk(TDataModule1& module, const DeskSeams& seams, QObject* parent)
     NMUDP1->RemotePort = seams.remotePort;
     NMUDP1->SetLocalPort(seams.localPort);
     NMUDP1->ReportLevel = 1;
-    NMUDP1->OnInvalidHost = [this](bool& handled) { NMUDP1InvalidHost(*this, handled); };
+    NMUDP1->OnInvalidHost = [this](bool& handled) { NMUDP1InvalidHost(handled); };
     NMUDP1->Loaded();
 
     Query* grid = DataModule1.ADOQuery1;
@@ -53,7 +94,66 @@ Desk::Desk(TDataModule1& module, const DeskSeams& seams, QObject* parent)
     soon->setInterval(250);
     connect(&DataModule1, &TDataModule1::changedElsewhere, soon, qOverload<>(&QTimer::start));
     connect(soon, &QTimer::timeout, this,
-            [this] { Guard([this] { RefreshSessionGridBeside(); }); });
+            [this] { GuardAnyway([this] { RefreshSessionGridBeside(); }); });
+
+    connect(&DataModule1, &TDataModule1::connectionLost, this, [this] {
+        // The server that dropped the window's connection most likely dropped the worker's: it
+        // starts afresh at its next job instead of failing it first.
+        if (m_workerContext)
+            QMetaObject::invokeMethod(m_workerContext, [context = m_workerContext] {
+                static_cast<WorkerContext*>(context)->Reset();
+            });
+        UpdateConnectionState();
+    });
+    connect(&DataModule1, &TDataModule1::connectionRestored, this, &Desk::UpdateConnectionState);
+    m_workerRetry = new QTimer(this);
+    m_workerRetry->setSingleShot(true);
+    connect(m_workerRetry, &QTimer::timeout, this, &Desk::RetryWorker);
+}
+
+bool Desk::RefusedWhileLost() {
+    if (!DataModule1.Lost()) return false;
+    prompts.message(DeskText::ServerLost);
+    return true;
+}
+
+void Desk::AfterCommand(int losses, int timeouts) {
+    if (DataModule1.LossCount() != losses && DataModule1.Lost())
+        prompts.message(DeskText::ServerLostDuringCommand);
+    else if (DataModule1.TimeoutCount() != timeouts)
+        prompts.message(DeskText::ServerTooSlow);
+}
+
+void Desk::WorkerAnswered(bool lost) {
+    if (lost == m_workerLost) return;
+    m_workerLost = lost;
+    if (lost) {
+        m_workerBackoffMs = 500;
+        m_workerRetry->start(m_workerBackoffMs);
+    }
+    UpdateConnectionState();
+}
+
+void Desk::RetryWorker() {
+    // Connecting again is the worker's first step of any job: an empty one will do.
+    RunOnWorker([](QSqlDatabase&, const Engine&) {},
+                [this] {
+                    if (!m_workerLost) return;
+                    m_workerBackoffMs = std::min(m_workerBackoffMs * 2, 16000);
+                    m_workerRetry->start(m_workerBackoffMs);
+                });
+}
+
+void Desk::UpdateConnectionState() {
+    const bool lost = DataModule1.Lost() || m_workerLost;
+    if (lost == m_shownLost) return;
+    m_shownLost = lost;
+    if (lost) m_lostSince = clock.nowDateTime();
+    emit connectionChanged(lost);
+    if (lost) return;
+    // What other desks changed meanwhile, and what the skipped ticks would have shown.
+    RefreshSessionGridBeside();
+    emit reconnected();
 }
 
 namespace {
@@ -110,41 +210,6 @@ void Desk::MoveReminder(const QString& from, const QString& to) {
     emit remindersChanged();
 }
 
-namespace {
-
-// The worker's connection, on the worker's thread only.
-class WorkerContext : public QObject {
-  public:
-    explicit WorkerContext(const QString& name) : m_name(name) {}
-    ~WorkerContext() override { Close(); }
-
-    QSqlDatabase Connection(const QString& text) {
-        if (text != m_text || !QSqlDatabase::database(m_name, false).isOpen()) {
-            Close();
-            m_engine = Engine::For(text);
-            QSqlDatabase db = QSqlDatabase::addDatabase(m_engine->DriverName(), m_name);
-            QString error;
-            if (m_engine->Configure(db, text, false, &error) && db.open())
-                m_engine->Prepare(db, &error);
-            m_text = text;
-        }
-        return QSqlDatabase::database(m_name, false);
-    }
-    const Engine& engine() const { return *m_engine; }
-
-  private:
-    void Close() {
-        if (!QSqlDatabase::contains(m_name)) return;
-        QSqlDatabase::database(m_name, false).close();
-        QSqlDatabase::removeDatabase(m_name);
-    }
-
-    QString m_name;
-    QString m_text;
-    std::unique_ptr<Engine> m_engine;
-};
-
-}  // namespace
 
 void Desk::RunOnWorker(std::function<void(QSqlDatabase& db, const Engine& engine)> work,
                        std::function<void()> then) {
@@ -163,8 +228,16 @@ void Desk::RunOnWorker(std::function<void(QSqlDatabase& db, const Engine& engine
          then = std::move(then)]() mutable {
             QSqlDatabase db = context->Connection(text);
             work(db, context->engine());
+            // A server's connection that is closed now was lost (or never made): the next
+            // job connects again.
+            const bool lost = !context->engine().IsFile() && !db.isOpen();
             QMetaObject::invokeMethod(
-                this, [this, then = std::move(then)] { Guard(then); }, Qt::QueuedConnection);
+                this,
+                [this, lost, then = std::move(then)] {
+                    WorkerAnswered(lost);
+                    GuardAnyway(then);
+                },
+                Qt::QueuedConnection);
         },
         Qt::QueuedConnection);
 }
@@ -175,7 +248,7 @@ void Desk::RunInBackground(std::function<void()> work, std::function<void()> the
     connect(worker, &QThread::finished, this, [this, worker, then = std::move(then)] {
         m_workers.removeOne(worker);
         worker->deleteLater();
-        Guard(then);
+        GuardAnyway(then);
     });
     worker->start();
 }
@@ -190,6 +263,11 @@ void Desk::SetCurrentRow(int row) {
 
 QString Desk::CurrentRowMachine() const {
     return DataModule1.ADOQuery1->FieldText(m_currentRow, QStringLiteral("username"));
+}
+
+void Desk::NMUDP1InvalidHost(bool& handled) {
+    prompts.message(DeskText::HostUnreachable);
+    (void)handled;
 }
 
 void Desk::GridOpened() {
@@ -240,6 +318,7 @@ bool Desk::ApplyGridRead(quint64 generation, bool ok, std::vector<QStringList>&&
     if (!grid->Active() || grid->Sql() != statement) return false;  // whoever changed it shows it
     if (grid->Generation() != generation) return false;  // newer rows are shown already
     if (!ok) {
+        if (ConnectionLost()) return false;  // the status strip says so; the rows stay
         RefreshSessionGrid();  // here, with its box if it fails again
         return false;
     }
@@ -325,15 +404,18 @@ void Desk::SelectGridMachine() {
 void Desk::CaptureSelectedMachine() { SelectGridMachine(); }
 
 void Desk::RefreshSessionGrid() {
+    // While the server is lost the grid keeps what it showed; the status strip says it is not
+    // current, and it is read again as soon as the connection is back.
+    if (DataModule1.Lost()) return;
     Query* q = DataModule1.ADOQuery1;
     const QString statement = QString::fromLatin1(TDataModule1::GridStatement);
     // An open grid on its own statement is read again in place: the view keeps its rows and
     // repaints only what changed.
     if (q->Active() && q->Sql() == statement) {
-        if (!q->Reopen()) prompts.error(DeskText::GridOpenFailed);
+        if (!q->Reopen() && !DataModule1.Lost()) prompts.error(DeskText::GridOpenFailed);
         return;
     }
     q->Close();
     q->SetSql(statement);
-    if (!q->Open()) prompts.error(DeskText::GridOpenFailed);
+    if (!q->Open() && !DataModule1.Lost()) prompts.error(DeskText::GridOpenFailed);
 }

@@ -18,6 +18,7 @@
 class HostResolver;
 class TNMUDP;
 class QThread;
+class QTimer;
 class QSqlDatabase;
 
 struct DeskSeams {
@@ -102,6 +103,7 @@ class Desk : public QObject {
     // A pass waiting in a box must not be entered again by the next tick.
     bool clockRefreshRunning = false;
     bool billingPassRunning = false;
+    bool remindersRunning = false;
 
     // The grid query's current row (-1 when it is closed or empty).
     int CurrentRow() const { return m_currentRow; }
@@ -120,11 +122,26 @@ class Desk : public QObject {
     // when nothing was: one question to the worker's connection.
     void NoticeChangesElsewhere();
 
-    // Every entry point (menu, button, timer) runs through here: a conversion or other error
-    // that no operation handles ends the operation and is shown with its own text. Nothing
-    // crosses Qt's event loop.
+    // Every entry point (menu, button, timer) runs through one of these: a conversion or other
+    // error that no operation handles ends the operation and is shown with its own text.
+    // Nothing crosses Qt's event loop.
+    //
+    // An operator's command: while the connection to the server is lost it is refused with one
+    // box; when the connection is lost, or the server ran out of time, during the command, one
+    // box says so after the command's own.
     template <class F>
     void Guard(F&& f) {
+        if (m_commandDepth == 0 && RefusedWhileLost()) return;
+        const int losses = DataModule1.LossCount();
+        const int timeouts = DataModule1.TimeoutCount();
+        ++m_commandDepth;
+        GuardAnyway(std::forward<F>(f));
+        if (--m_commandDepth == 0) AfterCommand(losses, timeouts);
+    }
+    // The rest: timer ticks, the worker's answers, windows that need no database. They run
+    // whatever the connection, and say nothing of a lost one (the status strip does).
+    template <class F>
+    void GuardAnyway(F&& f) {
         try {
             std::forward<F>(f)();
         } catch (const CafeError& e) {
@@ -133,6 +150,11 @@ class Desk : public QObject {
             prompts.reportUnhandled(QString::fromLocal8Bit(e.what()));
         }
     }
+
+    // A connection of this desk to its server (the window's or the worker's) is lost, and is
+    // being reconnected by itself. The grid shows what it showed before, no longer current.
+    bool ConnectionLost() const { return m_shownLost; }
+    QDateTime LostSince() const { return m_lostSince; }
 
     // The same, as a slot for a button or menu signal.
     template <class F>
@@ -143,12 +165,29 @@ class Desk : public QObject {
   signals:
     void currentRowChanged(int row);
     void remindersChanged();  // a reminder fell due or was set: the grid's marks change
+    void connectionChanged(bool lost);
+    void reconnected();  // both connections are back: what the ticks missed can run now
 
   private:
     void GridOpened();
     // Rows read on the worker, put in place unless the grid changed since generation; true when
     // they were.
     bool ApplyGridRead(quint64 generation, bool ok, std::vector<QStringList>&& rows);
+    bool RefusedWhileLost();
+    void AfterCommand(int losses, int timeouts);
+    void WorkerAnswered(bool lost);
+    void RetryWorker();
+    void UpdateConnectionState();
+
+    int m_commandDepth = 0;
+    bool m_workerLost = false;
+    bool m_shownLost = false;
+    QDateTime m_lostSince;
+    int m_workerBackoffMs = 0;
+    QTimer* m_workerRetry = nullptr;
+
+    // The endpoint's OnInvalidHost: tells the operator; leaves handled false.
+    void NMUDP1InvalidHost(bool& handled);
 
     QString JournalHeadKey() const;
 

@@ -44,8 +44,3 @@ bool SendQuietly(Desk& desk, const QString& machine, const QString& text) {
     }
     return true;
 }
-
-void NMUDP1InvalidHost(Desk& desk, bool& handled) {
-    desk.prompts.message(DeskText::HostUnreachable);
-    (void)handled;
-}

@@ -21,6 +21,3 @@ SendOutcome SendRecordedCommand(Desk& desk, const QString& text,
 // Sends text to machine without the box that names it (the caller tells the operator what
 // happened); false when it could not leave.
 bool SendQuietly(Desk& desk, const QString& machine, const QString& text);
-
-// The endpoint's OnInvalidHost: tells the operator; leaves handled false.
-void NMUDP1InvalidHost(Desk& desk, bool& handled);

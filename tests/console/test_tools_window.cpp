@@ -47,7 +47,7 @@ Tsearch* openSearch(TForm1& form, quint16 port, const QString& delay) {
 
 }  // namespace
 
-// The entries the description leaves to us: settings, reminders, whole-café commands, help.
+// The entries this console adds to the menus: settings, reminders, whole-café commands, help.
 class ToolsWindowTest : public QObject {
     Q_OBJECT
 
@@ -153,6 +153,7 @@ class ToolsWindowTest : public QObject {
         QVERIFY(!form.DBGrid1->Marked(cell));
         env.clock.time = QTime(10, 5, 0);
         form.Timer1Timer();
+        QTRY_VERIFY(!env.desk->remindersRunning);  // read beside the window
         QCOMPARE(env.prompts.take(), QStringList{"message|机器“pc”的提示时间 10:05 到了。"});
         QVERIFY(form.DBGrid1->Marked(form.DBGrid1->model()->index(1, 7)));
         QVERIFY(!form.DBGrid1->Marked(form.DBGrid1->model()->index(1, 6)));

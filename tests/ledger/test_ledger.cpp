@@ -1,61 +1,18 @@
-#include <QFile>
-#include <QFileInfo>
-#include <QTemporaryDir>
 #include <QProcess>
-#include <QRandomGenerator>
-#include <QSqlDatabase>
-#include <QSqlQuery>
 #include <QStandardPaths>
 #include <QTest>
 
-#include "billing/BillingPass.h"
 #include "billing/Checkout.h"
 #include "billing/ExtraCharge.h"
-#include "billing/Overnight.h"
 #include "billing/Prices.h"
-#include "billing/Transfer.h"
 #include "ledger/Journal.h"
 #include "ledger/Report.h"
 #include "ledger/Shifts.h"
-#include "machines/Machines.h"
-#include "support/Fixtures.h"
-#ifdef CAFE_TEST_SQLITE_SHIM
-#include "support/SqliteShim.h"
-#endif
+#include "support/LedgerFixtures.h"
 
-// The takings journal: one row per money event, in the same transaction as the change.
+// The money record: a chain that finds what another tool changed, shifts with a blind count,
+// and reports whose sums are exact. Its rows come from real checkouts and charges.
 namespace {
-
-void session(Env& env, const QString& name, const QString& state, const QString& fee,
-             const QString& other, const QString& sum, const QString& start = "9:5:7") {
-    env.sql(QStringLiteral("insert into Tcount(username, Tstart, Tnow, Stime, Tmoney, Tother, "
-                           "Tsum, gotime, Cstate) values(?, ?, '10:15:07', '1时10分', ?, ?, ?, "
-                           "'', ?)"),
-            {name, start, fee, other, sum, state});
-}
-
-std::vector<JournalRow> journal(Env& env) {
-    const auto rows = ReadJournal(*env.desk, QDateTime(QDate(2000, 1, 1), QTime(0, 0)),
-                                  QDateTime(QDate(2100, 1, 1), QTime(0, 0)));
-    if (!rows) qFatal("journal unreadable");
-    return *rows;
-}
-
-QStringList bill(const JournalEntry& e) {
-    return {e.kind, e.machine, e.target, e.start, e.end,   e.used,
-            e.fee,  e.other,   e.total,  e.state, e.amount};
-}
-
-// Sums a column of the journal rows of one kind, in fen, straight from the database.
-qint64 journalSum(Env& env, const QString& kind, const QString& column) {
-    QSqlQuery q(QSqlDatabase::database(env.module->connectionName()));
-    q.prepare(QStringLiteral("select %1 from Tjournal where kind=?").arg(column));
-    q.addBindValue(kind);
-    if (!q.exec()) return -1;
-    qint64 sum = 0;
-    while (q.next()) sum += ParseCents(q.value(0).toString()).value_or(0);
-    return sum;
-}
 
 void shell(const QString& path, const QString& statement) {
     const QString sqlite3 = QStandardPaths::findExecutable(QStringLiteral("sqlite3"));
@@ -68,175 +25,11 @@ void shell(const QString& path, const QString& statement) {
 
 }  // namespace
 
-class JournalTest : public QObject {
+class LedgerTest : public QObject {
     Q_OBJECT
 
   private slots:
     CAFE_ENGINE_ROWS
-
-    void checkoutRecordsTheBillShown() {
-        Env env;
-        session(env, QStringLiteral("127.0.0.1"), QStringLiteral("正常"), QStringLiteral("2.7元"),
-                QStringLiteral("1.5"), QStringLiteral("4.2"));
-        env.desk->operatorName = QStringLiteral("小王");
-        env.desk->RefreshSessionGrid();
-        env.clock.time = QTime(10, 16, 3);
-        QVERIFY(CheckOut(*env.desk, QStringLiteral("127.0.0.1")));
-        const auto rows = journal(env);
-        QCOMPARE(rows.size(), size_t(1));
-        QCOMPARE(bill(rows[0].entry), (QStringList{"结账下机", "127.0.0.1", "", "9:5:7", "10:16:03",
-                                                   "1时10分", "2.7元", "1.5", "4.2", "正常", ""}));
-        QCOMPARE(rows[0].at, QStringLiteral("2026-12-09 10:16:03"));
-        QCOMPARE(rows[0].desk, QStringLiteral("前台"));
-        QCOMPARE(rows[0].operatorName, QStringLiteral("小王"));
-        QCOMPARE(rows[0].prev, JournalSeed());
-        QCOMPARE(rows[0].hash, JournalHash(rows[0]));
-        QCOMPARE(VerifyJournal(*env.desk).result, ChainCheck::Intact);
-        // The checkout still erases the session from Tcount.
-        QCOMPARE(env.field("127.0.0.1", "Tsum"), QString());
-    }
-
-    void everyOtherMoneyEventWritesOneRow() {
-        Env env;
-        session(env, QStringLiteral("a"), QStringLiteral("正常"), QStringLiteral("2.7元"),
-                QStringLiteral("1.5"), QStringLiteral("4.2"));
-        env.addMachine(QStringLiteral("b"));
-        env.addMachine(QStringLiteral("127.0.0.1"));
-        env.resolver.table.insert(QStringLiteral("b"), 0x7F000001);
-        env.resolver.table.insert(QStringLiteral("a"), 0x7F000001);
-
-        QCOMPARE(AddExtraCharge(*env.desk, QStringLiteral("a"), QStringLiteral("0.5")),
-                 ChargeOutcome::Added);
-        QVERIFY(TransferSession(*env.desk, QStringLiteral("a"), QStringLiteral("b")));
-        env.desk->RefreshSessionGrid();  // 127.0.0.1 first
-        StartOvernight(*env.desk);
-        session(env, QStringLiteral("late"), QStringLiteral("正常"), QStringLiteral("0元"),
-                QStringLiteral("0"), QStringLiteral("3"), QStringLiteral("23:50:0"));
-        env.clock.time = QTime(0, 5, 0);
-        env.prompts.answers = {true, true};  // b (moved from a) and late both ran past midnight
-        BillingPass(*env.desk);
-        QVERIFY(DeleteMachine(*env.desk, QStringLiteral("b")));
-        QVERIFY(DeleteMachine(*env.desk, QStringLiteral("a")));  // idle: nothing to record
-        env.prompts.take();
-
-        const auto rows = journal(env);
-        QStringList kinds;
-        for (const JournalRow& r : rows) kinds << r.entry.kind;
-        QCOMPARE(kinds, (QStringList{"附加费", "转账", "通宵", "午夜转通宵", "午夜转通宵",
-                                     "删除在线机器"}));
-        QCOMPARE(bill(rows[0].entry),
-                 (QStringList{"附加费", "a", "", "", "", "", "", "2", "4.7", "正常", "0.5"}));
-        QCOMPARE(bill(rows[1].entry), (QStringList{"转账", "a", "b", "9:5:7", "10:15:07", "1时10分",
-                                                   "2.7元", "2", "4.7", "正常", ""}));
-        QCOMPARE(rows[2].entry.machine, QStringLiteral("127.0.0.1"));
-        QCOMPARE(rows[2].entry.amount, QStringLiteral("10"));
-        QCOMPARE(rows[2].entry.total, QStringLiteral("10"));
-        QCOMPARE(rows[3].entry.machine, QStringLiteral("b"));
-        QCOMPARE(rows[4].entry.machine, QStringLiteral("late"));
-        QCOMPARE(rows[4].entry.total, QStringLiteral("3"));
-        QCOMPARE(rows[4].entry.fee, QStringLiteral("0"));
-        QVERIFY(rows[3].entry.flagged && rows[4].entry.flagged);
-        // b was billed at 0:05 before the question, then switched: its unsettled bill.
-        QCOMPARE(bill(rows[5].entry), (QStringList{"删除在线机器", "b", "", "9:5:7", "10:15:07",
-                                                   "1时10分", "0", "2", "4.7", "通宵", ""}));
-        QVERIFY(rows[5].entry.flagged);
-        QCOMPARE(VerifyJournal(*env.desk).result, ChainCheck::Intact);
-    }
-
-    // A power cut at the moment a checkout's commit deletes its rollback journal: the disk
-    // keeps the database as written and, unless the delete was synced with its folder, the
-    // journal too, which the next open plays back. The checkout and the head this desk
-    // remembers must both survive, and the head must not be remembered before that moment.
-    void aPowerCutAtTheCommitKeepsTheCheckoutAndTheHead() {
-#ifndef CAFE_TEST_SQLITE_SHIM
-        QSKIP("needs SQLite's file layer (the system library)");
-#else
-        Env env;
-        if (env.postgres()) QSKIP("the file layer is SQLite's; the server syncs its own commits");
-        session(env, QStringLiteral("127.0.0.1"), QStringLiteral("正常"), QStringLiteral("2.7元"),
-                QStringLiteral("1.5"), QStringLiteral("4.2"));
-        QCOMPARE(AddExtraCharge(*env.desk, QStringLiteral("127.0.0.1"), QStringLiteral("1")),
-                 ChargeOutcome::Added);
-        const auto before = env.desk->JournalHead();
-        QCOMPARE(before.id, qint64(1));
-        env.desk->RefreshSessionGrid();
-        std::optional<SqliteShim::JournalDelete> cut;
-        JournalMark headAtCut;
-        SqliteShim::OnJournalDelete([&](const SqliteShim::JournalDelete& d) {
-            if (QFileInfo(d.database) != QFileInfo(env.dbPath())) return;
-            cut = d;
-            headAtCut = env.desk->JournalHead();
-        });
-        const bool checkedOut = CheckOut(*env.desk, QStringLiteral("127.0.0.1"));
-        SqliteShim::OnJournalDelete({});
-        QVERIFY(checkedOut);
-        QVERIFY(cut);
-        QVERIFY(headAtCut == before);  // not yet: the commit was not on disk
-        QCOMPARE(env.desk->JournalHead().id, qint64(2));
-
-        // The files as the disk may hold them after the cut, opened as at the next start.
-        QTemporaryDir after;
-        const QString file = after.filePath(QStringLiteral("count.db"));
-        const auto write = [](const QString& path, const QByteArray& bytes) {
-            QFile f(path);
-            return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
-        };
-        QVERIFY(write(file, cut->databaseBytes));
-        if (!cut->syncsFolder) QVERIFY(write(file + QStringLiteral("-journal"), cut->journalBytes));
-        const QString name = QStringLiteral("after-cut");
-        {
-            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
-            db.setDatabaseName(file);
-            QVERIFY(db.open());
-            QSqlQuery q(db);
-            QVERIFY(q.exec(QStringLiteral("select Cstate from Tcount where username='127.0.0.1'")));
-            QVERIFY(q.next());
-            QCOMPARE(q.value(0).toString(), QStringLiteral("无"));
-            QVERIFY(q.exec(QStringLiteral("select count(*) from Tjournal where kind='结账下机'")));
-            QVERIFY(q.next());
-            QCOMPARE(q.value(0).toInt(), 1);
-            q.finish();
-            QCOMPARE(VerifyJournalOn(name, env.desk->JournalHead()).result, ChainCheck::Intact);
-            db.close();
-        }
-        QSqlDatabase::removeDatabase(name);
-#endif
-    }
-
-    void aFailedJournalWriteUndoesTheChange_data() {
-        QTest::addColumn<QString>("operation");
-        QTest::newRow("checkout") << QStringLiteral("checkout");
-        QTest::newRow("extra charge") << QStringLiteral("charge");
-        QTest::newRow("overnight") << QStringLiteral("overnight");
-        QTest::newRow("transfer") << QStringLiteral("transfer");
-        QTest::newRow("delete in session") << QStringLiteral("delete");
-    }
-    void aFailedJournalWriteUndoesTheChange() {
-        QFETCH(QString, operation);
-        Env env;
-        session(env, QStringLiteral("127.0.0.1"), QStringLiteral("正常"), QStringLiteral("2.7元"),
-                QStringLiteral("1.5"), QStringLiteral("4.2"));
-        env.addMachine(QStringLiteral("zz"));
-        env.desk->RefreshSessionGrid();
-        env.failOn(QStringLiteral("insert"), QStringLiteral("Tjournal"));
-        if (operation == QStringLiteral("checkout"))
-            QVERIFY(!CheckOut(*env.desk, QStringLiteral("127.0.0.1")));
-        if (operation == QStringLiteral("charge"))
-            QCOMPARE(AddExtraCharge(*env.desk, QStringLiteral("127.0.0.1"), QStringLiteral("1")),
-                     ChargeOutcome::NotAdded);
-        if (operation == QStringLiteral("overnight")) StartOvernight(*env.desk);
-        if (operation == QStringLiteral("transfer"))
-            QVERIFY(!TransferSession(*env.desk, QStringLiteral("127.0.0.1"), QStringLiteral("zz")));
-        if (operation == QStringLiteral("delete"))
-            QVERIFY(!DeleteMachine(*env.desk, QStringLiteral("127.0.0.1")));
-        QVERIFY(!env.prompts.take().isEmpty());  // the operation's own failure box
-        QCOMPARE(env.field("127.0.0.1", "Cstate"), QStringLiteral("正常"));
-        QCOMPARE(env.field("127.0.0.1", "Tsum"), QStringLiteral("4.2"));
-        QCOMPARE(env.field("zz", "Cstate"), QStringLiteral("无"));
-        QCOMPARE(env.client.take(0, 200).size(), 0);  // nothing told to the clients
-        env.clearFailure();
-        QCOMPARE(journal(env).size(), size_t(0));
-    }
 
     void tamperingIsFound_data() {
         QTest::addColumn<QString>("statement");
@@ -262,7 +55,7 @@ class JournalTest : public QObject {
         QFETCH(QString, statement);
         QFETCH(qint64, firstBad);
         Env env;
-        session(env, QStringLiteral("pc"), QStringLiteral("通宵"), QStringLiteral("0"),
+        AddBill(env, QStringLiteral("pc"), QStringLiteral("通宵"), QStringLiteral("0"),
                 QStringLiteral("10"), QStringLiteral("10"));
         for (const char* amount : {"1", "2", "3"})
             AddExtraCharge(*env.desk, QStringLiteral("pc"), QString::fromLatin1(amount));
@@ -309,7 +102,7 @@ class JournalTest : public QObject {
         QFETCH(int, result);
         QFETCH(qint64, firstBad);
         Env env;
-        session(env, QStringLiteral("pc"), QStringLiteral("通宵"), QStringLiteral("0"),
+        AddBill(env, QStringLiteral("pc"), QStringLiteral("通宵"), QStringLiteral("0"),
                 QStringLiteral("10"), QStringLiteral("10"));
         env.clock.date = QDate(2026, 12, 8);
         for (int i = 1; i <= 20; ++i) {
@@ -353,7 +146,7 @@ class JournalTest : public QObject {
         QVERIFY(env.prompts.take().first().contains(QStringLiteral("请先清点现金")));
 
         for (const char* total : {"0.1", "0.2", "12.5"}) {
-            session(env, QStringLiteral("127.0.0.1"), QStringLiteral("正常"), QStringLiteral("0元"),
+            AddBill(env, QStringLiteral("127.0.0.1"), QStringLiteral("正常"), QStringLiteral("0元"),
                     QStringLiteral("0"), QString::fromLatin1(total));
             env.desk->RefreshSessionGrid();
             QVERIFY(CheckOut(*env.desk, QStringLiteral("127.0.0.1")));
@@ -370,7 +163,7 @@ class JournalTest : public QObject {
         QVERIFY(CloseShift(*env.desk, QStringLiteral("找零少了一毛")));
         QVERIFY(!OpenShiftOf(*env.desk));
         QCOMPARE(env.desk->operatorName, QString());
-        const JournalRow closing = journal(env).back();
+        const JournalRow closing = AllJournalRows(env).back();
         QCOMPARE(closing.entry.kind, QStringLiteral("交班"));
         QCOMPARE(closing.operatorName, QStringLiteral("小王"));
         QCOMPARE((QStringList{closing.entry.amount, closing.entry.total, closing.entry.other,
@@ -390,7 +183,7 @@ class JournalTest : public QObject {
     void theFirstCountIsFinal() {
         Env env;
         QVERIFY(OpenShift(*env.desk, QStringLiteral("小王"), QStringLiteral("200")));
-        session(env, QStringLiteral("127.0.0.1"), QStringLiteral("正常"), QStringLiteral("0元"),
+        AddBill(env, QStringLiteral("127.0.0.1"), QStringLiteral("正常"), QStringLiteral("0元"),
                 QStringLiteral("0"), QStringLiteral("45"));
         env.desk->RefreshSessionGrid();
         QVERIFY(CheckOut(*env.desk, QStringLiteral("127.0.0.1")));
@@ -408,7 +201,7 @@ class JournalTest : public QObject {
         QVERIFY(!CloseShift(*env.desk, QString()));  // -5 needs a note
         QVERIFY(CloseShift(*env.desk, QStringLiteral("点错了")));
         QStringList seen;
-        for (const JournalRow& row : journal(env))
+        for (const JournalRow& row : AllJournalRows(env))
             if (row.entry.kind != JournalKind::Checkout)
                 seen << row.entry.kind + QLatin1Char(' ') + row.entry.amount + QLatin1Char(' ') +
                             row.entry.other + (row.entry.flagged ? " !" : "");
@@ -451,7 +244,7 @@ class JournalTest : public QObject {
         QFETCH(QString, text);
         QFETCH(bool, taken);
         Env env;
-        session(env, QStringLiteral("pc"), QStringLiteral("通宵"), QStringLiteral("0"),
+        AddBill(env, QStringLiteral("pc"), QStringLiteral("通宵"), QStringLiteral("0"),
                 QStringLiteral("10"), QStringLiteral("10"));
         if (what == "count") QVERIFY(OpenShift(*env.desk, QStringLiteral("小王"), "200"));
         bool done = false;
@@ -465,7 +258,7 @@ class JournalTest : public QObject {
         if (!taken) {
             QCOMPARE(boxes.size(), 1);  // one clear box of ours, and nothing written
             QCOMPARE(env.field("pc", "Tsum"), QStringLiteral("10"));
-            QCOMPARE(journal(env).size(), size_t(what == "count" ? 1 : 0));
+            QCOMPARE(AllJournalRows(env).size(), size_t(what == "count" ? 1 : 0));
         }
     }
 
@@ -484,7 +277,7 @@ class JournalTest : public QObject {
             env.resolver.table.insert(QStringLiteral("pc%1").arg(i), 0x7F000001);
         // Settled on the 9th: one across midnight, small amounts that doubles would blur.
         env.clock.date = QDate(2026, 12, 8);
-        session(env, QStringLiteral("yesterday"), QStringLiteral("正常"), QStringLiteral("5元"),
+        AddBill(env, QStringLiteral("yesterday"), QStringLiteral("正常"), QStringLiteral("5元"),
                 QStringLiteral("0"), QStringLiteral("5"));
         env.desk->RefreshSessionGrid();
         env.clock.time = QTime(23, 59, 59);
@@ -494,7 +287,7 @@ class JournalTest : public QObject {
         int n = 0;
         for (const QString& total : totals) {
             const QString name = QStringLiteral("pc%1").arg(n++);
-            session(env, name, QStringLiteral("正常"), QStringLiteral("0元"), QStringLiteral("0"),
+            AddBill(env, name, QStringLiteral("正常"), QStringLiteral("0元"), QStringLiteral("0"),
                     total, QStringLiteral("23:50:0"));
             env.desk->RefreshSessionGrid();
             env.clock.time = QTime(0, 10 + n, 0);
@@ -523,7 +316,7 @@ class JournalTest : public QObject {
     void csvBytes() {
         Env env;
         env.resolver.table.insert(QStringLiteral("pc,1"), 0x7F000001);
-        session(env, QStringLiteral("pc,1"), QStringLiteral("正常"), QStringLiteral("2.7元"),
+        AddBill(env, QStringLiteral("pc,1"), QStringLiteral("正常"), QStringLiteral("2.7元"),
                 QStringLiteral("1.5"), QStringLiteral("4.2"));
         env.desk->operatorName = QStringLiteral("小\"王");
         env.desk->RefreshSessionGrid();
@@ -545,7 +338,7 @@ class JournalTest : public QObject {
         Env env;
         const QString machine = QStringLiteral("=HYPERLINK(\"http://x\",\"y\")");
         env.resolver.table.insert(machine, 0x7F000001);
-        session(env, machine, QStringLiteral("正常"), QStringLiteral("0元"), QStringLiteral("-1"),
+        AddBill(env, machine, QStringLiteral("正常"), QStringLiteral("0元"), QStringLiteral("-1"),
                 QStringLiteral("-0.5"), QStringLiteral("+9:0:0"));
         env.desk->operatorName = QStringLiteral("@王");
         env.desk->RefreshSessionGrid();
@@ -565,7 +358,7 @@ class JournalTest : public QObject {
         for (const char* total : {"3", "-1e300"}) {
             const QString machine = QStringLiteral("pc%1").arg(total);
             env.resolver.table.insert(machine, 0x7F000001);
-            session(env, machine, QStringLiteral("正常"), QStringLiteral("0元"), QStringLiteral("0"),
+            AddBill(env, machine, QStringLiteral("正常"), QStringLiteral("0元"), QStringLiteral("0"),
                     QString::fromLatin1(total));
             env.desk->RefreshSessionGrid();
             QVERIFY(CheckOut(*env.desk, machine));
@@ -581,48 +374,37 @@ class JournalTest : public QObject {
         QVERIFY(ReportHtml(*report, QStringLiteral("青岚")).contains(QStringLiteral("1 笔金额无法计算")));
     }
 
-    void checkoutsKilledAtRandomMomentsStayWhole() {
+    void eachDeskHasItsOwnShiftAndTheReportShowsOneOrAll() {
         Env env;
-        env.addMachine(QStringLiteral("127.0.0.1"));
-        auto* random = QRandomGenerator::global();
-        int cycles = 0;
-        for (int round = 0; round < 8; ++round) {
-            QProcess child;
-            child.start(QStringLiteral(CHECKOUT_LOOP), {env.connectionText()});
-            QVERIFY(child.waitForStarted());
-            QVERIFY(child.waitForReadyRead(10000));
-            QTest::qWait(int(random->bounded(60, 400)));
-            child.kill();  // SIGKILL: no clean-up of any kind
-            QVERIFY(child.waitForFinished(10000));
-
-            // Every yuan charged is either settled in a checkout's bill or still on the row.
-            const qint64 charged =
-                journalSum(env, QStringLiteral("附加费"), QStringLiteral("amount"));
-            const qint64 settled =
-                journalSum(env, QStringLiteral("结账下机"), QStringLiteral("tother"));
-            QSqlQuery q(QSqlDatabase::database(env.module->connectionName()));
-            QVERIFY(q.exec(QStringLiteral("select count(*) from Tjournal where kind='结账下机'")) &&
-                    q.next());
-            cycles = q.value(0).toInt();
-            QVERIFY(q.exec(QStringLiteral("select Cstate, Tother from Tcount")) && q.next());
-            const QString state = q.value(0).toString(), other = q.value(1).toString();
-            q.finish();
-            const qint64 open = state == QStringLiteral("无") ? 0 : ParseCents(other).value_or(0);
-            QVERIFY2(charged == settled + open,
-                     qPrintable(QStringLiteral("round %1: %2 charged, %3 settled, row %4/%5")
-                                    .arg(round)
-                                    .arg(charged)
-                                    .arg(settled)
-                                    .arg(state, other)));
+        SecondDesk b(env.connectionText(), env.dir.path(), QStringLiteral("二号前台"),
+                     env.client.port());
+        QVERIFY(OpenShift(*env.desk, QStringLiteral("小王"), QStringLiteral("100")));
+        QVERIFY(OpenShift(*b.desk, QStringLiteral("小李"), QStringLiteral("50")));
+        QCOMPARE(OpenShiftOf(*env.desk)->operatorName, QStringLiteral("小王"));
+        QCOMPARE(OpenShiftOf(*b.desk)->operatorName, QStringLiteral("小李"));
+        for (auto* d : {env.desk.get(), b.desk.get()}) {
+            env.sql(QStringLiteral("insert into Tcount(username, Tstart, Tsum, Cstate) values(?, "
+                                   "'9:0:0', '2', '正常')"),
+                    {d->deskName});
+            env.resolver.table.insert(d->deskName, 0x7F000001);
+            b.resolver.table.insert(d->deskName, 0x7F000001);
+            d->RefreshSessionGrid();
+            QVERIFY(CheckOut(*d, d->deskName));
         }
-        QVERIFY2(cycles > 0, "the child never completed a checkout");
-        QCOMPARE(VerifyJournal(*env.desk).result, ChainCheck::Intact);
+        QCOMPARE(CountShift(*env.desk, QStringLiteral("102"))->expectedCents, qint64(10200));
+        QCOMPARE(CountShift(*b.desk, QStringLiteral("52"))->expectedCents, qint64(5200));
+        QVERIFY(CloseShift(*env.desk, QString()));
+        QVERIFY(OpenShiftOf(*b.desk));  // the other desk's drawer stays open
+
+        const QDate day = env.clock.date;
+        QCOMPARE(LoadReport(*env.desk, day, day)->bills.size(), size_t(2));
+        const auto one = LoadReport(*env.desk, day, day, QStringLiteral("二号前台"));
+        QCOMPARE(one->bills.size(), size_t(1));
+        QCOMPARE(one->bills[0].operatorName, QStringLiteral("小李"));
+        QVERIFY(JournalDesks(*env.desk).contains(QStringLiteral("二号前台")));
     }
 };
 
-int runJournalTest(int argc, char** argv) {
-    JournalTest test;
-    return QTest::qExec(&test, argc, argv);
-}
+QTEST_GUILESS_MAIN(LedgerTest)
 
-#include "test_journal.moc"
+#include "test_ledger.moc"
