@@ -44,14 +44,7 @@ class DesktopProgramTest : public QObject {
             db.close();
         }
         QSqlDatabase::removeDatabase(QStringLiteral("o"));
-        Desk desk(*env.module, DeskSeams{.prompts = &env.prompts,
-                                         .clock = &env.clock,
-                                         .settings = env.settings.get(),
-                                         .chooser = &env.chooser,
-                                         .resolver = &env.resolver,
-                                         .remotePort = env.client.port(),
-                                         .localPort = FreeUdpPort(),
-                                         .databaseForThisStart = other});
+        Desk desk(*env.module, env.seams(other));
         TForm1 form(desk);
         QVERIFY(!form.NoDatabase());
         QCOMPARE(env.module->ConnectionString(), other);
@@ -78,14 +71,7 @@ class DesktopProgramTest : public QObject {
             QVERIFY(f.open(QIODevice::ReadWrite));
             f.write(QByteArray(16, 'x'));
         }
-        Desk desk(*env.module, DeskSeams{.prompts = &env.prompts,
-                                         .clock = &env.clock,
-                                         .settings = env.settings.get(),
-                                         .chooser = &env.chooser,
-                                         .resolver = &env.resolver,
-                                         .remotePort = env.client.port(),
-                                         .localPort = FreeUdpPort(),
-                                         .databaseForThisStart = file});
+        Desk desk(*env.module, env.seams(file));
         TForm1 form(desk);
         QVERIFY(form.NoDatabase());
         const QStringList boxes = env.prompts.take();
