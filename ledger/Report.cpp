@@ -7,8 +7,6 @@
 
 namespace {
 
-qint64 Cents(const QString& text) { return ParseCents(text).value_or(0); }
-
 QString Csv(QString field) {
     if (field.contains(QLatin1Char(',')) || field.contains(QLatin1Char('"')) ||
         field.contains(QLatin1Char('\n')) || field.contains(QLatin1Char('\r'))) {
@@ -16,6 +14,14 @@ QString Csv(QString field) {
         return QLatin1Char('"') + field + QLatin1Char('"');
     }
     return field;
+}
+
+// Excel and WPS run a cell that starts with = + - @ (or a tab or CR before one) as a formula: a
+// machine named "=HYPERLINK(...)" must stay a name.
+QString AsText(const QString& cell) {
+    static const QString formulaStarts = QStringLiteral("=+-@\t\r");
+    return !cell.isEmpty() && formulaStarts.contains(cell.front()) ? QLatin1Char('\'') + cell
+                                                                    : cell;
 }
 
 QString Html(const QString& text) { return text.toHtmlEscaped(); }
@@ -96,9 +102,20 @@ std::optional<Report> LoadReport(Desk& desk, const QDate& from, const QDate& to,
         bill.other = row.entry.other;
         bill.total = row.entry.total;
         bill.state = row.entry.state;
-        bill.feeCents = Cents(bill.fee);
-        bill.otherCents = Cents(bill.other);
-        bill.totalCents = Cents(bill.total);
+        const auto fee = ParseCents(bill.fee), other = ParseCents(bill.other),
+                   total = ParseCents(bill.total);
+        bill.summable = fee && other && total;
+        if (!bill.summable) {
+            // Never dropped silently: listed, flagged, and left out of every total.
+            ++report.unsummable;
+            if (!row.entry.flagged) report.flagged.push_back(row);
+            report.flagged.back().entry.note = QStringLiteral("金额无法计算，未计入合计");
+            report.bills.push_back(std::move(bill));
+            continue;
+        }
+        bill.feeCents = *fee;
+        bill.otherCents = *other;
+        bill.totalCents = *total;
         if (bill.operatorName.isEmpty()) {
             bill.shift = QStringLiteral("（无人值班）");
         } else {
@@ -137,14 +154,18 @@ QStringList JournalDesks(Desk& desk) {
 }
 
 QStringList BillCells(const ReportBill& b) {
+    // An amount that is not one is shown as it was written, never as 0.00.
+    const auto amount = [&](qint64 cents, const QString& text) {
+        return b.summable ? CentsText(cents) : text;
+    };
     return {b.at,
             b.machine,
             b.start,
             b.end,
             b.used,
-            CentsText(b.feeCents),
-            CentsText(b.otherCents),
-            CentsText(b.totalCents),
+            amount(b.feeCents, b.fee),
+            amount(b.otherCents, b.other),
+            amount(b.totalCents, b.total),
             b.operatorName};
 }
 
@@ -154,7 +175,10 @@ QByteArray ReportCsv(const Report& report) {
     for (const ReportBill& b : report.bills) {
         const QStringList fields = BillCells(b) << b.desk;
         QStringList quoted;
-        for (const QString& f : fields) quoted << Csv(f);
+        for (int i = 0; i < fields.size(); ++i) {
+            const bool amount = b.summable && i >= 5 && i <= 7;
+            quoted << Csv(amount ? fields[i] : AsText(fields[i]));
+        }
         csv += quoted.join(QLatin1Char(',')) + QStringLiteral("\r\n");
     }
     return QByteArray("\xEF\xBB\xBF") + csv.toUtf8();
@@ -168,9 +192,13 @@ QString ReportHtml(const Report& report, const QString& cafeName) {
                                        : QStringLiteral("，前台：") + Html(report.desk));
     if (report.check.result != ChainCheck::Intact)
         html += QStringLiteral("<p><b>%1</b></p>").arg(Html(ChainAlteredText(report.check)));
-    html += QStringLiteral("<p>合计：%1 元，共 %2 笔</p>")
+    html += QStringLiteral("<p>合计：%1 元，共 %2 笔%3</p>")
                 .arg(CentsText(report.totalCents))
-                .arg(report.bills.size());
+                .arg(report.bills.size())
+                .arg(report.unsummable
+                         ? QStringLiteral("（其中 %1 笔金额无法计算，未计入合计）")
+                               .arg(report.unsummable)
+                         : QString());
     QList<QStringList> bills;
     for (const ReportBill& b : report.bills) bills << BillCells(b);
     html +=
