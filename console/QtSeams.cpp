@@ -2,8 +2,12 @@
 
 #include <QApplication>
 #include <QFileDialog>
+#include <QFileSystemModel>
+#include <QIdentityProxyModel>
+#include <QLocale>
 #include <QMessageBox>
 #include <QPushButton>
+#include <memory>
 
 #include "console/TForm1.h"
 
@@ -41,18 +45,65 @@ void MessageBoxPrompts::reportUnhandled(const QString& text) {
     box.exec();
 }
 
+namespace {
+
+const char* const kDatabaseFilter = "数据库文件 (*.db *.sqlite *.sqlite3);;所有文件 (*)";
+
+// Qt's file list takes its dates from the system's locale, not the program's, and Qt's
+// translations miss the folders' type: both are put right here.
+class ChineseFileList : public QIdentityProxyModel {
+  public:
+    using QIdentityProxyModel::QIdentityProxyModel;
+    QVariant data(const QModelIndex& index, int role) const override {
+        const auto* files = qobject_cast<const QFileSystemModel*>(sourceModel());
+        if (files && role == Qt::DisplayRole) {
+            const QModelIndex source = mapToSource(index);
+            if (index.column() == 2 && files->isDir(source)) return QStringLiteral("文件夹");
+            if (index.column() == 3)
+                return QLocale().toString(files->lastModified(source), QLocale::ShortFormat);
+        }
+        return QIdentityProxyModel::data(index, role);
+    }
+};
+
+std::optional<QString> Run(QFileDialog* dialog) {
+    const std::unique_ptr<QFileDialog> owned(dialog);
+    if (dialog->exec() != QDialog::Accepted || dialog->selectedFiles().isEmpty())
+        return std::nullopt;
+    return dialog->selectedFiles().first();
+}
+
+}  // namespace
+
+QFileDialog* MakeFileDialog(QWidget* parent, const QString& title, const QString& filter) {
+    auto* dialog = new QFileDialog(parent, title, QString(), filter);
+    dialog->setOption(QFileDialog::DontUseNativeDialog);
+    dialog->setProxyModel(new ChineseFileList(dialog));
+    return dialog;
+}
+
 std::optional<QString> FileDialogChooser::chooseDatabaseFile() {
-    const QString file = QFileDialog::getOpenFileName(
-        QApplication::activeWindow(), QString(), QString(),
-        QStringLiteral("数据库文件(*.db *.sqlite *.sqlite3);;所有文件(*)"));
-    if (file.isEmpty()) return std::nullopt;
-    return file;
+    QFileDialog* dialog = MakeFileDialog(QApplication::activeWindow(), QStringLiteral("选择数据库"),
+                                         QString::fromUtf8(kDatabaseFilter));
+    dialog->setFileMode(QFileDialog::ExistingFile);
+    return Run(dialog);
+}
+
+std::optional<QString> FileDialogChooser::chooseDatabaseLocation() {
+    QFileDialog* dialog = MakeFileDialog(
+        QApplication::activeWindow(),
+        QStringLiteral("选择数据库的位置：选一个已有的数据库，或者输入新数据库的文件名"),
+        QString::fromUtf8(kDatabaseFilter));
+    dialog->setFileMode(QFileDialog::AnyFile);
+    dialog->setDefaultSuffix(QStringLiteral("db"));
+    dialog->setLabelText(QFileDialog::Accept, QStringLiteral("确定"));
+    return Run(dialog);
 }
 
 std::optional<QString> FileDialogChooser::chooseSaveFile(const QString& suggestedName,
                                                          const QString& filter) {
-    const QString file = QFileDialog::getSaveFileName(QApplication::activeWindow(), QString(),
-                                                      suggestedName, filter);
-    if (file.isEmpty()) return std::nullopt;
-    return file;
+    QFileDialog* dialog = MakeFileDialog(QApplication::activeWindow(), QString(), filter);
+    dialog->setAcceptMode(QFileDialog::AcceptSave);
+    dialog->selectFile(suggestedName);
+    return Run(dialog);
 }

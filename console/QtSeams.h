@@ -2,6 +2,7 @@
 
 #include "record_store/Seams.h"
 
+class QFileDialog;
 class QWidget;
 
 // Real message boxes: exec() runs a nested event loop, so the timers keep ticking.
@@ -13,10 +14,15 @@ class MessageBoxPrompts : public Prompts {
     void reportUnhandled(const QString& text) override;
 };
 
-// OpenDialog1: picks an existing database file.
+// Qt's own file dialog, not the desktop's, so it speaks Chinese on every computer; its list
+// shows dates and folders the Chinese way too.
+QFileDialog* MakeFileDialog(QWidget* parent, const QString& title, const QString& filter);
+
+// OpenDialog1: picks an existing database file, or on the first run the place of a new one.
 class FileDialogChooser : public FileChooser {
   public:
     std::optional<QString> chooseDatabaseFile() override;
+    std::optional<QString> chooseDatabaseLocation() override;
     std::optional<QString> chooseSaveFile(const QString& suggestedName,
                                           const QString& filter) override;
 };

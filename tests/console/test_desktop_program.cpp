@@ -1,19 +1,28 @@
 #include <QAction>
 #include <QApplication>
+#include <QCalendarWidget>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QDateEdit>
+#include <QDialogButtonBox>
+#include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QSqlDatabase>
 #include <QSqlQuery>
+#include <QTemporaryDir>
 #include <QTest>
+#include <QToolButton>
+#include <QTreeView>
 
 #include "billing/ui/TAddother.h"
 #include "billing/ui/Tinformation.h"
 #include "billing/ui/TtrunMoneys.h"
 #include "client_channel/ui/Tsend.h"
+#include "console/QtSeams.h"
 #include "console/Startup.h"
 #include "console/TForm1.h"
 #include "console/THelp.h"
@@ -79,25 +88,59 @@ class DesktopProgramTest : public QObject {
     }
 
     void commandLine() {
-        QString error;
-        auto options = ParseCommandLine(*QCoreApplication::instance(), {"cafe-console"}, &error);
-        QVERIFY(options);
-        QCOMPARE(options->database, QString());
-        QVERIFY(!options->dataFolder);
-        options =
-            ParseCommandLine(*QCoreApplication::instance(),
-                             {"cafe-console", "--database", "shop.db", "--in-data-folder"}, &error);
-        QVERIFY(options);
-        QCOMPARE(options->database, QDir::current().absoluteFilePath(QStringLiteral("shop.db")));
-        QVERIFY(options->dataFolder);
-        QVERIFY(!ParseCommandLine(*QCoreApplication::instance(), {"cafe-console", "--frobnicate"},
-                                  &error));
-        QVERIFY(error.contains(QStringLiteral("frobnicate")));
-        QVERIFY(
-            !ParseCommandLine(*QCoreApplication::instance(), {"cafe-console", "extra"}, &error));
+        CommandLine line = ParseCommandLine({"cafe-console"});
+        QCOMPARE(line.kind, CommandLine::Run);
+        QCOMPARE(line.options.database, QString());
+        QVERIFY(!line.options.dataFolder);
+        line = ParseCommandLine({"cafe-console", "--database", "shop.db", "--in-data-folder"});
+        QCOMPARE(line.kind, CommandLine::Run);
+        QCOMPARE(line.options.database,
+                 QDir::current().absoluteFilePath(QStringLiteral("shop.db")));
+        QVERIFY(line.options.dataFolder);
+        line = ParseCommandLine({"cafe-console", "--frobnicate"});
+        QCOMPARE(line.kind, CommandLine::Bad);
+        QVERIFY(line.text.contains(QStringLiteral("未知的选项：frobnicate")));
+        QCOMPARE(ParseCommandLine({"cafe-console", "extra"}).kind, CommandLine::Bad);
+        QCOMPARE(ParseCommandLine({"cafe-console", "--database"}).kind, CommandLine::Bad);
         QVERIFY(GbkProblem().isEmpty());
         QVERIFY(!AppIcon().isNull());
         QVERIFY(AppIcon().availableSizes().contains(QSize(256, 256)));
+    }
+
+    // The installed program on a machine without any display: no platform plug-in to load.
+    void helpAndVersionNeedNoDisplay_data() {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("stdoutHas");
+        QTest::addColumn<QString>("stderrHas");
+        QTest::newRow("--help") << QStringList{"--help"} << 0
+                                << QStringLiteral("用法：cafe-console") << QString();
+        QTest::newRow("-h") << QStringList{"-h"} << 0 << QStringLiteral("--in-data-folder")
+                            << QString();
+        QTest::newRow("--version") << QStringList{"--version"} << 0
+                                   << QStringLiteral("cafe-console " CAFE_VERSION) << QString();
+        QTest::newRow("unknown option")
+            << QStringList{"--frobnicate"} << 2 << QString() << QStringLiteral("未知的选项");
+    }
+    void helpAndVersionNeedNoDisplay() {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, exitCode);
+        QFETCH(QString, stdoutHas);
+        QFETCH(QString, stderrHas);
+        QProcess program;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+            env.remove(QString::fromLatin1(name));
+        env.insert(QStringLiteral("LANG"), QStringLiteral("C"));
+        program.setProcessEnvironment(env);
+        program.start(QStringLiteral(CAFE_CONSOLE), arguments);
+        QVERIFY(program.waitForFinished(10000));
+        const QString out = QString::fromUtf8(program.readAllStandardOutput());
+        const QString err = QString::fromUtf8(program.readAllStandardError());
+        QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+        QVERIFY2(program.exitCode() == exitCode, qPrintable(out + err));
+        QVERIFY2(out.contains(stdoutHas), qPrintable(out));
+        QVERIFY2(err.contains(stderrHas), qPrintable(err));
     }
 
     void escapeClosesEveryDialog_data() {
@@ -176,11 +219,71 @@ class DesktopProgramTest : public QObject {
     }
 
     void qtsOwnTextsAreChinese() {
-        // Last: the translator stays installed for the rest of the program.
-        QVERIFY2(InstallChineseTranslations(*QCoreApplication::instance()),
+        // Last: the translator and the locale stay for the rest of the program.
+        QVERIFY2(SpeakChinese(*QCoreApplication::instance()),
                  "qtbase_zh_CN.qm is needed (qt6-translations-l10n)");
         QCOMPARE(QCoreApplication::translate("QPlatformTheme", "OK"), QStringLiteral("确定"));
         QCOMPARE(QCoreApplication::translate("QPlatformTheme", "Cancel"), QStringLiteral("取消"));
+    }
+
+    void theFileDialogSpeaksChinese() {
+        QTemporaryDir dir;
+        QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("backup")));
+        const std::unique_ptr<QFileDialog> dialog(
+            MakeFileDialog(nullptr, QStringLiteral("选择数据库"), QStringLiteral("所有文件 (*)")));
+        dialog->setDirectory(dir.path());
+        dialog->show();
+        auto* list = dialog->findChild<QTreeView*>(QStringLiteral("treeView"));
+        QVERIFY(list);
+        QTRY_COMPARE(list->model()->rowCount(list->rootIndex()), 1);
+        const QModelIndex folder = list->model()->index(0, 0, list->rootIndex());
+        QCOMPARE(folder.siblingAtColumn(2).data().toString(), QStringLiteral("文件夹"));
+        const QString date = folder.siblingAtColumn(3).data().toString();
+        QCOMPARE(date,
+                 QLocale(QLocale::Chinese, QLocale::China)
+                     .toString(QFileInfo(dir.filePath(QStringLiteral("backup"))).lastModified(),
+                               QLocale::ShortFormat));
+        QVERIFY2(date.contains(u'/'), qPrintable(date));  // 2026/12/9 10:00, not "9 Dec 2026"
+        const auto* cancel =
+            dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Cancel);
+        QCOMPARE(cancel->text(), QStringLiteral("取消"));
+    }
+
+    // The tests run under LC_ALL=C.UTF-8: an English computer.
+    void theDatePickerSpeaksChinese() {
+        Env env;
+        TForm1 form(*env.desk);
+        TReport report(*env.desk, &form);
+        report.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&report));
+        QCalendarWidget* calendar = report.FromEdit->calendarWidget();
+        QVERIFY(calendar);
+        calendar->setCurrentPage(2026, 12);
+        const auto* month =
+            calendar->findChild<QToolButton*>(QStringLiteral("qt_calendar_monthbutton"));
+        QVERIFY(month);
+        QCOMPARE(month->text(), QStringLiteral("十二月"));
+        QCOMPARE(calendar->locale().dayName(1, QLocale::ShortFormat), QStringLiteral("周一"));
+        env.prompts.take();
+    }
+
+    // Whatever the locale, the texts in the database and in the boxes keep their one format.
+    void amountsAndTimesDoNotFollowTheLocale_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("decimal") << DecimalText(1234.5) << QStringLiteral("1234.5");
+        QTest::newRow("parsed") << DecimalText(ParseDecimal(QStringLiteral("2.7")))
+                                << QStringLiteral("2.7");
+        QTest::newRow("cents") << CentsText(123456) << QStringLiteral("1234.56");
+        QTest::newRow("clock") << ClockText(QTime(9, 5, 7)) << QStringLiteral("9:5:7");
+        QTest::newRow("long time") << LongTimeText(QTime(21, 5, 7)) << QStringLiteral("21:05:07");
+    }
+    void amountsAndTimesDoNotFollowTheLocale() {
+        QFETCH(QString, text);
+        QFETCH(QString, expected);
+        QCOMPARE(QLocale().language(), QLocale::Chinese);
+        QCOMPARE(text, expected);
+        QVERIFY_THROWS_EXCEPTION(ConversionError, ParseDecimal(QStringLiteral("1,5")));
     }
 };
 

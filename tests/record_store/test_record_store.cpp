@@ -7,6 +7,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "record_store/Backup.h"
 #include "record_store/ConnectDatabase.h"
 #include "record_store/Engine.h"
 #include "record_store/Formats.h"
@@ -197,23 +198,56 @@ class RecordStoreTest : public QObject {
         QVERIFY(env.module->ADOQuery1->Active());
     }
 
-    void firstRunChosenFileUnusable() {
+    // A name that is not there yet is where the new database goes.
+    void firstRunMakesANewDatabase() {
         FILE_ONLY();
         StoreEnv env;
         auto fresh = QSettingsStore::forFile(env.path(QStringLiteral("fresh.ini")));
-        const QString missing = env.path(QStringLiteral("missing.db"));
-        env.chooser.answer = missing;
+        const QString made = env.path(QStringLiteral("new.db"));
+        env.chooser.answer = made;
+        ConnectDatabase(*env.module, *fresh, env.prompts, env.chooser);
+        QCOMPARE(env.prompts.boxes.size(), 1);
+        QCOMPARE(fresh->readDatapath(), made);
+        QCOMPARE(env.module->ConnectionString(), made);
+        QVERIFY(env.module->ADOQuery1->Active());
+        QCOMPARE(env.module->ADOQuery1->RecordCount(), 0);
+        QString why;
+        QVERIFY2(IsUsableDatabaseFile(made, &why), qPrintable(why));  // both tables
+    }
+
+    void firstRunNewDatabaseThatCannotBeMade() {
+        FILE_ONLY();
+        StoreEnv env;
+        auto fresh = QSettingsStore::forFile(env.path(QStringLiteral("fresh.ini")));
+        const QString nowhere = env.path(QStringLiteral("no-such-folder/new.db"));
+        env.chooser.answer = nowhere;
         bool thrown = false;
         try {
             ConnectDatabase(*env.module, *fresh, env.prompts, env.chooser);
         } catch (const UnhandledError& e) {
             thrown = true;
-            QVERIFY(e.text().contains(missing));
+            QVERIFY(e.text().startsWith(QStringLiteral("无法在")));
+            QVERIFY(e.text().contains(QDir::toNativeSeparators(nowhere)));
         }
         QVERIFY(thrown);
-        QVERIFY(!QFile::exists(missing));  // never created away from the default place
+        QVERIFY(!QFile::exists(nowhere));
+        QVERIFY(!fresh->keyExists());  // asked again at the next start
+    }
+
+    void firstRunChosenFileNotADatabase() {
+        FILE_ONLY();
+        StoreEnv env;
+        auto fresh = QSettingsStore::forFile(env.path(QStringLiteral("fresh.ini")));
+        const QString notes = env.path(QStringLiteral("notes.db"));
+        QFile file(notes);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("just some text, not a database at all");
+        file.close();
+        env.chooser.answer = notes;
+        QVERIFY_THROWS_EXCEPTION(UnhandledError,
+                                 ConnectDatabase(*env.module, *fresh, env.prompts, env.chooser));
         QVERIFY(!env.module->Connected());
-        QCOMPARE(fresh->readDatapath(), missing);  // the choice is stored as the dialog gave it
+        QCOMPARE(fresh->readDatapath(), notes);  // the choice is stored as the dialog gave it
     }
 
     void storedPathWithBlanks() {
