@@ -455,10 +455,21 @@ void TForm1::ApplyColumnLayout() {
     }
 }
 
+template <class Dialog>
+void TForm1::FreeClosedDialogs() {
+    // Only when this command is the one entry point running: a closed dialog may still be
+    // inside its own handler, waiting in a box or a name look-up, and must outlive it.
+    if (desk.GuardDepth() > 1) return;
+    for (Dialog* dialog : findChildren<Dialog*>(Qt::FindDirectChildrenOnly))
+        if (dialog->isHidden()) delete dialog;
+}
+
 template <class Dialog, class Make>
 void TForm1::OpenDialog(QPointer<Dialog>& current, Make make) {
-    // A new modeless instance per command; the reference follows the newest one.
+    // A new modeless instance per command; the reference follows the newest one. The closed
+    // ones go, so a day of commands does not pile up windows nobody can see.
     desk.Guard([&] {
+        FreeClosedDialogs<Dialog>();
         current = make();
         current->show();
     });
@@ -495,6 +506,7 @@ void TForm1::N15Click() {
         desk.SelectGridMachine();
         const QString machine = desk.SelectedMachine;
         if (!CanRemind(desk, machine)) return;
+        FreeClosedDialogs<TRemind>();
         TRemind::remind = new TRemind(desk, machine, this);
         TRemind::remind->show();
     });

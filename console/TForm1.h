@@ -82,6 +82,8 @@ class TForm1 : public QMainWindow {
     void ClientCommand(const QString& word);
     template <class Dialog, class Make>
     void OpenDialog(QPointer<Dialog>& current, Make make);
+    template <class Dialog>
+    void FreeClosedDialogs();
 
     bool m_sized = false;
     bool m_noDatabase = false;

@@ -104,6 +104,11 @@ class Desk : public QObject {
     // crosses Qt's event loop.
     template <class F>
     void Guard(F&& f) {
+        struct Depth {
+            int& depth;
+            explicit Depth(int& d) : depth(++d) {}
+            ~Depth() { --depth; }
+        } entered(m_guardDepth);
         try {
             std::forward<F>(f)();
         } catch (const CafeError& e) {
@@ -112,6 +117,9 @@ class Desk : public QObject {
             prompts.reportUnhandled(QString::fromLocal8Bit(e.what()));
         }
     }
+    // How many entry points are running at once: more than one while a box or a name look-up
+    // runs its event loop and another command came in meanwhile.
+    int GuardDepth() const { return m_guardDepth; }
 
     // The same, as a slot for a button or menu signal.
     template <class F>
@@ -133,5 +141,6 @@ class Desk : public QObject {
     QThread* m_workerThread = nullptr;   // RunOnWorker's, made on first use
     QObject* m_workerContext = nullptr;  // lives on it
     int m_currentRow = -1;
+    int m_guardDepth = 0;
     QString m_currentName;  // survives a closed grid, so a reopen finds the same machine
 };

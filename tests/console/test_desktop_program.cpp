@@ -166,6 +166,78 @@ class DesktopProgramTest : public QObject {
         env.prompts.take();
     }
 
+    // A console runs all day: each command makes a window, and the closed ones must go.
+    void closedDialogsAreFreed_data() {
+        QTest::addColumn<QString>("item");
+        for (const char* item :
+             {"N2", "N5", "N10", "N12", "N13", "N70", "N71", "N7", "N34", "N15", "N28"})
+            QTest::newRow(item) << QString::fromLatin1(item);
+    }
+    void closedDialogsAreFreed() {
+        QFETCH(QString, item);
+        Env env;
+        env.addSession(QStringLiteral("pc"), QStringLiteral("9:0:0"));
+        TForm1 form(*env.desk);
+        form.show();
+        const auto cycle = [&] {
+            form.action(item.toLatin1().constData())->trigger();
+            QWidget* shown = nullptr;
+            for (QWidget* w : QApplication::topLevelWidgets())
+                if (w != &form && w->isVisible()) shown = w;
+            if (!shown) return false;
+            shown->close();
+            return true;
+        };
+        QVERIFY(cycle());
+        QVERIFY(cycle());
+        const qsizetype windows = QApplication::topLevelWidgets().size();
+        for (int i = 0; i < 40; ++i) QVERIFY(cycle());
+        QCOMPARE(QApplication::topLevelWidgets().size(), windows);
+        env.prompts.take();
+    }
+
+    void aDialogStillOpenStaysWhenTheNextIsMade() {
+        Env env;
+        TForm1 form(*env.desk);
+        form.show();
+        form.action("N10")->trigger();
+        QPointer<Tsend> first = Tsend::send;
+        first->FlatMemo1->setPlainText(QStringLiteral("稍等"));
+        form.action("N10")->trigger();
+        QVERIFY(first && first->isVisible() && first != Tsend::send);
+        QCOMPARE(first->FlatMemo1->toPlainText(), QStringLiteral("稍等"));
+        first->close();
+        Tsend::send->close();
+        form.action("N10")->trigger();
+        QVERIFY(!first);  // closed, then freed by the next opening
+        QCOMPARE(form.findChildren<Tsend*>(Qt::FindDirectChildrenOnly).size(), 1);
+    }
+
+    // The messenger is closed and another one opened while its send waits for a name: the
+    // first is still inside its handler and must outlive it.
+    void aDialogBusyInItsHandlerIsNotFreed() {
+        Env env;
+        env.addSession(QStringLiteral("pc"), QStringLiteral("9:0:0"));
+        TForm1 form(*env.desk);
+        form.show();
+        form.action("N10")->trigger();
+        QPointer<Tsend> first = Tsend::send;
+        first->FlatComboBox1->setCurrentIndex(0);
+        first->FlatMemo1->setPlainText(QStringLiteral("hi"));
+        env.resolver.whileWaiting = [&](const QString&) {
+            first->close();
+            form.action("N10")->trigger();
+        };
+        env.resolver.table.insert(QStringLiteral("pc"), 0x7F000001);
+        QTest::mouseClick(first->XP_Button1, Qt::LeftButton);
+        QVERIFY(first);
+        QCOMPARE(env.client.takeWords(1), QStringList{QStringLiteral(" hi")});
+        env.resolver.whileWaiting = nullptr;
+        form.action("N10")->trigger();  // now it goes
+        QVERIFY(!first);
+        env.prompts.take();
+    }
+
     void returnPressesTheNaturalButton() {
         Env env;
         env.sql(
