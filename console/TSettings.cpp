@@ -61,7 +61,7 @@ TSettings::TSettings(Desk& deskRef, QWidget* owner)
     connect(SaveButton, &QPushButton::clicked, this, desk.Guarded([this] { SaveClick(); }));
     connect(ChooseButton, &QPushButton::clicked, this, desk.Guarded([this] { ChooseClick(); }));
     connect(BackupButton, &QPushButton::clicked, this, desk.Guarded([this] { BackupClick(); }));
-    DialogKeys(this);
+    DialogKeys(this, SaveButton);
     desk.Guard([this] { LoadPrices(); });
 }
 

@@ -1,5 +1,6 @@
 #include "console/TShift.h"
 
+#include <QAbstractButton>
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QLabel>
@@ -57,7 +58,11 @@ TShift::TShift(Desk& deskRef, QWidget* owner)
         DifferenceLabel->clear();
         CloseButton->setEnabled(false);
     });
-    DialogKeys(this);
+    // Return takes the step the shift is at: 开班, then 清点完毕, then 确认交班.
+    DialogKeys(this, [this]() -> QAbstractButton* {
+        if (OpenBox->isEnabled()) return OpenButton;
+        return CloseButton->isEnabled() ? CloseButton : CountButton;
+    });
     desk.Guard([this] { Refresh(); });
 }
 
@@ -77,6 +82,9 @@ void TShift::Refresh() {
     ExpectedLabel->clear();
     DifferenceLabel->clear();
     CloseButton->setEnabled(false);
+    // The focus goes to the step's first field, never stays on a button that has just been
+    // disabled (typing and Escape would then go nowhere).
+    (open ? CountedEdit : OperatorEdit)->setFocus();
 }
 
 void TShift::OpenClick() {
@@ -92,13 +100,15 @@ void TShift::CountClick() {
     ExpectedLabel->setText(CentsText(count->expectedCents) + QStringLiteral(" 元"));
     DifferenceLabel->setText(CentsText(count->differenceCents) + QStringLiteral(" 元"));
     CloseButton->setEnabled(true);
-    if (count->differenceCents != 0) NoteEdit->setFocus();
+    if (count->differenceCents != 0)
+        NoteEdit->setFocus();
+    else
+        CloseButton->setFocus();
 }
 
 void TShift::CloseClick() {
     if (!CloseShift(desk, CountedEdit->text(), NoteEdit->text())) return;
     CountedEdit->clear();
     NoteEdit->clear();
-    Refresh();
-    OperatorEdit->setFocus();  // the next operator opens the next shift
+    Refresh();  // the next operator opens the next shift
 }

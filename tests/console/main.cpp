@@ -6,6 +6,7 @@ int runSessionChangesTest(int argc, char** argv);
 int runChannelWindowTest(int argc, char** argv);
 int runMoneyWindowTest(int argc, char** argv);
 int runToolsWindowTest(int argc, char** argv);
+int runKeyboardTest(int argc, char** argv);
 int runDesktopProgramTest(int argc, char** argv);
 
 int main(int argc, char** argv) {
@@ -16,6 +17,7 @@ int main(int argc, char** argv) {
     failures += runChannelWindowTest(argc, argv);
     failures += runMoneyWindowTest(argc, argv);
     failures += runToolsWindowTest(argc, argv);
+    failures += runKeyboardTest(argc, argv);
     failures += runDesktopProgramTest(argc, argv);  // last: it installs Qt's translations
     return failures;
 }
