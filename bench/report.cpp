@@ -2,7 +2,7 @@
 //   report [runs]
 // Prints the median time to open the report for one day and for a month, to export the month
 // as CSV, and to verify the whole chain (what start-up does).
-#include "billing/Report.h"
+#include "ledger/Report.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -14,9 +14,9 @@
 #include <vector>
 
 #include "BenchDesk.h"
-#include "billing/Journal.h"
 #include "client_channel/NMUDP.h"
 #include "desk/Desk.h"
+#include "ledger/Journal.h"
 
 namespace {
 

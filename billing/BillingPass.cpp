@@ -8,9 +8,10 @@
 #include <memory>
 #include <vector>
 
-#include "billing/Journal.h"
 #include "billing/Messages.h"
 #include "desk/Desk.h"
+#include "ledger/Journal.h"
+#include "record_store/DatabaseError.h"
 
 namespace {
 
@@ -144,8 +145,7 @@ void ReadStep(Pass& p, QSqlDatabase& db, const Engine& engine) {
         tariff.setForwardOnly(true);
         if (!tariff.exec(QStringLiteral("select * From Tmoney"))) {
             p.stop = Pass::Unhandled;
-            p.text = tariff.lastError().text().trimmed();
-            if (p.text.isEmpty()) p.text = QStringLiteral("unknown error");
+            p.text = DatabaseErrorText(tariff.lastError());
             return;
         }
         if (tariff.next()) oneTime = tariff.value(QStringLiteral("OneTime")).toString();
@@ -365,7 +365,7 @@ void StartClock(Desk& desk, Runner run) {
             return;
         }
         grid->Close();
-        grid->SetSql(QStringLiteral("select * from Tcount order by username"));
+        grid->SetSql(QString::fromLatin1(TDataModule1::WholeGridStatement));
         if (!grid->Open()) desk.prompts.message(BillingText::PassFault);
         return;
     }

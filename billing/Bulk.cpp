@@ -3,12 +3,12 @@
 #include <QStringList>
 #include <vector>
 
-#include "billing/Journal.h"
-#include "billing/Messages.h"
 #include "billing/SessionStart.h"
 #include "client_channel/Datagram.h"
 #include "client_channel/NMUDP.h"
 #include "desk/Desk.h"
+#include "desk/Messages.h"
+#include "ledger/Journal.h"
 
 namespace {
 
@@ -43,7 +43,7 @@ std::optional<std::vector<QStringList>> Machines(Desk& desk, bool inSession) {
                   ? QStringLiteral("select * from Tcount where Cstate<>'无' order by username")
                   : QStringLiteral("select * from Tcount where Cstate='无' order by username"));
     if (!q->Open()) {
-        desk.prompts.message(BillingText::DbRestart);
+        desk.prompts.message(DeskText::DbRestart);
         return std::nullopt;
     }
     std::vector<QStringList> rows;

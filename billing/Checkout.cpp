@@ -1,11 +1,12 @@
 #include "billing/Checkout.h"
 
-#include "billing/Journal.h"
 #include "billing/Messages.h"
 #include "billing/SessionStart.h"
 #include "client_channel/Datagram.h"
 #include "client_channel/NMUDP.h"
 #include "desk/Desk.h"
+#include "desk/Messages.h"
+#include "ledger/Journal.h"
 
 std::optional<int> CheckoutRow(Desk& desk) {
     // With the grid closed there is no row to bill: reopen it (it finds the chosen machine
@@ -22,7 +23,7 @@ std::optional<int> CheckoutRow(Desk& desk) {
     q->SetParam(QStringLiteral("SelectRow"), name);
     desk.SelectedMachine = name;
     if (!q->Open()) {
-        desk.prompts.message(BillingText::DbRestart);
+        desk.prompts.message(DeskText::DbRestart);
         return std::nullopt;
     }
     q->First();
@@ -112,7 +113,7 @@ bool CheckOut(Desk& desk, const ShownBill& bill) {
             desk.prompts.message(refusal);
             return false;
         }
-        desk.prompts.message(BillingText::DbContact);
+        desk.prompts.message(DeskText::DbContact);
         desk.prompts.message(BillingText::NotCheckedOut);
         return false;
     } catch (const EndpointError&) {
@@ -124,17 +125,17 @@ bool CheckOut(Desk& desk, const ShownBill& bill) {
     bool reopened = true;
     if (reset && resetWritten) {
         grid->Close();
-        grid->SetSql(QStringLiteral("select * from Tcount order by username"));
+        grid->SetSql(QString::fromLatin1(TDataModule1::WholeGridStatement));
         reopened = grid->Open();
     }
     desk.prompts.message(QStringLiteral("发送信息完成，收到没有是客户端的事了."));
     if (!resetWritten) {
-        desk.prompts.message(BillingText::DbContact);
+        desk.prompts.message(DeskText::DbContact);
         desk.prompts.message(BillingText::NotCheckedOut);
         return false;
     }
     if (!reopened) {
-        desk.prompts.message(BillingText::DbContact);
+        desk.prompts.message(DeskText::DbContact);
         return false;
     }
     desk.prompts.message(QStringLiteral("下机到这已经全部完成了."));

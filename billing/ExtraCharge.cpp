@@ -2,9 +2,10 @@
 
 #include <cmath>
 
-#include "billing/Journal.h"
 #include "billing/Messages.h"
 #include "desk/Desk.h"
+#include "desk/Messages.h"
+#include "ledger/Journal.h"
 
 ChargeSelection CheckChargeMachine(Desk& desk, const QString& machine) {
     Query* q = desk.DataModule1.ADOQuery2;
@@ -65,7 +66,7 @@ bool ApplyExtraCharge(Desk& desk, const QString& machine, const QString& amountT
     q->SetParam(QStringLiteral("SelectRow"), machine);
     if (!transaction.BeginWrite() || !q->Open()) {
         transaction.Rollback();  // never held open across a box
-        desk.prompts.message(BillingText::DbRestart);
+        desk.prompts.message(DeskText::DbRestart);
         return false;
     }
     if (q->RecordCount() == 0) {  // the session ended since the check
@@ -96,7 +97,7 @@ bool ApplyExtraCharge(Desk& desk, const QString& machine, const QString& amountT
     q->SetParam(QStringLiteral("SelectRow"), machine);
     if (!q->ExecSQL() || !AppendJournal(desk, charge) || !transaction.Commit()) {
         transaction.Rollback();
-        desk.prompts.message(BillingText::DbRestart);
+        desk.prompts.message(DeskText::DbRestart);
         return false;
     }
     desk.RefreshSessionGrid();

@@ -5,17 +5,12 @@
 // The operations' texts, each written once: a full-width "！" must not drift into an ASCII "!"
 // in one copy.
 namespace BillingText {
-inline const QString DbRestart = QStringLiteral("数据库出错，请重新启动本软件!");
-inline const QString DbRerun = QStringLiteral("数据库出错，请重新运行本软件!");
-inline const QString DbFault = QStringLiteral("数据库运行有误，请关闭本软件重新运行!");
-inline const QString DbContact = QStringLiteral("数据库出现错误，请与管理员联系");
 inline const QString PassFault = QStringLiteral("数据库运行出错，请关闭并重试一次!");
 inline const QString PassUpdateFault = QStringLiteral("数据库运行出错，请关闭并重试一次！");
 inline const QString AlreadyInSession = QStringLiteral("该机已处于上机状态!");
 inline const QString NotCheckedOut = QStringLiteral("该客户机并未下机，请前往查看.");
 inline const QString NotInSession =
     QStringLiteral("您所选择你机器不处于上机状态，不能添加附加费，请重新选择!");
-inline const QString DuplicateName = QStringLiteral("数据库中已有此计算机名，请重新输入!");
 inline const QString MidnightQuestion =
     QStringLiteral("该用户上机已超过了一天或现在是晚上12点以后了，是否该设为上通宵了呢？");
 inline const QString ChargeTooLarge =

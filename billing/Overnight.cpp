@@ -2,11 +2,13 @@
 
 #include <cmath>
 
-#include "billing/Journal.h"
 #include "billing/Messages.h"
+#include "billing/Prices.h"
 #include "client_channel/Datagram.h"
 #include "desk/Desk.h"
+#include "desk/Messages.h"
 #include "desk/SendCommand.h"
+#include "ledger/Journal.h"
 
 bool IsOvernight(Desk& desk) {
     Query* q = desk.DataModule1.ADOQuery2;
@@ -14,7 +16,7 @@ bool IsOvernight(Desk& desk) {
     q->SetSql(QStringLiteral("select * from Tcount where username=:SelectRow and Cstate='通宵'"));
     q->SetParam(QStringLiteral("SelectRow"), desk.SelectedMachine);
     if (!q->Open()) {
-        desk.prompts.message(BillingText::DbRestart);
+        desk.prompts.message(DeskText::DbRestart);
         return false;
     }
     const bool overnight = q->RecordCount() > 0;
@@ -29,26 +31,21 @@ void StartOvernight(Desk& desk) {
         desk.prompts.message(QStringLiteral("该机已经处于通宵状态!"));
         return;
     }
-    Query* q = desk.DataModule1.ADOQuery2;
-    q->Close();
-    q->SetSql(QStringLiteral("select * from TMoney"));
-    if (!q->Open()) {
-        desk.prompts.message(BillingText::DbRestart);
-        return;
-    }
-    q->First();
-    const QString night = q->FieldText(QStringLiteral("Tnight"));
+    const std::optional<Prices> prices = ReadPrices(desk);
+    if (!prices) return;
+    const QString night = prices->overnight;
 
     // The row is read under its lock, inside the write: a second desk cannot make the same
     // machine overnight twice, and an extra charge added meanwhile is kept.
     Transaction transaction(desk.DataModule1);
+    Query* q = desk.DataModule1.ADOQuery2;
     q->Close();
     q->SetSql(QStringLiteral("select * from Tcount where username=:SelectRow") +
               desk.DataModule1.engine().RowLock());
     q->SetParam(QStringLiteral("SelectRow"), machine);
     if (!transaction.BeginWrite() || !q->Open()) {
         transaction.Rollback();
-        desk.prompts.message(BillingText::DbRestart);
+        desk.prompts.message(DeskText::DbRestart);
         return;
     }
     q->First();

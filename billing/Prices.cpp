@@ -2,9 +2,9 @@
 
 #include <cmath>
 
-#include "billing/Journal.h"
-#include "billing/Messages.h"
 #include "desk/Desk.h"
+#include "desk/Messages.h"
+#include "ledger/Journal.h"
 
 namespace {
 
@@ -25,7 +25,7 @@ std::optional<Prices> ReadPrices(Desk& desk) {
     q->Close();
     q->SetSql(QStringLiteral("select * from Tmoney"));
     if (!q->Open()) {
-        desk.prompts.message(BillingText::DbRestart);
+        desk.prompts.message(DeskText::DbRestart);
         return std::nullopt;
     }
     q->First();
@@ -64,7 +64,7 @@ bool SetPrices(Desk& desk, const QString& hourlyText, const QString& overnightTe
     ok = ok && q->ExecSQL() && AppendJournal(desk, change) && transaction.Commit();
     if (!ok) {
         transaction.Rollback();
-        desk.prompts.message(BillingText::DbContact);
+        desk.prompts.message(DeskText::DbContact);
         return false;
     }
     return true;

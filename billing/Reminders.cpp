@@ -2,9 +2,9 @@
 
 #include <vector>
 
-#include "billing/Messages.h"
 #include "client_channel/Datagram.h"
 #include "desk/Desk.h"
+#include "desk/Messages.h"
 #include "desk/SendCommand.h"
 
 namespace {
@@ -23,7 +23,7 @@ bool CanRemind(Desk& desk, const QString& machine) {
     q->SetSql(QStringLiteral("select username from Tcount where username=:m and Cstate<>'无'"));
     q->SetParam(QStringLiteral("m"), machine);
     if (!q->Open()) {
-        desk.prompts.message(BillingText::DbRestart);
+        desk.prompts.message(DeskText::DbRestart);
         return false;
     }
     const bool inSession = q->RecordCount() > 0;
@@ -52,7 +52,7 @@ bool SetReminder(Desk& desk, const QString& machine, const QTime& at, bool sendM
     q->SetParam(QStringLiteral("g"), text);
     q->SetParam(QStringLiteral("m"), machine);
     if (!q->ExecSQL()) {
-        desk.prompts.message(BillingText::DbContact);
+        desk.prompts.message(DeskText::DbContact);
         return false;
     }
     if (q->RowsAffected() == 0) {

@@ -3,6 +3,7 @@
 #include "billing/Messages.h"
 #include "client_channel/Datagram.h"
 #include "desk/Desk.h"
+#include "desk/Messages.h"
 #include "desk/SendCommand.h"
 
 void StartCommand(Desk& desk) {
@@ -12,7 +13,7 @@ void StartCommand(Desk& desk) {
     q->SetSql(QStringLiteral("select username from Tcount where username=:p1 and Cstate='无'"));
     q->SetParam(QStringLiteral("p1"), desk.SelectedMachine);
     if (!q->Open()) {
-        desk.prompts.message(BillingText::DbFault);
+        desk.prompts.message(DeskText::DbFault);
         return;
     }
     if (q->RecordCount() == 0) {
@@ -47,7 +48,7 @@ void StartSession(Desk& desk) {
         });
     if (sent == SendOutcome::Failed) return;
     if (sent == SendOutcome::NotLocked || !written) {
-        desk.prompts.message(refusal.isEmpty() ? BillingText::DbContact : refusal);
+        desk.prompts.message(refusal.isEmpty() ? DeskText::DbContact : refusal);
         return;
     }
     desk.SelectedMachine = machine;

@@ -2,11 +2,11 @@
 
 #include <QStringList>
 
-#include "billing/Journal.h"
-#include "billing/Messages.h"
 #include "client_channel/Datagram.h"
 #include "desk/Desk.h"
+#include "desk/Messages.h"
 #include "desk/SendCommand.h"
+#include "ledger/Journal.h"
 
 namespace {
 const char* const kColumns[] = {"Tstart", "Tnow", "Stime",  "Tmoney",
@@ -28,7 +28,7 @@ bool TransferSession(Desk& desk, const QString& source, const QString& target,
         desk.prompts.message(text);
         return false;
     };
-    if (!transaction.BeginWrite()) return fail(BillingText::DbRestart);
+    if (!transaction.BeginWrite()) return fail(DeskText::DbRestart);
     if (const QString lock = dm.engine().RowLock(); !lock.isEmpty()) {
         // Both rows, in name order: two desks moving sessions between the same two machines
         // wait for each other instead of deadlocking.
@@ -38,13 +38,13 @@ bool TransferSession(Desk& desk, const QString& source, const QString& target,
                   lock);
         q->SetParam(QStringLiteral("a"), source);
         q->SetParam(QStringLiteral("b"), target);
-        if (!q->Open()) return fail(BillingText::DbRestart);
+        if (!q->Open()) return fail(DeskText::DbRestart);
     }
 
     q->Close();
     q->SetSql(QStringLiteral("select * from Tcount where username=:a1"));
     q->SetParam(QStringLiteral("a1"), source);
-    if (!q->Open()) return fail(BillingText::DbRestart);
+    if (!q->Open()) return fail(DeskText::DbRestart);
     if (q->RecordCount() == 0) return fail(QStringLiteral("转账不成功！请重新运行本软件!"));
     q->First();
     QStringList values;
@@ -56,7 +56,7 @@ bool TransferSession(Desk& desk, const QString& source, const QString& target,
     q->Close();
     q->SetSql(QStringLiteral("select Cstate from Tcount where username=:a1"));
     q->SetParam(QStringLiteral("a1"), target);
-    if (!q->Open()) return fail(BillingText::DbRestart);
+    if (!q->Open()) return fail(DeskText::DbRestart);
     if (q->RecordCount() == 0)
         return fail(QStringLiteral("机器“%1”已不在机器列表中，不能转账到它。").arg(target));
     q->First();
@@ -70,20 +70,20 @@ bool TransferSession(Desk& desk, const QString& source, const QString& target,
     for (int i = 0; i < values.size(); ++i)
         q->SetParam(QStringLiteral("s%1").arg(i + 1), values[i]);
     q->SetParam(QStringLiteral("text2"), target);
-    if (!q->ExecSQL()) return fail(BillingText::DbRerun);
+    if (!q->ExecSQL()) return fail(DeskText::DbRerun);
 
     q->Close();
     q->SetSql(QStringLiteral(
         "update Tcount set Tstart='',Tnow='',Stime='',Tmoney='',Tother='',Tsum='',gotime='',"
         "Cstate='无' where username=:t1"));
     q->SetParam(QStringLiteral("t1"), source);
-    if (!q->ExecSQL()) return fail(BillingText::DbRerun);
+    if (!q->ExecSQL()) return fail(DeskText::DbRerun);
     // values: Tstart, Tnow, Stime, Tmoney, Tother, Tsum, gotime, Cstate
     JournalEntry moving = BillEntry(JournalKind::Transfer, source, values[0], values[1], values[2],
                                     values[3], values[4], values[5], values[7]);
     moving.target = target;
-    if (!AppendJournal(desk, moving)) return fail(BillingText::DbRerun);
-    if (!transaction.Commit()) return fail(BillingText::DbRerun);
+    if (!AppendJournal(desk, moving)) return fail(DeskText::DbRerun);
+    if (!transaction.Commit()) return fail(DeskText::DbRerun);
     desk.MoveReminder(source, target);  // the reminder goes with the session, as gotime does
 
     desk.RefreshSessionGrid();

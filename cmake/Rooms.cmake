@@ -4,8 +4,7 @@
 #
 #   cafe_room(target [INTERFACE] DIRS dir... [FILES file...] [EXCLUDE file...] LINKS lib...)
 #
-# DIRS are folders relative to the source root, taken without their subfolders (a room's ui/
-# belongs to the window library).
+# DIRS are folders relative to the source root, taken without their subfolders.
 function(cafe_room target)
   cmake_parse_arguments(ROOM "INTERFACE" "" "DIRS;FILES;EXCLUDE;LINKS" ${ARGN})
   set(files)

@@ -9,14 +9,10 @@
 #include <QPushButton>
 #include <memory>
 
-#include "console/TForm1.h"
-
-namespace {
-QString programTitle() { return QString::fromUtf8(TForm1::Caption); }
-}  // namespace
+#include "console/ProgramName.h"
 
 void MessageBoxPrompts::message(const QString& text) {
-    QMessageBox box(QMessageBox::NoIcon, programTitle(), text, QMessageBox::Ok,
+    QMessageBox box(QMessageBox::NoIcon, ProgramName, text, QMessageBox::Ok,
                     QApplication::activeWindow());
     box.exec();
 }
@@ -40,7 +36,7 @@ bool MessageBoxPrompts::confirm(const QString& text) {
 }
 
 void MessageBoxPrompts::reportUnhandled(const QString& text) {
-    QMessageBox box(QMessageBox::Warning, programTitle(), text, QMessageBox::Ok,
+    QMessageBox box(QMessageBox::Warning, ProgramName, text, QMessageBox::Ok,
                     QApplication::activeWindow());
     box.exec();
 }

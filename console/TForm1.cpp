@@ -15,26 +15,27 @@
 #include <QToolBar>
 #include <QToolButton>
 
-#include "billing/Backups.h"
+#include "backups/Backup.h"
 #include "billing/BillingPass.h"
 #include "billing/Bulk.h"
-#include "billing/Journal.h"
 #include "billing/Overnight.h"
 #include "billing/Reminders.h"
 #include "billing/SessionStart.h"
-#include "billing/ui/TAddother.h"
-#include "billing/ui/Tinformation.h"
-#include "billing/ui/TtrunMoneys.h"
 #include "client_channel/Datagram.h"
-#include "client_channel/ui/Tsend.h"
+#include "console/ProgramName.h"
+#include "console/TAddother.h"
 #include "console/THelp.h"
 #include "console/TRemind.h"
 #include "console/TReport.h"
 #include "console/TSettings.h"
 #include "console/TShift.h"
 #include "console/Tadduser.h"
+#include "console/Tinformation.h"
 #include "console/Tsearch.h"
+#include "console/Tsend.h"
+#include "console/TtrunMoneys.h"
 #include "desk/SendCommand.h"
+#include "ledger/Shifts.h"
 #include "record_store/ConnectDatabase.h"
 #include "widgets/Themed.h"
 
@@ -58,7 +59,7 @@ QString u(const char* text) { return QString::fromUtf8(text); }
 
 TForm1::TForm1(Desk& deskRef, QWidget* parent) : QMainWindow(parent), desk(deskRef) {
     setObjectName(QStringLiteral("Form1"));
-    setWindowTitle(u(Caption));
+    setWindowTitle(ProgramName);
     setFont(ThemedFont(QStringLiteral("MS Sans Serif"), 11));
     QPalette pal = palette();
     pal.setColor(QPalette::Window, QColor(212, 208, 200));  // the system scroll-bar colour
@@ -535,7 +536,7 @@ void TForm1::N34Click() {
 void TForm1::N32Click() {
     desk.Guard([this] {
         desk.prompts.message(QStringLiteral("%1\n版本 %2（Qt %3）\n本机：%4\n数据库：%5")
-                                 .arg(QString::fromUtf8(Caption), QStringLiteral(CAFE_VERSION),
+                                 .arg(ProgramName, QStringLiteral(CAFE_VERSION),
                                       QString::fromLatin1(qVersion()), desk.deskName,
                                       desk.DataModule1.ConnectionString()));
     });

@@ -21,8 +21,6 @@ class Tinformation;
 class TForm1 : public QMainWindow {
     Q_OBJECT
   public:
-    static constexpr const char* Caption = "青岚网吧综合管理系统";
-
     explicit TForm1(Desk& desk, QWidget* parent = nullptr);
     ~TForm1() override;
 

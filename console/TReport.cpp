@@ -17,15 +17,13 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
-#include "console/TForm1.h"
+#include "console/ProgramName.h"
 #include "desk/Desk.h"
 #include "widgets/Themed.h"
 
 namespace {
 
 const QString kAllDesks = QStringLiteral("全部前台");
-
-QString CafeName() { return QString::fromUtf8(TForm1::Caption); }
 
 QTableWidget* MakeTable(const QStringList& head, QWidget* parent) {
     auto* table = new QTableWidget(0, int(head.size()), parent);
@@ -248,7 +246,7 @@ void TReport::PdfClick() {
         QStringLiteral("营业报表-%1.pdf").arg(m_report->from.toString(QStringLiteral("yyyyMMdd"))),
         QStringLiteral("PDF 文件 (*.pdf)"));
     if (!path) return;
-    if (WriteHtmlPdf(ReportHtml(*m_report, CafeName()), *path) < 0) {
+    if (WriteHtmlPdf(ReportHtml(*m_report, ProgramName), *path) < 0) {
         desk.prompts.message(QStringLiteral("无法写入文件“%1”。").arg(*path));
         return;
     }
@@ -256,7 +254,7 @@ void TReport::PdfClick() {
 }
 
 void TReport::PrintClick() {
-    if (m_report) PrintHtml(ReportHtml(*m_report, CafeName()), this);
+    if (m_report) PrintHtml(ReportHtml(*m_report, ProgramName), this);
 }
 
 void TReport::ReceiptClick() {
@@ -265,5 +263,5 @@ void TReport::ReceiptClick() {
         desk.prompts.message(QStringLiteral("请先在结账明细中选中一笔账。"));
         return;
     }
-    PrintHtml(ReceiptHtml(m_report->bills[size_t(row)], CafeName()), this);
+    PrintHtml(ReceiptHtml(m_report->bills[size_t(row)], ProgramName), this);
 }

@@ -5,7 +5,7 @@
 #include <array>
 #include <optional>
 
-#include "billing/Report.h"
+#include "ledger/Report.h"
 
 class Desk;
 class QComboBox;

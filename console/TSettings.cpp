@@ -9,9 +9,9 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "backups/Backup.h"
 #include "billing/Prices.h"
 #include "desk/Desk.h"
-#include "record_store/Backup.h"
 #include "widgets/Themed.h"
 
 TSettings::TSettings(Desk& deskRef, QWidget* owner)

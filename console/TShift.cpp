@@ -8,8 +8,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "billing/Journal.h"
 #include "desk/Desk.h"
+#include "ledger/Shifts.h"
 #include "widgets/Themed.h"
 
 TShift::TShift(Desk& deskRef, QWidget* owner)

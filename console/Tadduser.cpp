@@ -8,8 +8,8 @@
 #include <QLineEdit>
 #include <QScrollBar>
 
-#include "billing/Machines.h"
 #include "desk/Desk.h"
+#include "machines/Machines.h"
 #include "widgets/Themed.h"
 
 MachineListBox::MachineListBox(QWidget* parent) : QListWidget(parent) {

@@ -10,9 +10,9 @@
 #include <QSet>
 #include <QStatusBar>
 
-#include "billing/Machines.h"
 #include "client_channel/AddressSearch.h"
 #include "desk/Desk.h"
+#include "machines/Machines.h"
 #include "record_store/Formats.h"
 #include "widgets/Themed.h"
 

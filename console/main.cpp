@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "client_channel/NMUDP.h"
+#include "console/ProgramName.h"
 #include "console/QtSeams.h"
 #include "console/Startup.h"
 #include "console/TForm1.h"
@@ -32,16 +33,15 @@ int main(int argc, char* argv[]) {
     QGuiApplication::setDesktopFileName(QStringLiteral("io.github.qinglan.CafeConsole"));
     QApplication::setWindowIcon(AppIcon());
     SpeakChinese(app);
-    const QString title = QString::fromUtf8(TForm1::Caption);
 
     // Again from Qt's arguments, which keep a Windows path's characters that argv loses.
     const StartOptions options = ParseCommandLine(QCoreApplication::arguments()).options;
     if (options.dataFolder && !UseDataFolder()) {
-        QMessageBox::critical(nullptr, title, QStringLiteral("无法建立本软件的数据文件夹。"));
+        QMessageBox::critical(nullptr, ProgramName, QStringLiteral("无法建立本软件的数据文件夹。"));
         return 1;
     }
     if (const QString problem = GbkProblem(); !problem.isEmpty())
-        QMessageBox::warning(nullptr, title, problem);
+        QMessageBox::warning(nullptr, ProgramName, problem);
 
     MessageBoxPrompts prompts;
     SystemClock clock;
@@ -66,7 +66,7 @@ int main(int argc, char* argv[]) {
                                                 .databaseForThisStart = options.database});
     } catch (const UDPSockError& e) {
         // Without a socket the main window cannot be created.
-        QMessageBox::critical(nullptr, title, e.text());
+        QMessageBox::critical(nullptr, ProgramName, e.text());
         return 1;
     }
     TForm1 Form1(*desk);

@@ -24,7 +24,7 @@ Desk::Desk(TDataModule1& module, const DeskSeams& seams, QObject* parent)
     NMUDP1->RemotePort = seams.remotePort;
     NMUDP1->SetLocalPort(seams.localPort);
     NMUDP1->ReportLevel = 1;
-    NMUDP1->OnInvalidHost = [this](bool& handled) { NMUDP1InvalidHost(*this, handled); };
+    NMUDP1->OnInvalidHost = [this](bool& handled) { NMUDP1InvalidHost(handled); };
     NMUDP1->Loaded();
 
     Query* grid = DataModule1.ADOQuery1;
@@ -171,6 +171,11 @@ void Desk::SetCurrentRow(int row) {
 
 QString Desk::CurrentRowMachine() const {
     return DataModule1.ADOQuery1->FieldText(m_currentRow, QStringLiteral("username"));
+}
+
+void Desk::NMUDP1InvalidHost(bool& handled) {
+    prompts.message(DeskText::HostUnreachable);
+    (void)handled;
 }
 
 void Desk::GridOpened() {

@@ -133,6 +133,8 @@ class Desk : public QObject {
 
   private:
     void GridOpened();
+    // The endpoint's OnInvalidHost: tells the operator; leaves handled false.
+    void NMUDP1InvalidHost(bool& handled);
 
     QString JournalHeadKey() const;
 

@@ -2,8 +2,13 @@
 
 #include <QString>
 
-// The desk's texts, each written once.
+// The desk's texts, each written once; the database failures among them are shown by the
+// operations of every room above.
 namespace DeskText {
+inline const QString DbRestart = QStringLiteral("数据库出错，请重新启动本软件!");
+inline const QString DbRerun = QStringLiteral("数据库出错，请重新运行本软件!");
+inline const QString DbFault = QStringLiteral("数据库运行有误，请关闭本软件重新运行!");
+inline const QString DbContact = QStringLiteral("数据库出现错误，请与管理员联系");
 inline const QString GridOpenFailed = QStringLiteral("打开数据库出错，请与管理员联系!");
 inline const QString CannotSend = QStringLiteral("不能发送命令给该机，请检查该机是否联网!");
 inline const QString HostUnreachable = QStringLiteral("发送命令不能到达对方，请检查网络！");

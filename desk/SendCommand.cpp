@@ -32,8 +32,3 @@ SendOutcome SendRecordedCommand(Desk& desk, const QString& text,
     desk.prompts.message(machine);
     return SendOutcome::Sent;
 }
-
-void NMUDP1InvalidHost(Desk& desk, bool& handled) {
-    desk.prompts.message(DeskText::HostUnreachable);
-    (void)handled;
-}

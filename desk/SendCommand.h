@@ -17,6 +17,3 @@ enum class SendOutcome { Sent, Failed, NotLocked };
 SendOutcome SendRecordedCommand(Desk& desk, const QString& text,
                                 const std::function<bool()>& prepare,
                                 const std::function<void()>& record);
-
-// The endpoint's OnInvalidHost: tells the operator; leaves handled false.
-void NMUDP1InvalidHost(Desk& desk, bool& handled);

@@ -10,6 +10,8 @@
 #include <QUrlQuery>
 #include <vector>
 
+#include "record_store/DatabaseError.h"
+
 #ifdef CAFE_SQLITE_FAST_PATH
 #include <sqlite3.h>
 
@@ -22,7 +24,7 @@ namespace {
 bool Exec(QSqlDatabase& db, const QString& statement, QString* error) {
     QSqlQuery q(db);
     if (q.exec(statement)) return true;
-    if (error) *error = q.lastError().text();
+    if (error) *error = DatabaseErrorText(q.lastError());
     return false;
 }
 
@@ -34,13 +36,13 @@ class QtRowStatement : public Engine::RowStatement {
         m_ok = m_query.prepare(sql);
     }
     bool Ok(QString* error) const {
-        if (!m_ok && error) *error = m_query.lastError().text();
+        if (!m_ok && error) *error = DatabaseErrorText(m_query.lastError());
         return m_ok;
     }
     bool Exec(const QStringList& values, int* rowsAffected, QString* error) override {
         for (int i = 0; i < values.size(); ++i) m_query.bindValue(i, values[i]);
         const bool ok = m_query.exec();
-        if (!ok && error) *error = m_query.lastError().text();
+        if (!ok && error) *error = DatabaseErrorText(m_query.lastError());
         if (rowsAffected) *rowsAffected = ok ? m_query.numRowsAffected() : 0;
         m_query.finish();
         return ok;
@@ -136,12 +138,8 @@ class SqliteEngine : public Engine {
 
     bool Prepare(QSqlDatabase&, QString*) const override { return true; }
 
-    QStringList CreateStatements() const override {
-        return {QStringLiteral("create table Tcount (username text not null unique collate nocase, "
-                               "Tstart text, Tnow text, Stime text, Tmoney text, Tother text, "
-                               "Tsum text, gotime text, Cstate text default '无')"),
-                QStringLiteral("create table Tmoney (OneTime text, Tnight text)"),
-                QStringLiteral("insert into Tmoney (OneTime, Tnight) values ('2', '10')")};
+    TableRules Tables() const override {
+        return {QStringLiteral("username text not null unique collate nocase"), {}, {}};
     }
 
     bool BeginWrite(QSqlDatabase& db, QString* error) const override {
@@ -286,29 +284,25 @@ class PostgresEngine : public Engine {
         return Exec(db, QStringLiteral("set lock_timeout = '1s'"), error);
     }
 
-    QStringList CreateStatements() const override {
+    TableRules Tables() const override {
         return {
+            QStringLiteral("username text collate cafe_nocase not null unique"),
             // Names equal without regard to case (in every script) are one machine, and the
             // grid orders them so: a case-insensitive collation, as SQLite's nocase.
-            QStringLiteral("create collation if not exists cafe_nocase (provider = icu, locale = "
-                           "'und-u-ks-level2', deterministic = false)"),
-            QStringLiteral("create table Tcount (username text collate cafe_nocase not null "
-                           "unique, Tstart text, Tnow text, Stime text, Tmoney text, Tother text, "
-                           "Tsum text, gotime text, Cstate text default '无')"),
-            QStringLiteral("create table Tmoney (OneTime text, Tnight text)"),
-            QStringLiteral("insert into Tmoney (OneTime, Tnight) values ('2', '10')"),
+            {QStringLiteral("create collation if not exists cafe_nocase (provider = icu, locale = "
+                            "'und-u-ks-level2', deterministic = false)")},
             // Every change of Tcount, by any desk or tool, is announced to the other desks.
-            QStringLiteral("create or replace function cafe_changed() returns trigger language "
-                           "plpgsql as $$ begin perform pg_notify('cafe_changed', ''); return "
-                           "null; end $$"),
-            QStringLiteral("create trigger cafe_changed after insert or update or delete on "
-                           "Tcount for each statement execute function cafe_changed()"),
+            {QStringLiteral("create or replace function cafe_changed() returns trigger language "
+                            "plpgsql as $$ begin perform pg_notify('cafe_changed', ''); return "
+                            "null; end $$"),
+             QStringLiteral("create trigger cafe_changed after insert or update or delete on "
+                            "Tcount for each statement execute function cafe_changed()")},
         };
     }
 
     bool BeginWrite(QSqlDatabase& db, QString* error) const override {
         if (db.transaction()) return true;
-        if (error) *error = db.lastError().text();
+        if (error) *error = DatabaseErrorText(db.lastError());
         return false;
     }
     QString RowLock() const override { return QStringLiteral(" for update"); }
@@ -338,14 +332,20 @@ bool Engine::Walk(QSqlDatabase& db, const QString& sql, const QStringList& value
     QSqlQuery q(db);
     q.setForwardOnly(true);
     if (!q.prepare(sql)) {
-        if (error) *error = q.lastError().text();
+        if (error) *error = DatabaseErrorText(q.lastError());
         return false;
     }
     for (int i = 0; i < values.size(); ++i) q.bindValue(i, values[i]);
     if (!q.exec()) {
-        if (error) *error = q.lastError().text();
+        if (error) *error = DatabaseErrorText(q.lastError());
         return false;
     }
+    return WalkRows(q, visit, error);
+}
+
+bool Engine::WalkRows(QSqlQuery& q,
+                      const std::function<void(const QString* row, int columns)>& visit,
+                      QString* error) {
     const int columns = q.record().count();
     std::vector<QString> row(size_t(std::max(columns, 1)));
     while (q.next()) {
@@ -353,7 +353,7 @@ bool Engine::Walk(QSqlDatabase& db, const QString& sql, const QStringList& value
         visit(row.data(), columns);
     }
     if (q.lastError().isValid()) {
-        if (error) *error = q.lastError().text();
+        if (error) *error = DatabaseErrorText(q.lastError());
         return false;
     }
     return true;

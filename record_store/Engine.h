@@ -6,6 +6,7 @@
 #include <memory>
 
 class QSqlDatabase;
+class QSqlQuery;
 
 // Everything that differs between the engines behind the connection: how the connection text
 // is read, the schema's case rule, how a write is locked, how desks are kept apart. The
@@ -33,9 +34,15 @@ class Engine {
                            QString* error) const = 0;
     // Run once the connection is open (time limits for waiting on locks, notifications).
     virtual bool Prepare(QSqlDatabase& db, QString* error) const = 0;
-    // Tcount and Tmoney with their rules (all text, Cstate default '无', names unique without
-    // regard to case), and the one tariff row.
-    virtual QStringList CreateStatements() const = 0;
+    // The engine's part of Tcount and Tmoney (Schema.cpp makes them): the name column with the
+    // case rule (names unique without regard to case), and what runs before the tables and
+    // after them.
+    struct TableRules {
+        QString nameColumn;
+        QStringList before;
+        QStringList after;
+    };
+    virtual TableRules Tables() const = 0;
 
     // A write transaction whose commit will go through: SQLite's BEGIN EXCLUSIVE; on
     // PostgreSQL a transaction whose lock waits end after a second.
@@ -57,6 +64,12 @@ class Engine {
     virtual bool Walk(QSqlDatabase& db, const QString& sql, const QStringList& values,
                       const std::function<void(const QString* row, int columns)>& visit,
                       QString* error) const;
+    // Qt's way of walking the rows of an executed query, the one loop every caller shares:
+    // each row to visit as texts (null reads as empty); false with the error when not every
+    // row could be read.
+    static bool WalkRows(QSqlQuery& q,
+                         const std::function<void(const QString* row, int columns)>& visit,
+                         QString* error);
     class RowStatement {
       public:
         virtual ~RowStatement() = default;

@@ -4,16 +4,16 @@
 #include <QSqlQuery>
 #include <QTest>
 
+#include "backups/Backup.h"
 #include "billing/BillingPass.h"
 #include "billing/Bulk.h"
 #include "billing/Checkout.h"
-#include "billing/Journal.h"
-#include "billing/Messages.h"
 #include "billing/Prices.h"
 #include "billing/Reminders.h"
 #include "billing/Transfer.h"
 #include "client_channel/Datagram.h"
-#include "record_store/Backup.h"
+#include "desk/Messages.h"
+#include "ledger/Journal.h"
 #include "support/Fixtures.h"
 
 // Prices, reminders, the whole-café commands and backups.
@@ -114,8 +114,7 @@ class DeskToolsTest : public QObject {
         OtherProgram other(env.connectionText());
         other.holdWrite();
         QVERIFY(!SetPrices(*env.desk, QStringLiteral("3"), QStringLiteral("12")));
-        QCOMPARE(env.prompts.take(),
-                 QStringList{QStringLiteral("message|") + BillingText::DbContact});
+        QCOMPARE(env.prompts.take(), QStringList{QStringLiteral("message|") + DeskText::DbContact});
         other.release();
         QCOMPARE(ReadPrices(*env.desk)->hourly, QStringLiteral("2"));
         QCOMPARE(journalRows(env, JournalKind::PriceChange), 0);

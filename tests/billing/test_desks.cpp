@@ -6,10 +6,11 @@
 
 #include "billing/BillingPass.h"
 #include "billing/Checkout.h"
-#include "billing/Journal.h"
-#include "billing/Report.h"
 #include "billing/SessionStart.h"
 #include "billing/Transfer.h"
+#include "ledger/Journal.h"
+#include "ledger/Report.h"
+#include "ledger/Shifts.h"
 #include "support/Fixtures.h"
 
 // Several front desks on one database: the same command from two desks at the same moment

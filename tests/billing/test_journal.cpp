@@ -9,12 +9,12 @@
 #include "billing/BillingPass.h"
 #include "billing/Checkout.h"
 #include "billing/ExtraCharge.h"
-#include "billing/Journal.h"
-#include "billing/Machines.h"
-#include "billing/Messages.h"
 #include "billing/Overnight.h"
-#include "billing/Report.h"
 #include "billing/Transfer.h"
+#include "ledger/Journal.h"
+#include "ledger/Report.h"
+#include "ledger/Shifts.h"
+#include "machines/Machines.h"
 #include "support/Fixtures.h"
 
 // The takings journal: one row per money event, in the same transaction as the change.

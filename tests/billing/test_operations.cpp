@@ -2,10 +2,11 @@
 
 #include "billing/Checkout.h"
 #include "billing/ExtraCharge.h"
-#include "billing/Machines.h"
 #include "billing/Messages.h"
 #include "billing/Overnight.h"
 #include "billing/Transfer.h"
+#include "desk/Messages.h"
+#include "machines/Machines.h"
 #include "support/Fixtures.h"
 
 // The operations as plain functions on a desk, without any window: what each dialog's button
@@ -55,7 +56,7 @@ class OperationsTest : public QObject {
         QCOMPARE(AddMachine(*env.desk, typed),
                  duplicate ? AddOutcome::Duplicate : AddOutcome::Added);
         QCOMPARE(env.prompts.take(),
-                 duplicate ? QStringList{box(BillingText::DuplicateName)} : QStringList());
+                 duplicate ? QStringList{box(MachineText::DuplicateName)} : QStringList());
         QCOMPARE(env.count(), duplicate ? 1 : 2);
         QCOMPARE(env.field(stored, QStringLiteral("username")), stored);
     }
@@ -76,9 +77,8 @@ class OperationsTest : public QObject {
         QCOMPARE(MachineNamesByState(*env.desk, 1), std::nullopt);
         QCOMPARE(AddMachine(*env.desk, QStringLiteral("d")), AddOutcome::Failed);
         QVERIFY(!DeleteMachine(*env.desk, QStringLiteral("b")));
-        QCOMPARE(env.prompts.take(),
-                 (QStringList{box(BillingText::DbFault), box(BillingText::DbRestart),
-                              box(BillingText::DbFault), box(BillingText::DbFault)}));
+        QCOMPARE(env.prompts.take(), (QStringList{box(DeskText::DbFault), box(DeskText::DbRestart),
+                                                  box(DeskText::DbFault), box(DeskText::DbFault)}));
     }
 
     void checkoutOfTheHighlightedMachine() {

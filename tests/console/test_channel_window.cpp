@@ -6,9 +6,9 @@
 #include <QTest>
 
 #include "client_channel/Datagram.h"
-#include "client_channel/ui/FillMachineCombo.h"
-#include "client_channel/ui/Tsend.h"
+#include "console/FillMachineCombo.h"
 #include "console/TForm1.h"
+#include "console/Tsend.h"
 #include "support/Fixtures.h"
 #include "widgets/Themed.h"
 

@@ -20,13 +20,13 @@
 #include <QToolButton>
 
 #include "billing/BillingPass.h"
-#include "billing/ui/TAddother.h"
-#include "billing/ui/TtrunMoneys.h"
 #include "client_channel/AddressSearch.h"
-#include "client_channel/ui/Tsend.h"
+#include "console/TAddother.h"
 #include "console/TForm1.h"
 #include "console/Tadduser.h"
 #include "console/Tsearch.h"
+#include "console/Tsend.h"
+#include "console/TtrunMoneys.h"
 #include "support/Fixtures.h"
 #include "widgets/Themed.h"
 

@@ -18,19 +18,19 @@
 #include <QToolButton>
 #include <QTreeView>
 
-#include "billing/ui/TAddother.h"
-#include "billing/ui/Tinformation.h"
-#include "billing/ui/TtrunMoneys.h"
-#include "client_channel/ui/Tsend.h"
 #include "console/QtSeams.h"
 #include "console/Startup.h"
+#include "console/TAddother.h"
 #include "console/TForm1.h"
 #include "console/THelp.h"
 #include "console/TReport.h"
 #include "console/TSettings.h"
 #include "console/TShift.h"
 #include "console/Tadduser.h"
+#include "console/Tinformation.h"
 #include "console/Tsearch.h"
+#include "console/Tsend.h"
+#include "console/TtrunMoneys.h"
 #include "support/Fixtures.h"
 #include "widgets/Themed.h"
 

@@ -10,9 +10,9 @@
 #include <QTableView>
 #include <QTest>
 
-#include "billing/Journal.h"
-#include "billing/ui/Tinformation.h"
-#include "client_channel/ui/Tsend.h"
+#include "ledger/Shifts.h"
+#include "console/Tinformation.h"
+#include "console/Tsend.h"
 #include "console/TForm1.h"
 #include "console/TSettings.h"
 #include "console/TShift.h"

@@ -10,10 +10,11 @@
 
 #include "billing/Checkout.h"
 #include "billing/ExtraCharge.h"
-#include "billing/Journal.h"
 #include "console/TForm1.h"
 #include "console/TReport.h"
 #include "console/TShift.h"
+#include "ledger/Journal.h"
+#include "ledger/Shifts.h"
 #include "support/Fixtures.h"
 
 // 交班 and 营业报表 through their windows.

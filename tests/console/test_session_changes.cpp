@@ -5,11 +5,11 @@
 #include <QTest>
 
 #include "billing/Transfer.h"
-#include "billing/ui/TAddother.h"
-#include "billing/ui/Tinformation.h"
-#include "billing/ui/TtrunMoneys.h"
-#include "client_channel/ui/Tsend.h"
+#include "console/TAddother.h"
 #include "console/TForm1.h"
+#include "console/Tinformation.h"
+#include "console/Tsend.h"
+#include "console/TtrunMoneys.h"
 #include "support/Fixtures.h"
 #include "widgets/Themed.h"
 

@@ -5,8 +5,8 @@
 
 #include "billing/BillingPass.h"
 #include "billing/SessionStart.h"
-#include "billing/ui/Tinformation.h"
 #include "console/TForm1.h"
+#include "console/Tinformation.h"
 #include "support/Fixtures.h"
 #include "widgets/Themed.h"
 

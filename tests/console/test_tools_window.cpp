@@ -12,7 +12,6 @@
 #include <QTextBrowser>
 #include <QToolBar>
 
-#include "billing/Messages.h"
 #include "billing/Prices.h"
 #include "billing/Reminders.h"
 #include "client_channel/AddressSearch.h"
@@ -21,6 +20,7 @@
 #include "console/TRemind.h"
 #include "console/TSettings.h"
 #include "console/Tsearch.h"
+#include "machines/Machines.h"
 #include "support/Fixtures.h"
 #include "widgets/Themed.h"
 
@@ -196,7 +196,7 @@ class ToolsWindowTest : public QObject {
         QCOMPARE(dialog->ListBox1->item(1)->text(), QStringLiteral("127.0.0.9"));
 
         doubleClick(dialog->ListBox1, 1);  // already in the list: the list's own box
-        QCOMPARE(env.prompts.take(), QStringList{"message|" + BillingText::DuplicateName});
+        QCOMPARE(env.prompts.take(), QStringList{"message|" + MachineText::DuplicateName});
         doubleClick(dialog->ListBox1, 0);
         doubleClick(dialog->ListBox1, 0);  // added once only
         QCOMPARE(env.prompts.take(), QStringList());

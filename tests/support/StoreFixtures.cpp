@@ -8,6 +8,7 @@
 #include <atomic>
 
 #include "record_store/ConnectDatabase.h"
+#include "record_store/DatabaseError.h"
 #include "record_store/Engine.h"
 
 bool RecordingPrompts::confirm(const QString& text) {
@@ -44,14 +45,14 @@ QSqlDatabase Admin() {
              ->Configure(db, qEnvironmentVariable("CAFE_TEST_POSTGRES"), false, &error) ||
         !db.open())
         qFatal("PostgreSQL test server: %s %s", qPrintable(error),
-               qPrintable(db.lastError().text()));
+               qPrintable(DatabaseErrorText(db.lastError())));
     return db;
 }
 
 void AdminExec(const QString& statement) {
     QSqlQuery q(Admin());
     if (!q.exec(statement))
-        qFatal("%s: %s", qPrintable(statement), qPrintable(q.lastError().text()));
+        qFatal("%s: %s", qPrintable(statement), qPrintable(DatabaseErrorText(q.lastError())));
 }
 
 }  // namespace
@@ -141,11 +142,13 @@ void StoreEnv::sql(const QString& statement, const QVariantList& values) {
     // PostgreSQL prepares only data statements: the rest run as they are.
     const bool ok = values.isEmpty() ? q.exec(statement) : [&] {
         if (!q.prepare(statement))
-            qFatal("prepare %s: %s", qPrintable(statement), qPrintable(q.lastError().text()));
+            qFatal("prepare %s: %s", qPrintable(statement),
+                   qPrintable(DatabaseErrorText(q.lastError())));
         for (const QVariant& v : values) q.addBindValue(v);
         return q.exec();
     }();
-    if (!ok) qFatal("exec %s: %s", qPrintable(statement), qPrintable(q.lastError().text()));
+    if (!ok)
+        qFatal("exec %s: %s", qPrintable(statement), qPrintable(DatabaseErrorText(q.lastError())));
 }
 
 static QVariant value(TDataModule1& module, const QString& machine, const QString& column) {
@@ -228,7 +231,7 @@ OtherProgram::OtherProgram(const QString& connectionText)
         m_postgres = true;
     else
         db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=0"));
-    if (!db.open()) qFatal("other program: %s", qPrintable(db.lastError().text()));
+    if (!db.open()) qFatal("other program: %s", qPrintable(DatabaseErrorText(db.lastError())));
 }
 
 OtherProgram::~OtherProgram() {
@@ -241,7 +244,7 @@ void OtherProgram::holdRead() {
     QSqlQuery q(QSqlDatabase::database(m_name));
     if (!q.exec(QStringLiteral("begin")) ||
         !q.exec(QStringLiteral("select count(*) from Tcount")) || !q.next())
-        qFatal("other program cannot read: %s", qPrintable(q.lastError().text()));
+        qFatal("other program cannot read: %s", qPrintable(DatabaseErrorText(q.lastError())));
 }
 
 void OtherProgram::holdWrite() {
@@ -251,12 +254,14 @@ void OtherProgram::holdWrite() {
             ? q.exec(QStringLiteral("begin")) &&
                   q.exec(QStringLiteral("lock table Tcount, Tmoney, Tjournal in exclusive mode"))
             : q.exec(QStringLiteral("begin immediate"));
-    if (!held) qFatal("other program cannot lock: %s", qPrintable(q.lastError().text()));
+    if (!held)
+        qFatal("other program cannot lock: %s", qPrintable(DatabaseErrorText(q.lastError())));
 }
 
 void OtherProgram::exec(const QString& statement) {
     QSqlQuery q(QSqlDatabase::database(m_name));
-    if (!q.exec(statement)) qFatal("other program: %s", qPrintable(q.lastError().text()));
+    if (!q.exec(statement))
+        qFatal("other program: %s", qPrintable(DatabaseErrorText(q.lastError())));
 }
 
 void OtherProgram::release() {

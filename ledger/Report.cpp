@@ -1,4 +1,4 @@
-#include "billing/Report.h"
+#include "ledger/Report.h"
 
 #include <QMap>
 #include <algorithm>

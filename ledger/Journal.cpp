@@ -1,12 +1,12 @@
-#include "billing/Journal.h"
+#include "ledger/Journal.h"
 
 #include <QCryptographicHash>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
 
-#include "billing/Messages.h"
 #include "desk/Desk.h"
+#include "record_store/DatabaseError.h"
 
 namespace {
 
@@ -35,20 +35,6 @@ JournalRow RowAt(const Query* q, int i) {
     row.prev = f("prev");
     row.hash = f("hash");
     return row;
-}
-
-std::optional<std::vector<JournalRow>> Rows(Desk& desk, const QString& where,
-                                            const QList<std::pair<QString, QString>>& params) {
-    Query* q = desk.DataModule1.JournalQuery;
-    q->Close();
-    q->SetSql(QStringLiteral("select * from Tjournal") + where);
-    for (const auto& [name, value] : params) q->SetParam(name, value);
-    if (!q->Open()) return std::nullopt;
-    std::vector<JournalRow> rows;
-    rows.reserve(q->RecordCount());
-    for (int i = 0; i < q->RecordCount(); ++i) rows.push_back(RowAt(q, i));
-    q->Close();
-    return rows;
 }
 
 ChainCheck Altered(qint64 id, const QString& detail) { return {ChainCheck::Altered, id, detail}; }
@@ -97,8 +83,6 @@ ChainCheck CheckComplete(Desk& desk) {
     }
     return {};
 }
-
-qint64 Cents(const QString& text) { return ParseCents(text).value_or(0); }
 
 }  // namespace
 
@@ -210,7 +194,7 @@ ChainCheck VerifyJournalOn(const QString& connectionName, std::pair<qint64, QStr
     if (!q.exec(QStringLiteral(
             "select id, at, desk, operator, kind, machine, target, tstart, tend, stime, tmoney, "
             "tother, tsum, state, amount, note, flagged, prev, hash from Tjournal order by id")))
-        return {ChainCheck::Unreadable, 0, q.lastError().text()};
+        return {ChainCheck::Unreadable, 0, DatabaseErrorText(q.lastError())};
     QString prev = JournalSeed();
     qint64 expected = 1;
     bool headSeen = head.first == 0;
@@ -246,7 +230,8 @@ ChainCheck VerifyJournalOn(const QString& connectionName, std::pair<qint64, QStr
         prev = row.hash;
         ++expected;
     }
-    if (q.lastError().isValid()) return {ChainCheck::Unreadable, 0, q.lastError().text()};
+    if (q.lastError().isValid())
+        return {ChainCheck::Unreadable, 0, DatabaseErrorText(q.lastError())};
     if (!headSeen)
         return Altered(head.first,
                        QStringLiteral("本机写入的第%1条记录不见了或被改动").arg(head.first));
@@ -256,9 +241,9 @@ ChainCheck VerifyJournalOn(const QString& connectionName, std::pair<qint64, QStr
 ChainCheck VerifyJournalRange(Desk& desk, qint64 firstId, qint64 lastId) {
     const ChainCheck complete = CheckComplete(desk);
     if (complete.result != ChainCheck::Intact || firstId > lastId) return complete;
-    const auto rows = Rows(desk, QStringLiteral(" where id>=:a and id<=:b order by id"),
-                           {{QStringLiteral("a"), QString::number(firstId - 1)},
-                            {QStringLiteral("b"), QString::number(lastId)}});
+    const auto rows = SelectJournal(desk, QStringLiteral(" where id>=:a and id<=:b order by id"),
+                                    {{QStringLiteral("a"), QString::number(firstId - 1)},
+                                     {QStringLiteral("b"), QString::number(lastId)}});
     if (!rows) return {ChainCheck::Unreadable, 0, desk.DataModule1.JournalQuery->LastError()};
     if (firstId == 1) return CheckLinks(*rows, 1, JournalSeed());
     if (rows->empty() || rows->front().id != firstId - 1)
@@ -277,155 +262,21 @@ QString ChainAlteredText(const ChainCheck& check) {
 
 std::optional<std::vector<JournalRow>> ReadJournal(Desk& desk, const QDateTime& from,
                                                    const QDateTime& to) {
-    return Rows(desk, QStringLiteral(" where at>=:a and at<:b order by id"),
-                {{QStringLiteral("a"), from.toString(kTimeFormat)},
-                 {QStringLiteral("b"), to.toString(kTimeFormat)}});
+    return SelectJournal(desk, QStringLiteral(" where at>=:a and at<:b order by id"),
+                         {{QStringLiteral("a"), from.toString(kTimeFormat)},
+                          {QStringLiteral("b"), to.toString(kTimeFormat)}});
 }
 
-void ResumeJournal(Desk& desk) {
-    if (!desk.DataModule1.SchemaError().isEmpty()) return;  // a file that cannot hold it
-    if (const std::optional<Shift> shift = OpenShiftOf(desk))
-        desk.operatorName = shift->operatorName;
-    // A year of a busy café takes more than half a second to verify: the window opens at once
-    // and the box, if any, comes when the check is done.
-    const QString source = desk.DataModule1.connectionName();
-    const auto head = desk.JournalHead();
-    auto check = std::make_shared<ChainCheck>();
-    desk.RunInBackground(
-        [source, head, check] {
-            const QString name = source + QStringLiteral("-journal-check");
-            {
-                QSqlDatabase db = QSqlDatabase::cloneDatabase(source, name);
-                *check = db.open() ? VerifyJournalOn(name, head)
-                                   : ChainCheck{ChainCheck::Unreadable, 0, db.lastError().text()};
-                db.close();
-            }
-            QSqlDatabase::removeDatabase(name);
-        },
-        [&desk, check] {
-            if (check->result != ChainCheck::Intact) desk.prompts.message(ChainAlteredText(*check));
-        });
-}
-
-// --- Shifts ---
-
-std::optional<Shift> OpenShiftOf(Desk& desk) {
-    const auto rows = Rows(desk,
-                           QStringLiteral(" where desk=:d and (kind=:o or kind=:c) order by id "
-                                          "desc limit 1"),
-                           {{QStringLiteral("d"), desk.deskName},
-                            {QStringLiteral("o"), JournalKind::ShiftOpen},
-                            {QStringLiteral("c"), JournalKind::ShiftClose}});
-    if (!rows || rows->empty() || rows->front().entry.kind != JournalKind::ShiftOpen)
-        return std::nullopt;
-    const JournalRow& open = rows->front();
-    return Shift{open.id, open.operatorName, open.at, Cents(open.entry.amount)};
-}
-
-bool OpenShift(Desk& desk, const QString& operatorName, const QString& floatText) {
-    const QString name = operatorName.trimmed();
-    if (name.isEmpty()) {
-        desk.prompts.message(QStringLiteral("请输入值班员的名字。"));
-        return false;
-    }
-    const std::optional<qint64> opening = ParseCents(floatText);
-    if (!opening || *opening < 0) {
-        desk.prompts.message(QStringLiteral("备用金必须是不小于0的金额，例如 200 或 150.5。"));
-        return false;
-    }
-    Transaction transaction(desk.DataModule1);
-    if (!transaction.BeginWrite()) {
-        desk.prompts.message(BillingText::DbContact);
-        return false;
-    }
-    if (const std::optional<Shift> open = OpenShiftOf(desk)) {
-        transaction.Rollback();
-        desk.prompts.message(QStringLiteral("本机已有一个班次（值班员：%1）没有交班，请先交班。")
-                                 .arg(open->operatorName));
-        return false;
-    }
-    const QString before = desk.operatorName;
-    desk.operatorName = name;
-    JournalEntry entry;
-    entry.kind = JournalKind::ShiftOpen;
-    entry.amount = CentsText(*opening);
-    if (!AppendJournal(desk, entry) || !transaction.Commit()) {
-        transaction.Rollback();
-        desk.operatorName = before;
-        desk.prompts.message(BillingText::DbContact);
-        return false;
-    }
-    return true;
-}
-
-namespace {
-
-// The float plus the shift's takings; no box. nullopt when no shift is open or it cannot be read.
-std::optional<ShiftCount> Count(Desk& desk, qint64 counted) {
-    const std::optional<Shift> shift = OpenShiftOf(desk);
-    if (!shift) return std::nullopt;
-    const auto taken = Rows(desk, QStringLiteral(" where desk=:d and kind=:k and id>:i"),
-                            {{QStringLiteral("d"), desk.deskName},
-                             {QStringLiteral("k"), JournalKind::Checkout},
-                             {QStringLiteral("i"), QString::number(shift->openId)}});
-    if (!taken) return std::nullopt;
-    ShiftCount count;
-    count.expectedCents = shift->floatCents;
-    for (const JournalRow& row : *taken) count.expectedCents += Cents(row.entry.total);
-    count.countedCents = counted;
-    count.differenceCents = counted - count.expectedCents;
-    return count;
-}
-
-std::optional<qint64> CountedCash(Desk& desk, const QString& countedText) {
-    const std::optional<qint64> counted = ParseCents(countedText);
-    if (countedText.trimmed().isEmpty() || !counted || *counted < 0) {
-        desk.prompts.message(QStringLiteral("请输入清点出的现金金额，例如 523.5。"));
-        return std::nullopt;
-    }
-    return counted;
-}
-
-}  // namespace
-
-std::optional<ShiftCount> CountShift(Desk& desk, const QString& countedText) {
-    const std::optional<qint64> counted = CountedCash(desk, countedText);
-    if (!counted) return std::nullopt;
-    const std::optional<ShiftCount> count = Count(desk, *counted);
-    if (!count) desk.prompts.message(QStringLiteral("本机现在没有开着的班次。"));
-    return count;
-}
-
-bool CloseShift(Desk& desk, const QString& countedText, const QString& note) {
-    const std::optional<qint64> counted = CountedCash(desk, countedText);
-    if (!counted) return false;
-    Transaction transaction(desk.DataModule1);
-    // Counted inside the lock, so no checkout of this desk slips in between.
-    const std::optional<ShiftCount> count =
-        transaction.BeginWrite() ? Count(desk, *counted) : std::nullopt;
-    if (!count) {
-        transaction.Rollback();  // never held across a box
-        desk.prompts.message(QStringLiteral("本机现在没有开着的班次，或营业记录无法读取。"));
-        return false;
-    }
-    if (count->differenceCents != 0 && note.trimmed().isEmpty()) {
-        transaction.Rollback();
-        desk.prompts.message(QStringLiteral("现金与应有金额相差 %1 元，请在备注中写明原因。")
-                                 .arg(CentsText(count->differenceCents)));
-        return false;
-    }
-    JournalEntry entry;
-    entry.kind = JournalKind::ShiftClose;
-    entry.amount = CentsText(count->countedCents);
-    entry.total = CentsText(count->expectedCents);
-    entry.other = CentsText(count->differenceCents);
-    entry.note = note.trimmed();
-    entry.flagged = count->differenceCents != 0;
-    if (!AppendJournal(desk, entry) || !transaction.Commit()) {
-        transaction.Rollback();
-        desk.prompts.message(BillingText::DbContact);
-        return false;
-    }
-    desk.operatorName.clear();
-    return true;
+std::optional<std::vector<JournalRow>> SelectJournal(
+    Desk& desk, const QString& where, const QList<std::pair<QString, QString>>& params) {
+    Query* q = desk.DataModule1.JournalQuery;
+    q->Close();
+    q->SetSql(QStringLiteral("select * from Tjournal") + where);
+    for (const auto& [name, value] : params) q->SetParam(name, value);
+    if (!q->Open()) return std::nullopt;
+    std::vector<JournalRow> rows;
+    rows.reserve(q->RecordCount());
+    for (int i = 0; i < q->RecordCount(); ++i) rows.push_back(RowAt(q, i));
+    q->Close();
+    return rows;
 }

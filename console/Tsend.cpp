@@ -1,4 +1,4 @@
-#include "client_channel/ui/Tsend.h"
+#include "console/Tsend.h"
 
 #include <QComboBox>
 #include <QLabel>
@@ -6,7 +6,7 @@
 #include <QShowEvent>
 
 #include "client_channel/Datagram.h"
-#include "client_channel/ui/FillMachineCombo.h"
+#include "console/FillMachineCombo.h"
 #include "desk/Desk.h"
 #include "desk/SendCommand.h"
 #include "widgets/Themed.h"

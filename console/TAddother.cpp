@@ -1,4 +1,4 @@
-#include "billing/ui/TAddother.h"
+#include "console/TAddother.h"
 
 #include <QAbstractItemView>
 #include <QComboBox>
@@ -7,8 +7,8 @@
 #include <QLineEdit>
 
 #include "billing/ExtraCharge.h"
-#include "billing/Machines.h"
 #include "desk/Desk.h"
+#include "machines/Machines.h"
 #include "widgets/Themed.h"
 
 TAddother::TAddother(Desk& deskRef, QWidget* owner)

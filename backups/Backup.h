@@ -3,6 +3,8 @@
 #include <QDate>
 #include <QString>
 
+class Desk;
+
 // A consistent copy of the live database (SQLite's VACUUM INTO, never a plain copy of a file
 // that may be half-written), made on the given connection; the target is replaced only once the
 // copy is whole. False with the reason in error.
@@ -21,3 +23,7 @@ DailyBackupResult DailyBackup(const QString& connectionName, const QString& data
 // Whether path is a database file the console can use (it exists, opens read-write and holds
 // Tcount and Tmoney); the reason in error when it is not.
 bool IsUsableDatabaseFile(const QString& path, QString* error);
+
+// At start: the day's first copy of the database into backup/ beside it, keeping the last 14,
+// made beside the window on a connection of its own. Only a failure says anything.
+void BackUpToday(Desk& desk);

@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "billing/Journal.h"
+#include "ledger/Journal.h"
 
 class Desk;
 

@@ -1,8 +1,8 @@
-#include "billing/Machines.h"
+#include "machines/Machines.h"
 
-#include "billing/Journal.h"
-#include "billing/Messages.h"
 #include "desk/Desk.h"
+#include "desk/Messages.h"
+#include "ledger/Journal.h"
 
 namespace {
 
@@ -24,14 +24,14 @@ std::optional<QStringList> Names(Desk& desk, const QString& statement, const QSt
 
 std::optional<QStringList> AllMachineNames(Desk& desk) {
     return Names(desk, QStringLiteral("select username from Tcount order by username"),
-                 BillingText::DbFault);
+                 DeskText::DbFault);
 }
 
 std::optional<QStringList> MachineNamesByState(Desk& desk, int mode) {
     return Names(desk,
                  mode == 1 ? QStringLiteral("select * from Tcount where Cstate<>'无'")
                            : QStringLiteral("select * from Tcount where Cstate='无'"),
-                 BillingText::DbRestart);
+                 DeskText::DbRestart);
 }
 
 AddOutcome AddMachine(Desk& desk, const QString& name) {
@@ -40,7 +40,7 @@ AddOutcome AddMachine(Desk& desk, const QString& name) {
     q->SetSql(QStringLiteral("select username from Tcount where username=:p1"));
     q->SetParam(QStringLiteral("p1"), name);
     if (!q->Open()) {
-        desk.prompts.message(BillingText::DbFault);
+        desk.prompts.message(DeskText::DbFault);
         return AddOutcome::Failed;
     }
     bool duplicate = q->RecordCount() > 0;
@@ -50,7 +50,7 @@ AddOutcome AddMachine(Desk& desk, const QString& name) {
         q->Close();
         q->SetSql(QStringLiteral("select username from Tcount"));
         if (!q->Open()) {
-            desk.prompts.message(BillingText::DbFault);
+            desk.prompts.message(DeskText::DbFault);
             return AddOutcome::Failed;
         }
         const QString key = MachineNameKey(name);
@@ -58,14 +58,14 @@ AddOutcome AddMachine(Desk& desk, const QString& name) {
             duplicate = MachineNameKey(q->FieldText(QStringLiteral("username"))) == key;
     }
     if (duplicate) {
-        desk.prompts.message(BillingText::DuplicateName);
+        desk.prompts.message(MachineText::DuplicateName);
         return AddOutcome::Duplicate;
     }
     q->Close();
     q->SetSql(QStringLiteral("insert into Tcount(userName) values(:p1)"));
     q->SetParam(QStringLiteral("p1"), name);
     if (!q->ExecSQL()) {
-        desk.prompts.message(BillingText::DbFault);
+        desk.prompts.message(DeskText::DbFault);
         return AddOutcome::Failed;
     }
     return AddOutcome::Added;
@@ -96,6 +96,6 @@ bool DeleteMachine(Desk& desk, const QString& name) {
          transaction.Commit();
     if (ok) return true;
     transaction.Rollback();
-    desk.prompts.message(BillingText::DbFault);
+    desk.prompts.message(DeskText::DbFault);
     return false;
 }

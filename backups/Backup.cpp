@@ -1,4 +1,4 @@
-#include "record_store/Backup.h"
+#include "backups/Backup.h"
 
 #include <QDir>
 #include <QFile>
@@ -8,6 +8,10 @@
 #include <QSqlQuery>
 #include <QUrl>
 #include <atomic>
+#include <memory>
+
+#include "desk/Desk.h"
+#include "record_store/DatabaseError.h"
 
 namespace {
 std::atomic<int> g_probeSerial{0};
@@ -21,7 +25,7 @@ bool BackupDatabase(const QString& connectionName, const QString& target, QStrin
         q.prepare(QStringLiteral("vacuum into ?"));
         q.addBindValue(QDir::toNativeSeparators(QFileInfo(partial).absoluteFilePath()));
         if (!q.exec()) {
-            if (error) *error = q.lastError().text();
+            if (error) *error = DatabaseErrorText(q.lastError());
             QFile::remove(partial);
             return false;
         }
@@ -71,7 +75,7 @@ bool IsUsableDatabaseFile(const QString& path, QString* error) {
             QStringLiteral("?mode=rw"));
         db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=1000"));
         if (!db.open()) {
-            if (error) *error = db.lastError().text();
+            if (error) *error = DatabaseErrorText(db.lastError());
         } else {
             int found = 0;
             for (const QString& table : db.tables())
@@ -85,4 +89,30 @@ bool IsUsableDatabaseFile(const QString& path, QString* error) {
     }
     QSqlDatabase::removeDatabase(name);
     return usable;
+}
+
+void BackUpToday(Desk& desk) {
+    if (!desk.DataModule1.engine().IsFile()) return;  // a server's backups are the server's
+    const QString source = desk.DataModule1.connectionName();
+    const QString file = desk.DataModule1.ConnectionString();
+    const QDate today = desk.clock.nowDateTime().date();
+    auto result = std::make_shared<DailyBackupResult>();
+    desk.RunInBackground(
+        [source, file, today, result] {
+            const QString name = source + QStringLiteral("-daily-backup");
+            {
+                QSqlDatabase db = QSqlDatabase::cloneDatabase(source, name);
+                if (db.open())
+                    *result = DailyBackup(name, file, today);
+                else
+                    result->error = DatabaseErrorText(db.lastError());
+                db.close();
+            }
+            QSqlDatabase::removeDatabase(name);
+        },
+        [&desk, result] {
+            if (!result->error.isEmpty())
+                desk.prompts.message(
+                    QStringLiteral("今天的自动备份没有成功：%1").arg(result->error));
+        });
 }

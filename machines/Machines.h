@@ -6,6 +6,10 @@
 
 class Desk;
 
+namespace MachineText {
+inline const QString DuplicateName = QStringLiteral("数据库中已有此计算机名，请重新输入!");
+}  // namespace MachineText
+
 // Every machine's name in name order; nullopt (after its box) when the table cannot be read.
 std::optional<QStringList> AllMachineNames(Desk& desk);
 

@@ -1,4 +1,4 @@
-#include "billing/ui/Tinformation.h"
+#include "console/Tinformation.h"
 
 #include <QGroupBox>
 #include <QLabel>

@@ -1,8 +1,8 @@
-#include "client_channel/ui/FillMachineCombo.h"
+#include "console/FillMachineCombo.h"
 
 #include <QComboBox>
 
-#include "billing/Machines.h"
+#include "machines/Machines.h"
 
 void FillMachineCombo(Desk& desk, QComboBox* combo, int mode) {
     const std::optional<QStringList> names = MachineNamesByState(desk, mode);

@@ -1,4 +1,4 @@
-#include "billing/ui/TtrunMoneys.h"
+#include "console/TtrunMoneys.h"
 
 #include <QCollator>
 #include <QComboBox>
@@ -6,7 +6,7 @@
 #include <QLabel>
 
 #include "billing/Transfer.h"
-#include "client_channel/ui/FillMachineCombo.h"
+#include "console/FillMachineCombo.h"
 #include "desk/Desk.h"
 #include "widgets/Themed.h"
 

@@ -1,0 +1,15 @@
+#pragma once
+
+#include <QLoggingCategory>
+#include <QString>
+
+class QSqlError;
+
+// The reason a database error gives, as the operator and the logs read it: the engine's and the
+// driver's texts, or "unknown error" when neither says anything, so no box ends in an empty
+// reason.
+QString DatabaseErrorText(const QSqlError& error);
+
+// Statements and their failures, for whoever looks into the store:
+// QT_LOGGING_RULES="cafe.db.debug=true".
+Q_DECLARE_LOGGING_CATEGORY(lcDb)

@@ -1,0 +1,102 @@
+#include "record_store/Schema.h"
+
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QStringList>
+#include <algorithm>
+#include <iterator>
+
+#include "record_store/DatabaseError.h"
+#include "record_store/Engine.h"
+
+namespace {
+
+// All of them or none.
+bool RunInOneTransaction(QSqlDatabase& db, const QStringList& statements, QString* error) {
+    const auto failed = [&](const QSqlError& e) {
+        if (error) *error = DatabaseErrorText(e);
+        return false;
+    };
+    if (!db.transaction()) return failed(db.lastError());
+    {
+        QSqlQuery q(db);
+        for (const QString& statement : statements) {
+            if (!q.exec(statement)) {
+                const QSqlError e = q.lastError();
+                q.finish();
+                db.rollback();
+                return failed(e);
+            }
+        }
+    }
+    if (db.commit()) return true;
+    const QSqlError e = db.lastError();
+    db.rollback();
+    return failed(e);
+}
+
+bool HasTable(const QSqlDatabase& db, const QString& table) {
+    const QStringList tables = db.tables();
+    return std::any_of(tables.cbegin(), tables.cend(), [&](const QString& t) {
+        return t.compare(table, Qt::CaseInsensitive) == 0;
+    });
+}
+
+// The console's own tables, by schema version: step n brings version n-1 to n.
+const QStringList kSteps[] = {
+    // 1: the takings journal, append-only, each row chained to the one before by SHA-256.
+    {QStringLiteral(
+         "create table Tjournal (id integer primary key, at text not null, desk text not "
+         "null, operator text not null, kind text not null, machine text not null, target "
+         "text not null, tstart text not null, tend text not null, stime text not null, "
+         "tmoney text not null, tother text not null, tsum text not null, state text not "
+         "null, amount text not null, note text not null, flagged integer not null, prev "
+         "text not null, hash text not null)"),
+     QStringLiteral("create index Tjournal_at on Tjournal(at)"),
+     QStringLiteral("create table Tschema (version integer not null)")},
+};
+
+}  // namespace
+
+bool CreateTables(QSqlDatabase& db, const Engine& engine, QString* error) {
+    const Engine::TableRules rules = engine.Tables();
+    QStringList statements = rules.before;
+    statements << QStringLiteral("create table Tcount (") + rules.nameColumn +
+                      QStringLiteral(
+                          ", Tstart text, Tnow text, Stime text, Tmoney text, Tother "
+                          "text, Tsum text, gotime text, Cstate text default '无')")
+               << QStringLiteral("create table Tmoney (OneTime text, Tnight text)")
+               << QStringLiteral("insert into Tmoney (OneTime, Tnight) values ('2', '10')");
+    statements << rules.after;
+    return RunInOneTransaction(db, statements, error);
+}
+
+int OurTables(const QSqlDatabase& db) {
+    int found = 0;
+    for (const QString& table : db.tables())
+        if (table.compare(QStringLiteral("Tcount"), Qt::CaseInsensitive) == 0 ||
+            table.compare(QStringLiteral("Tmoney"), Qt::CaseInsensitive) == 0)
+            ++found;
+    return found;
+}
+
+bool MigrateSchema(QSqlDatabase& db, QString* error) {
+    int version = 0;
+    if (HasTable(db, QStringLiteral("Tschema"))) {
+        QSqlQuery q(db);
+        if (!q.exec(QStringLiteral("select max(version) from Tschema"))) {
+            if (error) *error = DatabaseErrorText(q.lastError());
+            return false;
+        }
+        if (q.next()) version = q.value(0).toInt();
+    }
+    constexpr int latest = int(std::size(kSteps));
+    for (int step = version; step < latest; ++step) {
+        QStringList statements = kSteps[step];
+        statements << QStringLiteral("delete from Tschema")
+                   << QStringLiteral("insert into Tschema (version) values (%1)").arg(step + 1);
+        if (!RunInOneTransaction(db, statements, error)) return false;
+    }
+    return true;
+}

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QString>
+
+class Engine;
+class QSqlDatabase;
+
+// The database's tables. Tcount and Tmoney keep the shape other tools read; the console's own
+// tables (the takings journal) come beside them by a versioned migration.
+
+// Makes Tcount and Tmoney with the engine's case rule for machine names, and the one tariff
+// row (OneTime "2", Tnight "10"), all in one transaction. False with the reason.
+bool CreateTables(QSqlDatabase& db, const Engine& engine, QString* error);
+
+// How many of Tcount and Tmoney the database holds, whatever the engine's case for names.
+int OurTables(const QSqlDatabase& db);
+
+// Brings the console's own tables to the latest version, each step in one transaction. A file
+// that cannot take them (read-only) still serves; what needs them fails. False with the reason.
+bool MigrateSchema(QSqlDatabase& db, QString* error);
