@@ -3,6 +3,8 @@
 #include <QApplication>
 #include <QFileDialog>
 #include <QFileSystemModel>
+#include <QFontMetrics>
+#include <QGridLayout>
 #include <QIdentityProxyModel>
 #include <QLocale>
 #include <QMessageBox>
@@ -11,17 +13,44 @@
 
 #include "console/ProgramName.h"
 
+int TitleRoom(const QString& title) {
+    // The window manager's title font is not known here: a bold face a third larger than the
+    // program's, and room for the icon and three buttons of the title bar.
+    QFont font = QApplication::font();
+    font.setBold(true);
+    font.setPointSizeF(font.pointSizeF() * 4 / 3);
+    return QFontMetrics(font).horizontalAdvance(title) + 120;
+}
+
+void FitTitle(QMessageBox& box) {
+    // A box as narrow as "上机" would cut its title to "青岚… 系统"; a message box takes no
+    // minimum width of its own, but its grid takes a spacer.
+    if (auto* grid = qobject_cast<QGridLayout*>(box.layout()))
+        grid->addItem(new QSpacerItem(TitleRoom(box.windowTitle()), 0, QSizePolicy::Minimum,
+                                      QSizePolicy::Minimum),
+                      grid->rowCount(), 0, 1, grid->columnCount());
+}
+
+namespace {
+
+void Show(QMessageBox& box) {
+    FitTitle(box);
+    box.exec();
+}
+
+}  // namespace
+
 void MessageBoxPrompts::message(const QString& text) {
     QMessageBox box(QMessageBox::NoIcon, ProgramName, text, QMessageBox::Ok,
                     QApplication::activeWindow());
-    box.exec();
+    Show(box);
 }
 
 void MessageBoxPrompts::error(const QString& text) {
     QMessageBox box(QMessageBox::Critical, QStringLiteral("Error"), text, QMessageBox::NoButton,
                     QApplication::activeWindow());
     box.addButton(QStringLiteral("Yes"), QMessageBox::AcceptRole);
-    box.exec();
+    Show(box);
 }
 
 bool MessageBoxPrompts::confirm(const QString& text) {
@@ -31,14 +60,14 @@ bool MessageBoxPrompts::confirm(const QString& text) {
     QPushButton* no = box.addButton(QStringLiteral("No"), QMessageBox::NoRole);
     box.setDefaultButton(yes);
     box.setEscapeButton(no);
-    box.exec();
+    Show(box);
     return box.clickedButton() == yes;
 }
 
 void MessageBoxPrompts::reportUnhandled(const QString& text) {
     QMessageBox box(QMessageBox::Warning, ProgramName, text, QMessageBox::Ok,
                     QApplication::activeWindow());
-    box.exec();
+    Show(box);
 }
 
 namespace {

@@ -3,7 +3,13 @@
 #include "record_store/Seams.h"
 
 class QFileDialog;
+class QMessageBox;
 class QWidget;
+
+// The width a window needs for its title not to be cut in the title bar.
+int TitleRoom(const QString& title);
+// Makes a message box at least that wide.
+void FitTitle(QMessageBox& box);
 
 // Real message boxes: exec() runs a nested event loop, so the timers keep ticking.
 class MessageBoxPrompts : public Prompts {

@@ -27,6 +27,9 @@ TShift::TShift(Desk& deskRef, QWidget* owner)
     OperatorEdit = new QLineEdit(OpenBox);
     FloatEdit = new QLineEdit(OpenBox);
     FloatEdit->setPlaceholderText(QStringLiteral("钱箱里的现金，例如 200"));
+    // Wide enough for the whole hint, not "钱箱里的现金，例如 2…".
+    FloatEdit->setMinimumWidth(
+        FloatEdit->fontMetrics().horizontalAdvance(FloatEdit->placeholderText()) + 24);
     open->addRow(QStringLiteral("值班员(&N)："), OperatorEdit);
     open->addRow(QStringLiteral("备用金(&F)："), FloatEdit);
     OpenButton = new FlatButton(QStringLiteral("开  班"), OpenBox);

@@ -44,12 +44,6 @@ QStringList JournalDesks(Desk& desk);
 // UTF-8 with a byte-order mark and CR LF, so Excel and WPS open it as Chinese text.
 QByteArray ReportCsv(const Report& report);
 
-// The report as a printable document (HTML for QTextDocument).
-QString ReportHtml(const Report& report, const QString& cafeName);
-
-// One bill as a receipt (小票).
-QString ReceiptHtml(const ReportBill& bill, const QString& cafeName);
-
 // A bill as the report's tables show it: time, machine, start, end, used, fee, extra charges,
 // total, operator.
 QStringList BillCells(const ReportBill& bill);

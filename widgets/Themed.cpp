@@ -194,6 +194,25 @@ void DialogKeys(QWidget* window, std::function<QAbstractButton*()> returnButton)
     }
 }
 
+QString KeepParenthesesTogether(const QString& text) {
+    QString html;
+    qsizetype at = 0;
+    while (at < text.size()) {
+        const qsizetype open = text.indexOf(u'（', at);
+        const qsizetype close = open < 0 ? -1 : text.indexOf(u'）', open);
+        if (close < 0) {
+            html += text.mid(at).toHtmlEscaped();
+            break;
+        }
+        html += text.mid(at, open - at).toHtmlEscaped() +
+                QStringLiteral("<span style=\"white-space:nowrap\">") +
+                text.mid(open, close - open + 1).toHtmlEscaped() + QStringLiteral("</span>");
+        at = close + 1;
+    }
+    html.replace(QLatin1Char('\n'), QStringLiteral("<br>"));
+    return html;
+}
+
 void NameField(QLabel* label, QWidget* field) {
     label->setBuddy(field);
     QString name = label->text();

@@ -46,6 +46,10 @@ QIcon AppIcon();
 void DialogKeys(QWidget* window, QAbstractButton* returnButton = nullptr);
 void DialogKeys(QWidget* window, std::function<QAbstractButton*()> returnButton);
 
+// Plain text as rich text for a label that wraps, each "（…）" kept on one line: Chinese text
+// may break between any two characters, and "（本机文件）" must not.
+QString KeepParenthesesTogether(const QString& text);
+
 // A label names its field: the buddy for its access key and the field's accessible name.
 void NameField(QLabel* label, QWidget* field);
 

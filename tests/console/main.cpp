@@ -7,6 +7,7 @@ int runChannelWindowTest(int argc, char** argv);
 int runMoneyWindowTest(int argc, char** argv);
 int runToolsWindowTest(int argc, char** argv);
 int runKeyboardTest(int argc, char** argv);
+int runLooksTest(int argc, char** argv);
 int runDesktopProgramTest(int argc, char** argv);
 
 int main(int argc, char** argv) {
@@ -18,6 +19,7 @@ int main(int argc, char** argv) {
     failures += runMoneyWindowTest(argc, argv);
     failures += runToolsWindowTest(argc, argv);
     failures += runKeyboardTest(argc, argv);
+    failures += runLooksTest(argc, argv);
     failures += runDesktopProgramTest(argc, argv);  // last: it installs Qt's translations
     return failures;
 }
