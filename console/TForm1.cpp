@@ -165,7 +165,7 @@ void TForm1::BuildMenus() {
     item(info, "N13", "转账", "Ctrl+C");
     separator(info, "N14");
     item(info, "N15", "定时提醒", "Ctrl+T");
-    // The money record: new entries after the described ones, on keys nothing else uses.
+    // The money record: new entries after the original ones, on keys nothing else uses.
     separator(info, "N69");
     item(info, "N70", "营业报表", "Ctrl+Y");
     item(info, "N71", "交班", "Ctrl+J");

@@ -10,14 +10,14 @@
 
 namespace {
 
-struct FieldSpec {
+struct BillField {
     QLineEdit* Tinformation::*field;
     const char* name;
     const char* label;
     const char* column;
 };
 
-const FieldSpec kFields[] = {
+const BillField kFields[] = {
     {&Tinformation::la_computername, "la_computername", "计算机名：", "username"},
     {&Tinformation::la_startime, "la_startime", "上机时间：", "Tstart"},
     {&Tinformation::la_nowtime, "la_nowtime", "现在时间：", "Tnow"},
@@ -68,7 +68,7 @@ Tinformation::Tinformation(Desk& deskRef, QWidget* owner)
 
 void Tinformation::ShowRow(int gridRow) {
     const Query* grid = desk.DataModule1.ADOQuery1;
-    for (const FieldSpec& f : kFields)
+    for (const BillField& f : kFields)
         (this->*f.field)->setText(grid->FieldText(gridRow, QString::fromLatin1(f.column)));
     show();
     raise();

@@ -138,6 +138,13 @@ class SqliteEngine : public Engine {
 
     bool Prepare(QSqlDatabase&, QString*) const override { return true; }
 
+    void CatchUpSchema(QSqlDatabase& db) const override {
+        // A statement on the schema compares the file's schema version with the one this
+        // connection knows, and reloads it when another program changed it.
+        QSqlQuery q(db);
+        q.exec(QStringLiteral("select 1 from sqlite_master where 0"));
+    }
+
     TableRules Tables() const override {
         return {QStringLiteral("username text not null unique collate nocase"), {}, {}};
     }
@@ -284,6 +291,9 @@ class PostgresEngine : public Engine {
         return Exec(db, QStringLiteral("set lock_timeout = '1s'"), error);
     }
 
+    // The server prepares every statement against the schema as it stands.
+    void CatchUpSchema(QSqlDatabase&) const override {}
+
     TableRules Tables() const override {
         return {
             QStringLiteral("username text collate cafe_nocase not null unique"),
@@ -329,6 +339,7 @@ class PostgresEngine : public Engine {
 bool Engine::Walk(QSqlDatabase& db, const QString& sql, const QStringList& values,
                   const std::function<void(const QString* row, int columns)>& visit,
                   QString* error) const {
+    CatchUpSchema(db);
     QSqlQuery q(db);
     q.setForwardOnly(true);
     if (!q.prepare(sql)) {

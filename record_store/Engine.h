@@ -44,6 +44,12 @@ class Engine {
     };
     virtual TableRules Tables() const = 0;
 
+    // Run before a statement whose rows are read is prepared. A connection to a file learns of
+    // another program's change of the schema only when a statement runs, and Qt's SQLite driver
+    // sizes each row by the columns the statement had when it was prepared: a "select *"
+    // prepared on the old schema would be read past its end once a column was added.
+    virtual void CatchUpSchema(QSqlDatabase& db) const = 0;
+
     // A write transaction whose commit will go through: SQLite's BEGIN EXCLUSIVE; on
     // PostgreSQL a transaction whose lock waits end after a second.
     virtual bool BeginWrite(QSqlDatabase& db, QString* error) const = 0;

@@ -110,13 +110,20 @@ bool Query::Fetch(QStringList* columns, std::vector<QStringList>* rows) {
     return ok;
 }
 
+bool Query::PrepareRows() {
+    // A row-returning statement is prepared afresh each time, on a connection that has seen
+    // the latest schema: Qt's SQLite driver sizes a row by the columns known when it was
+    // prepared, and a "select *" run after another program added a column would read past it.
+    if (!Connected()) return false;
+    QSqlDatabase db = QSqlDatabase::database(m_connection);
+    m_engine().CatchUpSchema(db);
+    m_prepared = false;
+    return Prepare();
+}
+
 bool Query::Open() {
     Close();
-    // A row-returning statement is prepared afresh each time: Qt's SQLite driver keeps the
-    // column count of the first preparation, and a "select *" re-run after the file's schema
-    // changed (another tool added a column) would read past it.
-    m_prepared = false;
-    if (!Prepare()) return false;
+    if (!PrepareRows()) return false;
     QStringList columns;
     std::vector<QStringList> rows;
     if (!Fetch(&columns, &rows)) return false;
@@ -172,10 +179,9 @@ bool Query::ForEachRow(const std::function<void(const QString* row, int columns)
 
 bool Query::Reopen() {
     if (!m_active) return Open();
-    m_prepared = false;
     QStringList columns;
     std::vector<QStringList> rows;
-    if (!Prepare() || !Fetch(&columns, &rows)) {
+    if (!PrepareRows() || !Fetch(&columns, &rows)) {
         Close();
         return false;
     }

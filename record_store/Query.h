@@ -89,6 +89,7 @@ class Query : public QAbstractTableModel {
     friend class TDataModule1;
     bool Connected();  // false, with the reason as the last error, when it is not
     bool Prepare();
+    bool PrepareRows();  // for a statement whose rows are read
     bool Fetch(QStringList* columns, std::vector<QStringList>* rows);
     void Detach();  // the connection is going away
 

@@ -1,19 +1,19 @@
 #include <QCoreApplication>
 
-int runBillingTest(int argc, char** argv);
-int runSoundCoreTest(int argc, char** argv);
-int runOperationsTest(int argc, char** argv);
-int runJournalTest(int argc, char** argv);
-int runDeskToolsTest(int argc, char** argv);
-int runDesksTest(int argc, char** argv);
+int runBillingPassTest(int argc, char** argv);
+int runNothingLostTest(int argc, char** argv);
+int runSessionOperationsTest(int argc, char** argv);
+int runJournalledOperationsTest(int argc, char** argv);
+int runPricesRemindersBulkTest(int argc, char** argv);
+int runSeveralDesksTest(int argc, char** argv);
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    int failures = runBillingTest(argc, argv);
-    failures += runSoundCoreTest(argc, argv);
-    failures += runOperationsTest(argc, argv);
-    failures += runJournalTest(argc, argv);
-    failures += runDeskToolsTest(argc, argv);
-    failures += runDesksTest(argc, argv);
+    int failures = runBillingPassTest(argc, argv);
+    failures += runNothingLostTest(argc, argv);
+    failures += runSessionOperationsTest(argc, argv);
+    failures += runJournalledOperationsTest(argc, argv);
+    failures += runPricesRemindersBulkTest(argc, argv);
+    failures += runSeveralDesksTest(argc, argv);
     return failures;
 }

@@ -1,6 +1,7 @@
 #include <QApplication>
 
-int runConsoleTest(int argc, char** argv);
+int runMainWindowTest(int argc, char** argv);
+int runMachineListWindowTest(int argc, char** argv);
 int runSessionWindowTest(int argc, char** argv);
 int runSessionChangesTest(int argc, char** argv);
 int runChannelWindowTest(int argc, char** argv);
@@ -12,7 +13,8 @@ int runDesktopProgramTest(int argc, char** argv);
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
-    int failures = runConsoleTest(argc, argv);
+    int failures = runMainWindowTest(argc, argv);
+    failures += runMachineListWindowTest(argc, argv);
     failures += runSessionWindowTest(argc, argv);
     failures += runSessionChangesTest(argc, argv);
     failures += runChannelWindowTest(argc, argv);

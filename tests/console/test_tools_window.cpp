@@ -47,7 +47,7 @@ Tsearch* openSearch(TForm1& form, quint16 port, const QString& delay) {
 
 }  // namespace
 
-// The entries the description leaves to us: settings, reminders, whole-café commands, help.
+// The entries this console adds to the menus: settings, reminders, whole-café commands, help.
 class ToolsWindowTest : public QObject {
     Q_OBJECT
 

@@ -54,15 +54,9 @@ void clickRow(QTableView* grid, int row, int column = 0) {
     QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, cell.center());
 }
 
-void clickEntry(QListWidget* list, int row) {
-    list->scrollToItem(list->item(row));
-    const QRect r = list->visualItemRect(list->item(row));
-    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, r.center());
-}
-
 }  // namespace
 
-class ConsoleTest : public QObject {
+class MainWindowTest : public QObject {
     Q_OBJECT
 
   private slots:
@@ -329,215 +323,6 @@ class ConsoleTest : public QObject {
         QCOMPARE(form.findChildren<Tadduser*>().size(), 2);  // hidden, not freed
     }
 
-    void machineListAddsSortedAndRefusesDuplicates() {
-        Env env;
-        env.addMachine(QStringLiteral("pc2"));
-        TForm1 form(*env.desk);
-        Tadduser dialog(*env.desk, &form);
-        dialog.show();
-        auto entries = [&] {
-            QStringList out;
-            for (int i = 0; i < dialog.FlatListBox1->count(); ++i)
-                out << dialog.FlatListBox1->item(i)->text();
-            return out;
-        };
-        QCOMPARE(entries(), (QStringList{" 已有的计算机名:", "pc2"}));
-        for (const char* name : {"PC10", "Pc1", "a'b%"}) {
-            dialog.Edit1->setText(QString::fromUtf8(name));
-            QTest::mouseClick(dialog.FlatButton1, Qt::LeftButton);
-        }
-        QCOMPARE(env.prompts.take(), QStringList());  // a successful add says nothing
-        QCOMPARE(entries(), (QStringList{" 已有的计算机名:", "a'b%", "Pc1", "PC10", "pc2"}));
-        QCOMPARE(dialog.Edit1->text(), QStringLiteral("a'b%"));
-
-        dialog.Edit1->setText(QStringLiteral("pc1"));  // same machine, other case
-        dialog.Edit1->clearFocus();
-        QTest::mouseClick(dialog.FlatButton1, Qt::LeftButton);
-        QCOMPARE(env.prompts.take(),
-                 QStringList{QStringLiteral("message|数据库中已有此计算机名，请重新输入!")});
-        QVERIFY(dialog.Edit1->hasFocus() || QApplication::focusWidget() == dialog.Edit1 ||
-                dialog.focusWidget() == dialog.Edit1);
-        QCOMPARE(dialog.Edit1->text(), QStringLiteral("pc1"));
-        QCOMPARE(env.count(), 4);
-
-        dialog.Edit1->setText(QString());
-        QTest::mouseClick(dialog.FlatButton1, Qt::LeftButton);
-        QCOMPARE(env.prompts.take(), QStringList{QStringLiteral("message|请先输入计算机名!")});
-
-        dialog.Edit1->setText(QStringLiteral(" pc3 "));  // blanks are part of the name
-        QTest::mouseClick(dialog.FlatButton1, Qt::LeftButton);
-        QCOMPARE(env.field(QStringLiteral(" pc3 "), QStringLiteral("Cstate")),
-                 QStringLiteral("无"));
-        QCOMPARE(dialog.FlatListBox1->item(0)->text(), QStringLiteral(" 已有的计算机名:"));
-
-        // The grid shows the new machines only once the dialog closes.
-        QCOMPARE(form.DBGrid1->model()->rowCount(), 1);
-        QTest::mouseClick(dialog.FlatButton3, Qt::LeftButton);
-        QVERIFY(!dialog.isVisible());
-        QCOMPARE(form.DBGrid1->model()->rowCount(), 5);
-        QCOMPARE(env.desk->CurrentRowMachine(), QStringLiteral("pc2"));  // still the chosen one
-    }
-
-    void machineListDeletes() {
-        Env env;
-        for (const char* name : {"pc1", "pc2"}) env.addMachine(QString::fromLatin1(name));
-        env.sql(QStringLiteral("update Tcount set Cstate='正常', Tsum='3' where username='pc2'"));
-        TForm1 form(*env.desk);
-        Tadduser dialog(*env.desk, &form);
-        dialog.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
-
-        QTest::mouseClick(dialog.FlatButton2, Qt::LeftButton);  // nothing selected
-        clickEntry(dialog.FlatListBox1, 1);
-        clickEntry(dialog.FlatListBox1, 0);  // the header cannot be chosen like a machine
-        QVERIFY(dialog.FlatListBox1->selectedItems().isEmpty());
-        QTest::mouseClick(dialog.FlatButton2, Qt::LeftButton);
-        QCOMPARE(env.prompts.take(), QStringList());
-
-        clickEntry(dialog.FlatListBox1, 1);
-        env.prompts.answers = {false};
-        QTest::mouseClick(dialog.FlatButton2, Qt::LeftButton);
-        QCOMPARE(env.prompts.take(), QStringList{QStringLiteral("confirm|你真的要删除吗?")});
-        QCOMPARE(env.count(), 2);
-        QCOMPARE(dialog.FlatListBox1->count(), 3);
-
-        // A machine in session is deleted like any other.
-        clickEntry(dialog.FlatListBox1, 2);
-        env.prompts.answers = {true};
-        QTest::mouseClick(dialog.FlatButton2, Qt::LeftButton);
-        QCOMPARE(env.prompts.take(), QStringList{QStringLiteral("confirm|你真的要删除吗?")});
-        QCOMPARE(env.count(), 1);
-        QCOMPARE(env.count(QStringLiteral("username='pc2'")), 0);
-        QCOMPARE(dialog.FlatListBox1->selectedItems().size(), 0);  // reloading clears it
-
-        clickEntry(dialog.FlatListBox1, 1);
-        env.prompts.answers = {true};
-        QTest::mouseClick(dialog.FlatButton2, Qt::LeftButton);
-        QCOMPARE(dialog.FlatListBox1->count(), 1);  // only the header is left
-        QCOMPARE(env.count(), 0);
-    }
-
-    void everyEntryOfALongListCanBeDeleted() {
-        Env env;
-        for (int i = 0; i < 300; ++i)
-            env.addMachine(QStringLiteral("pc%1").arg(i, 3, 10, QLatin1Char('0')));
-        TForm1 form(*env.desk);
-        Tadduser dialog(*env.desk, &form);
-        dialog.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
-        QCOMPARE(dialog.FlatListBox1->count(), 301);
-        clickEntry(dialog.FlatListBox1, 300);
-        QVERIFY(dialog.FlatListBox1->item(300)->isSelected());
-        QTest::keyClick(dialog.FlatListBox1, Qt::Key_Up);  // keys scroll but do not select
-        QVERIFY(dialog.FlatListBox1->item(300)->isSelected());
-        QCOMPARE(dialog.FlatListBox1->selectedItems().size(), 1);
-        env.prompts.answers = {true};
-        QTest::mouseClick(dialog.FlatButton2, Qt::LeftButton);
-        QCOMPARE(env.count(QStringLiteral("username='pc299'")), 0);
-        QCOMPARE(env.count(), 299);
-    }
-
-    void machineListDatabaseFailures() {
-        Env env;
-        env.addMachine(QStringLiteral("pc1"));
-        TForm1 form(*env.desk);
-        Tadduser dialog(*env.desk, &form);
-        dialog.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
-        env.sql(QStringLiteral("pragma query_only=1"));
-        dialog.Edit1->setText(QStringLiteral("pc9"));
-        QTest::mouseClick(dialog.FlatButton1, Qt::LeftButton);
-        QCOMPARE(env.prompts.take(),
-                 QStringList{QStringLiteral("message|数据库运行有误，请关闭本软件重新运行!")});
-        clickEntry(dialog.FlatListBox1, 1);
-        env.prompts.answers = {true};
-        QTest::mouseClick(dialog.FlatButton2, Qt::LeftButton);
-        QCOMPARE(env.prompts.take(),
-                 (QStringList{"confirm|你真的要删除吗?",
-                              "message|数据库运行有误，请关闭本软件重新运行!"}));
-        QCOMPARE(env.count(), 1);
-        env.sql(QStringLiteral("pragma query_only=0"));
-        env.sql(QStringLiteral("alter table Tcount rename to Gone"));
-        dialog.Edit1->setText(QStringLiteral("pc9"));
-        QTest::mouseClick(dialog.FlatButton1, Qt::LeftButton);
-        // The duplicate check fails: nothing inserted, and the failed reload keeps the list.
-        QCOMPARE(env.prompts.take(),
-                 (QStringList{"message|数据库运行有误，请关闭本软件重新运行!",
-                              "message|数据库运行有误，请关闭本软件重新运行!"}));
-        QCOMPARE(dialog.FlatListBox1->count(), 2);
-    }
-
-    void lockedDatabaseGivesTheMessageAndWritesNothing() {
-        Env env;
-        env.addMachine(QStringLiteral("pc1"));
-        TForm1 form(*env.desk);
-        Tadduser dialog(*env.desk, &form);
-        {
-            // Another program holds the file locked for writing and reading.
-            QSqlDatabase other = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), "locker");
-            other.setDatabaseName(env.dbPath());
-            QVERIFY(other.open());
-            QSqlQuery lock(other);
-            QVERIFY(lock.exec(QStringLiteral("begin exclusive")));
-            dialog.Edit1->setText(QStringLiteral("pc2"));
-            QTest::mouseClick(dialog.FlatButton1, Qt::LeftButton);
-            QCOMPARE(
-                env.prompts.take(),
-                QStringList(2, QStringLiteral("message|数据库运行有误，请关闭本软件重新运行!")));
-            QCOMPARE(dialog.FlatListBox1->count(), 2);  // the list keeps what it showed
-            lock.exec(QStringLiteral("rollback"));
-            lock.finish();
-            other.close();
-        }
-        QSqlDatabase::removeDatabase(QStringLiteral("locker"));
-        QCOMPARE(env.count(), 1);
-        QTest::mouseClick(dialog.FlatButton1, Qt::LeftButton);  // works again once released
-        QCOMPARE(env.count(), 2);
-    }
-
-    void namesThatDifferOnlyInCaseAreOneMachine_data() {
-        QTest::addColumn<QString>("stored");
-        QTest::addColumn<QString>("typed");
-        QTest::newRow("Latin with umlaut") << QStringLiteral("Ä-pc") << QStringLiteral("ä-pc");
-        QTest::newRow("sharp s") << QStringLiteral("Straße") << QStringLiteral("STRASSE");
-        QTest::newRow("Greek final sigma")
-            << QStringLiteral("ΣΊΣΥΦΟΣ") << QStringLiteral("σίσυφος");
-    }
-    void namesThatDifferOnlyInCaseAreOneMachine() {
-        QFETCH(QString, stored);
-        QFETCH(QString, typed);
-        Env env;
-        TForm1 form(*env.desk);
-        Tadduser dialog(*env.desk, &form);
-        dialog.show();
-        for (const QString& name : {stored, typed}) {
-            dialog.Edit1->setText(name);
-            dialog.FlatButton1Click();
-        }
-        QCOMPARE(env.prompts.take(),
-                 QStringList{QStringLiteral("message|数据库中已有此计算机名，请重新输入!")});
-        QCOMPARE(env.count(), 1);
-        QCOMPARE(dialog.FlatListBox1->count(), 2);
-    }
-
-    void everyRowOfTheTableIsListedAndCanBeDeleted() {
-        Env env;
-        // Made by an older version or another tool: both rows must show and be deletable.
-        env.addMachine(QStringLiteral("Ä-pc"));
-        env.addMachine(QStringLiteral("ä-pc"));
-        TForm1 form(*env.desk);
-        Tadduser dialog(*env.desk, &form);
-        dialog.show();
-        QCOMPARE(dialog.FlatListBox1->count(), 3);
-        for (int left = 2; left > 0; --left) {
-            clickEntry(dialog.FlatListBox1, 1);
-            env.prompts.answers = {true};
-            dialog.FlatButton2Click();
-            QCOMPARE(env.count(), left - 1);
-            QCOMPARE(dialog.FlatListBox1->count(), left);
-        }
-    }
-
     void gridKeepsTheScrollPositionAcrossEveryReopen() {
         Env env;
         env.sql(QStringLiteral("begin"));
@@ -623,8 +408,8 @@ class ConsoleTest : public QObject {
     }
 };
 
-int runConsoleTest(int argc, char** argv) {
-    ConsoleTest test;
+int runMainWindowTest(int argc, char** argv) {
+    MainWindowTest test;
     return QTest::qExec(&test, argc, argv);
 }
-#include "test_console.moc"
+#include "test_main_window.moc"

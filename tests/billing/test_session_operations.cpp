@@ -6,7 +6,6 @@
 #include "billing/Overnight.h"
 #include "billing/Transfer.h"
 #include "desk/Messages.h"
-#include "machines/Machines.h"
 #include "support/Fixtures.h"
 
 // The operations as plain functions on a desk, without any window: what each dialog's button
@@ -25,61 +24,11 @@ QString box(const QString& text) { return QStringLiteral("message|") + text; }
 
 }  // namespace
 
-class OperationsTest : public QObject {
+class SessionOperationsTest : public QObject {
     Q_OBJECT
 
   private slots:
     CAFE_ENGINE_ROWS
-
-    void addMachineRefusesEveryCaseOfAName_data() {
-        QTest::addColumn<QString>("stored");
-        QTest::addColumn<QString>("typed");
-        QTest::addColumn<bool>("duplicate");
-        QTest::newRow("same text") << QStringLiteral("pc1") << QStringLiteral("pc1") << true;
-        QTest::newRow("ASCII case") << QStringLiteral("PC1") << QStringLiteral("pc1") << true;
-        QTest::newRow("umlaut") << QStringLiteral("Ä-pc") << QStringLiteral("ä-pc") << true;
-        QTest::newRow("sharp s") << QStringLiteral("STRASSE") << QStringLiteral("Straße") << true;
-        QTest::newRow("final sigma")
-            << QStringLiteral("σίσυφος") << QStringLiteral("ΣΊΣΥΦΟΣ") << true;
-        QTest::newRow("blanks are part of the name")
-            << QStringLiteral("pc1") << QStringLiteral(" pc1") << false;
-        QTest::newRow("accent is not case")
-            << QStringLiteral("é-pc") << QStringLiteral("e-pc") << false;
-    }
-    void addMachineRefusesEveryCaseOfAName() {
-        QFETCH(QString, stored);
-        QFETCH(QString, typed);
-        QFETCH(bool, duplicate);
-        Env env;
-        QCOMPARE(AddMachine(*env.desk, stored), AddOutcome::Added);
-        QCOMPARE(env.prompts.take(), QStringList());  // a successful add says nothing
-        QCOMPARE(AddMachine(*env.desk, typed),
-                 duplicate ? AddOutcome::Duplicate : AddOutcome::Added);
-        QCOMPARE(env.prompts.take(),
-                 duplicate ? QStringList{box(MachineText::DuplicateName)} : QStringList());
-        QCOMPARE(env.count(), duplicate ? 1 : 2);
-        QCOMPARE(env.field(stored, QStringLiteral("username")), stored);
-    }
-
-    void machineListOperationsReportFailures() {
-        Env env;
-        env.addMachine(QStringLiteral("b"));
-        env.addMachine(QStringLiteral("A"));
-        env.addMachine(QStringLiteral("c"), QStringLiteral("正常"));
-        QCOMPARE(AllMachineNames(*env.desk), (QStringList{"A", "b", "c"}));
-        QCOMPARE(MachineNamesByState(*env.desk, 1), QStringList{"c"});
-        QCOMPARE(MachineNamesByState(*env.desk, 2), (QStringList{"b", "A"}));
-        QVERIFY(DeleteMachine(*env.desk, QStringLiteral("c")));  // whatever its state
-        QCOMPARE(env.count(), 2);
-
-        env.sql(QStringLiteral("alter table Tcount rename to Gone"));
-        QCOMPARE(AllMachineNames(*env.desk), std::nullopt);
-        QCOMPARE(MachineNamesByState(*env.desk, 1), std::nullopt);
-        QCOMPARE(AddMachine(*env.desk, QStringLiteral("d")), AddOutcome::Failed);
-        QVERIFY(!DeleteMachine(*env.desk, QStringLiteral("b")));
-        QCOMPARE(env.prompts.take(), (QStringList{box(DeskText::DbFault), box(DeskText::DbRestart),
-                                                  box(DeskText::DbFault), box(DeskText::DbFault)}));
-    }
 
     void checkoutOfTheHighlightedMachine() {
         Env env;
@@ -176,9 +125,9 @@ class OperationsTest : public QObject {
     }
 };
 
-int runOperationsTest(int argc, char** argv) {
-    OperationsTest test;
+int runSessionOperationsTest(int argc, char** argv) {
+    SessionOperationsTest test;
     return QTest::qExec(&test, argc, argv);
 }
 
-#include "test_operations.moc"
+#include "test_session_operations.moc"

@@ -37,7 +37,7 @@ void gridMatches(Env& env) {
 
 }  // namespace
 
-class BillingTest : public QObject {
+class BillingPassTest : public QObject {
     Q_OBJECT
 
   private slots:
@@ -446,9 +446,9 @@ class BillingTest : public QObject {
     }
 };
 
-int runBillingTest(int argc, char** argv) {
-    BillingTest test;
+int runBillingPassTest(int argc, char** argv) {
+    BillingPassTest test;
     return QTest::qExec(&test, argc, argv);
 }
 
-#include "test_billing.moc"
+#include "test_billing_pass.moc"

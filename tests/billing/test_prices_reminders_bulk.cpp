@@ -1,10 +1,5 @@
-#include <QDir>
-#include <QFile>
-#include <QSqlDatabase>
-#include <QSqlQuery>
 #include <QTest>
 
-#include "backups/Backup.h"
 #include "billing/BillingPass.h"
 #include "billing/Bulk.h"
 #include "billing/Checkout.h"
@@ -15,9 +10,9 @@
 #include "desk/Messages.h"
 #include "ledger/CafeName.h"
 #include "ledger/Journal.h"
-#include "support/Fixtures.h"
+#include "support/LedgerFixtures.h"
 
-// Prices, reminders, the whole-café commands and backups.
+// Prices, reminders and the whole-café commands.
 namespace {
 
 void session(Env& env, const QString& name, const QString& start, const QString& sum = "0") {
@@ -26,38 +21,9 @@ void session(Env& env, const QString& name, const QString& start, const QString&
             {name, start, start, sum});
 }
 
-int journalRows(Env& env, const QString& kind) {
-    const auto rows = ReadJournal(*env.desk, QDateTime(QDate(2000, 1, 1), QTime()),
-                                  QDateTime(QDate(2100, 1, 1), QTime()));
-    if (!rows) return -1;
-    int n = 0;
-    for (const JournalRow& row : *rows)
-        if (row.entry.kind == kind) ++n;
-    return n;
-}
-
-QStringList rowsOf(const QString& path) {
-    const QString name = QStringLiteral("copy-%1").arg(path);
-    QStringList rows;
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
-        db.setDatabaseName(path);
-        if (db.open()) {
-            QSqlQuery q(db);
-            q.exec(QStringLiteral("select username, Tsum, Cstate from Tcount order by username"));
-            while (q.next())
-                rows << q.value(0).toString() + QLatin1Char('|') + q.value(1).toString() +
-                            QLatin1Char('|') + q.value(2).toString();
-        }
-        db.close();
-    }
-    QSqlDatabase::removeDatabase(name);
-    return rows;
-}
-
 }  // namespace
 
-class DeskToolsTest : public QObject {
+class PricesRemindersBulkTest : public QObject {
     Q_OBJECT
 
   private slots:
@@ -85,7 +51,7 @@ class DeskToolsTest : public QObject {
         const auto prices = ReadPrices(*env.desk);
         QCOMPARE(prices->hourly, QStringLiteral("2"));
         QCOMPARE(prices->overnight, QStringLiteral("10"));
-        QCOMPARE(journalRows(env, JournalKind::PriceChange), 0);
+        QCOMPARE(JournalRowsOf(env, JournalKind::PriceChange), 0);
     }
 
     // What a new rate would bill again: the normal sessions, and only when the rate changes.
@@ -157,7 +123,7 @@ class DeskToolsTest : public QObject {
         QCOMPARE(env.prompts.take(), QStringList{QStringLiteral("message|") + DeskText::DbContact});
         other.release();
         QCOMPARE(ReadPrices(*env.desk)->hourly, QStringLiteral("2"));
-        QCOMPARE(journalRows(env, JournalKind::PriceChange), 0);
+        QCOMPARE(JournalRowsOf(env, JournalKind::PriceChange), 0);
     }
 
     void reminderAtATimeOfDayIsToldOnce() {
@@ -262,7 +228,7 @@ class DeskToolsTest : public QObject {
         QCOMPARE(env.client.takeWords(49).count(QStringLiteral("xiaji")), 49);
         QCOMPARE(env.count(QStringLiteral("Cstate='无'")), 49);
         QCOMPARE(env.field("pc37", "Cstate"), QStringLiteral("正常"));
-        QCOMPARE(journalRows(env, JournalKind::Checkout), 49);
+        QCOMPARE(JournalRowsOf(env, JournalKind::Checkout), 49);
 
         // Answering No does nothing.
         env.prompts.answers = {false};
@@ -270,71 +236,11 @@ class DeskToolsTest : public QObject {
         QCOMPARE(env.prompts.take().size(), 1);
         QCOMPARE(env.field("pc37", "Cstate"), QStringLiteral("正常"));
     }
-
-    void backupIsAConsistentCopyWhileAnotherWriterWorks() {
-        if (TestEngine::Postgres()) QSKIP("a server database is backed up with pg_dump");
-        Env env;
-        session(env, QStringLiteral("a"), QStringLiteral("9:0:0"), QStringLiteral("1"));
-        session(env, QStringLiteral("b"), QStringLiteral("9:0:0"), QStringLiteral("2"));
-        const QStringList committed = rowsOf(env.dbPath());
-        OtherProgram other(env.dbPath());
-        other.holdWrite();
-        other.exec(QStringLiteral("update Tcount set Tsum='99'"));  // written, not committed
-        const QString copy = env.path(QStringLiteral("copy.db"));
-        QString why;
-        QVERIFY2(BackupDatabase(env.module->connectionName(), copy, &why), qPrintable(why));
-        other.release();
-        QCOMPARE(rowsOf(copy), committed);
-        QVERIFY(IsUsableDatabaseFile(copy, &why));
-        // A second copy over the first replaces it whole.
-        env.sql(QStringLiteral("update Tcount set Tsum='5'"));
-        QVERIFY(BackupDatabase(env.module->connectionName(), copy, &why));
-        QCOMPARE(rowsOf(copy), rowsOf(env.dbPath()));
-    }
-
-    void dailyBackupKeepsTheLastFourteen() {
-        if (TestEngine::Postgres()) QSKIP("a server database is backed up with pg_dump");
-        Env env;
-        QDir backup(env.path(QStringLiteral("backup")));
-        QVERIFY(QDir().mkpath(backup.path()));
-        for (int i = 1; i <= 20; ++i) {
-            QFile old(backup.filePath(
-                QStringLiteral("count-%1.db").arg(QDate(2026, 11, i).toString(Qt::ISODate))));
-            QVERIFY(old.open(QIODevice::WriteOnly));
-        }
-        QFile other(backup.filePath(QStringLiteral("notes.txt")));  // not ours: left alone
-        QVERIFY(other.open(QIODevice::WriteOnly));
-        const DailyBackupResult first =
-            DailyBackup(env.module->connectionName(), env.dbPath(), QDate(2026, 12, 9));
-        QVERIFY2(first.made, qPrintable(first.error));
-        QCOMPARE(first.file, backup.filePath(QStringLiteral("count-2026-12-09.db")));
-        QVERIFY(IsUsableDatabaseFile(first.file, nullptr));
-        const QStringList kept =
-            backup.entryList({QStringLiteral("count-*.db")}, QDir::Files, QDir::Name);
-        QCOMPARE(kept.size(), 14);
-        QCOMPARE(kept.first(), QStringLiteral("count-2026-11-08.db"));
-        QVERIFY(backup.exists(QStringLiteral("notes.txt")));
-        QVERIFY(!DailyBackup(env.module->connectionName(), env.dbPath(), QDate(2026, 12, 9)).made);
-    }
-
-    void onlyUsableFilesCanBeChosen() {
-        if (TestEngine::Postgres()) QSKIP("about database files");
-        Env env;
-        QString why;
-        QVERIFY(!IsUsableDatabaseFile(env.path(QStringLiteral("missing.db")), &why));
-        QCOMPARE(why, QStringLiteral("文件不存在"));
-        QFile text(env.path(QStringLiteral("notes.txt")));
-        QVERIFY(text.open(QIODevice::WriteOnly));
-        text.write("not a database at all, just words");
-        text.close();
-        QVERIFY(!IsUsableDatabaseFile(text.fileName(), &why));
-        QVERIFY(IsUsableDatabaseFile(env.dbPath(), &why));
-    }
 };
 
-int runDeskToolsTest(int argc, char** argv) {
-    DeskToolsTest test;
+int runPricesRemindersBulkTest(int argc, char** argv) {
+    PricesRemindersBulkTest test;
     return QTest::qExec(&test, argc, argv);
 }
 
-#include "test_desk_tools.moc"
+#include "test_prices_reminders_bulk.moc"

@@ -1,0 +1,215 @@
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTest>
+
+#include "billing/Checkout.h"
+#include "billing/ExtraCharge.h"
+#include "ledger/Journal.h"
+#include "ledger/Report.h"
+#include "ledger/Shifts.h"
+#include "support/LedgerFixtures.h"
+
+// The money record: a chain that finds what another tool changed, shifts with a blind count,
+// and reports whose sums are exact. Its rows come from real checkouts and charges.
+namespace {
+
+void shell(const QString& path, const QString& statement) {
+    const QString sqlite3 = QStandardPaths::findExecutable(QStringLiteral("sqlite3"));
+    QVERIFY2(!sqlite3.isEmpty(), "the sqlite3 shell is needed (scripts/test installs it)");
+    QProcess p;
+    p.start(sqlite3, {path, statement});
+    QVERIFY(p.waitForFinished(10000));
+    QVERIFY2(p.exitCode() == 0, p.readAllStandardError().constData());
+}
+
+}  // namespace
+
+class LedgerTest : public QObject {
+    Q_OBJECT
+
+  private slots:
+    CAFE_ENGINE_ROWS
+
+    void tamperingIsFound_data() {
+        QTest::addColumn<QString>("statement");
+        QTest::addColumn<qint64>("firstBad");
+        QTest::newRow("amount edited")
+            << QStringLiteral("update Tjournal set tsum='1' where id=2") << qint64(2);
+        QTest::newRow("row deleted")
+            << QStringLiteral("delete from Tjournal where id=2") << qint64(2);
+        QTest::newRow("first row deleted")
+            << QStringLiteral("delete from Tjournal where id=1") << qint64(1);
+        QTest::newRow("last row deleted")
+            << QStringLiteral("delete from Tjournal where id=3") << qint64(3);
+        QTest::newRow("row inserted")
+            << QStringLiteral(
+                   "insert into Tjournal select 4, at, desk, operator, kind, machine, "
+                   "target, tstart, tend, stime, tmoney, tother, '99', state, amount, "
+                   "note, flagged, hash, hash from Tjournal where id=3")
+            << qint64(4);
+        QTest::newRow("operator renamed")
+            << QStringLiteral("update Tjournal set operator='别人' where id=1") << qint64(1);
+    }
+    void tamperingIsFound() {
+        QFETCH(QString, statement);
+        QFETCH(qint64, firstBad);
+        Env env;
+        AddBill(env, QStringLiteral("pc"), QStringLiteral("通宵"), QStringLiteral("0"),
+                QStringLiteral("10"), QStringLiteral("10"));
+        for (const char* amount : {"1", "2", "3"})
+            AddExtraCharge(*env.desk, QStringLiteral("pc"), QString::fromLatin1(amount));
+        QCOMPARE(VerifyJournal(*env.desk).result, ChainCheck::Intact);
+        if (env.postgres())
+            env.otherTool(statement);
+        else
+            shell(env.dbPath(), statement);  // the sqlite3 shell itself
+        const ChainCheck check = VerifyJournal(*env.desk);
+        QCOMPARE(check.result, ChainCheck::Altered);
+        QCOMPARE(check.firstBad, firstBad);
+        QVERIFY(ChainAlteredText(check).startsWith(QStringLiteral("营业记录已被改动")));
+        // The report says so too.
+        const auto report = LoadReport(*env.desk, env.clock.date, env.clock.date);
+        QVERIFY(report);
+        QCOMPARE(report->check.result, ChainCheck::Altered);
+    }
+
+    void blindCountNeedsANoteForADifference() {
+        Env env;
+        QVERIFY(!OpenShift(*env.desk, QStringLiteral("  "), QStringLiteral("200")));
+        QVERIFY(!OpenShift(*env.desk, QStringLiteral("小王"), QStringLiteral("-5")));
+        QVERIFY(!OpenShift(*env.desk, QStringLiteral("小王"), QStringLiteral("abc")));
+        QCOMPARE(env.prompts.take().size(), 3);
+        QVERIFY(OpenShift(*env.desk, QStringLiteral("小王"), QStringLiteral("200")));
+        QCOMPARE(env.desk->operatorName, QStringLiteral("小王"));
+        QVERIFY(!OpenShift(*env.desk, QStringLiteral("小李"), QStringLiteral("100")));
+        QCOMPARE(env.prompts.take().size(), 1);  // one shift per desk
+
+        for (const char* total : {"0.1", "0.2", "12.5"}) {
+            AddBill(env, QStringLiteral("127.0.0.1"), QStringLiteral("正常"), QStringLiteral("0元"),
+                    QStringLiteral("0"), QString::fromLatin1(total));
+            env.desk->RefreshSessionGrid();
+            QVERIFY(CheckOut(*env.desk, QStringLiteral("127.0.0.1")));
+            env.sql(QStringLiteral("delete from Tcount"));
+        }
+        env.prompts.take();
+        const auto count = CountShift(*env.desk, QStringLiteral("212.7"));
+        QVERIFY(count);
+        QCOMPARE(count->expectedCents, qint64(21280));  // 200 + 0.1 + 0.2 + 12.5, exactly
+        QCOMPARE(count->differenceCents, qint64(-10));
+        QVERIFY(!CloseShift(*env.desk, QStringLiteral("212.7"), QStringLiteral("  ")));
+        QVERIFY(env.prompts.take().first().contains(QStringLiteral("-0.10")));
+        QVERIFY(OpenShiftOf(*env.desk));
+        QVERIFY(CloseShift(*env.desk, QStringLiteral("212.7"), QStringLiteral("找零少了一毛")));
+        QVERIFY(!OpenShiftOf(*env.desk));
+        QCOMPARE(env.desk->operatorName, QString());
+        const JournalRow closing = AllJournalRows(env).back();
+        QCOMPARE(closing.entry.kind, QStringLiteral("交班"));
+        QCOMPARE(closing.operatorName, QStringLiteral("小王"));
+        QCOMPARE((QStringList{closing.entry.amount, closing.entry.total, closing.entry.other,
+                              closing.entry.note}),
+                 (QStringList{"212.70", "212.80", "-0.10", "找零少了一毛"}));
+        QVERIFY(closing.entry.flagged);
+
+        // The next shift counts only its own takings; an exact count needs no note.
+        QVERIFY(OpenShift(*env.desk, QStringLiteral("小李"), QStringLiteral("100")));
+        QVERIFY(CloseShift(*env.desk, QStringLiteral("100"), QString()));
+        QVERIFY(!CountShift(*env.desk, QStringLiteral("100")));  // no shift open now
+    }
+
+    void reportTotalsAreExact() {
+        Env env;
+        env.resolver.table.insert(QStringLiteral("yesterday"), 0x7F000001);
+        for (int i = 0; i < 7; ++i)
+            env.resolver.table.insert(QStringLiteral("pc%1").arg(i), 0x7F000001);
+        // Settled on the 9th: one across midnight, small amounts that doubles would blur.
+        env.clock.date = QDate(2026, 12, 8);
+        AddBill(env, QStringLiteral("yesterday"), QStringLiteral("正常"), QStringLiteral("5元"),
+                QStringLiteral("0"), QStringLiteral("5"));
+        env.desk->RefreshSessionGrid();
+        env.clock.time = QTime(23, 59, 59);
+        QVERIFY(CheckOut(*env.desk, QStringLiteral("yesterday")));
+        env.clock.date = QDate(2026, 12, 9);
+        const QStringList totals{"0.1", "0.2", "0.1", "0.2", "0.1", "0.2", "7.7"};
+        int n = 0;
+        for (const QString& total : totals) {
+            const QString name = QStringLiteral("pc%1").arg(n++);
+            AddBill(env, name, QStringLiteral("正常"), QStringLiteral("0元"), QStringLiteral("0"),
+                    total, QStringLiteral("23:50:0"));
+            env.desk->RefreshSessionGrid();
+            env.clock.time = QTime(0, 10 + n, 0);
+            QVERIFY(CheckOut(*env.desk, name));
+        }
+        env.clock.time = QTime(13, 0, 0);
+        const auto report = LoadReport(*env.desk, QDate(2026, 12, 9), QDate(2026, 12, 9));
+        QVERIFY(report);
+        QCOMPARE(report->bills.size(), size_t(7));
+        QCOMPARE(report->totalCents, qint64(860));
+        QCOMPARE(report->perDay.size(), size_t(1));
+        QCOMPARE(report->perDay[0].second, qint64(860));
+        QCOMPARE(report->perHour[0], qint64(860));
+        QCOMPARE(report->perMachine.size(), size_t(7));
+        QCOMPARE(report->check.result, ChainCheck::Intact);
+        const auto both = LoadReport(*env.desk, QDate(2026, 12, 8), QDate(2026, 12, 9));
+        QCOMPARE(both->totalCents, qint64(1360));
+        QCOMPARE(both->perDay.size(), size_t(2));
+        QCOMPARE(both->perDay[0].second, qint64(500));
+        QCOMPARE(both->perHour[23], qint64(500));
+        // Cents text keeps the sign of small losses.
+        QCOMPARE(CentsText(-5), QStringLiteral("-0.05"));
+        QCOMPARE(CentsText(-105), QStringLiteral("-1.05"));
+    }
+
+    void csvBytes() {
+        Env env;
+        env.resolver.table.insert(QStringLiteral("pc,1"), 0x7F000001);
+        AddBill(env, QStringLiteral("pc,1"), QStringLiteral("正常"), QStringLiteral("2.7元"),
+                QStringLiteral("1.5"), QStringLiteral("4.2"));
+        env.desk->operatorName = QStringLiteral("小\"王");
+        env.desk->RefreshSessionGrid();
+        env.clock.time = QTime(10, 16, 3);
+        QVERIFY(CheckOut(*env.desk, QStringLiteral("pc,1")));
+        const auto report = LoadReport(*env.desk, env.clock.date, env.clock.date);
+        const QByteArray expected =
+            QByteArray("\xEF\xBB\xBF") +
+            QStringLiteral(
+                "时间,机器号,上机时间,下机时间,共用时间,上网费用,附加费,共需费用,值班员,"
+                "前台\r\n2026-12-09 10:16:03,\"pc,1\",9:5:7,10:16:03,1时10分,2.70,"
+                "1.50,4.20,\"小\"\"王\",前台\r\n")
+                .toUtf8();
+        QCOMPARE(ReportCsv(*report), expected);
+    }
+
+    void eachDeskHasItsOwnShiftAndTheReportShowsOneOrAll() {
+        Env env;
+        SecondDesk b(env.connectionText(), env.dir.path(), QStringLiteral("二号前台"),
+                     env.client.port());
+        QVERIFY(OpenShift(*env.desk, QStringLiteral("小王"), QStringLiteral("100")));
+        QVERIFY(OpenShift(*b.desk, QStringLiteral("小李"), QStringLiteral("50")));
+        QCOMPARE(OpenShiftOf(*env.desk)->operatorName, QStringLiteral("小王"));
+        QCOMPARE(OpenShiftOf(*b.desk)->operatorName, QStringLiteral("小李"));
+        for (auto* d : {env.desk.get(), b.desk.get()}) {
+            env.sql(QStringLiteral("insert into Tcount(username, Tstart, Tsum, Cstate) values(?, "
+                                   "'9:0:0', '2', '正常')"),
+                    {d->deskName});
+            env.resolver.table.insert(d->deskName, 0x7F000001);
+            b.resolver.table.insert(d->deskName, 0x7F000001);
+            d->RefreshSessionGrid();
+            QVERIFY(CheckOut(*d, d->deskName));
+        }
+        QCOMPARE(CountShift(*env.desk, QStringLiteral("102"))->expectedCents, qint64(10200));
+        QCOMPARE(CountShift(*b.desk, QStringLiteral("52"))->expectedCents, qint64(5200));
+        QVERIFY(CloseShift(*env.desk, QStringLiteral("102"), QString()));
+        QVERIFY(OpenShiftOf(*b.desk));  // the other desk's drawer stays open
+
+        const QDate day = env.clock.date;
+        QCOMPARE(LoadReport(*env.desk, day, day)->bills.size(), size_t(2));
+        const auto one = LoadReport(*env.desk, day, day, QStringLiteral("二号前台"));
+        QCOMPARE(one->bills.size(), size_t(1));
+        QCOMPARE(one->bills[0].operatorName, QStringLiteral("小李"));
+        QVERIFY(JournalDesks(*env.desk).contains(QStringLiteral("二号前台")));
+    }
+};
+
+QTEST_GUILESS_MAIN(LedgerTest)
+
+#include "test_ledger.moc"
