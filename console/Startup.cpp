@@ -9,6 +9,8 @@
 #include <QStringEncoder>
 #include <QTranslator>
 
+#include "record_store/Engine.h"
+
 namespace {
 
 const char* const kHelp =
@@ -62,8 +64,12 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
                         .arg(parser.positionalArguments().first());
         return line;
     }
-    if (parser.isSet(database))
-        line.options.database = QDir::current().absoluteFilePath(parser.value(database));
+    if (parser.isSet(database)) {
+        // A file is taken from where the command was typed; a server's URI as it is.
+        const QString value = parser.value(database);
+        line.options.database =
+            Engine::For(value)->IsFile() ? QDir::current().absoluteFilePath(value) : value;
+    }
     line.options.dataFolder = parser.isSet(dataFolder);
     return line;
 }

@@ -97,6 +97,9 @@ class DesktopProgramTest : public QObject {
         QCOMPARE(line.options.database,
                  QDir::current().absoluteFilePath(QStringLiteral("shop.db")));
         QVERIFY(line.options.dataFolder);
+        line =
+            ParseCommandLine({"cafe-console", "--database", "postgresql://cafe@192.168.0.2/cafe"});
+        QCOMPARE(line.options.database, QStringLiteral("postgresql://cafe@192.168.0.2/cafe"));
         line = ParseCommandLine({"cafe-console", "--frobnicate"});
         QCOMPARE(line.kind, CommandLine::Bad);
         QVERIFY(line.text.contains(QStringLiteral("未知的选项：frobnicate")));
