@@ -12,6 +12,7 @@ set(id io.github.qinglan.CafeConsole)
 foreach(file
     bin/cafe-console
     bin/client-sim
+    bin/cafe-admin
     share/applications/${id}.desktop
     share/icons/hicolor/scalable/apps/${id}.svg
     share/metainfo/${id}.metainfo.xml
@@ -19,7 +20,8 @@ foreach(file
     share/doc/qinglan-cafe-console/copyright
     share/doc/qinglan-cafe-console/changelog.gz
     share/man/man1/cafe-console.1.gz
-    share/man/man1/client-sim.1.gz)
+    share/man/man1/client-sim.1.gz
+    share/man/man1/cafe-admin.1.gz)
   if(NOT EXISTS ${PREFIX}/${file})
     message(FATAL_ERROR "not installed: ${file}")
   endif()
@@ -51,6 +53,11 @@ if(NOT ran EQUAL 0 OR NOT out MATCHES "cafe-console ${VERSION}")
   message(FATAL_ERROR "the installed console answered ${ran}: ${out} ${err}")
 endif()
 message(STATUS "installed and answering: ${out}")
+execute_process(COMMAND ${PREFIX}/bin/cafe-admin --version
+  RESULT_VARIABLE ran OUTPUT_VARIABLE out ERROR_VARIABLE err)
+if(NOT ran EQUAL 0 OR NOT out MATCHES "cafe-admin ${VERSION}")
+  message(FATAL_ERROR "the installed cafe-admin answered ${ran}: ${out} ${err}")
+endif()
 
 if(NOT PACKAGE)
   return()

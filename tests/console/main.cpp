@@ -9,6 +9,7 @@ int runMoneyWindowTest(int argc, char** argv);
 int runToolsWindowTest(int argc, char** argv);
 int runKeyboardTest(int argc, char** argv);
 int runLooksTest(int argc, char** argv);
+int runAdminTest(int argc, char** argv);
 int runDesktopProgramTest(int argc, char** argv);
 
 int main(int argc, char** argv) {
@@ -22,6 +23,7 @@ int main(int argc, char** argv) {
     failures += runToolsWindowTest(argc, argv);
     failures += runKeyboardTest(argc, argv);
     failures += runLooksTest(argc, argv);
+    failures += runAdminTest(argc, argv);
     failures += runDesktopProgramTest(argc, argv);  // last: it installs Qt's translations
     return failures;
 }
