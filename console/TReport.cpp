@@ -73,18 +73,6 @@ void Fill(QTableWidget* table, const QList<QStringList>& rows) {
     }
 }
 
-template <class List>
-QList<QStringList> Sums(const List& list) {
-    QList<QStringList> rows;
-    for (const auto& [key, cents] : list) {
-        if constexpr (std::is_same_v<std::decay_t<decltype(key)>, QDate>)
-            rows << QStringList{key.toString(Qt::ISODate), CentsText(cents)};
-        else
-            rows << QStringList{key, CentsText(cents)};
-    }
-    return rows;
-}
-
 // The system's print dialog, then the pages painted for the chosen printer.
 template <class Paint>
 void Print(QWidget* parent, Paint paint) {
@@ -227,9 +215,9 @@ void TReport::QueryClick() {
     QList<QStringList> bills;
     for (const ReportBill& b : r.bills) bills << BillCells(b);
     Fill(BillsTable, bills);
-    Fill(DayTable, Sums(r.perDay));
-    Fill(ShiftTable, Sums(r.perShift));
-    Fill(MachineTable, Sums(r.perMachine));
+    Fill(DayTable, SumRows(r.perDay));
+    Fill(ShiftTable, SumRows(r.perShift));
+    Fill(MachineTable, SumRows(r.perMachine));
     QList<QStringList> flagged;
     for (const JournalRow& row : r.flagged)
         flagged << QStringList{row.at,          row.entry.kind, row.entry.machine,

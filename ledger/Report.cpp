@@ -122,6 +122,19 @@ QStringList JournalDesks(Desk& desk) {
     return desks;
 }
 
+QList<QStringList> SumRows(const std::vector<std::pair<QDate, qint64>>& sums) {
+    QList<QStringList> rows;
+    for (const auto& [day, cents] : sums)
+        rows << QStringList{day.toString(Qt::ISODate), CentsText(cents)};
+    return rows;
+}
+
+QList<QStringList> SumRows(const std::vector<std::pair<QString, qint64>>& sums) {
+    QList<QStringList> rows;
+    for (const auto& [name, cents] : sums) rows << QStringList{name, CentsText(cents)};
+    return rows;
+}
+
 QStringList BillCells(const ReportBill& b) {
     return {b.at,
             b.machine,

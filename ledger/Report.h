@@ -44,6 +44,11 @@ QStringList JournalDesks(Desk& desk);
 // UTF-8 with a byte-order mark and CR LF, so Excel and WPS open it as Chinese text.
 QByteArray ReportCsv(const Report& report);
 
+// A list of sums as the report's tables show it: the day (yyyy-MM-dd) or the name, then the
+// amount.
+QList<QStringList> SumRows(const std::vector<std::pair<QDate, qint64>>& sums);
+QList<QStringList> SumRows(const std::vector<std::pair<QString, qint64>>& sums);
+
 // A bill as the report's tables show it: time, machine, start, end, used, fee, extra charges,
 // total, operator.
 QStringList BillCells(const ReportBill& bill);

@@ -3,6 +3,8 @@
 #include <QFontMetricsF>
 #include <QPaintDevice>
 #include <QPainter>
+#include <QPdfWriter>
+#include <QSaveFile>
 
 Ink::Ink(const QPaintDevice& device) : m_device(device), m_perPoint(device.logicalDpiY() / 72.0) {}
 
@@ -28,4 +30,31 @@ double Ink::Width(const QFont& font, const QString& text) const {
 
 QString DateAndTime(const QDateTime& at) {
     return at.isValid() ? at.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) : QString();
+}
+
+bool WritePdf(const QString& path, const QString& title,
+              const std::function<bool(QPdfWriter& writer)>& paint, QString* error) {
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) {
+        if (error) *error = file.errorString();
+        return false;
+    }
+    bool painted = false;
+    {
+        QPdfWriter writer(&file);
+        writer.setTitle(title);
+        writer.setCreator(QStringLiteral("青岚网吧综合管理系统"));
+        writer.setResolution(300);
+        painted = paint(writer);
+    }
+    if (!painted) {
+        file.cancelWriting();
+        if (error) *error = QStringLiteral("PDF 无法生成");
+        return false;
+    }
+    if (!file.commit()) {
+        if (error) *error = file.errorString();
+        return false;
+    }
+    return true;
 }

@@ -4,10 +4,12 @@
 #include <QDateTime>
 #include <QFont>
 #include <QString>
+#include <functional>
 
 class QPainter;
 class QPaintDevice;
 class QPagedPaintDevice;
+class QPdfWriter;
 
 // Lengths on a page are written in points (1/72 inch) and drawn in the device's own units.
 class Ink {
@@ -29,6 +31,11 @@ class Ink {
     const QPaintDevice& m_device;
     double m_perPoint;
 };
+
+// Writes a PDF whose pages paint fills (false when it could not), whole or not at all: a file
+// that fails half-way is not left behind. False with the reason.
+bool WritePdf(const QString& path, const QString& title,
+              const std::function<bool(QPdfWriter& writer)>& paint, QString* error);
 
 // The document's own text for a time of day as the journal holds it ("9:5:7" or "09:05:07"),
 // with its date; invalid when it is not a time.

@@ -5,7 +5,6 @@
 #include <QPainter>
 #include <QPdfWriter>
 #include <QRegularExpression>
-#include <QSaveFile>
 #include <cmath>
 
 #include "printing/Ink.h"
@@ -16,21 +15,25 @@ namespace {
 
 constexpr double kBody = 9;  // points
 
+// Each paper: as kept in the settings, as the operator reads it, its width and side margins.
 struct Paper {
+    ReceiptPaper paper;
+    const char* key;
+    const char* name;
     double width;   // mm
     double margin;  // mm, left and right
 };
 
-Paper PaperSize(ReceiptPaper paper) {
-    switch (paper) {
-        case ReceiptPaper::Roll80:
-            return {80, 4};
-        case ReceiptPaper::A4:
-            return {210, 65};  // an 80 mm receipt in the middle of the sheet
-        case ReceiptPaper::Roll58:
-            break;
-    }
-    return {58, 4};
+const Paper kPapers[] = {
+    {ReceiptPaper::Roll58, "58", "58 毫米小票纸", 58, 4},
+    {ReceiptPaper::Roll80, "80", "80 毫米小票纸", 80, 4},
+    {ReceiptPaper::A4, "A4", "A4 纸", 210, 65},  // an 80 mm receipt in the middle of the sheet
+};
+
+const Paper& PaperOf(ReceiptPaper paper) {
+    for (const Paper& p : kPapers)
+        if (p.paper == paper) return p;
+    return kPapers[0];
 }
 
 std::optional<QTime> TimeOf(const QString& text) {
@@ -51,35 +54,15 @@ struct Line {
 
 }  // namespace
 
-QString PaperKey(ReceiptPaper paper) {
-    switch (paper) {
-        case ReceiptPaper::Roll80:
-            return QStringLiteral("80");
-        case ReceiptPaper::A4:
-            return QStringLiteral("A4");
-        case ReceiptPaper::Roll58:
-            break;
-    }
-    return QStringLiteral("58");
-}
+QString PaperKey(ReceiptPaper paper) { return QString::fromLatin1(PaperOf(paper).key); }
 
 ReceiptPaper PaperFromKey(const QString& key) {
-    if (key == QStringLiteral("80")) return ReceiptPaper::Roll80;
-    if (key == QStringLiteral("A4")) return ReceiptPaper::A4;
+    for (const Paper& p : kPapers)
+        if (key == QLatin1String(p.key)) return p.paper;
     return ReceiptPaper::Roll58;
 }
 
-QString PaperName(ReceiptPaper paper) {
-    switch (paper) {
-        case ReceiptPaper::Roll80:
-            return QStringLiteral("80 毫米小票纸");
-        case ReceiptPaper::A4:
-            return QStringLiteral("A4 纸");
-        case ReceiptPaper::Roll58:
-            break;
-    }
-    return QStringLiteral("58 毫米小票纸");
-}
+QString PaperName(ReceiptPaper paper) { return QString::fromUtf8(PaperOf(paper).name); }
 
 QDateTime SessionStart(const ReportBill& bill) {
     const QDateTime settled = QDateTime::fromString(bill.at, QStringLiteral("yyyy-MM-dd HH:mm:ss"));
@@ -141,7 +124,7 @@ bool PaintReceipt(QPagedPaintDevice& device, const ReportBill& bill, const Recei
     lines.push_back({Line::Centre, QString(), {}, body});
     lines.push_back({Line::Centre, QStringLiteral("谢谢光临"), {}, bold});
 
-    const Paper paper = PaperSize(print.paper);
+    const Paper& paper = PaperOf(print.paper);
     const Ink ink(device);
     // The roll is as long as the receipt: measured in points, as the page will be.
     double heightPt = 0;
@@ -192,27 +175,7 @@ bool PaintReceipt(QPagedPaintDevice& device, const ReportBill& bill, const Recei
 
 bool WriteReceiptPdf(const QString& path, const ReportBill& bill, const ReceiptPrint& print,
                      QString* error) {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        if (error) *error = file.errorString();
-        return false;
-    }
-    bool painted = false;
-    {
-        QPdfWriter writer(&file);
-        writer.setTitle(QStringLiteral("%1 小票 %2").arg(print.cafeName).arg(bill.id));
-        writer.setCreator(QStringLiteral("青岚网吧综合管理系统"));
-        writer.setResolution(300);
-        painted = PaintReceipt(writer, bill, print);
-    }
-    if (!painted) {
-        file.cancelWriting();
-        if (error) *error = QStringLiteral("小票无法生成");
-        return false;
-    }
-    if (!file.commit()) {
-        if (error) *error = file.errorString();
-        return false;
-    }
-    return true;
+    return WritePdf(
+        path, QStringLiteral("%1 小票 %2").arg(print.cafeName).arg(bill.id),
+        [&](QPdfWriter& writer) { return PaintReceipt(writer, bill, print); }, error);
 }

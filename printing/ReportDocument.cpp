@@ -4,7 +4,6 @@
 #include <QPagedPaintDevice>
 #include <QPainter>
 #include <QPdfWriter>
-#include <QSaveFile>
 #include <QSet>
 #include <algorithm>
 #include <functional>
@@ -293,20 +292,14 @@ void Flow::Build() {
            {QStringLiteral("附加费"), CentsText(other)}},
           {QStringLiteral("营业额合计"), CentsText(r.totalCents)});
 
-    const auto sums = [&](const QString& title, const QString& head, const auto& list) {
+    const auto sums = [&](const QString& title, const QString& head,
+                          const QList<QStringList>& rows) {
         Section(title);
-        QList<QStringList> rows;
-        for (const auto& [key, cents] : list) {
-            if constexpr (std::is_same_v<std::decay_t<decltype(key)>, QDate>)
-                rows << QStringList{key.toString(Qt::ISODate), CentsText(cents)};
-            else
-                rows << QStringList{key, CentsText(cents)};
-        }
         Table({{head, false, true}, {QStringLiteral("金额（元）"), true}}, rows);
     };
-    sums(QStringLiteral("按日合计"), QStringLiteral("日期"), r.perDay);
-    sums(QStringLiteral("按值班员/班次合计"), QStringLiteral("值班员/班次"), r.perShift);
-    sums(QStringLiteral("按机器合计"), QStringLiteral("机器号"), r.perMachine);
+    sums(QStringLiteral("按日合计"), QStringLiteral("日期"), SumRows(r.perDay));
+    sums(QStringLiteral("按值班员/班次合计"), QStringLiteral("值班员/班次"), SumRows(r.perShift));
+    sums(QStringLiteral("按机器合计"), QStringLiteral("机器号"), SumRows(r.perMachine));
 
     Section(QStringLiteral("按钟点的营业额"));
     Chart();
@@ -411,29 +404,15 @@ int PaintReport(QPagedPaintDevice& device, const Report& report, const ReportPri
 
 bool WriteReportPdf(const QString& path, const Report& report, const ReportPrint& print,
                     QString* error, int* pages) {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        if (error) *error = file.errorString();
-        return false;
-    }
     int painted = -1;
-    {
-        QPdfWriter writer(&file);
-        writer.setTitle(QStringLiteral("%1 营业报表 %2").arg(print.cafeName, Period(report)));
-        writer.setCreator(QStringLiteral("青岚网吧综合管理系统"));
-        writer.setResolution(300);
-        UseA4(writer);
-        painted = PaintReport(writer, report, print);
-    }
-    if (painted < 0) {
-        file.cancelWriting();
-        if (error) *error = QStringLiteral("PDF 无法生成");
-        return false;
-    }
-    if (!file.commit()) {
-        if (error) *error = file.errorString();
-        return false;
-    }
-    if (pages) *pages = painted;
-    return true;
+    const bool written = WritePdf(
+        path, QStringLiteral("%1 营业报表 %2").arg(print.cafeName, Period(report)),
+        [&](QPdfWriter& writer) {
+            UseA4(writer);
+            painted = PaintReport(writer, report, print);
+            return painted >= 0;
+        },
+        error);
+    if (written && pages) *pages = painted;
+    return written;
 }

@@ -50,6 +50,12 @@ class FileChooser {
     }
 };
 
+// For a program without an operator (a tool, a benchmark): every dialog is cancelled.
+class NoFileChooser : public FileChooser {
+  public:
+    std::optional<QString> chooseDatabaseFile() override { return std::nullopt; }
+};
+
 // The one persistent setting: value `datapath` under the key "\software\microsoft\windows\data".
 class SettingStore {
   public:

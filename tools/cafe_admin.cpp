@@ -51,16 +51,6 @@ class LinePrompts : public Prompts {
     void reportUnhandled(const QString& text) override { Say(stderr, text); }
 };
 
-class NoFiles : public FileChooser {
-  public:
-    std::optional<QString> chooseDatabaseFile() override { return std::nullopt; }
-};
-
-class NoNames : public HostResolver {
-  public:
-    std::optional<quint32> resolveIPv4(const QString&) override { return std::nullopt; }
-};
-
 // What every command works on: the database and a desk on it, as the console's own.
 struct Admin {
     TDataModule1& module;
@@ -261,8 +251,8 @@ int main(int argc, char* argv[]) {
 
     LinePrompts prompts;
     SystemClock clock;
-    NoFiles files;
-    NoNames names;
+    NoFileChooser files;
+    NoHostResolver names;
     std::unique_ptr<Desk> desk;
     try {
         // Port 0: a console on this computer keeps its own.

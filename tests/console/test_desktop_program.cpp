@@ -18,6 +18,7 @@
 #include <QToolButton>
 #include <QTreeView>
 
+#include "Windows.h"
 #include "console/QtSeams.h"
 #include "console/Startup.h"
 #include "console/TAddother.h"
@@ -158,9 +159,7 @@ class DesktopProgramTest : public QObject {
         TForm1 form(*env.desk);
         form.show();
         form.action(item.toLatin1().constData())->trigger();
-        QWidget* dialog = nullptr;
-        for (QWidget* w : QApplication::topLevelWidgets())
-            if (w != &form && w->isVisible() && w->parentWidget() == &form) dialog = w;
+        QWidget* dialog = ShownDialog(form);
         QVERIFY2(dialog, qPrintable(item));
         QVERIFY(QTest::qWaitForWindowExposed(dialog));
         QWidget* focus = dialog->focusWidget() ? dialog->focusWidget() : dialog;
@@ -184,9 +183,7 @@ class DesktopProgramTest : public QObject {
         form.show();
         const auto cycle = [&] {
             form.action(item.toLatin1().constData())->trigger();
-            QWidget* shown = nullptr;
-            for (QWidget* w : QApplication::topLevelWidgets())
-                if (w != &form && w->isVisible()) shown = w;
+            QWidget* shown = ShownDialog(form);
             if (!shown) return false;
             shown->close();
             return true;

@@ -10,14 +10,15 @@
 #include <QTableView>
 #include <QTest>
 
-#include "ledger/Shifts.h"
-#include "console/Tinformation.h"
-#include "console/Tsend.h"
+#include "Windows.h"
 #include "console/TForm1.h"
 #include "console/TSettings.h"
 #include "console/TShift.h"
 #include "console/Tadduser.h"
+#include "console/Tinformation.h"
 #include "console/Tsearch.h"
+#include "console/Tsend.h"
+#include "ledger/Shifts.h"
 #include "support/Fixtures.h"
 #include "widgets/Themed.h"
 
@@ -39,12 +40,6 @@ void type(const QString& text) {
     QWidget* target = QApplication::focusWidget();
     QVERIFY2(target, "nothing has the focus");
     QTest::keyClicks(target, text);
-}
-
-QWidget* shown(TForm1& form) {
-    for (QWidget* w : QApplication::topLevelWidgets())
-        if (w != &form && w->isVisible() && w->parentWidget() == &form) return w;
-    return nullptr;
 }
 
 }  // namespace
@@ -115,7 +110,7 @@ class KeyboardTest : public QObject {
         TForm1 form(*env.desk);
         form.show();
         form.action(item.toLatin1().constData())->trigger();
-        QWidget* dialog = shown(form);
+        QWidget* dialog = ShownDialog(form);
         QVERIFY(dialog);
         QTRY_VERIFY(dialog->isActiveWindow());
         QLineEdit* field = dialog->findChild<QLineEdit*>();
@@ -144,9 +139,8 @@ class KeyboardTest : public QObject {
         Env env;
         TForm1 form(*env.desk);
         form.show();
-        form.action("N71")->trigger();
-        TShift* shift = TShift::shift;
-        QTRY_VERIFY(shift->isActiveWindow());
+        TShift* shift = OpenActive(form, "N71", TShift::shift);
+        QVERIFY(shift);
         QCOMPARE(QApplication::focusWidget(), shift->OperatorEdit);
         type(QStringLiteral("wang"));
         press(Qt::Key_Tab);
@@ -169,9 +163,8 @@ class KeyboardTest : public QObject {
         Env env;
         TForm1 form(*env.desk);
         form.show();
-        form.action("N2")->trigger();
-        Tadduser* list = Tadduser::adduser;
-        QTRY_VERIFY(list->isActiveWindow());
+        Tadduser* list = OpenActive(form, "N2", Tadduser::adduser);
+        QVERIFY(list);
         QCOMPARE(QApplication::focusWidget(), list->Edit1);
         type(QStringLiteral("pc7"));
         press(Qt::Key_Return);
@@ -188,9 +181,8 @@ class KeyboardTest : public QObject {
         Env env;
         TForm1 form(*env.desk);
         form.show();
-        form.action("N10")->trigger();
-        Tsend* messenger = Tsend::send;
-        QTRY_VERIFY(messenger->isActiveWindow());
+        Tsend* messenger = OpenActive(form, "N10", Tsend::send);
+        QVERIFY(messenger);
         messenger->FlatMemo1->setFocus();
         type(QStringLiteral("hi"));
         press(Qt::Key_Tab);
