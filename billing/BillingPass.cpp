@@ -85,8 +85,9 @@ using Runner = std::function<void(Step work, std::function<void()> then)>;
 // On the desk's own connection, at once: what a test, or a desk without a worker, runs.
 Runner HereAndNow(Desk& desk) {
     return [&desk](Step work, std::function<void()> then) {
-        QSqlDatabase db = QSqlDatabase::database(desk.DataModule1.connectionName());
+        QSqlDatabase db = QSqlDatabase::database(desk.DataModule1.connectionName(), false);
         work(db, desk.DataModule1.engine());
+        desk.DataModule1.CheckConnection();
         then();
     };
 }
@@ -217,6 +218,8 @@ void RowsStep(Pass& p, QSqlDatabase& db, const Engine& engine) {
                 p.next, QString::number(used.hours) + u'时' + QString::number(used.minutes) + u'分',
                 DecimalText(fee) + QStringLiteral("元"), DecimalText(fee + other)};
             if (!open) open = db.transaction();
+            // A row another desk holds is left for a later pass: it must not fail this one.
+            const QString skipLocked = engine.SkipLocked();
             if (!update)
                 update = engine.PrepareRowStatement(
                     db,
@@ -224,13 +227,18 @@ void RowsStep(Pass& p, QSqlDatabase& db, const Engine& engine) {
                                    "Tsum=:allMoney where username=:aid and Cstate='正常' and "
                                    "Tstart=:start and Tother=:other and (Stime is distinct "
                                    "from :s or Tmoney is distinct from :m or Tsum is distinct "
-                                   "from :t)"),
+                                   "from :t)") +
+                        (skipLocked.isEmpty()
+                             ? QString()
+                             : QStringLiteral(" and username in (select username from Tcount "
+                                              "where username=:free") +
+                                   skipLocked + QLatin1Char(')')),
                     &error);
+            QStringList bound{values.used, values.fee,  values.total, row.username, row.start,
+                              row.other,   values.used, values.fee,   values.total};
+            if (!skipLocked.isEmpty()) bound << row.username;
             int changed = 0;
-            if (!open || !update ||
-                !update->Exec({values.used, values.fee, values.total, row.username, row.start,
-                               row.other, values.used, values.fee, values.total},
-                              &changed, &error)) {
+            if (!open || !update || !update->Exec(bound, &changed, &error)) {
                 update.reset();
                 if (commit()) p.written.insert(p.written.end(), written.begin(), written.end());
                 p.stop = Pass::UpdateFailed;  // the rows before it stay written
@@ -280,6 +288,9 @@ void Continue(const std::shared_ptr<Pass>& p);
 // On the window's thread, after a step of rows.
 void AfterRows(const std::shared_ptr<Pass>& p) {
     Desk& desk = p->desk;
+    // A pass cut short by a lost connection wrote nothing (its transaction went with it) and
+    // says nothing: the status strip does, and the pass after the reconnect bills every row.
+    if (p->stop != Pass::Done && p->stop != Pass::NoRows && desk.ConnectionLost()) return;
     switch (p->stop) {
         case Pass::Done:
         case Pass::NoRows:
@@ -334,7 +345,7 @@ void Continue(const std::shared_ptr<Pass>& p) {
 }
 
 void StartPass(Desk& desk, Runner run) {
-    if (desk.billingPassRunning) return;
+    if (desk.billingPassRunning || desk.ConnectionLost()) return;
     auto p = std::make_shared<Pass>(Pass{desk, std::move(run), Hold(desk.billingPassRunning)});
     p->run([p](QSqlDatabase& db, const Engine& engine) { ReadStep(*p, db, engine); },
            [p] {
@@ -349,8 +360,19 @@ void StartPass(Desk& desk, Runner run) {
 
 // The clock refresh. With the grid open: the update on the runner's connection, and the
 // grid's cells of the rows it changed set to the new time, repainting only those.
+// The clock's update of the normal rows; those another desk holds keep their time until the
+// next refresh.
+QString ClockUpdate(const Engine& engine) {
+    const QString skipLocked = engine.SkipLocked();
+    return QStringLiteral("update Tcount set Tnow=:nowtime1 where Cstate='正常'") +
+           (skipLocked.isEmpty() ? QString()
+                                 : QStringLiteral(" and username in (select username from "
+                                                  "Tcount where Cstate='正常'") +
+                                       skipLocked + QLatin1Char(')'));
+}
+
 void StartClock(Desk& desk, Runner run) {
-    if (desk.clockRefreshRunning) return;
+    if (desk.clockRefreshRunning || desk.ConnectionLost()) return;
     TDataModule1& dm = desk.DataModule1;
     Query* grid = dm.ADOQuery1;
     const QString now = LongTimeText(desk.clock.now());
@@ -358,15 +380,15 @@ void StartClock(Desk& desk, Runner run) {
         // No grid to bring up to date: the update and the reopen, as they always ran.
         const auto running = Hold(desk.clockRefreshRunning);
         grid->Close();
-        grid->SetSql(QStringLiteral("update Tcount set Tnow=:nowtime1 where Cstate='正常'"));
+        grid->SetSql(ClockUpdate(dm.engine()));
         grid->SetParam(QStringLiteral("nowtime1"), now);
         if (!grid->ExecSQL()) {
-            desk.prompts.message(BillingText::PassFault);
+            if (!desk.ConnectionLost()) desk.prompts.message(BillingText::PassFault);
             return;
         }
         grid->Close();
         grid->SetSql(QString::fromLatin1(TDataModule1::WholeGridStatement));
-        if (!grid->Open()) desk.prompts.message(BillingText::PassFault);
+        if (!grid->Open() && !desk.ConnectionLost()) desk.prompts.message(BillingText::PassFault);
         return;
     }
     struct Clock {
@@ -379,13 +401,12 @@ void StartClock(Desk& desk, Runner run) {
         [c, now](QSqlDatabase& db, const Engine& engine) {
             QString error;
             c->updated = engine.Walk(
-                db,
-                QStringLiteral(
-                    "update Tcount set Tnow=:nowtime1 where Cstate='正常' returning username"),
-                {now}, [&](const QString* row, int) { c->machines << row[0]; }, &error);
+                db, ClockUpdate(engine) + QStringLiteral(" returning username"), {now},
+                [&](const QString* row, int) { c->machines << row[0]; }, &error);
         },
         [c, now, &desk] {
             Query* grid = desk.DataModule1.ADOQuery1;
+            if (!c->updated && desk.ConnectionLost()) return;  // the rows shown stay
             if (!c->updated) {
                 grid->Close();  // as when the update ran on the grid: empty until the next reopen
                 desk.prompts.message(BillingText::PassFault);

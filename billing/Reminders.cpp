@@ -1,5 +1,6 @@
 #include "billing/Reminders.h"
 
+#include <memory>
 #include <vector>
 
 #include "client_channel/Datagram.h"
@@ -74,25 +75,21 @@ bool SetReminderIn(Desk& desk, const QString& machine, int minutes, bool sendMes
                        sendMessage);
 }
 
-void CheckReminders(Desk& desk) {
-    Query* q = desk.DataModule1.ADOQuery2;
-    q->Close();
-    q->SetSql(
-        QStringLiteral("select username, gotime from Tcount where gotime<>'' and Cstate<>'无'"));
-    if (!q->Open()) return;  // the passes report a database that cannot be read
-    struct Row {
-        QString machine, gotime;
-    };
-    std::vector<Row> rows;
-    for (q->First(); !q->Eof(); q->Next())
-        rows.push_back(
-            {q->FieldText(QStringLiteral("username")), q->FieldText(QStringLiteral("gotime"))});
-    q->Close();
+namespace {
 
+struct ReminderRow {
+    QString machine, gotime;
+};
+
+const char* const kReminderRows =
+    "select username, gotime from Tcount where gotime<>'' and Cstate<>'无'";
+
+// The rows read, on the window's thread: which reminders fall due now.
+void TellDueReminders(Desk& desk, const std::vector<ReminderRow>& rows) {
     const QDateTime now = desk.clock.nowDateTime();
     QHash<QString, Reminder> current;
     std::vector<std::pair<QString, Reminder>> dueNow;
-    for (const Row& row : rows) {
+    for (const ReminderRow& row : rows) {
         const QTime at = ReminderTime(row.gotime);
         if (!at.isValid()) continue;
         const QString key = MachineNameKey(row.machine);
@@ -123,6 +120,41 @@ void CheckReminders(Desk& desk) {
             SendCommand(desk, ReminderMessage());
         }
     }
+}
+
+}  // namespace
+
+void CheckReminders(Desk& desk) {
+    Query* q = desk.DataModule1.ADOQuery2;
+    q->Close();
+    q->SetSql(QString::fromLatin1(kReminderRows));
+    if (!q->Open()) return;  // the passes report a database that cannot be read
+    std::vector<ReminderRow> rows;
+    for (q->First(); !q->Eof(); q->Next())
+        rows.push_back(
+            {q->FieldText(QStringLiteral("username")), q->FieldText(QStringLiteral("gotime"))});
+    q->Close();
+    TellDueReminders(desk, rows);
+}
+
+void CheckRemindersBeside(Desk& desk) {
+    if (desk.remindersRunning || desk.ConnectionLost()) return;
+    desk.remindersRunning = true;
+    struct Read {
+        std::vector<ReminderRow> rows;
+        bool ok = false;
+    };
+    auto read = std::make_shared<Read>();
+    desk.RunOnWorker(
+        [read](QSqlDatabase& db, const Engine& engine) {
+            read->ok = engine.Walk(
+                db, QString::fromLatin1(kReminderRows), {},
+                [&](const QString* row, int) { read->rows.push_back({row[0], row[1]}); }, nullptr);
+        },
+        [read, &desk] {
+            desk.remindersRunning = false;
+            if (read->ok) TellDueReminders(desk, read->rows);
+        });
 }
 
 bool ReminderDue(const Desk& desk, const QString& machine, const QString& gotime) {

@@ -19,6 +19,9 @@ bool CanRemind(Desk& desk, const QString& machine);
 // or one from before a restart) falls due when the clock has passed its time by less than 12
 // hours.
 void CheckReminders(Desk& desk);
+// The same with the rows read on the desk's worker: the timer's way, so the window never waits
+// for the server. A tick while the last read is still out is skipped.
+void CheckRemindersBeside(Desk& desk);
 
 // Whether the reminder shown in a machine's 提示时间 has fallen due: the grid marks the cell
 // until the session ends or a new reminder is set.

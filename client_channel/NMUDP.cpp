@@ -130,6 +130,11 @@ void TNMUDP::Loaded() {
         qCDebug(lcUdp) << "bind failed:" << m_socket->errorString();
 }
 
+bool TNMUDP::Bound() const {
+    return m_socket && m_socket->state() == QAbstractSocket::BoundState &&
+           (m_localPort == 0 || m_socket->localPort() == quint16(m_localPort));
+}
+
 void TNMUDP::ReceiveDatagram() {
     // Drain what is waiting, but in bounded steps so a flood cannot freeze the window.
     for (int i = 0; i < 256; ++i) {

@@ -82,6 +82,7 @@ class TNMUDP : public QObject {
     int LocalPort() const { return m_localPort; }
     void SetLocalPort(int port);  // rebuilds the socket and binds it
     void Loaded();                // binds to LocalPort (a failure is not reported)
+    bool Bound() const;           // whether the socket holds LocalPort
 
     // Sends length bytes of a private copy of buff. Throws EndpointError / UDPSockError.
     // beforeSend runs after the look-up, right before the datagram leaves; when it returns

@@ -9,6 +9,7 @@
 #include <QStringEncoder>
 #include <QTranslator>
 
+#include "client_channel/NMUDP.h"
 #include "record_store/Engine.h"
 
 namespace {
@@ -99,4 +100,14 @@ QString GbkProblem() {
     return QStringLiteral(
         "本机的 Qt 没有 GBK 编码（需要 ICU），发给客户机的命令和信息都无法发送。"
         "请安装完整的 Qt 运行库后再启动本软件。");
+}
+
+QString SecondConsoleProblem(const TNMUDP& endpoint) {
+    if (endpoint.Bound()) return {};
+    // Commands would leave from a random port, which a client that checks it ignores.
+    return QStringLiteral(
+               "本机的端口 %1 已被占用：这台电脑上已经有一个青岚网吧综合管理系统在运行"
+               "（或者别的程序占用了这个端口）。\n一台电脑只能运行一个控制台，"
+               "请使用已经打开的那个窗口。")
+        .arg(endpoint.LocalPort());
 }

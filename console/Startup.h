@@ -5,6 +5,7 @@
 #include <optional>
 
 class QCoreApplication;
+class TNMUDP;
 
 struct StartOptions {
     QString database;         // --database FILE: this start only; the setting stays
@@ -33,3 +34,7 @@ std::optional<QString> UseDataFolder();
 
 // The message for a machine without the GBK code page, or empty when it is there.
 QString GbkProblem();
+
+// Why this console must not start (its command port is taken: most likely a console already
+// runs on this computer), or empty when it may.
+QString SecondConsoleProblem(const TNMUDP& endpoint);

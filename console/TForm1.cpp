@@ -92,6 +92,13 @@ TForm1::TForm1(Desk& deskRef, QWidget* parent) : QMainWindow(parent), desk(deskR
     Timer2->start();
 
     FormCreate();
+    // A lost server is said once, here, and the grid marked as not current; once the desk is
+    // back, the ticks that were skipped meanwhile run at once.
+    connect(&desk, &Desk::connectionChanged, this, &TForm1::ShowDatabaseInUse);
+    connect(&desk, &Desk::reconnected, this, [this] {
+        Timer1Timer();
+        Timer2Timer();
+    });
     information = new Tinformation(desk, this);  // created once, hidden until 下机
     connect(information->XP_Button2, &QPushButton::clicked, this, &TForm1::N13Click);
 }
@@ -498,14 +505,15 @@ void TForm1::FreeClosedDialogs() {
 }
 
 template <class Dialog, class Make>
-void TForm1::OpenDialog(QPointer<Dialog>& current, Make make) {
+void TForm1::OpenDialog(QPointer<Dialog>& current, Make make, bool needsDatabase) {
     // A new modeless instance per command; the reference follows the newest one. The closed
     // ones go, so a day of commands does not pile up windows nobody can see.
-    desk.Guard([&] {
+    const auto open = [&] {
         FreeClosedDialogs<Dialog>();
         current = make();
         current->show();
-    });
+    };
+    needsDatabase ? desk.Guard(open) : desk.GuardAnyway(open);
 }
 
 void TForm1::N2Click() {
@@ -555,6 +563,17 @@ void TForm1::N40Click() {
 
 void TForm1::ShowDatabaseInUse() {
     const TDataModule1& dm = desk.DataModule1;
+    QPalette palette = StatusBar1->palette();
+    if (desk.ConnectionLost()) {
+        palette.setColor(QPalette::WindowText, QColor(192, 0, 0));
+        DatabaseLabel->setPalette(palette);
+        DatabaseLabel->setText(
+            QStringLiteral("与数据库服务器的连接 %1 起断开了，正在自动重新连接…　"
+                           "表格是断开前的内容，不是最新的。")
+                .arg(desk.LostSince().time().toString(QStringLiteral("H:mm:ss"))));
+        return;
+    }
+    DatabaseLabel->setPalette(palette);
     DatabaseLabel->setText(
         dm.Connected() ? QStringLiteral("数据库：%1　前台：%2")
                              .arg(dm.engine().Describe(dm.ConnectionString()), desk.deskName)
@@ -562,15 +581,16 @@ void TForm1::ShowDatabaseInUse() {
 }
 
 void TForm1::N34Click() {
-    OpenDialog(THelp::help, [this] { return new THelp(this); });
+    // The guide needs no database: it opens while the server is lost too.
+    OpenDialog(THelp::help, [this] { return new THelp(this); }, false);
 }
 
 void TForm1::N32Click() {
-    desk.Guard([this] {
+    desk.GuardAnyway([this] {
         desk.prompts.message(QStringLiteral("%1\n版本 %2（Qt %3）\n本机：%4\n数据库：%5")
                                  .arg(ProgramName, QStringLiteral(CAFE_VERSION),
                                       QString::fromLatin1(qVersion()), desk.deskName,
-                                      desk.DataModule1.ConnectionString()));
+                                      MaskedConnectionText(desk.DataModule1.ConnectionString())));
     });
 }
 
@@ -602,14 +622,14 @@ void TForm1::N13Click() {
 
 // The passes read and write on the desk's worker, so the window never waits on them.
 void TForm1::Timer1Timer() {
-    desk.Guard([this] {
+    desk.GuardAnyway([this] {
         RefreshClockBeside(desk);
-        CheckReminders(desk);
+        CheckRemindersBeside(desk);
     });
 }
 
 void TForm1::Timer2Timer() {
-    desk.Guard([this] { BillingPassBeside(desk); });
+    desk.GuardAnyway([this] { BillingPassBeside(desk); });
 }
 
 void TForm1::DBGrid1DblClick() { N28Click(); }

@@ -85,7 +85,7 @@ class TForm1 : public QMainWindow {
     void ApplyColumnLayout();
     void ClientCommand(const QString& word);
     template <class Dialog, class Make>
-    void OpenDialog(QPointer<Dialog>& current, Make make);
+    void OpenDialog(QPointer<Dialog>& current, Make make, bool needsDatabase = true);
     template <class Dialog>
     void FreeClosedDialogs();
 

@@ -182,5 +182,5 @@ void Tadduser::resizeEvent(QResizeEvent* event) {
 void Tadduser::closeEvent(QCloseEvent* event) {
     // FormClose: the grid shows the list's changes only now.
     QWidget::closeEvent(event);
-    desk.Guard([this] { desk.RefreshSessionGrid(); });
+    desk.GuardAnyway([this] { desk.RefreshSessionGrid(); });
 }

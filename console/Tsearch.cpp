@@ -221,7 +221,7 @@ void Tsearch::closeEvent(QCloseEvent* event) {
     // As the machine list does: the grid shows the new machines once the dialog is closed.
     if (m_added) {
         m_added = false;
-        desk.Guard([this] { desk.RefreshSessionGrid(); });
+        desk.GuardAnyway([this] { desk.RefreshSessionGrid(); });
     }
 }
 

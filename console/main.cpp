@@ -69,6 +69,10 @@ int main(int argc, char* argv[]) {
         QMessageBox::critical(nullptr, ProgramName, e.text());
         return 1;
     }
+    if (const QString problem = SecondConsoleProblem(*desk->NMUDP1); !problem.isEmpty()) {
+        QMessageBox::critical(nullptr, ProgramName, problem);
+        return 1;
+    }
     TForm1 Form1(*desk);
     if (Form1.NoDatabase()) return 1;  // its box has said why
     Form1.show();

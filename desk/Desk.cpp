@@ -4,10 +4,51 @@
 #include <QSqlDatabase>
 #include <QThread>
 #include <QTimer>
+#include <algorithm>
 
 #include "client_channel/NMUDP.h"
 #include "desk/Messages.h"
 #include "desk/SendCommand.h"
+
+namespace {
+
+// The worker's connection, on the worker's thread only.
+class WorkerContext : public QObject {
+  public:
+    explicit WorkerContext(const QString& name) : m_name(name) {}
+    ~WorkerContext() override { Close(); }
+
+    QSqlDatabase Connection(const QString& text) {
+        if (text != m_text || !QSqlDatabase::database(m_name, false).isOpen()) {
+            Close();
+            m_engine = Engine::For(text);
+            QSqlDatabase db = QSqlDatabase::addDatabase(m_engine->DriverName(), m_name);
+            QString error;
+            if (m_engine->Configure(db, text, false, &error) && db.open())
+                m_engine->Prepare(db, Engine::Side::Worker, &error);
+            m_text = text;
+        }
+        return QSqlDatabase::database(m_name, false);
+    }
+    const Engine& engine() const { return *m_engine; }
+    void Reset() {
+        Close();
+        m_text.clear();
+    }
+
+  private:
+    void Close() {
+        if (!QSqlDatabase::contains(m_name)) return;
+        QSqlDatabase::database(m_name, false).close();
+        QSqlDatabase::removeDatabase(m_name);
+    }
+
+    QString m_name;
+    QString m_text;
+    std::unique_ptr<Engine> m_engine;
+};
+
+}  // namespace
 
 Desk::Desk(TDataModule1& module, const DeskSeams& seams, QObject* parent)
     : QObject(parent),
@@ -50,7 +91,66 @@ Desk::Desk(TDataModule1& module, const DeskSeams& seams, QObject* parent)
     soon->setInterval(250);
     connect(&DataModule1, &TDataModule1::changedElsewhere, soon, qOverload<>(&QTimer::start));
     connect(soon, &QTimer::timeout, this,
-            [this] { Guard([this] { RefreshSessionGridBeside(); }); });
+            [this] { GuardAnyway([this] { RefreshSessionGridBeside(); }); });
+
+    connect(&DataModule1, &TDataModule1::connectionLost, this, [this] {
+        // The server that dropped the window's connection most likely dropped the worker's: it
+        // starts afresh at its next job instead of failing it first.
+        if (m_workerContext)
+            QMetaObject::invokeMethod(m_workerContext, [context = m_workerContext] {
+                static_cast<WorkerContext*>(context)->Reset();
+            });
+        UpdateConnectionState();
+    });
+    connect(&DataModule1, &TDataModule1::connectionRestored, this, &Desk::UpdateConnectionState);
+    m_workerRetry = new QTimer(this);
+    m_workerRetry->setSingleShot(true);
+    connect(m_workerRetry, &QTimer::timeout, this, &Desk::RetryWorker);
+}
+
+bool Desk::RefusedWhileLost() {
+    if (!DataModule1.Lost()) return false;
+    prompts.message(DeskText::ServerLost);
+    return true;
+}
+
+void Desk::AfterCommand(int losses, int timeouts) {
+    if (DataModule1.LossCount() != losses && DataModule1.Lost())
+        prompts.message(DeskText::ServerLostDuringCommand);
+    else if (DataModule1.TimeoutCount() != timeouts)
+        prompts.message(DeskText::ServerTooSlow);
+}
+
+void Desk::WorkerAnswered(bool lost) {
+    if (lost == m_workerLost) return;
+    m_workerLost = lost;
+    if (lost) {
+        m_workerBackoffMs = 500;
+        m_workerRetry->start(m_workerBackoffMs);
+    }
+    UpdateConnectionState();
+}
+
+void Desk::RetryWorker() {
+    // Connecting again is the worker's first step of any job: an empty one will do.
+    RunOnWorker([](QSqlDatabase&, const Engine&) {},
+                [this] {
+                    if (!m_workerLost) return;
+                    m_workerBackoffMs = std::min(m_workerBackoffMs * 2, 16000);
+                    m_workerRetry->start(m_workerBackoffMs);
+                });
+}
+
+void Desk::UpdateConnectionState() {
+    const bool lost = DataModule1.Lost() || m_workerLost;
+    if (lost == m_shownLost) return;
+    m_shownLost = lost;
+    if (lost) m_lostSince = clock.nowDateTime();
+    emit connectionChanged(lost);
+    if (lost) return;
+    // What other desks changed meanwhile, and what the skipped ticks would have shown.
+    RefreshSessionGridBeside();
+    emit reconnected();
 }
 
 QString Desk::JournalHeadKey() const {
@@ -91,41 +191,6 @@ void Desk::MoveReminder(const QString& from, const QString& to) {
     emit remindersChanged();
 }
 
-namespace {
-
-// The worker's connection, on the worker's thread only.
-class WorkerContext : public QObject {
-  public:
-    explicit WorkerContext(const QString& name) : m_name(name) {}
-    ~WorkerContext() override { Close(); }
-
-    QSqlDatabase Connection(const QString& text) {
-        if (text != m_text || !QSqlDatabase::database(m_name, false).isOpen()) {
-            Close();
-            m_engine = Engine::For(text);
-            QSqlDatabase db = QSqlDatabase::addDatabase(m_engine->DriverName(), m_name);
-            QString error;
-            if (m_engine->Configure(db, text, false, &error) && db.open())
-                m_engine->Prepare(db, &error);
-            m_text = text;
-        }
-        return QSqlDatabase::database(m_name, false);
-    }
-    const Engine& engine() const { return *m_engine; }
-
-  private:
-    void Close() {
-        if (!QSqlDatabase::contains(m_name)) return;
-        QSqlDatabase::database(m_name, false).close();
-        QSqlDatabase::removeDatabase(m_name);
-    }
-
-    QString m_name;
-    QString m_text;
-    std::unique_ptr<Engine> m_engine;
-};
-
-}  // namespace
 
 void Desk::RunOnWorker(std::function<void(QSqlDatabase& db, const Engine& engine)> work,
                        std::function<void()> then) {
@@ -144,8 +209,16 @@ void Desk::RunOnWorker(std::function<void(QSqlDatabase& db, const Engine& engine
          then = std::move(then)]() mutable {
             QSqlDatabase db = context->Connection(text);
             work(db, context->engine());
+            // A server's connection that is closed now was lost (or never made): the next
+            // job connects again.
+            const bool lost = !context->engine().IsFile() && !db.isOpen();
             QMetaObject::invokeMethod(
-                this, [this, then = std::move(then)] { Guard(then); }, Qt::QueuedConnection);
+                this,
+                [this, lost, then = std::move(then)] {
+                    WorkerAnswered(lost);
+                    GuardAnyway(then);
+                },
+                Qt::QueuedConnection);
         },
         Qt::QueuedConnection);
 }
@@ -156,7 +229,7 @@ void Desk::RunInBackground(std::function<void()> work, std::function<void()> the
     connect(worker, &QThread::finished, this, [this, worker, then = std::move(then)] {
         m_workers.removeOne(worker);
         worker->deleteLater();
-        Guard(then);
+        GuardAnyway(then);
     });
     worker->start();
 }
@@ -225,6 +298,7 @@ void Desk::RefreshSessionGridBeside() {
             if (!grid->Active() || grid->Sql() != statement) return;  // whoever changed it shows it
             if (grid->Generation() != read->generation) return;  // newer rows are shown already
             if (!read->ok) {
+                if (ConnectionLost()) return;  // the status strip says so; the rows stay
                 RefreshSessionGrid();  // here, with its box if it fails again
                 return;
             }
@@ -240,15 +314,18 @@ void Desk::SelectGridMachine() {
 void Desk::CaptureSelectedMachine() { SelectGridMachine(); }
 
 void Desk::RefreshSessionGrid() {
+    // While the server is lost the grid keeps what it showed; the status strip says it is not
+    // current, and it is read again as soon as the connection is back.
+    if (DataModule1.Lost()) return;
     Query* q = DataModule1.ADOQuery1;
     const QString statement = QString::fromLatin1(TDataModule1::GridStatement);
     // An open grid on its own statement is read again in place: the view keeps its rows and
     // repaints only what changed.
     if (q->Active() && q->Sql() == statement) {
-        if (!q->Reopen()) prompts.error(DeskText::GridOpenFailed);
+        if (!q->Reopen() && !DataModule1.Lost()) prompts.error(DeskText::GridOpenFailed);
         return;
     }
     q->Close();
     q->SetSql(statement);
-    if (!q->Open()) prompts.error(DeskText::GridOpenFailed);
+    if (!q->Open() && !DataModule1.Lost()) prompts.error(DeskText::GridOpenFailed);
 }

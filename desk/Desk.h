@@ -17,6 +17,7 @@
 class HostResolver;
 class TNMUDP;
 class QThread;
+class QTimer;
 class QSqlDatabase;
 
 struct DeskSeams {
@@ -86,6 +87,7 @@ class Desk : public QObject {
     // A pass waiting in a box must not be entered again by the next tick.
     bool clockRefreshRunning = false;
     bool billingPassRunning = false;
+    bool remindersRunning = false;
 
     // The grid query's current row (-1 when it is closed or empty).
     int CurrentRow() const { return m_currentRow; }
@@ -99,11 +101,26 @@ class Desk : public QObject {
     void RefreshSessionGridBeside();
     void RefreshSessionGrid();
 
-    // Every entry point (menu, button, timer) runs through here: a conversion or other error
-    // that no operation handles ends the operation and is shown with its own text. Nothing
-    // crosses Qt's event loop.
+    // Every entry point (menu, button, timer) runs through one of these: a conversion or other
+    // error that no operation handles ends the operation and is shown with its own text.
+    // Nothing crosses Qt's event loop.
+    //
+    // An operator's command: while the connection to the server is lost it is refused with one
+    // box; when the connection is lost, or the server ran out of time, during the command, one
+    // box says so after the command's own.
     template <class F>
     void Guard(F&& f) {
+        if (m_commandDepth == 0 && RefusedWhileLost()) return;
+        const int losses = DataModule1.LossCount();
+        const int timeouts = DataModule1.TimeoutCount();
+        ++m_commandDepth;
+        GuardAnyway(std::forward<F>(f));
+        if (--m_commandDepth == 0) AfterCommand(losses, timeouts);
+    }
+    // The rest: timer ticks, the worker's answers, windows that need no database. They run
+    // whatever the connection, and say nothing of a lost one (the status strip does).
+    template <class F>
+    void GuardAnyway(F&& f) {
         struct Depth {
             int& depth;
             explicit Depth(int& d) : depth(++d) {}
@@ -121,6 +138,11 @@ class Desk : public QObject {
     // runs its event loop and another command came in meanwhile.
     int GuardDepth() const { return m_guardDepth; }
 
+    // A connection of this desk to its server (the window's or the worker's) is lost, and is
+    // being reconnected by itself. The grid shows what it showed before, no longer current.
+    bool ConnectionLost() const { return m_shownLost; }
+    QDateTime LostSince() const { return m_lostSince; }
+
     // The same, as a slot for a button or menu signal.
     template <class F>
     auto Guarded(F f) {
@@ -130,9 +152,24 @@ class Desk : public QObject {
   signals:
     void currentRowChanged(int row);
     void remindersChanged();  // a reminder fell due or was set: the grid's marks change
+    void connectionChanged(bool lost);
+    void reconnected();  // both connections are back: what the ticks missed can run now
 
   private:
     void GridOpened();
+    bool RefusedWhileLost();
+    void AfterCommand(int losses, int timeouts);
+    void WorkerAnswered(bool lost);
+    void RetryWorker();
+    void UpdateConnectionState();
+
+    int m_commandDepth = 0;
+    bool m_workerLost = false;
+    bool m_shownLost = false;
+    QDateTime m_lostSince;
+    int m_workerBackoffMs = 0;
+    QTimer* m_workerRetry = nullptr;
+
     // The endpoint's OnInvalidHost: tells the operator; leaves handled false.
     void NMUDP1InvalidHost(bool& handled);
 

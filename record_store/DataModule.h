@@ -7,6 +7,11 @@
 
 #include "record_store/Engine.h"
 #include "record_store/Query.h"
+#include "record_store/StatementWatch.h"
+
+class QSqlError;
+class QThread;
+class QTimer;
 
 // The data module: one connection and the three shared query objects.
 class TDataModule1 : public QObject {
@@ -45,6 +50,23 @@ class TDataModule1 : public QObject {
 
     QString connectionName() const { return m_name; }
 
+    // A server's connection can be lost (server restarted, backend ended, network gone). It is
+    // noticed at the failed statement or within a second when idle, and reconnected by itself
+    // with back-off, beside the window; meanwhile statements fail at once, the query objects
+    // keep the rows they hold (the grid is not emptied), and Lost() says so.
+    bool Lost() const { return m_lost; }
+    int LossCount() const { return m_losses; }  // connections lost so far
+    // Statements the server ended because they ran past the window's time limit.
+    int TimeoutCount() const { return m_timeouts; }
+
+    // Watches one statement on this connection: one that gets no answer at all within the
+    // window's limit has its connection broken, and is then a lost connection.
+    StatementWatch::Scope Watch();
+    // After a failed statement: notes a time limit passed, and a lost connection.
+    void Failed(const QSqlError* error = nullptr);
+    // Whether the connection has gone, without a statement (none is sent).
+    void CheckConnection();
+
     // Makes a new database file at path with both tables and the tariff row (OneTime "2",
     // Tnight "10"). Used for the default file; tests and tools make their files with it too.
     static bool CreateDatabaseFile(const QString& path, QString* error = nullptr);
@@ -69,16 +91,32 @@ class TDataModule1 : public QObject {
     void committed();
     void rolledBack();
     void changedElsewhere();  // another desk changed Tcount (a server database)
+    void connectionLost();
+    void connectionRestored();
 
   private:
     void Notified(const QString& name, QSqlDriver::NotificationSource source,
                   const QVariant& payload);
+    void Listen(QSqlDatabase& db);
+    void GoLost();
+    void TryReconnect();
+    bool Reopen();
 
     QString m_name;
     QString m_connectionString;
     QString m_lastError;
     QString m_schemaError;
     std::unique_ptr<Engine> m_engine;
+
+    StatementWatch m_watch{std::chrono::milliseconds(Engine::kWindowSilenceMs)};
+    bool m_serving = false;  // connected to a server, and meant to stay so
+    bool m_lost = false;
+    int m_losses = 0;
+    int m_timeouts = 0;
+    int m_backoffMs = 0;
+    QTimer* m_health = nullptr;  // notices an idle connection that has gone
+    QTimer* m_retry = nullptr;
+    QThread* m_probe = nullptr;  // tries the server beside the window
 };
 
 // A transaction that is rolled back when its scope ends without a commit, so an exception or

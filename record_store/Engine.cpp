@@ -3,19 +3,31 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QSqlDatabase>
+#include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <QUrl>
 #include <QUrlQuery>
+#include <algorithm>
+#include <memory>
 #include <vector>
 
 #include "record_store/DatabaseError.h"
 
+#ifdef CAFE_HAVE_LIBPQ
+#include <libpq-fe.h>
+#ifdef _WIN32
+#include <winsock2.h>
+#else
+#include <sys/socket.h>
+#include <unistd.h>
+#endif
+#endif
+
 #ifdef CAFE_SQLITE_FAST_PATH
 #include <sqlite3.h>
 
-#include <QSqlDriver>
 #include <QStringEncoder>
 #endif
 
@@ -114,7 +126,8 @@ class SqliteEngine : public Engine {
     bool IsFile() const override { return true; }
     bool SharedByDesks() const override { return false; }
     QString Describe(const QString& text) const override {
-        return QStringLiteral("%1（本机文件）").arg(QFileInfo(text).absoluteFilePath());
+        return QStringLiteral("%1（本机文件）")
+            .arg(MaskedConnectionText(QFileInfo(text).absoluteFilePath()));
     }
 
     bool Configure(QSqlDatabase& db, const QString& text, bool createIfAbsent,
@@ -136,7 +149,7 @@ class SqliteEngine : public Engine {
         return true;
     }
 
-    bool Prepare(QSqlDatabase&, QString*) const override { return true; }
+    bool Prepare(QSqlDatabase&, Side, QString*) const override { return true; }
 
     void CatchUpSchema(QSqlDatabase& db) const override {
         // A statement on the schema compares the file's schema version with the one this
@@ -154,6 +167,7 @@ class SqliteEngine : public Engine {
         return Exec(db, QStringLiteral("BEGIN EXCLUSIVE"), error);
     }
     QString RowLock() const override { return {}; }  // the write holds the whole file
+    QString SkipLocked() const override { return {}; }
     QString JournalLock() const override { return {}; }
     bool TryClaim(QSqlDatabase&, const QString&) const override { return true; }
     void ReleaseClaim(QSqlDatabase&, const QString&) const override {}
@@ -219,7 +233,9 @@ class PostgresEngine : public Engine {
             text.startsWith(QLatin1String("postgres://"))) {
             const QUrl url(text, QUrl::StrictMode);
             if (!url.isValid()) {
-                if (error) *error = QStringLiteral("数据库地址写得不对：%1").arg(url.errorString());
+                if (error)
+                    *error = QStringLiteral("数据库地址写得不对：%1")
+                                 .arg(MaskedConnectionText(url.errorString()));
                 return std::nullopt;
             }
             if (!url.host().isEmpty()) t.host = url.host();
@@ -261,7 +277,7 @@ class PostgresEngine : public Engine {
 
     QString Describe(const QString& text) const override {
         const auto t = Parse(text, nullptr);
-        if (!t) return text;
+        if (!t) return MaskedConnectionText(text);
         return QStringLiteral("%1@%2:%3/%4（服务器，多台前台共用）")
             .arg(t->user, t->host)
             .arg(t->port)
@@ -277,18 +293,57 @@ class PostgresEngine : public Engine {
         db.setUserName(t->user);
         db.setPassword(t->password);
         QStringList options = t->options;
-        // A server that does not answer must not hold the desk for long.
-        if (!std::any_of(options.cbegin(), options.cend(), [](const QString& o) {
-                return o.startsWith(QLatin1String("connect_timeout="));
-            }))
-            options << QStringLiteral("connect_timeout=5");
+        const auto unless = [&](const char* key, const char* value) {
+            const QString prefix = QString::fromLatin1(key) + QLatin1Char('=');
+            if (std::none_of(options.cbegin(), options.cend(),
+                             [&](const QString& o) { return o.startsWith(prefix); }))
+                options << prefix + QString::fromLatin1(value);
+        };
+        // A server that does not answer must not hold the desk for long, and a connection whose
+        // network has gone is noticed within seconds, not at the system's two hours.
+        unless("connect_timeout", "3");
+        unless("keepalives", "1");
+        unless("keepalives_idle", "5");
+        unless("keepalives_interval", "2");
+        unless("keepalives_count", "3");
+        unless("tcp_user_timeout", "10000");
         db.setConnectOptions(options.join(QLatin1Char(';')));
         return true;
     }
 
-    bool Prepare(QSqlDatabase& db, QString* error) const override {
-        // Like SQLite's busy timeout: a lock another desk holds is waited for one second.
-        return Exec(db, QStringLiteral("set lock_timeout = '1s'"), error);
+    bool Prepare(QSqlDatabase& db, Side side, QString* error) const override {
+        // Like SQLite's busy timeout: a lock another desk holds is waited for, briefly. The
+        // window's statements all end within a few hundred ms, answered or not.
+        if (side == Side::Worker) return Exec(db, QStringLiteral("set lock_timeout = '1s'"), error);
+        return Exec(db, QStringLiteral("set lock_timeout = '%1ms'").arg(kWindowLockMs), error) &&
+               Exec(db, QStringLiteral("set statement_timeout = '%1ms'").arg(kWindowStatementMs),
+                    error);
+    }
+
+    std::function<void()> Breaker(QSqlDatabase& db) const override {
+#ifdef CAFE_HAVE_LIBPQ
+        const QVariant handle = db.driver()->handle();
+        if (!handle.isValid() || !handle.data()) return {};
+        PGconn* connection = *static_cast<PGconn* const*>(handle.data());
+        if (!connection || PQsocket(connection) < 0) return {};
+#ifdef _WIN32
+        const SOCKET socket = static_cast<SOCKET>(PQsocket(connection));
+        return [socket] { ::shutdown(socket, SD_BOTH); };
+#else
+        // A second descriptor of the same socket: the number stays ours while the statement
+        // runs, even if the driver closes its own, and shutting it down ends the driver's wait.
+        const int copy = ::dup(PQsocket(connection));
+        if (copy < 0) return {};
+        const auto owned = std::shared_ptr<int>(new int(copy), [](int* fd) {
+            ::close(*fd);
+            delete fd;
+        });
+        return [owned] { ::shutdown(*owned, SHUT_RDWR); };
+#endif
+#else
+        (void)db;
+        return {};
+#endif
     }
 
     // The server prepares every statement against the schema as it stands.
@@ -316,6 +371,7 @@ class PostgresEngine : public Engine {
         return false;
     }
     QString RowLock() const override { return QStringLiteral(" for update"); }
+    QString SkipLocked() const override { return QStringLiteral(" for update skip locked"); }
     QString JournalLock() const override {
         return QStringLiteral("select pg_advisory_xact_lock(20261209)");
     }
@@ -335,6 +391,21 @@ class PostgresEngine : public Engine {
 };
 
 }  // namespace
+
+QString MaskedConnectionText(const QString& text) {
+    static const QRegularExpression userInfo(
+        QStringLiteral(R"((postgres(?:ql)?://[^:/@\s]*:)[^@\s]*?@)"),
+        QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression keyValue(
+        QStringLiteral(R"(\b(password\s*=\s*)(?:'(?:[^'\\]|\\.)*'|[^\s&;'"]*))"),
+        QRegularExpression::CaseInsensitiveOption);
+    QString masked = text;
+    masked.replace(userInfo, QStringLiteral("\\1***@"));
+    masked.replace(keyValue, QStringLiteral("\\1***"));
+    return masked;
+}
+
+std::function<void()> Engine::Breaker(QSqlDatabase&) const { return {}; }
 
 bool Engine::Walk(QSqlDatabase& db, const QString& sql, const QStringList& values,
                   const std::function<void(const QString* row, int columns)>& visit,

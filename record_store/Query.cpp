@@ -7,8 +7,21 @@
 
 #include "record_store/DatabaseError.h"
 
-Query::Query(QObject* parent, const QString& connectionName, std::function<const Engine&()> engine)
-    : QAbstractTableModel(parent), m_connection(connectionName), m_engine(std::move(engine)) {}
+Query::Query(QObject* parent, const QString& connectionName, std::function<const Engine&()> engine,
+             Hooks hooks)
+    : QAbstractTableModel(parent),
+      m_connection(connectionName),
+      m_engine(std::move(engine)),
+      m_hooks(std::move(hooks)) {}
+
+StatementWatch::Scope Query::Watch() {
+    return m_hooks.watch ? m_hooks.watch() : StatementWatch::Scope();
+}
+
+// Last in every path that fails: a lost connection forgets this query's statement.
+void Query::Failed(const QSqlError& error) {
+    if (m_hooks.failed) m_hooks.failed(error);
+}
 
 bool Query::Connected() {
     if (QSqlDatabase::database(m_connection, false).isOpen()) return true;
@@ -65,8 +78,15 @@ bool Query::Prepare() {
         m_prepared = false;
     }
     if (!m_prepared) {
-        if (!m_query->prepare(m_sql)) {
-            m_lastError = DatabaseErrorText(m_query->lastError());
+        bool prepared;
+        {
+            const auto watch = Watch();  // a server prepares it: a round trip
+            prepared = m_query->prepare(m_sql);
+        }
+        if (!prepared) {
+            const QSqlError error = m_query->lastError();
+            m_lastError = DatabaseErrorText(error);
+            Failed(error);
             return false;
         }
         m_prepared = true;
@@ -81,10 +101,17 @@ bool Query::ExecSQL() {
     if (!Prepare()) return false;
     m_rowsAffected = 0;
     qCDebug(lcDb) << "exec" << m_sql;
-    if (!m_query->exec()) {
-        m_lastError = DatabaseErrorText(m_query->lastError());
+    bool ok;
+    {
+        const auto watch = Watch();
+        ok = m_query->exec();
+    }
+    if (!ok) {
+        const QSqlError error = m_query->lastError();
+        m_lastError = DatabaseErrorText(error);
         qCDebug(lcDb) << "failed:" << m_lastError;
         m_query->finish();
+        Failed(error);
         return false;
     }
     m_rowsAffected = m_query->numRowsAffected();
@@ -94,19 +121,29 @@ bool Query::ExecSQL() {
 
 bool Query::Fetch(QStringList* columns, std::vector<QStringList>* rows) {
     qCDebug(lcDb) << "open" << m_sql;
-    bool ok = m_query->exec();
-    if (ok) {
-        const QSqlRecord record = m_query->record();
-        for (int i = 0; i < record.count(); ++i) *columns << record.fieldName(i);
-        ok = Engine::WalkRows(
-            *m_query,
-            [rows](const QString* row, int width) { rows->emplace_back(row, row + width); },
-            &m_lastError);
-    } else {
-        m_lastError = DatabaseErrorText(m_query->lastError());
+    QSqlError error;
+    bool ok;
+    {
+        auto watch = Watch();
+        ok = m_query->exec();
+        if (ok) {
+            const QSqlRecord record = m_query->record();
+            for (int i = 0; i < record.count(); ++i) *columns << record.fieldName(i);
+            ok = Engine::WalkRows(
+                *m_query,
+                [rows, &watch](const QString* row, int width) {
+                    watch.Progress();  // a long answer that keeps coming is no silent network
+                    rows->emplace_back(row, row + width);
+                },
+                &m_lastError);
+        } else {
+            m_lastError = DatabaseErrorText(m_query->lastError());
+        }
+        if (!ok) error = m_query->lastError();
     }
     if (!ok) qCDebug(lcDb) << "failed:" << m_lastError;
     m_query->finish();
+    if (!ok) Failed(error);
     return ok;
 }
 
@@ -159,12 +196,16 @@ bool Query::ExecBound(const QStringList& values) {
     Close();
     if (!Connected()) return false;
     QSqlDatabase db = QSqlDatabase::database(m_connection);
-    if (!m_rowStatement) {
-        m_rowStatement = m_engine().PrepareRowStatement(db, m_sql, &m_lastError);
-        if (!m_rowStatement) return false;
+    bool ok;
+    {
+        const auto watch = Watch();
+        if (!m_rowStatement) m_rowStatement = m_engine().PrepareRowStatement(db, m_sql, &m_lastError);
+        ok = m_rowStatement && m_rowStatement->Exec(values, &m_rowsAffected, &m_lastError);
     }
-    const bool ok = m_rowStatement->Exec(values, &m_rowsAffected, &m_lastError);
-    if (!ok) qCDebug(lcDb) << "failed:" << m_sql << m_lastError;
+    if (!ok) {
+        qCDebug(lcDb) << "failed:" << m_sql << m_lastError;
+        Failed(QSqlError());
+    }
     return ok;
 }
 
@@ -174,7 +215,19 @@ bool Query::ForEachRow(const std::function<void(const QString* row, int columns)
     if (!Connected()) return false;
     QSqlDatabase db = QSqlDatabase::database(m_connection);
     qCDebug(lcDb) << "walk" << m_sql;
-    return m_engine().Walk(db, m_sql, values, visit, &m_lastError);
+    bool ok;
+    {
+        auto watch = Watch();
+        ok = m_engine().Walk(
+            db, m_sql, values,
+            [&](const QString* row, int columns) {
+                watch.Progress();
+                visit(row, columns);
+            },
+            &m_lastError);
+    }
+    if (!ok) Failed(QSqlError());
+    return ok;
 }
 
 bool Query::Reopen() {
@@ -182,7 +235,8 @@ bool Query::Reopen() {
     QStringList columns;
     std::vector<QStringList> rows;
     if (!PrepareRows() || !Fetch(&columns, &rows)) {
-        Close();
+        // A lost connection leaves what was shown: a grid is never emptied by it.
+        if (!m_hooks.lost || !m_hooks.lost()) Close();
         return false;
     }
     // Another tool may have added a column: then the rows are put in as a fresh open does.
@@ -255,6 +309,10 @@ void Query::SetCells(const std::vector<Cell>& cells) {
 
 void Query::Detach() {
     Close();
+    Forget();
+}
+
+void Query::Forget() {
     m_rowStatement.reset();
     m_query.reset();
     m_prepared = false;

@@ -2,6 +2,7 @@
 
 #include <QAbstractTableModel>
 #include <QHash>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QString>
 #include <QStringList>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "record_store/Engine.h"
+#include "record_store/StatementWatch.h"
 
 class TDataModule1;
 
@@ -20,9 +22,17 @@ class TDataModule1;
 class Query : public QAbstractTableModel {
     Q_OBJECT
   public:
+    // What the connection's owner does around each statement: watches it, hears of a failure
+    // (a lost connection among them), and says whether the connection is lost.
+    struct Hooks {
+        std::function<StatementWatch::Scope()> watch;
+        std::function<void(const QSqlError&)> failed;
+        std::function<bool()> lost;
+    };
     // Runs on the named connection; engine gives the engine behind it as it now stands (a
     // switch of databases may change it).
-    Query(QObject* parent, const QString& connectionName, std::function<const Engine&()> engine);
+    Query(QObject* parent, const QString& connectionName, std::function<const Engine&()> engine,
+          Hooks hooks = {});
 
     void Close();
     void SetSql(const QString& statement);
@@ -92,9 +102,14 @@ class Query : public QAbstractTableModel {
     bool PrepareRows();  // for a statement whose rows are read
     bool Fetch(QStringList* columns, std::vector<QStringList>* rows);
     void Detach();  // the connection is going away
+    void Forget();  // the connection was lost: its statements go, the rows shown stay
+    // The data module's watch over one statement, and its notice of a failed one.
+    StatementWatch::Scope Watch();
+    void Failed(const QSqlError& error);
 
     const QString m_connection;
     const std::function<const Engine&()> m_engine;
+    const Hooks m_hooks;
     std::unique_ptr<QSqlQuery> m_query;
     std::unique_ptr<Engine::RowStatement> m_rowStatement;  // ExecBound's, for m_sql
     QString m_sql;

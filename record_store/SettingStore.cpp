@@ -1,3 +1,6 @@
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QSettings>
 
 #include "record_store/Seams.h"
@@ -5,6 +8,32 @@
 namespace {
 const char* const kKeyPath = "software/microsoft/windows/data";
 const char* const kValue = "datapath";
+
+// The file may hold a server's password: its owner alone reads it. Made so before the first
+// write (a rewrite keeps the mode of the file it replaces) and put back after every write.
+void OwnerOnly(const QSettings& settings) {
+#ifdef Q_OS_WIN
+    if (settings.format() == QSettings::NativeFormat) return;  // the registry's own rights
+#endif
+    const QString file = settings.fileName();
+    if (file.isEmpty()) return;
+    if (!QFile::exists(file)) {
+        QDir().mkpath(QFileInfo(file).absolutePath());
+        QFile made(file);
+        if (!made.open(QIODevice::WriteOnly)) return;  // the write reports the failure
+        made.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+        return;
+    }
+    // Group and others lose theirs; what the owner may do stays as the owner set it.
+    const auto owner = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner;
+    QFile::setPermissions(file, QFile::permissions(file) & owner);
+}
+
+void Sync(QSettings& settings) {
+    OwnerOnly(settings);
+    settings.sync();
+    OwnerOnly(settings);
+}
 }  // namespace
 
 QSettingsStore::QSettingsStore(std::unique_ptr<QSettings> settings)
@@ -73,7 +102,7 @@ bool QSettingsStore::writeDatapath(const QString& path) {
         if (!m_group.isEmpty()) settings.beginGroup(m_group);
         settings.setValue(QString::fromLatin1(kValue), path);
         if (!m_group.isEmpty()) settings.endGroup();
-        settings.sync();
+        Sync(settings);
         return settings.status() == QSettings::NoError;
     };
     if (write(*m_settings)) {
@@ -99,5 +128,5 @@ QString QSettingsStore::value(const QString& key) {
 void QSettingsStore::setValue(const QString& key, const QString& value) {
     QSettings& s = m_own ? *m_own : *m_settings;
     s.setValue(QStringLiteral("console/") + key, value);
-    s.sync();
+    Sync(s);
 }

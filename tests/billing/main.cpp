@@ -6,6 +6,7 @@ int runSessionOperationsTest(int argc, char** argv);
 int runJournalledOperationsTest(int argc, char** argv);
 int runPricesRemindersBulkTest(int argc, char** argv);
 int runSeveralDesksTest(int argc, char** argv);
+int runServerLossTest(int argc, char** argv);
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
@@ -15,5 +16,6 @@ int main(int argc, char** argv) {
     failures += runJournalledOperationsTest(argc, argv);
     failures += runPricesRemindersBulkTest(argc, argv);
     failures += runSeveralDesksTest(argc, argv);
+    failures += runServerLossTest(argc, argv);
     return failures;
 }

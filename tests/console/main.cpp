@@ -11,6 +11,8 @@ int runKeyboardTest(int argc, char** argv);
 int runLooksTest(int argc, char** argv);
 int runAdminTest(int argc, char** argv);
 int runDesktopProgramTest(int argc, char** argv);
+int runServerWindowTest(int argc, char** argv);
+int runPasswordAndPortTest(int argc, char** argv);
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
@@ -24,6 +26,8 @@ int main(int argc, char** argv) {
     failures += runKeyboardTest(argc, argv);
     failures += runLooksTest(argc, argv);
     failures += runAdminTest(argc, argv);
+    failures += runServerWindowTest(argc, argv);
+    failures += runPasswordAndPortTest(argc, argv);
     failures += runDesktopProgramTest(argc, argv);  // last: it installs Qt's translations
     return failures;
 }

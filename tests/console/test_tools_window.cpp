@@ -209,6 +209,7 @@ class ToolsWindowTest : public QObject {
         QVERIFY(!form.DBGrid1->Marked(cell));
         env.clock.time = QTime(10, 5, 0);
         form.Timer1Timer();
+        QTRY_VERIFY(!env.desk->remindersRunning);  // read beside the window
         QCOMPARE(env.prompts.take(), QStringList{"message|机器“pc”的提示时间 10:05 到了。"});
         QVERIFY(form.DBGrid1->Marked(form.DBGrid1->model()->index(1, 7)));
         QVERIFY(!form.DBGrid1->Marked(form.DBGrid1->model()->index(1, 6)));
