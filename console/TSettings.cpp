@@ -58,7 +58,8 @@ TSettings::TSettings(Desk& deskRef, QWidget* owner)
     auto* buttons = new QHBoxLayout;
     ChooseButton = new FlatButton(QStringLiteral("选择数据库…"), database);
     BackupButton = new FlatButton(QStringLiteral("立即备份"), database);
-    for (QPushButton* b : {ChooseButton, BackupButton}) {
+    RestoreButton = new FlatButton(QStringLiteral("从备份恢复…"), database);
+    for (QPushButton* b : {ChooseButton, BackupButton, RestoreButton}) {
         b->setMinimumWidth(90);
         buttons->addWidget(b);
     }
@@ -66,7 +67,7 @@ TSettings::TSettings(Desk& deskRef, QWidget* owner)
     dbLayout->addLayout(buttons);
     auto* hint = new QLabel(
         QStringLiteral("每天第一次启动时自动备份到数据库旁的 backup 文件夹，保留最近 14 份。"
-                       "要恢复，选择一份备份作为数据库。"),
+                       "要恢复，按“从备份恢复…”选择一份备份：现在的数据库先另存一份，恢复记入营业记录。"),
         database);
     hint->setWordWrap(true);
     dbLayout->addWidget(hint);
@@ -77,6 +78,7 @@ TSettings::TSettings(Desk& deskRef, QWidget* owner)
     connect(SaveButton, &QPushButton::clicked, this, desk.Guarded([this] { SaveClick(); }));
     connect(ChooseButton, &QPushButton::clicked, this, desk.Guarded([this] { ChooseClick(); }));
     connect(BackupButton, &QPushButton::clicked, this, desk.Guarded([this] { BackupClick(); }));
+    connect(RestoreButton, &QPushButton::clicked, this, desk.Guarded([this] { RestoreClick(); }));
     connect(CafeButton, &QPushButton::clicked, this, desk.Guarded([this] { CafeClick(); }));
     // Return saves what the focus is in: the café's name and paper, or else the prices.
     DialogKeys(this, [this, cafe]() -> QAbstractButton* {
@@ -159,6 +161,11 @@ void TSettings::BackupClick() {
         return;
     }
     desk.prompts.message(QStringLiteral("已备份到“%1”。").arg(*target));
+}
+
+void TSettings::RestoreClick() {
+    const std::optional<QString> chosen = desk.chooser.chooseDatabaseFile();
+    if (chosen && RestoreBackup(desk, chosen->trimmed())) LoadPrices();  // the backup's prices
 }
 
 void TSettings::CafeClick() {

@@ -29,12 +29,14 @@ class TSettings : public QWidget {
     QLabel* DatabaseLabel;      // the database in use
     QPushButton* ChooseButton;  // 选择数据库…
     QPushButton* BackupButton;  // 立即备份
+    QPushButton* RestoreButton;  // 从备份恢复…
 
     void LoadPrices();
     void SaveClick();
     void CafeClick();
     void ChooseClick();
     void BackupClick();
+    void RestoreClick();
 
     // The paper this desk's receipts are printed on.
     static ReceiptPaper Paper(Desk& desk);

@@ -55,12 +55,6 @@ TShift::TShift(Desk& deskRef, QWidget* owner)
     connect(OpenButton, &QPushButton::clicked, this, desk.Guarded([this] { OpenClick(); }));
     connect(CountButton, &QPushButton::clicked, this, desk.Guarded([this] { CountClick(); }));
     connect(CloseButton, &QPushButton::clicked, this, desk.Guarded([this] { CloseClick(); }));
-    // A changed count must be counted again before the expected cash shows.
-    connect(CountedEdit, &QLineEdit::textEdited, this, [this] {
-        ExpectedLabel->clear();
-        DifferenceLabel->clear();
-        CloseButton->setEnabled(false);
-    });
     // Return takes the step the shift is at: 开班, then 清点完毕, then 确认交班.
     DialogKeys(this, [this]() -> QAbstractButton* {
         if (OpenBox->isEnabled()) return OpenButton;
@@ -82,12 +76,20 @@ void TShift::Refresh() {
                 .arg(desk.deskName));
     OpenBox->setEnabled(!open);
     CloseBox->setEnabled(open.has_value());
-    ExpectedLabel->clear();
-    DifferenceLabel->clear();
-    CloseButton->setEnabled(false);
+    ShowCount(open ? ShiftCountOf(desk) : std::nullopt);
     // The focus goes to the step's first field, never stays on a button that has just been
     // disabled (typing and Escape would then go nowhere).
     (open ? CountedEdit : OperatorEdit)->setFocus();
+}
+
+void TShift::ShowCount(const std::optional<ShiftCount>& count) {
+    // The first count stands once it is made: it stays shown, and pressing again is a recount.
+    ExpectedLabel->setText(count ? CentsText(count->expectedCents) + QStringLiteral(" 元")
+                                 : QString());
+    DifferenceLabel->setText(count ? CentsText(count->differenceCents) + QStringLiteral(" 元")
+                                   : QString());
+    CountButton->setText(count ? QStringLiteral("复  点") : QStringLiteral("清点完毕"));
+    CloseButton->setEnabled(count.has_value());
 }
 
 void TShift::OpenClick() {
@@ -100,9 +102,7 @@ void TShift::OpenClick() {
 void TShift::CountClick() {
     const std::optional<ShiftCount> count = CountShift(desk, CountedEdit->text());
     if (!count) return;
-    ExpectedLabel->setText(CentsText(count->expectedCents) + QStringLiteral(" 元"));
-    DifferenceLabel->setText(CentsText(count->differenceCents) + QStringLiteral(" 元"));
-    CloseButton->setEnabled(true);
+    ShowCount(count);
     if (count->differenceCents != 0)
         NoteEdit->setFocus();
     else
@@ -110,7 +110,7 @@ void TShift::CountClick() {
 }
 
 void TShift::CloseClick() {
-    if (!CloseShift(desk, CountedEdit->text(), NoteEdit->text())) return;
+    if (!CloseShift(desk, NoteEdit->text())) return;
     CountedEdit->clear();
     NoteEdit->clear();
     Refresh();  // the next operator opens the next shift

@@ -55,7 +55,8 @@ ChainCheck CheckLinks(const std::vector<JournalRow>& rows, qint64 firstId, QStri
     return {};
 }
 
-// Rows counted from 1 without a gap, and the row this desk wrote last still there.
+// Rows counted from 1 without a gap, and the row this desk wrote last still there: from counts
+// and one look-up, without reading the rows. Says only whether all fits.
 ChainCheck CheckComplete(Desk& desk) {
     Query* q = desk.DataModule1.JournalQuery;
     q->Close();
@@ -67,19 +68,15 @@ ChainCheck CheckComplete(Desk& desk) {
     const qint64 first = q->FieldText(QStringLiteral("first")).toLongLong();
     const qint64 last = q->FieldText(QStringLiteral("last")).toLongLong();
     q->Close();
-    if (n > 0 && first != 1) return Altered(1, QStringLiteral("第1条记录被删除"));
-    if (n > 0 && last - first + 1 != n) return Altered(first, QStringLiteral("有记录被删除或插入"));
-    const auto [headId, headHash] = desk.JournalHead();
-    if (headId > 0) {
+    if (n > 0 && (first != 1 || last != n)) return Altered(0, {});
+    const JournalMark head = desk.JournalHead();
+    if (head.id > 0) {
         q->SetSql(QStringLiteral("select hash from Tjournal where id=:id"));
-        q->SetParam(QStringLiteral("id"), QString::number(headId));
+        q->SetParam(QStringLiteral("id"), QString::number(head.id));
         if (!q->Open()) return {ChainCheck::Unreadable, 0, q->LastError()};
-        const bool there =
-            q->RecordCount() == 1 && q->FieldText(QStringLiteral("hash")) == headHash;
+        const bool there = q->RecordCount() == 1 && q->FieldText(QStringLiteral("hash")) == head.hash;
         q->Close();
-        if (!there)
-            return Altered(headId,
-                           QStringLiteral("本机写入的第%1条记录不见了或被改动").arg(headId));
+        if (!there) return Altered(0, {});
     }
     return {};
 }
@@ -180,7 +177,7 @@ bool AppendJournal(Desk& desk, const JournalEntry& entry) {
     };
     for (const auto& [name, value] : values) q->SetParam(QString::fromLatin1(name), value);
     if (!q->ExecSQL()) return false;
-    desk.NoteJournalAppend(row.id, row.hash);  // remembered once the transaction commits
+    desk.NoteJournalAppend({row.id, row.hash, row.at});  // remembered once it is committed
     return true;
 }
 
@@ -188,7 +185,7 @@ ChainCheck VerifyJournal(Desk& desk) {
     return VerifyJournalOn(desk.DataModule1.connectionName(), desk.JournalHead());
 }
 
-ChainCheck VerifyJournalOn(const QString& connectionName, std::pair<qint64, QString> head) {
+ChainCheck VerifyJournalOn(const QString& connectionName, const JournalMark& head) {
     QSqlQuery q(QSqlDatabase::database(connectionName, false));
     q.setForwardOnly(true);
     if (!q.exec(QStringLiteral(
@@ -197,7 +194,7 @@ ChainCheck VerifyJournalOn(const QString& connectionName, std::pair<qint64, QStr
         return {ChainCheck::Unreadable, 0, DatabaseErrorText(q.lastError())};
     QString prev = JournalSeed();
     qint64 expected = 1;
-    bool headSeen = head.first == 0;
+    bool headSeen = head.id == 0;
     JournalRow row;
     JournalEntry& e = row.entry;
     while (q.next()) {
@@ -226,35 +223,57 @@ ChainCheck VerifyJournalOn(const QString& connectionName, std::pair<qint64, QStr
             return Altered(row.id, QStringLiteral("第%1条记录与前一条接不上").arg(row.id));
         if (JournalHash(row) != row.hash)
             return Altered(row.id, QStringLiteral("第%1条记录的内容被改动").arg(row.id));
-        if (row.id == head.first) headSeen = row.hash == head.second;
+        if (row.id == head.id) {
+            if (row.hash != head.hash)
+                return Altered(head.id, QStringLiteral("本机写入的第%1条记录被改动").arg(head.id));
+            headSeen = true;
+        }
         prev = row.hash;
         ++expected;
     }
     if (q.lastError().isValid())
         return {ChainCheck::Unreadable, 0, DatabaseErrorText(q.lastError())};
-    if (!headSeen)
-        return Altered(head.first,
-                       QStringLiteral("本机写入的第%1条记录不见了或被改动").arg(head.first));
+    // Every row fits and the file simply ends earlier than this desk's last row.
+    if (!headSeen) return {ChainCheck::Shorter, head.id, head.at, expected - 1};
     return {};
 }
 
 ChainCheck VerifyJournalRange(Desk& desk, qint64 firstId, qint64 lastId) {
+    // The quick checks say only whether all fits; when it does not, the whole chain is read
+    // so the first row that does not fit is named, wherever it lies (a row deleted before the
+    // range, rows renumbered after it).
+    const auto whole = [&] { return VerifyJournal(desk); };
     const ChainCheck complete = CheckComplete(desk);
-    if (complete.result != ChainCheck::Intact || firstId > lastId) return complete;
+    if (complete.result == ChainCheck::Unreadable) return complete;
+    if (complete.result != ChainCheck::Intact) return whole();
+    if (firstId > lastId) return complete;
     const auto rows = SelectJournal(desk, QStringLiteral(" where id>=:a and id<=:b order by id"),
                                     {{QStringLiteral("a"), QString::number(firstId - 1)},
                                      {QStringLiteral("b"), QString::number(lastId)}});
     if (!rows) return {ChainCheck::Unreadable, 0, desk.DataModule1.JournalQuery->LastError()};
-    if (firstId == 1) return CheckLinks(*rows, 1, JournalSeed());
-    if (rows->empty() || rows->front().id != firstId - 1)
-        return Altered(firstId - 1, QStringLiteral("第%1条记录被删除").arg(firstId - 1));
-    const std::vector<JournalRow> range(rows->begin() + 1, rows->end());
-    return CheckLinks(range, firstId, rows->front().hash);
+    ChainCheck range;
+    if (firstId == 1) {
+        range = CheckLinks(*rows, 1, JournalSeed());
+    } else if (rows->empty() || rows->front().id != firstId - 1) {
+        range = Altered(firstId - 1, {});
+    } else {
+        const std::vector<JournalRow> shown(rows->begin() + 1, rows->end());
+        range = CheckLinks(shown, firstId, rows->front().hash);
+    }
+    return range.result == ChainCheck::Intact ? range : whole();
 }
 
 QString ChainAlteredText(const ChainCheck& check) {
     if (check.result == ChainCheck::Unreadable)
         return QStringLiteral("营业记录无法读取：%1").arg(check.detail);
+    if (check.result == ChainCheck::Shorter)
+        return QStringLiteral(
+                   "数据库中的营业记录比本机写入的少：本机%1写入了第%2条记录，数据库中现在只有"
+                   "%3条。可能是换用了较早的备份，或者断电丢失了最后的记录。请与店主核对这段时间"
+                   "的账。")
+            .arg(check.detail.isEmpty() ? QString() : QStringLiteral("在 %1 ").arg(check.detail))
+            .arg(check.firstBad)
+            .arg(check.rowsInFile);
     return QStringLiteral("营业记录已被改动！第一条不符的记录：第%1条（%2）。请与店主联系。")
         .arg(check.firstBad)
         .arg(check.detail);

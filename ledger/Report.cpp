@@ -7,8 +7,6 @@
 
 namespace {
 
-qint64 Cents(const QString& text) { return ParseCents(text).value_or(0); }
-
 QString Csv(QString field) {
     if (field.contains(QLatin1Char(',')) || field.contains(QLatin1Char('"')) ||
         field.contains(QLatin1Char('\n')) || field.contains(QLatin1Char('\r'))) {
@@ -16,6 +14,14 @@ QString Csv(QString field) {
         return QLatin1Char('"') + field + QLatin1Char('"');
     }
     return field;
+}
+
+// Excel and WPS run a cell that starts with = + - @ (or a tab or CR before one) as a formula: a
+// machine named "=HYPERLINK(...)" must stay a name.
+QString AsText(const QString& cell) {
+    static const QString formulaStarts = QStringLiteral("=+-@\t\r");
+    return !cell.isEmpty() && formulaStarts.contains(cell.front()) ? QLatin1Char('\'') + cell
+                                                                    : cell;
 }
 
 template <class Key>
@@ -82,9 +88,20 @@ std::optional<Report> LoadReport(Desk& desk, const QDate& from, const QDate& to,
         bill.other = row.entry.other;
         bill.total = row.entry.total;
         bill.state = row.entry.state;
-        bill.feeCents = Cents(bill.fee);
-        bill.otherCents = Cents(bill.other);
-        bill.totalCents = Cents(bill.total);
+        const auto fee = ParseCents(bill.fee), other = ParseCents(bill.other),
+                   total = ParseCents(bill.total);
+        bill.summable = fee && other && total;
+        if (!bill.summable) {
+            // Never dropped silently: listed, flagged, and left out of every total.
+            ++report.unsummable;
+            if (!row.entry.flagged) report.flagged.push_back(row);
+            report.flagged.back().entry.note = QStringLiteral("金额无法计算，未计入合计");
+            report.bills.push_back(std::move(bill));
+            continue;
+        }
+        bill.feeCents = *fee;
+        bill.otherCents = *other;
+        bill.totalCents = *total;
         if (bill.operatorName.isEmpty()) {
             bill.shift = QStringLiteral("（无人值班）");
         } else {
@@ -136,14 +153,18 @@ QList<QStringList> SumRows(const std::vector<std::pair<QString, qint64>>& sums) 
 }
 
 QStringList BillCells(const ReportBill& b) {
+    // An amount that is not one is shown as it was written, never as 0.00.
+    const auto amount = [&](qint64 cents, const QString& text) {
+        return b.summable ? CentsText(cents) : text;
+    };
     return {b.at,
             b.machine,
             b.start,
             b.end,
             b.used,
-            CentsText(b.feeCents),
-            CentsText(b.otherCents),
-            CentsText(b.totalCents),
+            amount(b.feeCents, b.fee),
+            amount(b.otherCents, b.other),
+            amount(b.totalCents, b.total),
             b.operatorName};
 }
 
@@ -153,7 +174,10 @@ QByteArray ReportCsv(const Report& report) {
     for (const ReportBill& b : report.bills) {
         const QStringList fields = BillCells(b) << b.desk;
         QStringList quoted;
-        for (const QString& f : fields) quoted << Csv(f);
+        for (int i = 0; i < fields.size(); ++i) {
+            const bool amount = b.summable && i >= 5 && i <= 7;
+            quoted << Csv(amount ? fields[i] : AsText(fields[i]));
+        }
         csv += quoted.join(QLatin1Char(',')) + QStringLiteral("\r\n");
     }
     return QByteArray("\xEF\xBB\xBF") + csv.toUtf8();

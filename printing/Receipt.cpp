@@ -112,10 +112,14 @@ bool PaintReceipt(QPagedPaintDevice& device, const ReportBill& bill, const Recei
     pair(QStringLiteral("上机"), started.isEmpty() ? bill.start : started, body);
     pair(QStringLiteral("下机"), DateAndTime(ended), body);
     pair(QStringLiteral("共用时间"), bill.used, body);
-    pair(QStringLiteral("上网费用"), CentsText(bill.feeCents) + yuan, body);
-    pair(QStringLiteral("附加费"), CentsText(bill.otherCents) + yuan, body);
+    // An amount that is not one is printed as it was written, never as 0.00.
+    const auto amount = [&](qint64 cents, const QString& written) {
+        return bill.summable ? CentsText(cents) + yuan : written;
+    };
+    pair(QStringLiteral("上网费用"), amount(bill.feeCents, bill.fee), body);
+    pair(QStringLiteral("附加费"), amount(bill.otherCents, bill.other), body);
     lines.push_back({Line::Rule, {}, {}, body});
-    pair(QStringLiteral("共需费用"), CentsText(bill.totalCents) + yuan, total);
+    pair(QStringLiteral("共需费用"), amount(bill.totalCents, bill.total), total);
     lines.push_back({Line::Rule, {}, {}, body});
     if (!bill.operatorName.isEmpty()) pair(QStringLiteral("值班员"), bill.operatorName, body);
     pair(QStringLiteral("前台"), bill.desk, body);

@@ -282,14 +282,19 @@ void Flow::Build() {
 
     qint64 fee = 0, other = 0;
     for (const ReportBill& b : r.bills) {
+        if (!b.summable) continue;
         fee += b.feeCents;
         other += b.otherCents;
     }
     Section(QStringLiteral("合计"));
-    Table({{QStringLiteral("项目")}, {QStringLiteral("金额（元）"), true}},
-          {{QStringLiteral("结账笔数"), QString::number(r.bills.size())},
-           {QStringLiteral("上网费用"), CentsText(fee)},
-           {QStringLiteral("附加费"), CentsText(other)}},
+    QList<QStringList> totals{{QStringLiteral("结账笔数"), QString::number(r.bills.size())},
+                              {QStringLiteral("上网费用"), CentsText(fee)},
+                              {QStringLiteral("附加费"), CentsText(other)}};
+    if (r.unsummable)
+        totals << QStringList{
+            QStringLiteral("其中 %1 笔金额无法计算，未计入合计（见需要注意的记录）").arg(r.unsummable),
+            QString()};
+    Table({{QStringLiteral("项目")}, {QStringLiteral("金额（元）"), true}}, totals,
           {QStringLiteral("营业额合计"), CentsText(r.totalCents)});
 
     const auto sums = [&](const QString& title, const QString& head,

@@ -59,4 +59,8 @@ QString DatabaseErrorText(const QSqlError& error) {
     return text.isEmpty() ? sentence : QStringLiteral("%1（%2）").arg(sentence, text);
 }
 
+QString DamagedFileText(const QString& reason) {
+    return QStringLiteral("文件已损坏，或者不是数据库文件（%1）").arg(reason);
+}
+
 Q_LOGGING_CATEGORY(lcDb, "cafe.db", QtWarningMsg)

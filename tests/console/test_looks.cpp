@@ -13,6 +13,7 @@
 #include <QTextLayout>
 
 #include "billing/Checkout.h"
+#include "billing/Messages.h"
 #include "billing/Prices.h"
 #include "console/ProgramName.h"
 #include "console/QtSeams.h"
@@ -170,7 +171,7 @@ class LooksTest : public QObject {
         QTest::newRow("the same rate asks nothing") << "2.0" << false << QStringList{saved} << "2";
         QTest::newRow("not a price asks nothing")
             << "abc" << false
-            << QStringList{QStringLiteral("message|价格必须是大于0的数字，例如 2 或 2.5，未保存。")}
+            << QStringList{QStringLiteral("message|") + BillingText::PriceRefused}
             << "2";
     }
     void aNewRateSaysWhatItReprices() {

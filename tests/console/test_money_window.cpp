@@ -50,7 +50,23 @@ class MoneyWindowTest : public QObject {
     Q_OBJECT
 
   private slots:
+    void anAlteredJournalIsShownAtStart_data() {
+        QTest::addColumn<QString>("statement");
+        QTest::addColumn<QString>("box");
+        QTest::addColumn<QString>("names");
+        QTest::newRow("a row edited") << QStringLiteral("update Tjournal set amount='50' where id=1")
+                                      << QStringLiteral("message|营业记录已被改动")
+                                      << QStringLiteral("第1条");
+        // A backup copied back by hand, or a power cut: said as what it is, with the time.
+        QTest::newRow("the newest row gone")
+            << QStringLiteral("delete from Tjournal where id=2")
+            << QStringLiteral("message|数据库中的营业记录比本机写入的少")
+            << QStringLiteral("在 2026-12-09 10:00:00 写入了第2条记录，数据库中现在只有1条");
+    }
     void anAlteredJournalIsShownAtStart() {
+        QFETCH(QString, statement);
+        QFETCH(QString, box);
+        QFETCH(QString, names);
         Env env;
         env.addMachine(QStringLiteral("pc"), QStringLiteral("通宵"));
         AddExtraCharge(*env.desk, QStringLiteral("pc"), QStringLiteral("5"));
@@ -62,13 +78,31 @@ class MoneyWindowTest : public QObject {
             QCoreApplication::processEvents();
             QCOMPARE(env.prompts.take(), QStringList());  // nothing new appears at start
         }
-        env.sql(QStringLiteral("update Tjournal set amount='50' where id=1"));
+        env.sql(statement);
         TForm1 form(*env.desk);
         QTRY_COMPARE(env.prompts.boxes.size(), 1);
         const QStringList boxes = env.prompts.take();
         QCOMPARE(boxes.size(), 1);
-        QVERIFY(boxes[0].startsWith(QStringLiteral("message|营业记录已被改动")));
-        QVERIFY(boxes[0].contains(QStringLiteral("第1条")));
+        QVERIFY2(boxes[0].startsWith(box), qPrintable(boxes[0]));
+        QVERIFY2(boxes[0].contains(names), qPrintable(boxes[0]));
+    }
+
+    // The report reads its days and says a break in a box, as at start, besides marking it.
+    void aBrokenChainInTheReportIsABox() {
+        Env env;
+        settle(env, QStringLiteral("pc1"), QStringLiteral("1"));
+        settle(env, QStringLiteral("pc2"), QStringLiteral("2"));
+        env.sql(QStringLiteral("update Tjournal set tsum='20' where id=2"));
+        TForm1 form(*env.desk);
+        QTRY_VERIFY(!env.desk->BackgroundBusy());
+        QCoreApplication::processEvents();
+        env.prompts.take();  // the start's own box
+        form.action("N70")->trigger();
+        const QStringList boxes = env.prompts.take();
+        QCOMPARE(boxes.size(), 1);
+        QVERIFY2(boxes[0].startsWith(QStringLiteral("message|营业记录已被改动")), qPrintable(boxes[0]));
+        QVERIFY(boxes[0].contains(QStringLiteral("第2条")));
+        QVERIFY(TReport::report->ChainLabel->isVisible());
     }
 
     void theOperatorOnDutyComesBackAtStart() {
@@ -102,12 +136,13 @@ class MoneyWindowTest : public QObject {
         QCOMPARE(dialog->ExpectedLabel->text(), QStringLiteral("212.50 元"));
         QCOMPARE(dialog->DifferenceLabel->text(), QStringLiteral("-2.50 元"));
         QVERIFY(dialog->CloseButton->isEnabled());
-        // Typing another count hides them again.
-        QTest::keyClick(dialog->CountedEdit, Qt::Key_5);
-        QVERIFY(dialog->ExpectedLabel->text().isEmpty());
-        QVERIFY(!dialog->CloseButton->isEnabled());
-        dialog->CountedEdit->setText(QStringLiteral("210"));
+        // The count is recorded now: typing another one and counting again is a recount, shown
+        // beside the first, which stands.
+        QCOMPARE(dialog->CountButton->text(), QStringLiteral("复  点"));
+        dialog->CountedEdit->setText(QStringLiteral("212.5"));
         QTest::mouseClick(dialog->CountButton, Qt::LeftButton);
+        QVERIFY(env.prompts.take().last().contains(QStringLiteral("以它为准")));
+        QCOMPARE(dialog->DifferenceLabel->text(), QStringLiteral("-2.50 元"));
         QTest::mouseClick(dialog->CloseButton, Qt::LeftButton);  // no note: refused
         QVERIFY(env.prompts.take().last().contains(QStringLiteral("备注")));
         QVERIFY(OpenShiftOf(*env.desk));
@@ -115,6 +150,8 @@ class MoneyWindowTest : public QObject {
         QTest::mouseClick(dialog->CloseButton, Qt::LeftButton);
         QVERIFY(!OpenShiftOf(*env.desk));
         QVERIFY(dialog->OpenBox->isEnabled());  // ready for the next operator
+        QCOMPARE(dialog->CountButton->text(), QStringLiteral("清点完毕"));
+        QVERIFY(dialog->ExpectedLabel->text().isEmpty());
     }
 
     void reportWindowShowsAndExportsTheDay() {

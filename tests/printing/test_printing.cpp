@@ -245,6 +245,33 @@ class PrintingTest : public QObject {
         QVERIFY(text.contains(QStringLiteral("18.80")));
     }
 
+    // A bill whose amounts are not amounts (written by another tool) is in no total and says
+    // so; its receipt shows what was written, never 0.00.
+    void aBillThatCannotBeSummedIsNamed() {
+        Report day = KnownDay();
+        ReportBill& odd = day.bills[1];
+        odd.summable = false;
+        odd.feeCents = odd.otherCents = odd.totalCents = 0;
+        odd.fee = QStringLiteral("0元");
+        odd.other = QStringLiteral("0");
+        odd.total = QStringLiteral("-1e300");
+        day.totalCents = day.bills[0].totalCents;
+        day.unsummable = 1;
+        QTemporaryDir dir;
+        const QString report = dir.filePath(QStringLiteral("day.pdf"));
+        QVERIFY(WriteReportPdf(report, day, kPrint, nullptr));
+        const QString text = Text(report);
+        QVERIFY2(text.contains(QStringLiteral("其中 1 笔金额无法计算")), qPrintable(text));
+        QVERIFY(text.contains(QStringLiteral("2.70")));  // the fees of the summable bill only
+        const QString receipt = dir.filePath(QStringLiteral("receipt.pdf"));
+        QVERIFY(WriteReceiptPdf(receipt, odd,
+                                {kPrint.cafeName, kPrint.printedAt, false, ReceiptPaper::Roll58},
+                                nullptr));
+        const QString printed = Text(receipt);
+        QVERIFY2(printed.contains(QStringLiteral("-1e300")), qPrintable(printed));
+        QVERIFY(!printed.contains(QStringLiteral("0.00")));
+    }
+
     void aFirstPrintIsNoReprint() {
         QTemporaryDir dir;
         const QString pdf = dir.filePath(QStringLiteral("receipt.pdf"));
