@@ -55,6 +55,8 @@ const QStringList kSteps[] = {
          "text not null, hash text not null)"),
      QStringLiteral("create index Tjournal_at on Tjournal(at)"),
      QStringLiteral("create table Tschema (version integer not null)")},
+    // 2: what the café sets once for every desk (its name on reports and receipts).
+    {QStringLiteral("create table Tsetting (name text not null primary key, value text not null)")},
 };
 
 }  // namespace
