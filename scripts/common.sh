@@ -3,6 +3,8 @@ set -euo pipefail
 CALLER_DIR=$(pwd)
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$ROOT"
+# Paths inside the clone are hashed relative to it, so another clone reuses the cache.
+export CCACHE_BASEDIR="$ROOT" CCACHE_NOHASHDIR=true
 
 PACKAGES=(cmake make g++ qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite libgl-dev libsqlite3-dev
           libqt6sql6-psql fonts-noto-cjk fonts-wqy-microhei qt6-translations-l10n sqlite3
