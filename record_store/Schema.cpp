@@ -59,7 +59,10 @@ std::vector<QStringList> Steps(const Engine& engine) {
              "text not null, hash text not null)"),
          QStringLiteral("create index Tjournal_at on Tjournal(at)"),
          QStringLiteral("create table Tschema (version integer not null)")},
-        // 2: price plans. Each version takes effect at its date-time (body empty: no plan, the
+        // 2: what the café sets once for every desk (its name on reports and receipts).
+        {QStringLiteral(
+            "create table Tsetting (name text not null primary key, value text not null)")},
+        // 3: price plans. Each version takes effect at its date-time (body empty: no plan, the
         // single rate); holidays; the machines' zones; each session's full start and zone.
         rules.before +
             QStringList{
