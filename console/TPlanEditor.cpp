@@ -157,7 +157,7 @@ void TPlanEditor::SaveClick() {
         return;
     }
     desk.prompts.message(QStringLiteral("价格方案已保存，自 %1 起生效。")
-                             .arg(PlanDateTimeText(std::max(from, desk.clock.nowDateTime()))));
+                             .arg(PlanDateTimeText(PlanEffectiveFrom(desk, from))));
     LoadPlan();
 }
 

@@ -5,6 +5,7 @@
 #include <QJsonObject>
 #include <QRegularExpression>
 #include <QSqlDatabase>
+#include <algorithm>
 #include <cmath>
 
 #include "desk/Desk.h"
@@ -111,13 +112,13 @@ bool KeepSingleRate(Desk& desk) {
                {{QStringLiteral("r"), rate}, {QStringLiteral("i"), q->FieldText(QStringLiteral("id"))}});
 }
 
-QDateTime NotBeforeNow(Desk& desk, const QDateTime& from) {
+}  // namespace
+
+QDateTime PlanEffectiveFrom(Desk& desk, const QDateTime& from) {
     QDateTime now = desk.clock.nowDateTime();
     now.setTime(QTime(now.time().hour(), now.time().minute()));
     return from.isValid() && from > now ? from : now;
 }
-
-}  // namespace
 
 QString PlanDateTimeText(const QDateTime& t) { return t.toString(QStringLiteral("yyyy-MM-dd HH:mm")); }
 
@@ -339,7 +340,7 @@ bool SavePlan(Desk& desk, const Plan& plan, const QDateTime& from, QString* prob
         night = desk.DataModule1.PlanQuery->FieldText(QStringLiteral("Tnight"));
     }
     ok = ok && KeepSingleRate(desk) &&
-         AddVersion(desk, NotBeforeNow(desk, from), ZonesToJson(plan.zones), base, night,
+         AddVersion(desk, PlanEffectiveFrom(desk, from), ZonesToJson(plan.zones), base, night,
                     problem) &&
          Run(desk, QStringLiteral("delete from Tholiday"));
     for (const QString& day : plan.holidays)
@@ -370,7 +371,7 @@ bool PlanOff(Desk& desk, const QDateTime& from, QString* problem) {
     }
     Transaction transaction(desk.DataModule1);
     if (!transaction.BeginWrite() ||
-        !AddVersion(desk, NotBeforeNow(desk, from), {}, {}, {}, problem) ||
+        !AddVersion(desk, PlanEffectiveFrom(desk, from), {}, {}, {}, problem) ||
         !transaction.Commit()) {
         transaction.Rollback();
         *problem = DeskText::DbContact;
@@ -427,10 +428,21 @@ std::optional<std::pair<QString, QString>> PlanTariff(Desk& desk) {
 }
 
 std::optional<PlanBill> PreviewBill(Desk& desk, const QString& zone, const QDateTime& start,
-                                    const QDateTime& end) {
+                                    const QDateTime& end, QString* unknownZone) {
     const std::optional<PlanState> state = ReadPlanState(desk);
     if (!state) return std::nullopt;
     const PlanVersion* v = state->pricing.InForce(start);
+    if (!zone.isEmpty() && v && v->zones &&
+        std::none_of(v->zones->begin(), v->zones->end(),
+                     [&](const Zone& z) { return z.name == zone; })) {
+        if (unknownZone) {
+            QStringList names;
+            for (const Zone& z : *v->zones) names << z.name;
+            *unknownZone = QStringLiteral("区域“%1”不在 %2 起的价格方案中（有：%3）")
+                               .arg(zone, PlanDateTimeText(v->from), names.join(u'、'));
+        }
+        return std::nullopt;
+    }
     const QString name = !zone.isEmpty() || !v || !v->zones ? zone : v->zones->front().name;
     return BillByPlan(state->pricing, name, start, end, true);
 }

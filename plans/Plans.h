@@ -68,6 +68,9 @@ std::optional<Plan> SavedPlan(Desk& desk);
 bool SavePlan(Desk& desk, const Plan& plan, const QDateTime& from, QString* problem);
 // Back to the single rate of the tariff from then on, journalled.
 bool PlanOff(Desk& desk, const QDateTime& from, QString* problem);
+// When a change asked for from takes effect: from, or this minute when from is past or not
+// given (time already played is never re-priced).
+QDateTime PlanEffectiveFrom(Desk& desk, const QDateTime& from);
 // A machine's zone, journalled; an empty zone puts it in the default zone.
 bool SetMachineZone(Desk& desk, const QString& machine, const QString& zone, QString* problem);
 
@@ -87,9 +90,10 @@ std::optional<std::pair<QString, QString>> PlanTariff(Desk& desk);
 
 // 试算 and `cafe-admin bill`: a session of zone (empty: the default zone) from start to end,
 // priced by the same slots as the billing pass; without a plan, at Tmoney's rate by the
-// part-hour bands. nullopt after its box when the prices cannot be read.
+// part-hour bands. nullopt after its box when the prices cannot be read; nullopt without a
+// box, with *unknownZone set, when the plan in force at start has no such zone.
 std::optional<PlanBill> PreviewBill(Desk& desk, const QString& zone, const QDateTime& start,
-                                    const QDateTime& end);
+                                    const QDateTime& end, QString* unknownZone = nullptr);
 
 // The machine's zone when a plan is in force now; empty without one (the panel then shows
 // nothing, as it always did).

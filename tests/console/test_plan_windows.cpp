@@ -13,7 +13,7 @@
 #include "console/Tinformation.h"
 #include "ledger/Journal.h"
 #include "plans/Plans.h"
-#include "support/Fixtures.h"
+#include "support/LedgerFixtures.h"
 #include "widgets/Themed.h"
 
 // The price plan's windows: the zone in the panel, the editor's check, 试算, 明细.
@@ -29,14 +29,6 @@ void savePlan(Env& env, const QString& json = kTwoZones) {
     const std::optional<Plan> plan = PlanFromJson(json.toUtf8(), &problem);
     QString why;
     QVERIFY(plan && SavePlan(*env.desk, *plan, {}, &why));
-}
-
-int planRows(Env& env) {
-    Query* q = env.module->ADOQuery3;
-    q->Close();
-    q->SetSql(QStringLiteral("select count(*) as n from Tjournal where kind=:k"));
-    q->SetParam(QStringLiteral("k"), JournalKind::PlanChange);
-    return q->Open() ? q->FieldText(QStringLiteral("n")).toInt() : -1;
 }
 
 }  // namespace
@@ -82,7 +74,7 @@ class PlanWindowTest : public QObject {
         dialog.ZoneCombo->setCurrentIndex(1);
         emit dialog.ZoneCombo->activated(1);
         QCOMPARE(MachineZoneNow(*env.desk, QStringLiteral("pc01")), QStringLiteral("电竞区"));
-        QCOMPARE(planRows(env), 2);  // the plan and the machine's zone
+        QCOMPARE(JournalRowsOf(env, JournalKind::PlanChange), 2);  // the plan and the machine's zone
     }
 
     void editorRefusesAGapAndAnOverlap_data() {
@@ -106,7 +98,7 @@ class PlanWindowTest : public QObject {
         editor.PlanText->setPlainText(json);
         editor.SaveButton->click();
         QCOMPARE(env.prompts.take(), QStringList{box});
-        QCOMPARE(planRows(env), 0);
+        QCOMPARE(JournalRowsOf(env, JournalKind::PlanChange), 0);
         QVERIFY(!SavedPlan(*env.desk));
     }
 

@@ -8,29 +8,13 @@
 #include "client_channel/Datagram.h"
 #include "plans/Plans.h"
 #include "support/LedgerFixtures.h"
+#include "support/TestPlan.h"
 
 namespace {
 
-// 普通区: weekdays 3 by day, 2 at night; weekends and holidays 4. 电竞区: 5 until noon, 6 after,
-// 7 at weekends; holidays its own 8.
-const QByteArray kPlan = R"({"zones": [
-  {"name": "普通区",
-   "rates": [{"days": ["mon","tue","wed","thu","fri"], "from": "08:00", "to": "22:00", "hourly": "3"},
-             {"days": ["mon","tue","wed","thu","fri"], "from": "22:00", "to": "24:00", "hourly": "2"},
-             {"days": ["mon","tue","wed","thu","fri"], "from": "00:00", "to": "08:00", "hourly": "2"},
-             {"days": ["sat","sun","holiday"], "from": "00:00", "to": "24:00", "hourly": "4"}],
-   "overnight": {"price": "10", "sell_from": "20:00", "sell_to": "04:00", "ends": "08:00"}},
-  {"name": "电竞区",
-   "rates": [{"days": ["mon","tue","wed","thu","fri"], "from": "00:00", "to": "12:00", "hourly": "5"},
-             {"days": ["mon","tue","wed","thu","fri"], "from": "12:00", "to": "24:00", "hourly": "6"},
-             {"days": ["sat","sun"], "from": "00:00", "to": "24:00", "hourly": "7"},
-             {"days": ["holiday"], "from": "00:00", "to": "24:00", "hourly": "8"}]}],
- "holidays": ["2026-12-25"],
- "machines": {"pc07": "电竞区"}})";
-
 Plan TestPlan() {
     PlanProblem problem;
-    const std::optional<Plan> plan = PlanFromJson(kPlan, &problem);
+    const std::optional<Plan> plan = PlanFromJson(kTestPlan, &problem);
     if (!plan) qFatal("test plan: %s", qPrintable(problem.text));
     return *plan;
 }
@@ -405,11 +389,11 @@ class PlansTest : public QObject {
         Env env;
         QCOMPARE(ImportPlan(*env.desk, "{\"zones\": [{\"name\": \"A\", \"rates\": []}]}", {}),
                  QStringLiteral("区域“A”，周一(mon)，00:00–24:00 没有价格（空档）"));
-        QCOMPARE(ImportPlan(*env.desk, kPlan, QStringLiteral("2026-13-01 00:00")),
+        QCOMPARE(ImportPlan(*env.desk, kTestPlan, QStringLiteral("2026-13-01 00:00")),
                  QStringLiteral("生效时间“2026-13-01 00:00”不对，要写成 2027-01-01 08:00"));
         QVERIFY(!ExportPlan(*env.desk));
         QCOMPARE(JournalRowsOf(env, JournalKind::PlanChange), 0);
-        QCOMPARE(ImportPlan(*env.desk, kPlan, QStringLiteral("2026-12-10 08:00")), QString());
+        QCOMPARE(ImportPlan(*env.desk, kTestPlan, QStringLiteral("2026-12-10 08:00")), QString());
         QCOMPARE(*ExportPlan(*env.desk), PlanToJson(TestPlan()));
         const std::optional<PlanBill> bill =
             PreviewBill(*env.desk, QStringLiteral("普通区"), At(QStringLiteral("2026-12-10 07:30")),
