@@ -112,6 +112,7 @@ int VerifyJournalCommand(Admin& admin, const QStringList& arguments) {
             Say(stdout, QStringLiteral("营业记录完好，没有被改动"));
             return Done;
         case ChainCheck::Altered:
+        case ChainCheck::Shorter:
             Say(stdout, ChainAlteredText(check));
             return Altered;
         case ChainCheck::Unreadable:
