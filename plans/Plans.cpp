@@ -133,7 +133,7 @@ QDateTime NextAt(const QDateTime& now, int minute) {
 }
 
 bool ReadPlanState(QSqlDatabase& db, const Engine& engine, double rate, PlanState* state,
-                   QString* error) {
+                   QString* error, const QString& machine) {
     state->pricing.base = {qint64(std::llround(static_cast<long double>(rate) * 100)), rate};
     std::vector<QStringList> versions;
     const bool read = engine.Walk(
@@ -166,6 +166,8 @@ bool ReadPlanState(QSqlDatabase& db, const Engine& engine, double rate, PlanStat
         while (!list.empty() && list.back().fromMinute >= v.fromMinute) list.pop_back();
         list.push_back(std::move(v));
     }
+    const QString only = machine.isEmpty() ? QString() : QStringLiteral(" where username=?");
+    const QStringList values = machine.isEmpty() ? QStringList() : QStringList{machine};
     return engine.Walk(
                db, QStringLiteral("select day from Tholiday"), {},
                [&](const QString* r, int) {
@@ -174,14 +176,15 @@ bool ReadPlanState(QSqlDatabase& db, const Engine& engine, double rate, PlanStat
                },
                error) &&
            engine.Walk(
-               db, QStringLiteral("select username, zone from Tzone"), {},
+               db, QStringLiteral("select username, zone from Tzone") + only, values,
                [&](const QString* r, int) {
                    state->pricing.zoneOf.insert(MachineNameKey(r[0]), r[1]);
                },
                error) &&
            engine.Walk(
                db,
-               QStringLiteral("select username, started, zone, carried from Tsession"), {},
+               QStringLiteral("select username, started, zone, carried from Tsession") + only,
+               values,
                [&](const QString* r, int) {
                    SessionRecord s;
                    s.startedMinute = ParseWallMinute(r[1], &s.startedSecond);
@@ -193,14 +196,14 @@ bool ReadPlanState(QSqlDatabase& db, const Engine& engine, double rate, PlanStat
                error);
 }
 
-std::optional<PlanState> ReadPlanState(Desk& desk) {
+namespace {
+
+// The tariff and the plans on the desk's connection, without a box.
+std::optional<PlanState> ReadQuietly(Desk& desk, const QString& machine = {}) {
     Query* q = desk.DataModule1.PlanQuery;
     q->Close();
     q->SetSql(QStringLiteral("select * from Tmoney"));
-    if (!q->Open()) {
-        desk.prompts.message(DeskText::DbRestart);
-        return std::nullopt;
-    }
+    if (!q->Open()) return std::nullopt;
     q->First();
     const QString oneTime = q->FieldText(QStringLiteral("OneTime"));
     q->Close();
@@ -213,10 +216,16 @@ std::optional<PlanState> ReadPlanState(Desk& desk) {
     PlanState state;
     QSqlDatabase db = QSqlDatabase::database(desk.DataModule1.connectionName(), false);
     QString error;
-    if (!ReadPlanState(db, desk.DataModule1.engine(), rate, &state, &error)) {
-        desk.prompts.message(DeskText::DbRestart);
+    if (!ReadPlanState(db, desk.DataModule1.engine(), rate, &state, &error, machine))
         return std::nullopt;
-    }
+    return state;
+}
+
+}  // namespace
+
+std::optional<PlanState> ReadPlanState(Desk& desk) {
+    std::optional<PlanState> state = ReadQuietly(desk);
+    if (!state) desk.prompts.message(DeskText::DbRestart);
     return state;
 }
 
@@ -484,21 +493,61 @@ QString RunTimes(const Slot& s) {
 
 }  // namespace
 
+namespace {
+
+// How a run was counted: 2小时 × 7元/小时, or the part hour's 不足1小时（20分钟），7元/小时.
+QString SlotDetail(const Slot& s) {
+    const QString rate = FenText(s.rate.fen) + QStringLiteral("元/小时");
+    if (s.part)
+        return QStringLiteral("不足1小时（%1分钟），%2").arg(s.from.secsTo(s.to) / 60).arg(rate);
+    return QStringLiteral("%1小时 × %2").arg(s.from.secsTo(s.to) / 3600).arg(rate);
+}
+
+// A bill of a session in 正常 as its texts show it, priced from its start: under the plan in
+// force now, or at today's single rate as the pass bills it without one.
+struct Explained {
+    bool underPlan = false;
+    QString zone;
+    PlanBill bill;
+    qint64 carried = 0;  // billed before an overnight that ended
+};
+
+std::optional<Explained> Explain(const PlanState& plans, const QString& machine,
+                                 const QString& tstart, const QString& used, const QString& state,
+                                 const QDateTime& now) {
+    static const QRegularExpression usedForm(QStringLiteral("^([0-9]+)时([0-9]+)分$"));
+    const QRegularExpressionMatch m = usedForm.match(used);
+    QTime start;
+    try {
+        start = ParseDateTime(tstart);
+    } catch (const ConversionError&) {
+    }
+    if (!m.hasMatch() || !start.isValid() || state != QStringLiteral("正常")) return std::nullopt;
+    const qint64 minutes = m.captured(1).toLongLong() * 60 + m.captured(2).toLongLong();
+    Explained e;
+    e.underPlan = plans.pricing.On(now);
+    Pricing single;
+    single.base = plans.pricing.base;
+    const Pricing& pricing = e.underPlan ? plans.pricing : single;
+    const QDateTime from = e.underPlan ? SessionStart(plans, machine, start, now)
+                                       : QDateTime(now.date(), QTime(start.hour(), start.minute()));
+    e.zone = e.underPlan ? SessionZone(plans, machine, now) : QString();
+    e.bill = BillByPlan(pricing, e.zone, from, from.addSecs(minutes * 60), true);
+    const SessionRecord* record = RecordOf(plans, machine, start);
+    if (e.underPlan && record) e.carried = record->carried;
+    return e;
+}
+
+const QString kCarried = QStringLiteral("通宵前的上网费");
+
+}  // namespace
+
 QStringList SlotLines(const PlanBill& bill) {
     QStringList lines;
-    for (const Slot& s : bill.runs) {
-        const QString rate = FenText(s.rate.fen) + QStringLiteral("元/小时");
-        if (s.part)
-            lines << QStringLiteral("%1  不足1小时（%2分钟），%3，计 %4元")
-                         .arg(RunTimes(s))
-                         .arg(s.from.secsTo(s.to) / 60)
-                         .arg(rate, FenText(s.amount));
-        else
-            lines << QStringLiteral("%1  %2小时 × %3 = %4元")
-                         .arg(RunTimes(s))
-                         .arg(s.from.secsTo(s.to) / 3600)
-                         .arg(rate, FenText(s.amount));
-    }
+    for (const Slot& s : bill.runs)
+        lines << RunTimes(s) + QStringLiteral("  ") + SlotDetail(s) +
+                     (s.part ? QStringLiteral("，计 ") : QStringLiteral(" = ")) +
+                     FenText(s.amount) + QStringLiteral("元");
     return lines;
 }
 
@@ -507,36 +556,35 @@ QStringList BillBreakdown(Desk& desk, const QString& machine, const QString& tst
                           const QString& total, const QString& state) {
     QStringList lines{QStringLiteral("机器 %1，%2").arg(machine, state)};
     const std::optional<PlanState> plans = ReadPlanState(desk);
-    static const QRegularExpression usedForm(QStringLiteral("^([0-9]+)时([0-9]+)分$"));
-    const QRegularExpressionMatch m = usedForm.match(used);
-    QTime start;
-    try {
-        start = ParseDateTime(tstart);
-    } catch (const ConversionError&) {
-    }
-    if (plans && m.hasMatch() && start.isValid() && state == QStringLiteral("正常")) {
-        const QDateTime now = desk.clock.nowDateTime();
-        const int minutes = m.captured(1).toInt() * 60 + m.captured(2).toInt();
-        const bool on = plans->pricing.On(now);
-        // Without a plan every hour is at today's rate, as the pass bills it.
-        Pricing single;
-        single.base = plans->pricing.base;
-        const Pricing& pricing = on ? plans->pricing : single;
-        const QDateTime from = on ? SessionStart(*plans, machine, start, now)
-                                  : QDateTime(now.date(), QTime(start.hour(), start.minute()));
-        const QString zone = on ? SessionZone(*plans, machine, now) : QString();
-        const PlanBill bill = BillByPlan(pricing, zone, from, from.addSecs(qint64(minutes) * 60), true);
-        if (!zone.isEmpty()) lines << QStringLiteral("区域 %1").arg(zone);
-        lines << SlotLines(bill);
-        const SessionRecord* record = RecordOf(*plans, machine, start);
-        if (on && record && record->carried)
-            lines << QStringLiteral("通宵前的上网费 %1元").arg(FenText(record->carried));
+    const std::optional<Explained> e =
+        plans ? Explain(*plans, machine, tstart, used, state, desk.clock.nowDateTime())
+              : std::nullopt;
+    if (e) {
+        if (!e->zone.isEmpty()) lines << QStringLiteral("区域 %1").arg(e->zone);
+        lines << SlotLines(e->bill);
+        if (e->carried) lines << kCarried + QLatin1Char(' ') + FenText(e->carried) + u'元';
     } else if (state == QStringLiteral("通宵")) {
         lines << QStringLiteral("通宵：通宵价已计入附加费");
     }
     lines << QStringLiteral("上网费用 %1").arg(fee) << QStringLiteral("附加费 %1元").arg(other)
           << QStringLiteral("共需费用 %1元").arg(total);
     return lines;
+}
+
+BillDetail PlanBillDetail(Desk& desk, const QString& machine, const QString& tstart,
+                          const QString& used, const QString& state) {
+    BillDetail detail;
+    if (!Recording(desk)) return detail;
+    const std::optional<PlanState> plans = ReadQuietly(desk, machine);
+    const std::optional<Explained> e =
+        plans ? Explain(*plans, machine, tstart, used, state, desk.clock.nowDateTime())
+              : std::nullopt;
+    if (!e || !e->underPlan) return detail;
+    detail.zone = e->zone;
+    for (const Slot& s : e->bill.runs)
+        detail.runs.push_back({RunTimes(s), SlotDetail(s), FenText(s.amount)});
+    if (e->carried) detail.runs.push_back({kCarried, QString(), FenText(e->carried)});
+    return detail;
 }
 
 std::optional<QByteArray> ExportPlan(Desk& desk) {

@@ -6,6 +6,7 @@
 #include <QStringList>
 #include <optional>
 
+#include "ledger/BillDetail.h"
 #include "plans/Plan.h"
 
 class Desk;
@@ -32,9 +33,10 @@ struct PlanState {
 
 // Reads what billing by the clock needs, on any connection (the pass's worker). rate is the
 // tariff's OneTime. A database without the plans' tables has no plan. False with the error
-// when the tables are there but cannot be read.
+// when the tables are there but cannot be read. With machine, only that machine's zone and
+// session are read.
 bool ReadPlanState(QSqlDatabase& db, const Engine& engine, double rate, PlanState* state,
-                   QString* error);
+                   QString* error, const QString& machine = {});
 // The same on the desk's connection, with the tariff read too; nullopt after its box.
 std::optional<PlanState> ReadPlanState(Desk& desk);
 
@@ -103,10 +105,15 @@ QStringList PlanZoneNames(Desk& desk);
 
 // A bill as the checkout shows it, explained: each run of hour slots with its times, rate and
 // amount, the part hour, what was billed before an overnight that ended, the extras (the
-// overnight price among them), the total. One line each, for the 明细 box and the receipt.
+// overnight price among them), the total. One line each, for the 明细 box.
 QStringList BillBreakdown(Desk& desk, const QString& machine, const QString& tstart,
                           const QString& used, const QString& fee, const QString& other,
                           const QString& total, const QString& state);
+// The same runs for the checkout's journal row and the receipt: empty without a plan in force
+// (the receipt then is as it always was) or when the plan cannot be read. Asks nothing: a
+// checkout reads it under its row lock.
+BillDetail PlanBillDetail(Desk& desk, const QString& machine, const QString& tstart,
+                          const QString& used, const QString& state);
 
 // The runs of a bill, one line each: times, hours × rate = amount; the part hour.
 QStringList SlotLines(const PlanBill& bill);

@@ -1,11 +1,13 @@
 #include <QTest>
 
 #include "billing/BillingPass.h"
+#include "billing/Checkout.h"
 #include "billing/Overnight.h"
 #include "billing/PlanWatch.h"
 #include "billing/SessionStart.h"
 #include "billing/Transfer.h"
 #include "client_channel/Datagram.h"
+#include "ledger/Report.h"
 #include "plans/Plans.h"
 #include "support/LedgerFixtures.h"
 #include "support/TestPlan.h"
@@ -207,6 +209,33 @@ class PlansTest : public QObject {
         QCOMPARE(again->machines.value(QStringLiteral("pc07")), QStringLiteral("电竞区"));
     }
 
+    // The runs ride in the checkout's journal note after whatever it says already.
+    void detailRidesInTheNote_data() {
+        QTest::addColumn<QString>("note");
+        QTest::addColumn<QString>("zone");
+        QTest::addColumn<QString>("label");
+        QTest::newRow("a plain checkout") << QString() << "电竞区" << "00:50–02:50";
+        QTest::newRow("after 全部下机") << "全部下机" << "电竞区" << "00:50–02:50";
+        QTest::newRow("tabs and lines in names")
+            << "全部下机" << "A\tB" << "x\ny";  // flattened, never a broken row
+    }
+    void detailRidesInTheNote() {
+        QFETCH(QString, note);
+        QFETCH(QString, zone);
+        QFETCH(QString, label);
+        const BillDetail detail{zone, {{label, "2小时 × 7元/小时", "14"}, {"通宵前的上网费", "", "3"}}};
+        const QString written = NoteWithDetail(note, detail);
+        QVERIFY(written.startsWith(note));
+        const BillDetail read = DetailOfNote(written);
+        QCOMPARE(read.zone, QString(zone).replace(u'\t', u' '));
+        QCOMPARE(read.runs.size(), size_t(2));
+        QCOMPARE(read.runs[0].label, QString(label).replace(u'\n', u' '));
+        QCOMPARE(read.runs[0].amount, QStringLiteral("14"));
+        QCOMPARE(read.runs[1].detail, QString());
+        QCOMPARE(NoteWithDetail(note, {}), note);
+        QVERIFY(DetailOfNote(note).empty());
+    }
+
     // --- on both engines ---
     CAFE_ENGINE_ROWS
 
@@ -381,6 +410,49 @@ class PlansTest : public QObject {
         QCOMPARE(FenText(preview->fee) + QStringLiteral("元"), env.field("pc07", "Tmoney"));
         QCOMPARE(env.field("pc07", "Tmoney"), QStringLiteral("18.7元"));  // 7 + 7 + 4.7
         QCOMPARE(preview->runs.size(), size_t(2));
+    }
+
+    // The checkout keeps the runs 明细 shows in its journal row, and the report hands them to
+    // the receipt; without a plan the row is as it always was.
+    void checkoutKeepsTheRunsForTheReceipt_data() {
+        QTest::addColumn<bool>("plan");
+        QTest::newRow("under a plan") << true;
+        QTest::newRow("without one") << false;
+    }
+    void checkoutKeepsTheRunsForTheReceipt() {
+        QFETCH(bool, plan);
+        Env env;
+        AddPc(env, QStringLiteral("pc07"));
+        SetClock(env, QStringLiteral("2026-12-12 00:50:00"));  // a Saturday: 电竞区 at 7
+        if (plan) UsePlan(env);
+        Start(env, QStringLiteral("pc07"));
+        SetClock(env, QStringLiteral("2026-12-12 03:10:00"));
+        Pass(env);
+        const QStringList shown = BillBreakdown(
+            *env.desk, QStringLiteral("pc07"), env.field("pc07", "Tstart"),
+            env.field("pc07", "Stime"), env.field("pc07", "Tmoney"), env.field("pc07", "Tother"),
+            env.field("pc07", "Tsum"), QStringLiteral("正常"));
+        env.desk->RefreshSessionGrid();
+        QVERIFY(CheckOut(*env.desk, QStringLiteral("pc07")));
+        const std::optional<Report> report =
+            LoadReport(*env.desk, QDate(2026, 12, 12), QDate(2026, 12, 12));
+        QVERIFY(report && report->bills.size() == 1);
+        const BillDetail& detail = report->bills[0].detail;
+        if (!plan) {
+            QVERIFY(detail.empty());
+            const std::vector<JournalRow> rows = AllJournalRows(env);
+            QCOMPARE(rows.back().entry.note, QString());
+            return;
+        }
+        QCOMPARE(detail.zone, QStringLiteral("电竞区"));
+        QCOMPARE(detail.runs.size(), size_t(2));
+        QCOMPARE(detail.runs[0].label, QStringLiteral("00:50–02:50"));
+        QCOMPARE(detail.runs[0].amount, QStringLiteral("14"));
+        QCOMPARE(detail.runs[1].detail, QStringLiteral("不足1小时（20分钟），7元/小时"));
+        QCOMPARE(detail.runs[1].amount, QStringLiteral("4.7"));
+        // The same runs as the 明细 box showed.
+        QVERIFY(shown.contains(QStringLiteral("区域 电竞区")));
+        QVERIFY(shown.contains(QStringLiteral("02:50–03:10  不足1小时（20分钟），7元/小时，计 4.7元")));
     }
 
     // What cafe-admin's prices and bill commands run: an import checked as the window checks,
