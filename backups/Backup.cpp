@@ -132,9 +132,17 @@ bool CopyRestored(QSqlDatabase& db, qint64* rowsBefore, qint64* rowsRestored, QS
         return false;
     const QString machines = QStringLiteral(
         "username, Tstart, Tnow, Stime, Tmoney, Tother, Tsum, gotime, Cstate");
-    const QString journal = QStringLiteral(
+    QString journal = QStringLiteral(
         "id, at, desk, operator, kind, machine, target, tstart, tend, stime, tmoney, tother, "
         "tsum, state, amount, note, flagged, prev, hash");
+    // A backup's rows written with accounts keep their version, or their hashes would not fit.
+    qint64 accountColumns = 0;
+    if (journalTables > 0 &&
+        !count(QStringLiteral("select count(*) from pragma_table_info('Tjournal', 'restored') "
+                              "where name='v'"),
+               &accountColumns))
+        return false;
+    if (accountColumns > 0) journal += QStringLiteral(", v, account, approver");
     return run(QStringLiteral("delete from Tcount")) &&
            run(QStringLiteral("insert into Tcount (%1) select %1 from restored.Tcount")
                    .arg(machines)) &&

@@ -1,7 +1,11 @@
 #include "console/QtSeams.h"
 
 #include <QApplication>
+#include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QVBoxLayout>
 #include <QMessageBox>
 #include <QPushButton>
 
@@ -35,6 +39,27 @@ void MessageBoxPrompts::reportUnhandled(const QString& text) {
     QMessageBox box(QMessageBox::Warning, ProgramName, text, QMessageBox::Ok,
                     QApplication::activeWindow());
     box.exec();
+}
+
+std::optional<QString> MessageBoxPrompts::secret(const QString& text) {
+    QDialog box(QApplication::activeWindow());
+    box.setWindowTitle(QStringLiteral("店主授权"));
+    auto* layout = new QVBoxLayout(&box);
+    layout->addWidget(new QLabel(text, &box));
+    auto* field = new QLineEdit(&box);
+    field->setObjectName(QStringLiteral("secretField"));
+    field->setEchoMode(QLineEdit::Password);  // never shown, and not copied out
+    layout->addWidget(field);
+    auto* buttons =
+        new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &box);
+    QObject::connect(buttons, &QDialogButtonBox::accepted, &box, &QDialog::accept);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, &box, &QDialog::reject);
+    layout->addWidget(buttons);
+    const bool accepted = box.exec() == QDialog::Accepted;
+    QString typed = field->text();
+    field->clear();
+    if (!accepted) return std::nullopt;
+    return typed;
 }
 
 std::optional<QString> FileDialogChooser::chooseDatabaseFile() {

@@ -11,6 +11,7 @@ class MessageBoxPrompts : public Prompts {
     void error(const QString& text) override;
     bool confirm(const QString& text) override;
     void reportUnhandled(const QString& text) override;
+    std::optional<QString> secret(const QString& text) override;
 };
 
 // OpenDialog1: picks an existing database file.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QHash>
 #include <QPoint>
 #include <QPointer>
 #include <optional>
@@ -16,6 +17,7 @@ class SessionGridView;
 class QTimer;
 class QToolBar;
 class Tinformation;
+class TSignIn;
 
 // The main window: the session grid, the menus, the tool bar, the pop-up menu and the timers.
 class TForm1 : public QMainWindow {
@@ -42,6 +44,13 @@ class TForm1 : public QMainWindow {
     QLabel* Label6 = nullptr;
     QLabel* DatabaseLabel = nullptr;      // in the status strip: the database in use
     Tinformation* information = nullptr;  // the checkout dialog
+    TSignIn* SignInCover = nullptr;       // with sign-in on: over the window until one signs in
+    QTimer* IdleTimer = nullptr;          // locks the window after the idle minutes
+
+    // With sign-in on: nobody is signed in on this desk; the window is covered, its commands
+    // off, while the timers, reminders and client commands already running go on.
+    bool Locked() const;
+    void Lock();
 
   public slots:
     void N2Click();   // 添加主机 / 删除主机
@@ -65,10 +74,12 @@ class TForm1 : public QMainWindow {
     void Timer1Timer();
     void Timer2Timer();
     void DBGrid1DblClick();
+    void N72Click();  // 锁定 (with sign-in on)
 
   protected:
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
     void FormCreate();
@@ -81,7 +92,12 @@ class TForm1 : public QMainWindow {
     template <class Dialog, class Make>
     void OpenDialog(QPointer<Dialog>& current, Make make, bool needsDatabase = true);
 
+    void Unlocked();
+    void StartSignIn();
+
     bool m_sized = false;
+    bool m_signInOn = false;
+    QHash<QAction*, bool> m_enabledBeforeLock;
     bool m_noDatabase = false;
     std::optional<QPoint> m_savedScroll;  // where the grid stood when its rows went away
 };

@@ -18,6 +18,7 @@
 #include <algorithm>
 
 #include "console/ProgramName.h"
+#include "accounts/Accounts.h"
 #include "desk/Desk.h"
 #include "widgets/Themed.h"
 
@@ -231,6 +232,8 @@ void TReport::QueryClick() {
 
 void TReport::CsvClick() {
     if (!m_report) return;
+    const OwnerApproval approval(desk, QStringLiteral("导出报表"));
+    if (!approval) return;
     const auto path = desk.chooser.chooseSaveFile(
         QStringLiteral("营业报表-%1.csv").arg(m_report->from.toString(QStringLiteral("yyyyMMdd"))),
         QStringLiteral("CSV 文件 (*.csv)"));
@@ -246,6 +249,8 @@ void TReport::CsvClick() {
 
 void TReport::PdfClick() {
     if (!m_report) return;
+    const OwnerApproval approval(desk, QStringLiteral("导出报表"));
+    if (!approval) return;
     const auto path = desk.chooser.chooseSaveFile(
         QStringLiteral("营业报表-%1.pdf").arg(m_report->from.toString(QStringLiteral("yyyyMMdd"))),
         QStringLiteral("PDF 文件 (*.pdf)"));
@@ -258,7 +263,9 @@ void TReport::PdfClick() {
 }
 
 void TReport::PrintClick() {
-    if (m_report) PrintHtml(ReportHtml(*m_report, ProgramName), this);
+    if (!m_report) return;
+    const OwnerApproval approval(desk, QStringLiteral("打印报表"));
+    if (approval) PrintHtml(ReportHtml(*m_report, ProgramName), this);
 }
 
 void TReport::ReceiptClick() {
@@ -267,5 +274,6 @@ void TReport::ReceiptClick() {
         desk.prompts.message(QStringLiteral("请先在结账明细中选中一笔账。"));
         return;
     }
-    PrintHtml(ReceiptHtml(m_report->bills[size_t(row)], ProgramName), this);
+    const OwnerApproval approval(desk, QStringLiteral("补打小票"));
+    if (approval) PrintHtml(ReceiptHtml(m_report->bills[size_t(row)], ProgramName), this);
 }

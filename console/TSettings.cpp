@@ -2,14 +2,20 @@
 
 #include <QFileInfo>
 #include <QFormLayout>
+#include <QGridLayout>
+#include <QComboBox>
 #include <QGroupBox>
+#include <QListWidget>
+#include <QSpinBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "accounts/Accounts.h"
 #include "backups/Backup.h"
+#include "ledger/Journal.h"
 #include "billing/Prices.h"
 #include "desk/Desk.h"
 #include "widgets/Themed.h"
@@ -55,6 +61,57 @@ TSettings::TSettings(Desk& deskRef, QWidget* owner)
     dbLayout->addWidget(hint);
     layout->addWidget(database);
 
+    auto* operators = new QGroupBox(QStringLiteral("操作员"), this);
+    auto* opLayout = new QVBoxLayout(operators);
+    SignInLabel = new QLabel(operators);
+    SignInLabel->setWordWrap(true);
+    opLayout->addWidget(SignInLabel);
+    AccountList = new QListWidget(operators);
+    AccountList->setObjectName(QStringLiteral("AccountList"));
+    AccountList->setMaximumHeight(90);
+    opLayout->addWidget(AccountList);
+    auto* opForm = new QFormLayout;
+    AccountNameEdit = new QLineEdit(operators);
+    RoleBox = new QComboBox(operators);
+    RoleBox->addItem(RoleName(Role::Cashier), Role::Cashier);
+    RoleBox->addItem(RoleName(Role::Owner), Role::Owner);
+    PinEdit = new QLineEdit(operators);
+    PinAgainEdit = new QLineEdit(operators);
+    for (QLineEdit* e : {PinEdit, PinAgainEdit}) e->setEchoMode(QLineEdit::Password);
+    opForm->addRow(QStringLiteral("名字："), AccountNameEdit);
+    opForm->addRow(QStringLiteral("角色："), RoleBox);
+    opForm->addRow(QStringLiteral("PIN/密码："), PinEdit);
+    opForm->addRow(QStringLiteral("再输一次："), PinAgainEdit);
+    IdleMinutesBox = new QSpinBox(operators);
+    IdleMinutesBox->setRange(0, 1440);
+    IdleMinutesBox->setSuffix(QStringLiteral(" 分钟"));
+    opForm->addRow(QStringLiteral("无人操作自动锁定："), IdleMinutesBox);
+    opLayout->addLayout(opForm);
+    auto* opButtons = new QGridLayout;
+    EnableButton = new FlatButton(QStringLiteral("打开操作员登录"), operators);
+    DisableButton = new FlatButton(QStringLiteral("关闭操作员登录"), operators);
+    AddAccountButton = new FlatButton(QStringLiteral("添加操作员"), operators);
+    ToggleButton = new FlatButton(QStringLiteral("停用/启用"), operators);
+    ResetPinButton = new FlatButton(QStringLiteral("重设PIN"), operators);
+    SealButton = new FlatButton(QStringLiteral("店主封账"), operators);
+    IdleSaveButton = new FlatButton(QStringLiteral("保存锁定时间"), operators);
+    int cell = 0;
+    for (QPushButton* b : {EnableButton, DisableButton, AddAccountButton, ToggleButton,
+                           ResetPinButton, SealButton, IdleSaveButton}) {
+        opButtons->addWidget(b, cell / 4, cell % 4);
+        ++cell;
+    }
+    opLayout->addLayout(opButtons);
+    layout->addWidget(operators);
+    connect(EnableButton, &QPushButton::clicked, this, desk.Guarded([this] { EnableClick(); }));
+    connect(DisableButton, &QPushButton::clicked, this, desk.Guarded([this] { DisableClick(); }));
+    connect(AddAccountButton, &QPushButton::clicked, this,
+            desk.Guarded([this] { AddAccountClick(); }));
+    connect(ToggleButton, &QPushButton::clicked, this, desk.Guarded([this] { ToggleClick(); }));
+    connect(ResetPinButton, &QPushButton::clicked, this, desk.Guarded([this] { ResetPinClick(); }));
+    connect(SealButton, &QPushButton::clicked, this, desk.Guarded([this] { SealClick(); }));
+    connect(IdleSaveButton, &QPushButton::clicked, this, desk.Guarded([this] { IdleSaveClick(); }));
+
     DatabaseLabel->setText(
         QStringLiteral("正在使用：%1")
             .arg(desk.DataModule1.engine().Describe(desk.DataModule1.ConnectionString())));
@@ -64,7 +121,145 @@ TSettings::TSettings(Desk& deskRef, QWidget* owner)
     connect(BackupButton, &QPushButton::clicked, this, desk.Guarded([this] { BackupClick(); }));
     connect(RestoreButton, &QPushButton::clicked, this, desk.Guarded([this] { RestoreClick(); }));
     DialogKeys(this);
-    desk.Guard([this] { LoadPrices(); });
+    desk.Guard([this] {
+        LoadPrices();
+        LoadAccounts();
+    });
+}
+
+void TSettings::LoadAccounts() {
+    const bool on = SignInOn(desk);
+    SignInLabel->setText(
+        on ? QStringLiteral("操作员登录已打开：每次启动、锁定和交班后都要选择操作员并输入PIN。")
+           : QStringLiteral("操作员登录没有打开。要打开，填写店主的名字和密码（至少8个字符，两次），"
+                            "按“打开操作员登录”；从下次启动起，各前台都要登录。"));
+    EnableButton->setEnabled(!on);
+    for (QPushButton* b : {DisableButton, AddAccountButton, ToggleButton, ResetPinButton,
+                           SealButton, IdleSaveButton})
+        b->setEnabled(on);
+    AccountList->clear();
+    if (const auto accounts = ReadAccounts(desk))
+        for (const Account& a : *accounts) {
+            auto* item = new QListWidgetItem(
+                QStringLiteral("%1（%2）%3").arg(a.name, RoleName(a.role),
+                                              a.enabled ? QString() : QStringLiteral("　已停用")),
+                AccountList);
+            item->setData(Qt::UserRole, a.name);
+            item->setData(Qt::UserRole + 1, a.enabled);
+        }
+    IdleMinutesBox->setValue(IdleLockMinutes(desk));
+}
+
+QString TSettings::SelectedAccount() const {
+    const QListWidgetItem* item = AccountList->currentItem();
+    return item ? item->data(Qt::UserRole).toString() : QString();
+}
+
+std::optional<QString> TSettings::TypedTwice() {
+    QString first = PinEdit->text();
+    const QString second = PinAgainEdit->text();
+    PinEdit->clear();
+    PinAgainEdit->clear();
+    if (first != second) {
+        desk.prompts.message(QStringLiteral("两次输入的不一样，请重新输入。"));
+        return std::nullopt;
+    }
+    return first;
+}
+
+void TSettings::EnableClick() {
+    std::optional<QString> typed = TypedTwice();
+    if (!typed) return;
+    const Secret password(*typed);
+    QString why;
+    QString fingerprint;
+    if (!EnableSignIn(desk, AccountNameEdit->text(), password, &why, &fingerprint)) {
+        desk.prompts.message(why);
+        return;
+    }
+    LoadAccounts();
+    desk.prompts.message(
+        QStringLiteral("操作员登录已打开，从下次启动起生效。\n店主封账公钥的指纹：%1\n"
+                       "请把它抄在纸上保管：以后核对封账时，指纹变了就说明公钥被人换过。")
+            .arg(fingerprint));
+}
+
+void TSettings::DisableClick() {
+    std::optional<QString> typed =
+        desk.prompts.secret(QStringLiteral("关闭操作员登录要店主密码："));
+    if (!typed) return;
+    const Secret password(*typed);
+    QString why;
+    if (!DisableSignIn(desk, password, &why)) {
+        desk.prompts.message(why);
+        return;
+    }
+    LoadAccounts();
+    desk.prompts.message(QStringLiteral("操作员登录已关闭，从下次启动起不用登录。"));
+}
+
+void TSettings::AddAccountClick() {
+    std::optional<QString> typed = TypedTwice();
+    if (!typed) return;
+    const Secret pin(*typed);
+    QString why;
+    if (!AddAccount(desk, AccountNameEdit->text(), RoleBox->currentData().toString(), pin, &why)) {
+        desk.prompts.message(why);
+        return;
+    }
+    AccountNameEdit->clear();
+    LoadAccounts();
+}
+
+void TSettings::ToggleClick() {
+    const QListWidgetItem* item = AccountList->currentItem();
+    if (!item) {
+        desk.prompts.message(QStringLiteral("请先在列表中选中一个操作员。"));
+        return;
+    }
+    QString why;
+    if (!SetAccountEnabled(desk, SelectedAccount(), !item->data(Qt::UserRole + 1).toBool(), &why))
+        desk.prompts.message(why);
+    LoadAccounts();
+}
+
+void TSettings::ResetPinClick() {
+    const QString name = SelectedAccount();
+    if (name.isEmpty()) {
+        desk.prompts.message(QStringLiteral("请先在列表中选中一个操作员。"));
+        return;
+    }
+    std::optional<QString> typed = TypedTwice();
+    if (!typed) return;
+    const Secret pin(*typed);
+    QString why;
+    if (!ResetPin(desk, name, pin, &why)) {
+        desk.prompts.message(why);
+        return;
+    }
+    desk.prompts.message(QStringLiteral("“%1”的PIN已重设。").arg(name));
+}
+
+void TSettings::SealClick() {
+    std::optional<QString> typed = desk.prompts.secret(QStringLiteral("店主封账要店主密码："));
+    if (!typed) return;
+    const Secret password(*typed);
+    QString why;
+    QString fingerprint;
+    JournalMark sealed;
+    if (!SealJournal(desk, password, &why, &sealed, &fingerprint)) {
+        desk.prompts.message(why);
+        return;
+    }
+    desk.prompts.message(
+        QStringLiteral("已封账：到第%1条为止的营业记录都已封住。\n公钥指纹：%2（应与纸上记的相同）")
+            .arg(sealed.id)
+            .arg(fingerprint));
+}
+
+void TSettings::IdleSaveClick() {
+    QString why;
+    if (!SetIdleLockMinutes(desk, IdleMinutesBox->value(), &why)) desk.prompts.message(why);
 }
 
 void TSettings::LoadPrices() {

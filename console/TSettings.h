@@ -2,13 +2,17 @@
 
 #include <QPointer>
 #include <QWidget>
+#include <optional>
 
 class Desk;
+class QComboBox;
 class QLabel;
 class QLineEdit;
+class QListWidget;
 class QPushButton;
+class QSpinBox;
 
-// "设置": the prices, the database in use and the backups.
+// "设置": the prices, the database in use and the backups, the operators and the seal.
 class TSettings : public QWidget {
     Q_OBJECT
   public:
@@ -24,12 +28,39 @@ class TSettings : public QWidget {
     QPushButton* BackupButton;  // 立即备份
     QPushButton* RestoreButton;  // 从备份恢复…
 
+    // 操作员
+    QLabel* SignInLabel;         // whether sign-in is on
+    QListWidget* AccountList;    // name（role）, 停用
+    QLineEdit* AccountNameEdit;
+    QComboBox* RoleBox;          // 收银员, 店主
+    QLineEdit* PinEdit;          // never echoes
+    QLineEdit* PinAgainEdit;
+    QPushButton* EnableButton;   // 打开操作员登录
+    QPushButton* DisableButton;  // 关闭操作员登录
+    QPushButton* AddAccountButton;
+    QPushButton* ToggleButton;   // 停用/启用
+    QPushButton* ResetPinButton;
+    QPushButton* SealButton;     // 店主封账
+    QSpinBox* IdleMinutesBox;
+    QPushButton* IdleSaveButton;
+
     void LoadPrices();
+    void LoadAccounts();
+    void EnableClick();
+    void DisableClick();
+    void AddAccountClick();
+    void ToggleClick();
+    void ResetPinClick();
+    void SealClick();
+    void IdleSaveClick();
     void SaveClick();
     void ChooseClick();
     void BackupClick();
     void RestoreClick();
 
   private:
+    QString SelectedAccount() const;
+    // The two fields' text when they agree (cleared either way); nullopt after a box.
+    std::optional<QString> TypedTwice();
     Desk& desk;
 };

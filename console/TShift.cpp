@@ -56,6 +56,11 @@ TShift::TShift(Desk& deskRef, QWidget* owner)
 }
 
 void TShift::Refresh() {
+    // Signed in, the shift is the operator's own: no name to type, nobody else's to write.
+    if (!desk.accountId.isEmpty()) {
+        OperatorEdit->setText(desk.operatorName);
+        OperatorEdit->setReadOnly(true);
+    }
     const std::optional<Shift> open = OpenShiftOf(desk);
     if (open)
         CurrentLabel->setText(
@@ -101,4 +106,5 @@ void TShift::CloseClick() {
     NoteEdit->clear();
     Refresh();
     OperatorEdit->setFocus();  // the next operator opens the next shift
+    emit closed();
 }

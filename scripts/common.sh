@@ -6,7 +6,8 @@ cd "$ROOT"
 
 PACKAGES=(cmake make g++ qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite libgl-dev libsqlite3-dev
           libqt6sql6-psql fonts-noto-cjk qt6-translations-l10n sqlite3 desktop-file-utils
-          appstream ccache libpq-dev)
+          appstream ccache libpq-dev
+          libsodium-dev pkg-config openssl)
 
 install_missing() {
     local missing=()
