@@ -34,7 +34,7 @@ Query* Run(Desk& desk, const QString& statement, const Params& params) {
 }
 
 std::optional<QString> Option(Desk& desk, const QString& name) {
-    Query* q = Run(desk, QStringLiteral("select value from Toption where name=:n"),
+    Query* q = Run(desk, QStringLiteral("select value from Tsetting where name=:n"),
                    {{QStringLiteral("n"), name}});
     if (!q->Open()) return std::nullopt;
     QString value = q->RecordCount() ? q->FieldText(QStringLiteral("value")) : QString();
@@ -43,10 +43,10 @@ std::optional<QString> Option(Desk& desk, const QString& name) {
 }
 
 bool SetOption(Desk& desk, const QString& name, const QString& value) {
-    return Run(desk, QStringLiteral("delete from Toption where name=:n"),
+    return Run(desk, QStringLiteral("delete from Tsetting where name=:n"),
                {{QStringLiteral("n"), name}})
                ->ExecSQL() &&
-           Run(desk, QStringLiteral("insert into Toption (name, value) values (:n, :v)"),
+           Run(desk, QStringLiteral("insert into Tsetting (name, value) values (:n, :v)"),
                {{QStringLiteral("n"), name}, {QStringLiteral("v"), value}})
                ->ExecSQL();
 }

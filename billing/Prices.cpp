@@ -66,3 +66,19 @@ bool SetPrices(Desk& desk, const QString& hourlyText, const QString& overnightTe
     }
     return true;
 }
+
+int SessionsRepricedBy(Desk& desk, const QString& hourlyText) {
+    const std::optional<QString> hourly = PriceText(hourlyText);
+    if (!hourly) return 0;
+    Query* q = desk.DataModule1.ADOQuery2;
+    q->Close();
+    q->SetSql(QStringLiteral("select OneTime from Tmoney"));
+    const bool same = q->Open() && q->RecordCount() > 0 &&
+                      q->FieldText(QStringLiteral("OneTime")).trimmed() == *hourly;
+    q->Close();
+    if (same) return 0;
+    q->SetSql(QStringLiteral("select count(*) as n from Tcount where Cstate='正常'"));
+    const int running = q->Open() ? q->FieldText(QStringLiteral("n")).toInt() : 0;
+    q->Close();
+    return running;
+}

@@ -18,3 +18,8 @@ std::optional<Prices> ReadPrices(Desk& desk);
 // written in one transaction with a journal row (old and new prices, operator). With its
 // boxes; true when written. The next billing pass uses the new rate.
 bool SetPrices(Desk& desk, const QString& hourlyText, const QString& overnightText);
+
+// How many machines a new hourly rate would bill again from their session's start: the normal
+// sessions, which every pass prices afresh; none when the rate would stay as it is or is not
+// a price at all.
+int SessionsRepricedBy(Desk& desk, const QString& hourlyText);

@@ -1,7 +1,7 @@
 #pragma once
 
-#include <QMainWindow>
 #include <QHash>
+#include <QMainWindow>
 #include <QPoint>
 #include <QPointer>
 #include <optional>
@@ -76,10 +76,14 @@ class TForm1 : public QMainWindow {
     void DBGrid1DblClick();
     void N72Click();  // 锁定 (with sign-in on)
 
+    // The grid's columns: as described at the described size, wider in proportion when the
+    // window is.
+    double ColumnScale() const;
+
   protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
-    bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
     void FormCreate();
@@ -91,6 +95,8 @@ class TForm1 : public QMainWindow {
     void ClientCommand(const QString& word);
     template <class Dialog, class Make>
     void OpenDialog(QPointer<Dialog>& current, Make make, bool needsDatabase = true);
+    template <class Dialog>
+    void FreeClosedDialogs();
 
     void Unlocked();
     void StartSignIn();
@@ -98,6 +104,8 @@ class TForm1 : public QMainWindow {
     bool m_sized = false;
     bool m_signInOn = false;
     QHash<QAction*, bool> m_enabledBeforeLock;
+    bool m_layingColumns = false;
+    QHash<QString, double> m_columnWidths;  // by field, at the described size
     bool m_noDatabase = false;
     std::optional<QPoint> m_savedScroll;  // where the grid stood when its rows went away
 };

@@ -4,6 +4,8 @@
 #include <QWidget>
 #include <optional>
 
+#include "printing/Receipt.h"
+
 class Desk;
 class QComboBox;
 class QLabel;
@@ -12,7 +14,8 @@ class QListWidget;
 class QPushButton;
 class QSpinBox;
 
-// "设置": the prices, the database in use and the backups, the operators and the seal.
+// "设置": the prices, the café's name and the receipt paper, the database in use and the
+// backups, the operators and the owner's seal.
 class TSettings : public QWidget {
     Q_OBJECT
   public:
@@ -23,6 +26,9 @@ class TSettings : public QWidget {
     QLineEdit* HourlyEdit;      // 上网单价 (OneTime)
     QLineEdit* OvernightEdit;   // 通宵价 (Tnight)
     QPushButton* SaveButton;    // 保存价格
+    QLineEdit* CafeNameEdit;    // 网吧名称: the same on every desk (in the database)
+    QComboBox* PaperCombo;      // 小票纸: this desk's receipt printer
+    QPushButton* CafeButton;    // 保存名称和小票纸
     QLabel* DatabaseLabel;      // the database in use
     QPushButton* ChooseButton;  // 选择数据库…
     QPushButton* BackupButton;  // 立即备份
@@ -54,13 +60,18 @@ class TSettings : public QWidget {
     void SealClick();
     void IdleSaveClick();
     void SaveClick();
+    void CafeClick();
     void ChooseClick();
     void BackupClick();
     void RestoreClick();
+
+    // The paper this desk's receipts are printed on.
+    static ReceiptPaper Paper(Desk& desk);
 
   private:
     QString SelectedAccount() const;
     // The two fields' text when they agree (cleared either way); nullopt after a box.
     std::optional<QString> TypedTwice();
+    void ShowDatabase(const QString& next = {});
     Desk& desk;
 };

@@ -124,6 +124,7 @@ Tadduser::Tadduser(Desk& deskRef, QWidget* owner)
     // FormCreate
     Edit1->clear();
     desk.Guard([this] { LoadMachineList(); });
+    Edit1->setFocus();  // the operator types the name at once
 }
 
 void Tadduser::LoadMachineList() {
@@ -131,6 +132,8 @@ void Tadduser::LoadMachineList() {
     if (!names) return;  // the list keeps its entries
     FlatListBox1->clear();
     FlatListBox1->addItem(QString::fromUtf8(Header));
+    // The header names the list; it is not a machine to delete.
+    FlatListBox1->item(0)->setFlags(Qt::ItemIsEnabled);
     for (const QString& name : *names) FlatListBox1->AddSorted(name);
 }
 
@@ -139,8 +142,11 @@ void Tadduser::FlatButton1Click() {
         desk.prompts.message(QStringLiteral("请先输入计算机名!"));
         return;
     }
-    if (AddMachine(desk, Edit1->text()) == AddOutcome::Duplicate) Edit1->setFocus();
+    const AddOutcome added = AddMachine(desk, Edit1->text());
+    if (added == AddOutcome::Duplicate) Edit1->setFocus();
     LoadMachineList();
+    // The name stays, selected, so the next one typed replaces it.
+    if (added == AddOutcome::Added && Edit1->hasFocus()) Edit1->selectAll();
 }
 
 void Tadduser::FlatButton2Click() {

@@ -1,6 +1,7 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <QSysInfo>
+#include <cstdio>
 
 #include "client_channel/NMUDP.h"
 #include "console/ProgramName.h"
@@ -12,21 +13,30 @@
 #include "widgets/Themed.h"
 
 int main(int argc, char* argv[]) {
+    // --help and --version answer before QApplication exists: it needs a display.
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
+    const CommandLine early = ParseCommandLine(arguments);
+    if (early.kind != CommandLine::Run) {
+        const bool bad = early.kind == CommandLine::Bad;
+        std::fputs(
+            qPrintable(bad ? QStringLiteral("cafe-console: %1\n").arg(early.text) : early.text),
+            bad ? stderr : stdout);
+        return bad ? 2 : 0;
+    }
+
     QApplication app(argc, argv);
     QCoreApplication::setOrganizationName(QStringLiteral("Qinglan"));
     QCoreApplication::setApplicationName(QStringLiteral("cafe-console"));
     QCoreApplication::setApplicationVersion(QStringLiteral(CAFE_VERSION));
+    // The desktop entry's name: Wayland's app id, and what the window is matched to.
+    QGuiApplication::setDesktopFileName(QStringLiteral("io.github.qinglan.CafeConsole"));
     QApplication::setWindowIcon(AppIcon());
-    InstallChineseTranslations(app);
+    SpeakChinese(app);
 
-    QString badArguments;
-    const std::optional<StartOptions> options =
-        ParseCommandLine(app, QCoreApplication::arguments(), &badArguments);
-    if (!options) {
-        std::fprintf(stderr, "cafe-console: %s\n", qPrintable(badArguments));
-        return 2;
-    }
-    if (options->dataFolder && !UseDataFolder()) {
+    // Again from Qt's arguments, which keep a Windows path's characters that argv loses.
+    const StartOptions options = ParseCommandLine(QCoreApplication::arguments()).options;
+    if (options.dataFolder && !UseDataFolder()) {
         QMessageBox::critical(nullptr, ProgramName, QStringLiteral("无法建立本软件的数据文件夹。"));
         return 1;
     }
@@ -53,7 +63,7 @@ int main(int argc, char* argv[]) {
                                                 .remotePort = 1999,
                                                 .localPort = 1998,
                                                 .deskName = QSysInfo::machineHostName(),
-                                                .databaseForThisStart = options->database});
+                                                .databaseForThisStart = options.database});
     } catch (const UDPSockError& e) {
         // Without a socket the main window cannot be created.
         QMessageBox::critical(nullptr, ProgramName, e.text());

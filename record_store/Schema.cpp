@@ -55,7 +55,9 @@ const QStringList kSteps[] = {
          "text not null, hash text not null)"),
      QStringLiteral("create index Tjournal_at on Tjournal(at)"),
      QStringLiteral("create table Tschema (version integer not null)")},
-    // 2: operators who sign in. Journal rows name the account (an id that survives a rename)
+    // 2: what the café sets once for every desk (its name on reports and receipts).
+    {QStringLiteral("create table Tsetting (name text not null primary key, value text not null)")},
+    // 3: operators who sign in. Journal rows name the account (an id that survives a rename)
     // and, for what a cashier did with the owner's password, the owner; v says which canonical
     // text a row's hash covers, so the rows written before keep verifying. The owner's seal
     // key: a public key and the salt its private half is derived with from the password.
@@ -66,7 +68,6 @@ const QStringList kSteps[] = {
          "create table Taccount (id integer primary key, name text not null, role text not "
          "null, hash text not null, enabled integer not null, failures integer not null, "
          "lockouts integer not null, locked_until text not null)"),
-     QStringLiteral("create table Toption (name text primary key, value text not null)"),
      QStringLiteral("create table Tsealkey (salt text not null, publickey text not null)")},
 };
 

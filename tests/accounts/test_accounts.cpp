@@ -242,7 +242,7 @@ class AccountsTest : public QObject {
             for (const QString& hash : Column(env, QStringLiteral("select hash from Taccount")))
                 QVERIFY2(hash.startsWith(QStringLiteral("$argon2id$")), qPrintable(hash));
             QStringList everything;
-            for (const char* table : {"Taccount", "Tjournal", "Toption", "Tsealkey"})
+            for (const char* table : {"Taccount", "Tjournal", "Tsetting", "Tsealkey"})
                 everything << Column(env, QStringLiteral("select * from %1").arg(QLatin1String(table)));
             for (const QString& cell : everything) {
                 QVERIFY(!cell.contains(kOwnerPassword));
