@@ -11,6 +11,7 @@
 #include "ledger/Journal.h"
 #include "ledger/Report.h"
 #include "ledger/Shifts.h"
+#include "support/AccountFixtures.h"
 #include "support/LedgerFixtures.h"
 
 // Operators who sign in, the owner's approval and the owner's seal, on real databases.
@@ -19,17 +20,7 @@ namespace {
 const QString kOwnerPassword = QStringLiteral("店主的密码-2026");
 const QString kPin = QStringLiteral("4711");
 
-Secret S(const QString& text) {
-    QString copy = text;
-    return Secret(copy);
-}
-
-void EnableWithCashier(Env& env) {
-    QString why;
-    QVERIFY2(EnableSignIn(*env.desk, QStringLiteral("老板"), S(kOwnerPassword), &why), qPrintable(why));
-    QVERIFY2(AddAccount(*env.desk, QStringLiteral("小王"), Role::Cashier, S(kPin), &why),
-             qPrintable(why));
-}
+void EnableWithCashier(Env& env) { TurnOnSignIn(env, kOwnerPassword, kPin); }
 
 QStringList Column(Env& env, const QString& statement) {
     QSqlQuery q(QSqlDatabase::database(env.module->connectionName(), false));
@@ -72,9 +63,9 @@ class AccountsTest : public QObject {
         EnableWithCashier(env);
         QVERIFY(SignInOn(*env.desk));
         QString why;
-        QVERIFY(!DisableSignIn(*env.desk, S(QStringLiteral("猜的密码123")), &why));
+        QVERIFY(!DisableSignIn(*env.desk, Typed(QStringLiteral("猜的密码123")), &why));
         QVERIFY(SignInOn(*env.desk));
-        QVERIFY2(DisableSignIn(*env.desk, S(kOwnerPassword), &why), qPrintable(why));
+        QVERIFY2(DisableSignIn(*env.desk, Typed(kOwnerPassword), &why), qPrintable(why));
         QVERIFY(!SignInOn(*env.desk));
         QCOMPARE(JournalRowsOf(env, JournalKind::SignInOn), 1);
         QCOMPARE(JournalRowsOf(env, JournalKind::SignInOff), 1);
@@ -98,9 +89,9 @@ class AccountsTest : public QObject {
         QFETCH(bool, taken);
         Env env;
         QString why;
-        QVERIFY(!EnableSignIn(*env.desk, QStringLiteral("老板"), S(QStringLiteral("short")), &why));
-        QVERIFY(EnableSignIn(*env.desk, QStringLiteral("老板"), S(kOwnerPassword), &why));
-        QCOMPARE(AddAccount(*env.desk, QStringLiteral("新人"), role, S(secret), &why), taken);
+        QVERIFY(!EnableSignIn(*env.desk, QStringLiteral("老板"), Typed(QStringLiteral("short")), &why));
+        QVERIFY(EnableSignIn(*env.desk, QStringLiteral("老板"), Typed(kOwnerPassword), &why));
+        QCOMPARE(AddAccount(*env.desk, QStringLiteral("新人"), role, Typed(secret), &why), taken);
         QCOMPARE(FindAccount(*env.desk, QStringLiteral("新人")).has_value(), taken);
     }
 
@@ -109,23 +100,23 @@ class AccountsTest : public QObject {
         EnableWithCashier(env);
         QString why;
         QVERIFY(!SetAccountEnabled(*env.desk, QStringLiteral("老板"), false, &why));
-        QVERIFY(!AddAccount(*env.desk, QStringLiteral("小王"), Role::Cashier, S(kPin), &why));
+        QVERIFY(!AddAccount(*env.desk, QStringLiteral("小王"), Role::Cashier, Typed(kPin), &why));
         QVERIFY(SetAccountEnabled(*env.desk, QStringLiteral("小王"), false, &why));
-        QCOMPARE(SignIn(*env.desk, QStringLiteral("小王"), S(kPin)).result, SignInResult::Unknown);
+        QCOMPARE(SignIn(*env.desk, QStringLiteral("小王"), Typed(kPin)).result, SignInResult::Unknown);
         QVERIFY(SetAccountEnabled(*env.desk, QStringLiteral("小王"), true, &why));
-        QVERIFY(ResetPin(*env.desk, QStringLiteral("小王"), S(QStringLiteral("86420")), &why));
-        QCOMPARE(SignIn(*env.desk, QStringLiteral("小王"), S(kPin)).result, SignInResult::Wrong);
-        QCOMPARE(SignIn(*env.desk, QStringLiteral("小王"), S(QStringLiteral("86420"))).result,
+        QVERIFY(ResetPin(*env.desk, QStringLiteral("小王"), Typed(QStringLiteral("86420")), &why));
+        QCOMPARE(SignIn(*env.desk, QStringLiteral("小王"), Typed(kPin)).result, SignInResult::Wrong);
+        QCOMPARE(SignIn(*env.desk, QStringLiteral("小王"), Typed(QStringLiteral("86420"))).result,
                  SignInResult::Ok);
     }
 
     void signInRightAndWrong() {
         Env env;
         EnableWithCashier(env);
-        QCOMPARE(SignIn(*env.desk, QStringLiteral("小王"), S(QStringLiteral("1111"))).result,
+        QCOMPARE(SignIn(*env.desk, QStringLiteral("小王"), Typed(QStringLiteral("1111"))).result,
                  SignInResult::Wrong);
         QVERIFY(env.desk->accountId.isEmpty());
-        QCOMPARE(SignIn(*env.desk, QStringLiteral("小王"), S(kPin)).result, SignInResult::Ok);
+        QCOMPARE(SignIn(*env.desk, QStringLiteral("小王"), Typed(kPin)).result, SignInResult::Ok);
         const std::optional<Account> cashier = FindAccount(*env.desk, QStringLiteral("小王"));
         QCOMPARE(env.desk->accountId, cashier->id);
         QVERIFY(!env.desk->accountIsOwner);
@@ -148,13 +139,13 @@ class AccountsTest : public QObject {
         Env env;
         EnableWithCashier(env);
         const auto wrong = [&] {
-            return SignIn(*env.desk, QStringLiteral("小王"), S(QStringLiteral("0000")));
+            return SignIn(*env.desk, QStringLiteral("小王"), Typed(QStringLiteral("0000")));
         };
         for (int i = 0; i < 4; ++i) QCOMPARE(wrong().result, SignInResult::Wrong);
         SignInResult fifth = wrong();
         QCOMPARE(fifth.result, SignInResult::LockedOut);
         QCOMPARE(fifth.lockedUntil, env.clock.nowDateTime().addSecs(60));
-        QCOMPARE(SignIn(*env.desk, QStringLiteral("小王"), S(kPin)).result,
+        QCOMPARE(SignIn(*env.desk, QStringLiteral("小王"), Typed(kPin)).result,
                  SignInResult::LockedOut);
         QCOMPARE(JournalRowsOf(env, JournalKind::SignInFailed), 5);
         env.clock.time = env.clock.time.addSecs(61);
@@ -163,7 +154,7 @@ class AccountsTest : public QObject {
         QCOMPARE(fifth.result, SignInResult::LockedOut);
         QCOMPARE(fifth.lockedUntil, env.clock.nowDateTime().addSecs(120));  // doubled
         env.clock.time = env.clock.time.addSecs(121);
-        QCOMPARE(SignIn(*env.desk, QStringLiteral("小王"), S(kPin)).result, SignInResult::Ok);
+        QCOMPARE(SignIn(*env.desk, QStringLiteral("小王"), Typed(kPin)).result, SignInResult::Ok);
         // Another name is not locked by these.
         QCOMPARE(JournalRowsOf(env, JournalKind::SignInFailed), 10);
     }
@@ -190,7 +181,7 @@ class AccountsTest : public QObject {
         QFETCH(QStringList, boxes);
         Env env;
         EnableWithCashier(env);
-        QCOMPARE(SignIn(*env.desk, QStringLiteral("小王"), S(kPin)).result, SignInResult::Ok);
+        QCOMPARE(SignIn(*env.desk, QStringLiteral("小王"), Typed(kPin)).result, SignInResult::Ok);
         env.prompts.take();
         for (const QString& t : typed) env.prompts.secrets.push_back(t);
         const int before = int(AllJournalRows(env).size());
@@ -218,7 +209,7 @@ class AccountsTest : public QObject {
             QCOMPARE(rows[rows.size() - 2].entry.kind, JournalKind::Approval);
         }
         // The owner signed in is never asked.
-        QCOMPARE(SignIn(*env.desk, QStringLiteral("老板"), S(kOwnerPassword)).result,
+        QCOMPARE(SignIn(*env.desk, QStringLiteral("老板"), Typed(kOwnerPassword)).result,
                  SignInResult::Ok);
         { QVERIFY(bool(OwnerApproval(*env.desk, QStringLiteral("修改价格")))); }
         QVERIFY(env.prompts.take().isEmpty());
@@ -235,10 +226,10 @@ class AccountsTest : public QObject {
         {
             Env env;
             EnableWithCashier(env);
-            SignIn(*env.desk, QStringLiteral("小王"), S(QStringLiteral("9999")));
-            SignIn(*env.desk, QStringLiteral("小王"), S(kPin));
+            SignIn(*env.desk, QStringLiteral("小王"), Typed(QStringLiteral("9999")));
+            SignIn(*env.desk, QStringLiteral("小王"), Typed(kPin));
             QString why;
-            SealJournal(*env.desk, S(kOwnerPassword), &why, nullptr, nullptr);
+            SealJournal(*env.desk, Typed(kOwnerPassword), &why, nullptr, nullptr);
             for (const QString& hash : Column(env, QStringLiteral("select hash from Taccount")))
                 QVERIFY2(hash.startsWith(QStringLiteral("$argon2id$")), qPrintable(hash));
             QStringList everything;
@@ -269,12 +260,12 @@ class AccountsTest : public QObject {
 
     // The interactive limits stay under a second per check on this machine.
     void aCheckTakesUnderASecond() {
-        const QString hash = HashSecret(S(kPin));
+        const QString hash = HashSecret(Typed(kPin));
         QVERIFY(hash.startsWith(QStringLiteral("$argon2id$")));
         QElapsedTimer timer;
         timer.start();
-        QVERIFY(SecretMatches(hash, S(kPin)));
-        QVERIFY(!SecretMatches(hash, S(QStringLiteral("4712"))));
+        QVERIFY(SecretMatches(hash, Typed(kPin)));
+        QVERIFY(!SecretMatches(hash, Typed(QStringLiteral("4712"))));
         QVERIFY2(timer.elapsed() < 2000, qPrintable(QString::number(timer.elapsed())));
     }
 
@@ -307,7 +298,7 @@ class AccountsTest : public QObject {
         QString why;
         QString fingerprint;
         JournalMark sealed;
-        QVERIFY2(SealJournal(*env.desk, S(kOwnerPassword), &why, &sealed, &fingerprint),
+        QVERIFY2(SealJournal(*env.desk, Typed(kOwnerPassword), &why, &sealed, &fingerprint),
                  qPrintable(why));
         QCOMPARE(sealed.id, qint64(AllJournalRows(env).size()) - 1);
         QVERIFY(QRegularExpression(QStringLiteral("^[0-9A-F]{4}(-[0-9A-F]{4}){3}$"))
@@ -315,7 +306,7 @@ class AccountsTest : public QObject {
                     .hasMatch());
         AddExtraCharge(*env.desk, QStringLiteral("pc"), QStringLiteral("3"));
         if (seal2) {
-            QVERIFY(SealJournal(*env.desk, S(kOwnerPassword), &why, nullptr, nullptr));
+            QVERIFY(SealJournal(*env.desk, Typed(kOwnerPassword), &why, nullptr, nullptr));
             AddExtraCharge(*env.desk, QStringLiteral("pc"), QStringLiteral("4"));
         }
         // An untouched journal never alarms.
@@ -353,12 +344,12 @@ class AccountsTest : public QObject {
         QString why;
         QString fingerprint;
         JournalMark sealed;
-        QVERIFY(SealJournal(*env.desk, S(kOwnerPassword), &why, &sealed, &fingerprint));
+        QVERIFY(SealJournal(*env.desk, Typed(kOwnerPassword), &why, &sealed, &fingerprint));
         const qint64 sealId = sealed.id + 1;
 
         // Only the key replaced: the old seal no longer holds.
         const QByteArray salt = NewSalt();
-        const SealKeys forged = DeriveSealKeys(S(QStringLiteral("the thief's")), salt);
+        const SealKeys forged = DeriveSealKeys(Typed(QStringLiteral("the thief's")), salt);
         env.otherTool(QStringLiteral("update Tsealkey set salt='%1', publickey='%2'")
                           .arg(QString::fromLatin1(salt.toHex()),
                                QString::fromLatin1(forged.publicKey.toHex())));
@@ -386,7 +377,7 @@ class AccountsTest : public QObject {
         QVERIFY2(boxes.first().contains(fingerprint), qPrintable(boxes.first()));
         QVERIFY(boxes.first().contains(check.keyFingerprint));
         // And the owner's password no longer seals: the key is not theirs.
-        QVERIFY(!SealJournal(*env.desk, S(kOwnerPassword), &why, nullptr, nullptr));
+        QVERIFY(!SealJournal(*env.desk, Typed(kOwnerPassword), &why, nullptr, nullptr));
     }
 
     // A seal row deleted plainly breaks the chain; one whose row was removed and the chain
@@ -395,7 +386,7 @@ class AccountsTest : public QObject {
         Env env;
         EnableWithCashier(env);
         QString why;
-        QVERIFY(SealJournal(*env.desk, S(kOwnerPassword), &why, nullptr, nullptr));
+        QVERIFY(SealJournal(*env.desk, Typed(kOwnerPassword), &why, nullptr, nullptr));
         const qint64 last = qint64(AllJournalRows(env).size());
         env.otherTool(QStringLiteral("delete from Tjournal where id=%1").arg(last));
         const ChainCheck check = VerifyJournal(*env.desk);
