@@ -13,6 +13,8 @@ struct Prices {
 
 // The tariff the passes use; nullopt (after its box) when it cannot be read.
 std::optional<Prices> ReadPrices(Desk& desk);
+// The same without a box, for a caller inside a transaction; an empty table reads as empty texts.
+std::optional<Prices> ReadTariff(Desk& desk);
 
 // Sets both prices: each a finite decimal above zero, stored in the console's decimal format,
 // written in one transaction with a journal row (old and new prices, operator). With its

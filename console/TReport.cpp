@@ -9,7 +9,6 @@
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QPushButton>
-#include <QSaveFile>
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QVBoxLayout>
@@ -239,9 +238,7 @@ void TReport::CsvClick() {
         QStringLiteral("营业报表-%1.csv").arg(m_report->from.toString(QStringLiteral("yyyyMMdd"))),
         QStringLiteral("CSV 文件 (*.csv)"));
     if (!path) return;
-    QSaveFile file(*path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(ReportCsv(*m_report)) < 0 ||
-        !file.commit()) {
+    if (!WriteReportCsv(*path, *m_report, nullptr)) {
         desk.prompts.message(QStringLiteral("无法写入文件“%1”。").arg(*path));
         return;
     }

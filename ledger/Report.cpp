@@ -1,6 +1,7 @@
 #include "ledger/Report.h"
 
 #include <QMap>
+#include <QSaveFile>
 #include <algorithm>
 
 #include "desk/Desk.h"
@@ -181,4 +182,12 @@ QByteArray ReportCsv(const Report& report) {
         csv += quoted.join(QLatin1Char(',')) + QStringLiteral("\r\n");
     }
     return QByteArray("\xEF\xBB\xBF") + csv.toUtf8();
+}
+
+bool WriteReportCsv(const QString& path, const Report& report, QString* why) {
+    QSaveFile file(path);
+    if (file.open(QIODevice::WriteOnly) && file.write(ReportCsv(report)) >= 0 && file.commit())
+        return true;
+    if (why) *why = file.errorString();
+    return false;
 }

@@ -49,6 +49,8 @@ QStringList JournalDesks(Desk& desk);
 // that a spreadsheet would run as a formula (= + - @ first) is kept as text with an apostrophe;
 // amounts are numbers and stay as they are.
 QByteArray ReportCsv(const Report& report);
+// Those bytes into path, whole or not at all; why: what failed.
+bool WriteReportCsv(const QString& path, const Report& report, QString* why);
 
 // A list of sums as the report's tables show it: the day (yyyy-MM-dd) or the name, then the
 // amount.

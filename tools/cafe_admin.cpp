@@ -7,7 +7,6 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QGuiApplication>
-#include <QSaveFile>
 #include <QSysInfo>
 #include <cstdio>
 #include <functional>
@@ -98,11 +97,8 @@ int ReportCommand(Admin& admin, const QStringList& arguments) {
     QString why;
     if (parser.isSet(csv)) {
         // The bytes of 营业报表's 导出CSV.
-        QSaveFile file(path);
-        if (!file.open(QIODevice::WriteOnly) || file.write(ReportCsv(*report)) < 0 ||
-            !file.commit())
-            return Fail(Failed,
-                        QStringLiteral("无法写入文件“%1”：%2").arg(path, file.errorString()));
+        if (!WriteReportCsv(path, *report, &why))
+            return Fail(Failed, QStringLiteral("无法写入文件“%1”：%2").arg(path, why));
     } else if (!WriteReportPdf(path, *report, {CafeName(admin.desk), QDateTime::currentDateTime()},
                                &why)) {
         return Fail(Failed, QStringLiteral("无法写入文件“%1”：%2").arg(path, why));

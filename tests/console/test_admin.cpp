@@ -1,6 +1,9 @@
+#include <QCryptographicHash>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QPushButton>
+#include <QSettings>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTemporaryDir>
@@ -175,6 +178,29 @@ class AdminTest : public QObject {
         QCOMPARE(ran.code, code);
         QVERIFY2((ran.out + ran.err).contains(says), qPrintable(ran.out + ran.err));
         QCOMPARE((ran.out + ran.err).count(u'\n'), 1);
+    }
+
+    // The file ends before the row this computer wrote last (an older backup put back by
+    // hand): said as such, with a status a script stops on, never as a file it cannot read.
+    void aJournalShorterThanThisComputerWroteIsSaidSo() {
+        Env env;
+        settle(env, QStringLiteral("pc1"), QStringLiteral("3"));
+        const QString home = env.path(QStringLiteral("home"));
+        const QByteArray where = QFileInfo(env.dbPath()).canonicalFilePath().toUtf8();
+        {
+            QSettings remembered(home + QStringLiteral("/.config/Qinglan/cafe-console.conf"),
+                                 QSettings::IniFormat);
+            remembered.setValue(
+                QStringLiteral("console/journalHead/") +
+                    QString::fromLatin1(
+                        QCryptographicHash::hash(where, QCryptographicHash::Sha1).toHex()),
+                QStringLiteral("9 0123abcd 2026-12-08 21:30:00"));
+        }
+        const Ran ran = admin({"--database", env.dbPath(), "journal", "verify"}, home);
+        QCOMPARE(ran.code, 3);
+        QVERIFY2(ran.out.contains(QStringLiteral("比本机写入的少")) &&
+                     ran.out.contains(QStringLiteral("2026-12-08 21:30:00")),
+                 qPrintable(ran.out + ran.err));
     }
 
     void backupMakesAConsistentCopy() {
