@@ -129,8 +129,10 @@ JournalEntry Entry(const QString& kind, const QString& machine, const QString& n
     return entry;
 }
 
+// The salt and public key of the seal key in force (the newest).
 std::optional<QByteArray> StoredSealSalt(Desk& desk, QByteArray* publicKey) {
-    Query* q = Run(desk, QStringLiteral("select salt, publickey from Tsealkey"), {});
+    Query* q = Run(desk, QStringLiteral("select salt, publickey from Tsealkey order by since desc"),
+                   {});
     if (!q->Open()) return std::nullopt;
     QByteArray salt;
     if (q->RecordCount()) {
@@ -140,6 +142,20 @@ std::optional<QByteArray> StoredSealSalt(Desk& desk, QByteArray* publicKey) {
     }
     q->Close();
     return salt;
+}
+
+bool InsertSealKey(Desk& desk, const QByteArray& salt, const QByteArray& publicKey, qint64 since) {
+    return Run(desk,
+               QStringLiteral("insert into Tsealkey (salt, publickey, since) values (:s, :k, :f)"),
+               {{QStringLiteral("s"), QString::fromLatin1(salt.toHex())},
+                {QStringLiteral("k"), QString::fromLatin1(publicKey.toHex())},
+                {QStringLiteral("f"), QString::number(since)}})
+        ->ExecSQL();
+}
+
+QString SignatureHex(const QByteArray& message, const SealKeys& keys) {
+    const QByteArray signature = SignDetached(message, keys);
+    return signature.isEmpty() ? QString() : QString::fromLatin1(signature.toHex());
 }
 
 QString NextAccountId(Desk& desk) {
@@ -234,10 +250,7 @@ bool EnableSignIn(Desk& desk, const QString& ownerName, const Secret& password, 
     bool written = !ownerId.isEmpty() && SetOption(desk, QStringLiteral("signin"), QStringLiteral("1"));
     if (written && !owner) written = InsertAccount(desk, ownerId, name, Role::Owner, hash);
     if (written && storedSalt->isEmpty())
-        written = Run(desk, QStringLiteral("insert into Tsealkey (salt, publickey) values (:s, :k)"),
-                      {{QStringLiteral("s"), QString::fromLatin1(salt.toHex())},
-                       {QStringLiteral("k"), QString::fromLatin1(keys.publicKey.toHex())}})
-                      ->ExecSQL();
+        written = InsertSealKey(desk, salt, keys.publicKey, 0);
     if (!written) return Fail(why, DeskText::DbContact);
     const QString before = desk.accountId;
     desk.accountId = ownerId;
@@ -445,26 +458,50 @@ OwnerApproval::~OwnerApproval() {
     if (m_approving) m_desk.approverId.clear();
 }
 
+namespace {
+
+// The seal keys the owner's password makes, when they are the ones in force; empty keys after
+// saying why in why (what was not done: done).
+SealKeys KeysInForce(Desk& desk, const Secret& ownerPassword, const QString& done, QString* why) {
+    QByteArray storedKey;
+    const std::optional<QByteArray> salt = StoredSealSalt(desk, &storedKey);
+    if (!salt) {
+        Fail(why, DeskText::DbContact);
+        return {};
+    }
+    if (salt->isEmpty()) {
+        Fail(why, QStringLiteral("还没有封账的钥匙：请先打开操作员登录。"));
+        return {};
+    }
+    SealKeys keys = DeriveSealKeys(ownerPassword, *salt);
+    if (keys.publicKey.isEmpty()) {
+        Fail(why, QStringLiteral("内存不足，无法计算密码。"));
+        return {};
+    }
+    if (keys.publicKey != storedKey) {
+        Fail(why, QStringLiteral("数据库中封账的公钥与店主密码不符，%1。").arg(done));
+        return {};
+    }
+    return keys;
+}
+
+}  // namespace
+
 bool SealJournal(Desk& desk, const Secret& ownerPassword, QString* why, JournalMark* sealed,
                  QString* fingerprint) {
     const std::optional<Account> owner = CheckOwnerPassword(desk, ownerPassword);
     if (!owner) return Fail(why, QStringLiteral("店主密码不对，没有封账。"));
-    QByteArray storedKey;
-    const std::optional<QByteArray> salt = StoredSealSalt(desk, &storedKey);
-    if (!salt) return Fail(why, DeskText::DbContact);
-    if (salt->isEmpty()) return Fail(why, QStringLiteral("还没有封账的钥匙：请先打开操作员登录。"));
-    const SealKeys keys = DeriveSealKeys(ownerPassword, *salt);
-    if (keys.publicKey.isEmpty()) return Fail(why, QStringLiteral("内存不足，无法计算密码。"));
-    if (keys.publicKey != storedKey)
-        return Fail(why, QStringLiteral("数据库中封账的公钥与店主密码不符，没有封账。"));
+    const SealKeys keys = KeysInForce(desk, ownerPassword, QStringLiteral("没有封账"), why);
+    if (keys.publicKey.isEmpty()) return false;
     const QString print = KeyFingerprint(keys.publicKey);
 
     Transaction transaction(desk.DataModule1);
     if (!transaction.BeginWrite()) return Fail(why, DeskText::DbContact);
     const QString before = desk.approverId;
     desk.approverId = owner->id;
-    const std::optional<JournalMark> mark = AppendSeal(
-        desk, print, [&](const QByteArray& message) { return SignDetached(message, keys); });
+    const std::optional<JournalMark> mark =
+        AppendSeal(desk, JournalKind::Seal, print,
+                   [&](const QByteArray& message) { return SignatureHex(message, keys); });
     desk.approverId = before;
     if (!mark) {
         transaction.Rollback();
@@ -474,5 +511,51 @@ bool SealJournal(Desk& desk, const Secret& ownerPassword, QString* why, JournalM
     if (sealed) *sealed = *mark;
     if (fingerprint) *fingerprint = print;
     desk.settings.setValue(desk.PerDatabaseKey(QStringLiteral("sealKey")), print);
+    return true;
+}
+
+bool ChangeOwnerPassword(Desk& desk, const Secret& oldPassword, const Secret& newPassword,
+                         QString* why, QString* fingerprint) {
+    const std::optional<Account> owner = CheckOwnerPassword(desk, oldPassword);
+    if (!owner) return Fail(why, QStringLiteral("原来的店主密码不对，密码没有改。"));
+    if (!SecretFits(Role::Owner, newPassword, why)) return false;
+    // The old key must be the one in force: it vouches for the new one.
+    const SealKeys oldKeys = KeysInForce(desk, oldPassword, QStringLiteral("密码没有改"), why);
+    if (oldKeys.publicKey.isEmpty()) return false;
+    const QByteArray salt = NewSalt();
+    const SealKeys newKeys = DeriveSealKeys(newPassword, salt);
+    const QString hash = HashSecret(newPassword);
+    if (newKeys.publicKey.isEmpty() || hash.isEmpty())
+        return Fail(why, QStringLiteral("内存不足，无法计算密码。"));
+    const QString print = KeyFingerprint(newKeys.publicKey);
+
+    // One row signed by both keys: the new key seals all before it, the old one vouches for
+    // the new. Seals made before keep holding with the old key, which stays beside it.
+    Transaction transaction(desk.DataModule1);
+    if (!transaction.BeginWrite()) return Fail(why, DeskText::DbContact);
+    const QString before = desk.approverId;
+    desk.approverId = owner->id;
+    const std::optional<JournalMark> mark =
+        AppendSeal(desk, JournalKind::SealKeyChange, print, [&](const QByteArray& message) {
+            const QString signedNew = SignatureHex(message, newKeys);
+            const QString signedOld =
+                SignatureHex(KeyChangeMessage(message, newKeys.publicKey), oldKeys);
+            return signedNew.isEmpty() || signedOld.isEmpty()
+                       ? QString()
+                       : signedNew + QLatin1Char(' ') + signedOld;
+        });
+    desk.approverId = before;
+    const bool written =
+        mark && InsertSealKey(desk, salt, newKeys.publicKey, mark->id + 1) &&
+        Run(desk, QStringLiteral("update Taccount set hash=:h where id=:i"),
+            {{QStringLiteral("h"), hash}, {QStringLiteral("i"), owner->id}})
+            ->ExecSQL();
+    if (!written || !transaction.Commit()) {
+        transaction.Rollback();
+        return Fail(why, mark ? DeskText::DbContact
+                              : QStringLiteral("营业记录还是空的，或者无法写入：密码没有改。"));
+    }
+    desk.settings.setValue(desk.PerDatabaseKey(QStringLiteral("sealKey")), print);
+    if (fingerprint) *fingerprint = print;
     return true;
 }

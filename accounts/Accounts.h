@@ -86,6 +86,12 @@ class OwnerApproval {
     bool m_approving = false;
 };
 
+// Changes the owner's password (at least 8 characters) given the one in use. The seal key
+// changes with it: a journal row signed by the new key and vouched for by the old one, whose
+// seals keep holding. The new key's fingerprint, for the owner's paper, in fingerprint.
+bool ChangeOwnerPassword(Desk& desk, const Secret& oldPassword, const Secret& newPassword,
+                         QString* why, QString* fingerprint);
+
 // Checks the owner's password; the owner's account when it is right.
 std::optional<Account> CheckOwnerPassword(Desk& desk, const Secret& password);
 

@@ -45,30 +45,91 @@ ChainCheck Altered(qint64 id, const QString& detail) { return {ChainCheck::Alter
 
 ChainCheck Broken(qint64 id, const QString& detail) { return {ChainCheck::SealBroken, id, detail}; }
 
-// The seal key the database holds (32 bytes), empty when it has none.
-QByteArray SealKeyOn(QSqlDatabase db) {
-    QSqlQuery q(db);
-    if (!q.exec(QStringLiteral("select publickey from Tsealkey")) || !q.next()) return {};
-    return QByteArray::fromHex(q.value(0).toString().toLatin1());
+bool Verifies(const QByteArray& signature, const QByteArray& message, const QByteArray& key) {
+    return key.size() == crypto_sign_PUBLICKEYBYTES && signature.size() == crypto_sign_BYTES &&
+           crypto_sign_verify_detached(
+               reinterpret_cast<const unsigned char*>(signature.constData()),
+               reinterpret_cast<const unsigned char*>(message.constData()),
+               size_t(message.size()), reinterpret_cast<const unsigned char*>(key.constData())) == 0;
 }
 
-// A seal row holds when it seals the row just before it, whose hash it carries as its link,
-// with a signature the database's key made; nothing else about the rows before is trusted.
-ChainCheck CheckSeal(const JournalRow& row, const QByteArray& key) {
-    const QByteArray signature = QByteArray::fromHex(row.entry.note.toLatin1());
-    if (key.size() != crypto_sign_PUBLICKEYBYTES)
-        return Broken(row.id, QStringLiteral("第%1条是店主封账，但数据库中没有封账的公钥").arg(row.id));
-    if (row.entry.target != QString::number(row.id - 1) ||
-        signature.size() != crypto_sign_BYTES ||
-        crypto_sign_verify_detached(
-            reinterpret_cast<const unsigned char*>(signature.constData()),
-            reinterpret_cast<const unsigned char*>(SealMessage(row.id - 1, row.prev).constData()),
-            size_t(SealMessage(row.id - 1, row.prev).size()),
-            reinterpret_cast<const unsigned char*>(key.constData())) != 0)
-        return Broken(row.id, QStringLiteral("第%1条店主封账对不上：封账之前的记录被改动过，"
-                                             "或者封账的公钥被换过")
-                                  .arg(row.id));
-    return {};
+// The seal keys the database holds, oldest first. The first came with sign-in (since 0); each
+// later one with a change of the owner's password, at the journal row (since) that both the
+// old and the new key signed. Old keys stay: the seals they made keep holding.
+class SealKeyring {
+  public:
+    explicit SealKeyring(QSqlDatabase db) {
+        QSqlQuery q(db);
+        if (!q.exec(QStringLiteral("select since, publickey from Tsealkey order by since"))) return;
+        while (q.next())
+            m_keys.emplace_back(q.value(0).toLongLong(),
+                                QByteArray::fromHex(q.value(1).toString().toLatin1()));
+    }
+    bool empty() const { return m_keys.empty(); }
+    QString CurrentFingerprint() const {
+        return m_keys.empty() ? QString() : KeyFingerprint(m_keys.back().second);
+    }
+    QStringList History() const {
+        QStringList prints;
+        for (const auto& key : m_keys) prints << KeyFingerprint(key.second);
+        return prints;
+    }
+    // A seal row holds when it seals the row just before it, whose hash it carries as its link,
+    // with a signature of the key in force then; nothing else about the rows before is trusted.
+    // A change of password also needs the old key's word for the new one.
+    ChainCheck Check(const JournalRow& row) const {
+        const QByteArray message = SealMessage(row.id - 1, row.prev);
+        const QStringList signatures = row.entry.note.split(QLatin1Char(' '));
+        const QByteArray before = KeyBefore(row.id);
+        if (before.isEmpty())
+            return Broken(row.id, QStringLiteral("第%1条是%2，但数据库中没有封账的公钥")
+                                      .arg(row.id)
+                                      .arg(row.entry.kind));
+        bool holds = row.entry.target == QString::number(row.id - 1);
+        if (row.entry.kind == JournalKind::SealKeyChange) {
+            const QByteArray after = KeyAt(row.id);
+            holds = holds && signatures.size() == 2 &&
+                    Verifies(QByteArray::fromHex(signatures[0].toLatin1()), message, after) &&
+                    Verifies(QByteArray::fromHex(signatures[1].toLatin1()),
+                             KeyChangeMessage(message, after), before);
+        } else {
+            holds = holds && signatures.size() == 1 &&
+                    Verifies(QByteArray::fromHex(signatures[0].toLatin1()), message, before);
+        }
+        if (!holds)
+            return Broken(row.id, QStringLiteral("第%1条%2对不上：封账之前的记录被改动过，"
+                                                 "或者封账的公钥被换过")
+                                      .arg(row.id)
+                                      .arg(row.entry.kind));
+        return {};
+    }
+    // After every change row has been checked: a key no change of password brought in (or two
+    // first keys) was put there by someone else.
+    ChainCheck CheckAllBroughtIn(qint64 changesSeen) const {
+        if (m_keys.empty()) return {};
+        if (m_keys.front().first != 0 || qint64(m_keys.size()) != changesSeen + 1)
+            return Broken(0, QStringLiteral("数据库中有封账的公钥不是店主改密码时换上的"));
+        return {};
+    }
+
+  private:
+    // The key a seal at row id was made with: the newest that came in before it.
+    QByteArray KeyBefore(qint64 id) const {
+        QByteArray key;
+        for (const auto& [since, publicKey] : m_keys)
+            if (since < id) key = publicKey;
+        return key;
+    }
+    QByteArray KeyAt(qint64 id) const {
+        for (const auto& [since, publicKey] : m_keys)
+            if (since == id) return publicKey;
+        return {};
+    }
+    std::vector<std::pair<qint64, QByteArray>> m_keys;
+};
+
+bool IsSeal(const QString& kind) {
+    return kind == JournalKind::Seal || kind == JournalKind::SealKeyChange;
 }
 
 // Each row's own hash and its link to the row before (prev: that row's hash, or the seed).
@@ -245,18 +306,21 @@ QString KeyFingerprint(const QByteArray& publicKey) {
         QLatin1Char('-'));
 }
 
-std::optional<JournalMark> AppendSeal(Desk& desk, const QString& fingerprint,
-                                      const std::function<QByteArray(const QByteArray&)>& sign) {
+QByteArray KeyChangeMessage(const QByteArray& sealMessage, const QByteArray& newPublicKey) {
+    return sealMessage + '\x1F' + newPublicKey.toHex();
+}
+
+std::optional<JournalMark> AppendSeal(Desk& desk, const QString& kind, const QString& fingerprint,
+                                      const std::function<QString(const QByteArray&)>& sign) {
     JournalEntry entry;
-    entry.kind = JournalKind::Seal;
+    entry.kind = kind;
     entry.state = fingerprint;
     JournalMark sealed;
     const bool written = AppendRow(desk, entry, [&](JournalRow& row) {
         if (row.id <= 1) return false;  // nothing to seal
-        const QByteArray signature = sign(SealMessage(row.id - 1, row.prev));
-        if (signature.size() != crypto_sign_BYTES) return false;
+        row.entry.note = sign(SealMessage(row.id - 1, row.prev));
+        if (row.entry.note.isEmpty()) return false;
         row.entry.target = QString::number(row.id - 1);
-        row.entry.note = QString::fromLatin1(signature.toHex());
         sealed = {row.id - 1, row.prev, {}};
         return true;
     });
@@ -271,7 +335,7 @@ ChainCheck VerifyJournal(Desk& desk) {
 ChainCheck VerifyJournalOn(const QString& connectionName, const JournalMark& head) {
     // Before the rows: PostgreSQL streams a forward-only query, and the connection takes no
     // other statement until it is read to the end.
-    const QByteArray sealKey = SealKeyOn(QSqlDatabase::database(connectionName, false));
+    const SealKeyring keys(QSqlDatabase::database(connectionName, false));
     QSqlQuery q(QSqlDatabase::database(connectionName, false));
     q.setForwardOnly(true);
     if (!q.exec(QStringLiteral(
@@ -280,6 +344,7 @@ ChainCheck VerifyJournalOn(const QString& connectionName, const JournalMark& hea
             "Tjournal order by id")))
         return {ChainCheck::Unreadable, 0, DatabaseErrorText(q.lastError())};
     qint64 seals = 0;
+    qint64 changes = 0;
     QString prev = JournalSeed();
     qint64 expected = 1;
     bool headSeen = head.id == 0;
@@ -314,10 +379,11 @@ ChainCheck VerifyJournalOn(const QString& connectionName, const JournalMark& hea
             return Altered(row.id, QStringLiteral("第%1条记录与前一条接不上").arg(row.id));
         if (JournalHash(row) != row.hash)
             return Altered(row.id, QStringLiteral("第%1条记录的内容被改动").arg(row.id));
-        if (e.kind == JournalKind::Seal) {
-            if (const ChainCheck seal = CheckSeal(row, sealKey); seal.result != ChainCheck::Intact)
+        if (IsSeal(e.kind)) {
+            if (const ChainCheck seal = keys.Check(row); seal.result != ChainCheck::Intact)
                 return seal;
             ++seals;
+            if (e.kind == JournalKind::SealKeyChange) ++changes;
         }
         if (row.id == head.id) {
             if (row.hash != head.hash)
@@ -329,10 +395,15 @@ ChainCheck VerifyJournalOn(const QString& connectionName, const JournalMark& hea
     }
     if (q.lastError().isValid())
         return {ChainCheck::Unreadable, 0, DatabaseErrorText(q.lastError())};
+    if (const ChainCheck brought = keys.CheckAllBroughtIn(changes);
+        brought.result != ChainCheck::Intact)
+        return brought;
     // Every row fits and the file simply ends earlier than this desk's last row.
-    const QString fingerprint = sealKey.isEmpty() ? QString() : KeyFingerprint(sealKey);
-    if (!headSeen) return {ChainCheck::Shorter, head.id, head.at, expected - 1, seals, fingerprint};
-    return {ChainCheck::Intact, 0, {}, 0, seals, fingerprint};
+    ChainCheck check = headSeen ? ChainCheck{ChainCheck::Intact, 0, {}, 0, seals}
+                                : ChainCheck{ChainCheck::Shorter, head.id, head.at, expected - 1, seals};
+    check.keyFingerprint = keys.CurrentFingerprint();
+    check.keyHistory = keys.History();
+    return check;
 }
 
 ChainCheck VerifyJournalRange(Desk& desk, qint64 firstId, qint64 lastId) {
@@ -361,19 +432,24 @@ ChainCheck VerifyJournalRange(Desk& desk, qint64 firstId, qint64 lastId) {
     // Every seal, wherever it lies: the rows before it may have been rewritten by the chain's
     // own rule, which only the signature over the row before finds.
     const auto sealed = SelectJournal(
-        desk, QStringLiteral(" where kind=:k or id in (select id-1 from Tjournal where kind=:s) "
-                             "order by id"),
-        {{QStringLiteral("k"), JournalKind::Seal}, {QStringLiteral("s"), JournalKind::Seal}});
+        desk, QStringLiteral(" where kind in (:k, :c) or id in (select id-1 from Tjournal where "
+                             "kind in (:k2, :c2)) order by id"),
+        {{QStringLiteral("k"), JournalKind::Seal},
+         {QStringLiteral("c"), JournalKind::SealKeyChange},
+         {QStringLiteral("k2"), JournalKind::Seal},
+         {QStringLiteral("c2"), JournalKind::SealKeyChange}});
     if (!sealed) return {ChainCheck::Unreadable, 0, desk.DataModule1.JournalQuery->LastError()};
-    const QByteArray key =
-        SealKeyOn(QSqlDatabase::database(desk.DataModule1.connectionName(), false));
+    const SealKeyring keys(QSqlDatabase::database(desk.DataModule1.connectionName(), false));
+    qint64 changes = 0;
     for (std::size_t i = 0; i < sealed->size(); ++i) {
         const JournalRow& row = (*sealed)[i];
-        if (row.entry.kind != JournalKind::Seal) continue;
+        if (!IsSeal(row.entry.kind)) continue;
         const bool linked = i > 0 && (*sealed)[i - 1].id == row.id - 1 &&
                             (*sealed)[i - 1].hash == row.prev && JournalHash(row) == row.hash;
-        if (!linked || CheckSeal(row, key).result != ChainCheck::Intact) return whole();
+        if (!linked || keys.Check(row).result != ChainCheck::Intact) return whole();
+        if (row.entry.kind == JournalKind::SealKeyChange) ++changes;
     }
+    if (keys.CheckAllBroughtIn(changes).result != ChainCheck::Intact) return whole();
     return range;
 }
 

@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 #include <QList>
+#include <QStringList>
 #include <QString>
 #include <functional>
 #include <optional>
@@ -37,6 +38,9 @@ inline const QString AccountChange = QStringLiteral("操作员账号");  // mach
 inline const QString Approval = QStringLiteral("店主授权");  // note: what the owner allowed
 // target: the row sealed (the one before); state: the key's fingerprint; note: the signature
 inline const QString Seal = QStringLiteral("店主封账");
+// A seal with the key of the owner's new password, which also carries the old key's signature
+// over the same and the new key: note: the new signature, a space, the old one.
+inline const QString SealKeyChange = QStringLiteral("店主改密码");
 }  // namespace JournalKind
 
 // What an operation records; the journal adds the id, time, desk, operator and hashes.
@@ -74,14 +78,16 @@ struct JournalRow {
 // caller then rolls back its change too and shows its own message.
 bool AppendJournal(Desk& desk, const JournalEntry& entry);
 
-// The owner's seal: a row that carries an Ed25519 signature over the row before it (its number
-// and hash), appended inside the caller's open transaction. sign gets the message and returns
-// the 64-byte signature (empty: refused); fingerprint is the signing key's. The sealed row, or
-// nullopt when nothing was written.
-std::optional<JournalMark> AppendSeal(Desk& desk, const QString& fingerprint,
-                                      const std::function<QByteArray(const QByteArray&)>& sign);
+// The owner's seal (kind Seal or SealKeyChange): a row that carries Ed25519 signatures over
+// the row before it (its number and hash), appended inside the caller's open transaction. sign
+// gets the message and returns the row's note, the signatures in hex (empty: refused);
+// fingerprint is the signing key's. The sealed row, or nullopt when nothing was written.
+std::optional<JournalMark> AppendSeal(Desk& desk, const QString& kind, const QString& fingerprint,
+                                      const std::function<QString(const QByteArray&)>& sign);
 // What a seal of row id with this hash signs.
 QByteArray SealMessage(qint64 id, const QString& hash);
+// What the old key signs at a change of password: the seal's message and the new key.
+QByteArray KeyChangeMessage(const QByteArray& sealMessage, const QByteArray& newPublicKey);
 // The short fingerprint of a seal key, for the owner's paper: 16 hex digits in groups of four.
 QString KeyFingerprint(const QByteArray& publicKey);
 
@@ -110,6 +116,9 @@ struct ChainCheck {
     qint64 rowsInFile = 0;  // Shorter: the rows the database holds
     qint64 seals = 0;       // seals checked (a whole chain's check)
     QString keyFingerprint;  // the seal key the database holds; empty when it has none
+    // Every seal key's fingerprint, oldest first: each after the first signed in by the one
+    // before it at a change of the owner's password (verified when the result is Intact).
+    QStringList keyHistory;
 };
 
 // Verifies the whole chain: every row's hash, every link, ids without a gap from 1, and that

@@ -419,6 +419,116 @@ class AccountsTest : public QObject {
         QVERIFY(!SealJournal(*env.desk, Typed(kOwnerPassword), &why, nullptr, nullptr));
     }
 
+    // A new password brings a new seal key, shown once; the seals made with the old one keep
+    // holding, and nothing of it can be swapped or added without the seals saying so.
+    void theOwnersPasswordChangesWithItsKey_data() {
+        QTest::addColumn<QString>("statement");  // what another tool does afterwards
+        QTest::addColumn<bool>("rewrite");       // and the chain rewritten by the program's rule
+        QTest::newRow("untouched") << QString() << false;
+        QTest::newRow("a row before the old seal edited")
+            << QStringLiteral("update Tjournal set amount='0.01' where id=(select min(id) from "
+                              "Tjournal where kind='附加费')")
+            << true;
+        QTest::newRow("the new key swapped for another")
+            << QStringLiteral("update Tsealkey set publickey='%1' where since>0")
+                   .arg(QString(64, QLatin1Char('a')))
+            << false;
+        QTest::newRow("the old key removed")
+            << QStringLiteral("delete from Tsealkey where since=0") << false;
+        QTest::newRow("a key added that no change brought in")
+            << QStringLiteral("insert into Tsealkey (salt, publickey, since) select salt, "
+                              "publickey, since+1 from Tsealkey where since>0")
+            << false;
+        QTest::newRow("the change row's old signature removed")
+            << QStringLiteral("update Tjournal set note=substr(note, 1, 128) where kind='店主改密码'")
+            << true;
+    }
+    void theOwnersPasswordChangesWithItsKey() {
+        QFETCH(QString, statement);
+        QFETCH(bool, rewrite);
+        const QString next = QStringLiteral("新的店主密码-2027");
+        Env env;
+        EnableWithCashier(env);
+        env.addSession(QStringLiteral("pc"), QStringLiteral("9:00:00"));
+        AddExtraCharge(*env.desk, QStringLiteral("pc"), QStringLiteral("1"));
+        QString why;
+        QString oldPrint;
+        QVERIFY(SealJournal(*env.desk, Typed(kOwnerPassword), &why, nullptr, &oldPrint));
+        AddExtraCharge(*env.desk, QStringLiteral("pc"), QStringLiteral("2"));
+        const int rows = int(AllJournalRows(env).size());
+        QString newPrint;
+        QVERIFY2(ChangeOwnerPassword(*env.desk, Typed(kOwnerPassword), Typed(next), &why, &newPrint),
+                 qPrintable(why));
+        QVERIFY(newPrint != oldPrint);
+        const JournalRow change = AllJournalRows(env).back();
+        QCOMPARE(change.id, qint64(rows + 1));
+        QCOMPARE(change.entry.kind, JournalKind::SealKeyChange);
+        QCOMPARE(change.approver, FindAccount(*env.desk, QStringLiteral("老板"))->id);
+        AddExtraCharge(*env.desk, QStringLiteral("pc"), QStringLiteral("3"));
+        // The new password is the owner's now, for everything; the old one for nothing.
+        QVERIFY(!CheckOwnerPassword(*env.desk, Typed(kOwnerPassword)));
+        QVERIFY(!SealJournal(*env.desk, Typed(kOwnerPassword), &why, nullptr, nullptr));
+        QString print;
+        QVERIFY(SealJournal(*env.desk, Typed(next), &why, nullptr, &print));
+        QCOMPARE(print, newPrint);
+        QCOMPARE(SignIn(*env.desk, QStringLiteral("老板"), Typed(next)).result, SignInResult::Ok);
+
+        ChainCheck check = VerifyJournal(*env.desk);
+        QCOMPARE(check.result, ChainCheck::Intact);
+        QCOMPARE(check.seals, 3);
+        QCOMPARE(check.keyFingerprint, newPrint);
+        QCOMPARE(check.keyHistory, (QStringList{oldPrint, newPrint}));
+        if (statement.isEmpty()) {
+            // A desk that saw the old key takes the one it vouched for without a word.
+            env.settings->setValue(env.desk->PerDatabaseKey(QStringLiteral("sealKey")), oldPrint);
+            env.prompts.take();
+            ResumeJournal(*env.desk);
+            QTRY_VERIFY(!env.desk->BackgroundBusy());
+            QCOMPARE(env.prompts.take(), QStringList{});
+            QCOMPARE(env.settings->value(env.desk->PerDatabaseKey(QStringLiteral("sealKey"))),
+                     newPrint);
+            return;
+        }
+        env.otherTool(statement);
+        if (rewrite) RewriteChainFrom(env, 1);
+        env.settings->setValue(env.desk->PerDatabaseKey(QStringLiteral("journalHead")), {});
+        check = VerifyJournal(*env.desk);
+        QCOMPARE(check.result, ChainCheck::SealBroken);
+        const auto report = LoadReport(*env.desk, env.clock.date, env.clock.date);
+        QCOMPARE(report->check.result, ChainCheck::SealBroken);
+    }
+
+    void aWrongPasswordChangesNothing_data() {
+        QTest::addColumn<QString>("old");
+        QTest::addColumn<QString>("next");
+        QTest::addColumn<QString>("said");
+        QTest::newRow("wrong old password")
+            << QStringLiteral("not-the-owner") << QStringLiteral("新的店主密码-2027")
+            << QStringLiteral("原来的店主密码不对，密码没有改。");
+        QTest::newRow("a PIN for the old password")
+            << kPin << QStringLiteral("新的店主密码-2027")
+            << QStringLiteral("原来的店主密码不对，密码没有改。");
+        QTest::newRow("new password too short")
+            << kOwnerPassword << QStringLiteral("1234567") << QStringLiteral("店主密码至少要8个字符。");
+    }
+    void aWrongPasswordChangesNothing() {
+        QFETCH(QString, old);
+        QFETCH(QString, next);
+        QFETCH(QString, said);
+        Env env;
+        EnableWithCashier(env);
+        const std::vector<JournalRow> before = AllJournalRows(env);
+        const QStringList keys = Column(env, QStringLiteral("select publickey from Tsealkey"));
+        QString why;
+        QString print;
+        QVERIFY(!ChangeOwnerPassword(*env.desk, Typed(old), Typed(next), &why, &print));
+        QCOMPARE(why, said);
+        QVERIFY(print.isEmpty());
+        QCOMPARE(AllJournalRows(env).size(), before.size());
+        QCOMPARE(Column(env, QStringLiteral("select publickey from Tsealkey")), keys);
+        QVERIFY(CheckOwnerPassword(*env.desk, Typed(kOwnerPassword)));
+    }
+
     // A seal row deleted plainly breaks the chain; one whose row was removed and the chain
     // rewritten after it is found by the desk that remembers its last row.
     void aRemovedLastSealIsFound() {
