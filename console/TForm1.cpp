@@ -613,8 +613,15 @@ void TForm1::N71Click() {
 void TForm1::N7Click() {
     // Asked first, so the dialog is opened by the one entry point running and the closed ones go.
     bool allowed = false;
-    desk.Guard([&] { allowed = bool(OwnerApproval(desk, QStringLiteral("设置"))); });
-    if (allowed) OpenDialog(TSettings::settings, [this] { return new TSettings(desk, this); });
+    QString approver;
+    desk.Guard([&] {
+        const OwnerApproval approval(desk, QStringLiteral("设置"));
+        allowed = bool(approval);
+        approver = desk.approverId;
+    });
+    if (!allowed) return;
+    OpenDialog(TSettings::settings, [this] { return new TSettings(desk, this); });
+    if (TSettings::settings) TSettings::settings->approverId = approver;
 }
 
 void TForm1::N15Click() {

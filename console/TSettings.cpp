@@ -110,7 +110,7 @@ TSettings::TSettings(Desk& deskRef, QWidget* owner)
     DisableButton = new FlatButton(QStringLiteral("关闭操作员登录"), operators);
     AddAccountButton = new FlatButton(QStringLiteral("添加操作员"), operators);
     ToggleButton = new FlatButton(QStringLiteral("停用/启用"), operators);
-    ResetPinButton = new FlatButton(QStringLiteral("重设PIN"), operators);
+    ResetPinButton = new FlatButton(QStringLiteral("重设PIN/密码"), operators);
     SealButton = new FlatButton(QStringLiteral("店主封账"), operators);
     IdleSaveButton = new FlatButton(QStringLiteral("保存锁定时间"), operators);
     int cell = 0;
@@ -121,22 +121,22 @@ TSettings::TSettings(Desk& deskRef, QWidget* owner)
     }
     opLayout->addLayout(opButtons);
     layout->addWidget(operators);
-    connect(EnableButton, &QPushButton::clicked, this, desk.Guarded([this] { EnableClick(); }));
-    connect(DisableButton, &QPushButton::clicked, this, desk.Guarded([this] { DisableClick(); }));
+    connect(EnableButton, &QPushButton::clicked, this, Owned([this] { EnableClick(); }));
+    connect(DisableButton, &QPushButton::clicked, this, Owned([this] { DisableClick(); }));
     connect(AddAccountButton, &QPushButton::clicked, this,
-            desk.Guarded([this] { AddAccountClick(); }));
-    connect(ToggleButton, &QPushButton::clicked, this, desk.Guarded([this] { ToggleClick(); }));
-    connect(ResetPinButton, &QPushButton::clicked, this, desk.Guarded([this] { ResetPinClick(); }));
-    connect(SealButton, &QPushButton::clicked, this, desk.Guarded([this] { SealClick(); }));
-    connect(IdleSaveButton, &QPushButton::clicked, this, desk.Guarded([this] { IdleSaveClick(); }));
+            Owned([this] { AddAccountClick(); }));
+    connect(ToggleButton, &QPushButton::clicked, this, Owned([this] { ToggleClick(); }));
+    connect(ResetPinButton, &QPushButton::clicked, this, Owned([this] { ResetPinClick(); }));
+    connect(SealButton, &QPushButton::clicked, this, Owned([this] { SealClick(); }));
+    connect(IdleSaveButton, &QPushButton::clicked, this, Owned([this] { IdleSaveClick(); }));
 
     ShowDatabase();
 
-    connect(SaveButton, &QPushButton::clicked, this, desk.Guarded([this] { SaveClick(); }));
-    connect(ChooseButton, &QPushButton::clicked, this, desk.Guarded([this] { ChooseClick(); }));
-    connect(BackupButton, &QPushButton::clicked, this, desk.Guarded([this] { BackupClick(); }));
-    connect(RestoreButton, &QPushButton::clicked, this, desk.Guarded([this] { RestoreClick(); }));
-    connect(CafeButton, &QPushButton::clicked, this, desk.Guarded([this] { CafeClick(); }));
+    connect(SaveButton, &QPushButton::clicked, this, Owned([this] { SaveClick(); }));
+    connect(ChooseButton, &QPushButton::clicked, this, Owned([this] { ChooseClick(); }));
+    connect(BackupButton, &QPushButton::clicked, this, Owned([this] { BackupClick(); }));
+    connect(RestoreButton, &QPushButton::clicked, this, Owned([this] { RestoreClick(); }));
+    connect(CafeButton, &QPushButton::clicked, this, Owned([this] { CafeClick(); }));
     // Return saves what the focus is in: the café's name and paper, or else the prices.
     DialogKeys(this, [this, cafe]() -> QAbstractButton* {
         return cafe->isAncestorOf(focusWidget()) ? CafeButton : SaveButton;
@@ -147,6 +147,18 @@ TSettings::TSettings(Desk& deskRef, QWidget* owner)
         LoadAccounts();
         CafeNameEdit->setText(CafeName(desk));
         PaperCombo->setCurrentIndex(PaperCombo->findData(PaperKey(Paper(desk))));
+    });
+}
+
+std::function<void()> TSettings::Owned(std::function<void()> command) {
+    return desk.Guarded([this, command] {
+        struct Restore {
+            QString& id;
+            const QString before;
+            ~Restore() { id = before; }
+        } restore{desk.approverId, desk.approverId};
+        if (!approverId.isEmpty()) desk.approverId = approverId;
+        command();
     });
 }
 
@@ -256,6 +268,24 @@ void TSettings::ResetPinClick() {
     if (!typed) return;
     const Secret pin(*typed);
     QString why;
+    const std::optional<Account> account = FindAccount(desk, name);
+    if (account && account->role == Role::Owner) {
+        // The seal key comes from the owner's password: the old one vouches for the new key.
+        std::optional<QString> old =
+            desk.prompts.secret(QStringLiteral("修改店主密码要原来的店主密码："));
+        if (!old) return;
+        const Secret oldPassword(*old);
+        QString fingerprint;
+        if (!ChangeOwnerPassword(desk, oldPassword, pin, &why, &fingerprint)) {
+            desk.prompts.message(why);
+            return;
+        }
+        desk.prompts.message(
+            QStringLiteral("店主密码已修改。\n新的封账公钥指纹：%1\n请把它抄在纸上保管，"
+                           "替换原来的指纹：以前的封账仍用原来的公钥核对。")
+                .arg(fingerprint));
+        return;
+    }
     if (!ResetPin(desk, name, pin, &why)) {
         desk.prompts.message(why);
         return;

@@ -2,6 +2,7 @@
 
 #include <QPointer>
 #include <QWidget>
+#include <functional>
 #include <optional>
 
 #include "printing/Receipt.h"
@@ -22,6 +23,10 @@ class TSettings : public QWidget {
     static inline QPointer<TSettings> settings;  // the newest instance
 
     TSettings(Desk& desk, QWidget* owner);
+
+    // The owner whose password opened the window for a cashier: the rows its commands write
+    // name them as approver. Empty: nobody approved (the owner signed in, or sign-in off).
+    QString approverId;
 
     QLineEdit* HourlyEdit;      // 上网单价 (OneTime)
     QLineEdit* OvernightEdit;   // 通宵价 (Tnight)
@@ -69,6 +74,7 @@ class TSettings : public QWidget {
     static ReceiptPaper Paper(Desk& desk);
 
   private:
+    std::function<void()> Owned(std::function<void()> command);
     QString SelectedAccount() const;
     // The two fields' text when they agree (cleared either way); nullopt after a box.
     std::optional<QString> TypedTwice();

@@ -144,6 +144,11 @@ class SignInWindowTest : public QObject {
         if (action == QStringLiteral("设置")) {
             form.action("N7")->trigger();
             done = TSettings::settings && TSettings::settings->isVisible();
+            if (done) {  // what the window then does is approved too
+                TSettings::settings->HourlyEdit->setText(QStringLiteral("3"));
+                QTest::mouseClick(TSettings::settings->SaveButton, Qt::LeftButton);
+                QCOMPARE(RowsOf(env, JournalKind::PriceChange), 1);
+            }
         } else if (action == QStringLiteral("负数附加费")) {
             ChargeThroughDialog(form, QStringLiteral("pc"), QStringLiteral("-2"));
             done = env.field(QStringLiteral("pc"), QStringLiteral("Tother")) == QStringLiteral("3");
@@ -175,6 +180,44 @@ class SignInWindowTest : public QObject {
             QCOMPARE(RowsOf(env, JournalKind::DeletedInSession), 1);
     }
 
+    // The owner changes the password in 设置 with the old one; the new key's fingerprint is
+    // shown once, and the old password opens nothing any more.
+    void theOwnerChangesThePassword() {
+        Env env;
+        TurnOn(env);
+        TForm1 form(*env.desk);
+        SignInThroughCover(form, QStringLiteral("老板"), kOwnerPassword);
+        QTRY_VERIFY(!env.desk->BackgroundBusy());
+        form.action("N7")->trigger();
+        TSettings* settings = TSettings::settings;
+        QVERIFY(settings && settings->isVisible());
+        env.prompts.take();
+        const QString next = QStringLiteral("owner-password-2");
+        const auto change = [&](const QString& old) {
+            QListWidget* list = settings->AccountList;
+            for (int i = 0; i < list->count(); ++i)
+                if (list->item(i)->data(Qt::UserRole).toString() == QStringLiteral("老板"))
+                    list->setCurrentRow(i);
+            settings->PinEdit->setText(next);
+            settings->PinAgainEdit->setText(next);
+            env.prompts.secrets.push_back(old);
+            QTest::mouseClick(settings->ResetPinButton, Qt::LeftButton);
+            return env.prompts.take();
+        };
+        QCOMPARE(change(QStringLiteral("a-guess-123")),
+                 (QStringList{QStringLiteral("secret|修改店主密码要原来的店主密码："),
+                              QStringLiteral("message|原来的店主密码不对，密码没有改。")}));
+        const QStringList boxes = change(kOwnerPassword);
+        QCOMPARE(boxes.size(), 2);
+        QVERIFY(settings->PinEdit->text().isEmpty());
+        const ChainCheck check = VerifyJournal(*env.desk);
+        QCOMPARE(check.result, ChainCheck::Intact);
+        QCOMPARE(check.keyHistory.size(), 2);
+        QVERIFY2(boxes[1].contains(QStringLiteral("新的封账公钥指纹：") + check.keyFingerprint),
+                 qPrintable(boxes[1]));
+        QVERIFY(!CheckOwnerPassword(*env.desk, Typed(kOwnerPassword)));
+        QVERIFY(CheckOwnerPassword(*env.desk, Typed(next)));
+    }
 };
 
 int runSignInWindowTest(int argc, char** argv) {
