@@ -70,6 +70,8 @@ struct Command {
     std::function<int(Admin&, const QStringList& arguments)> run;
 };
 
+std::optional<Account> OwnerFromInput(Admin& admin);
+
 int ReportCommand(Admin& admin, const QStringList& arguments) {
     QCommandLineParser parser;
     const QCommandLineOption from(QStringLiteral("from"), QString(), QStringLiteral("date"));
@@ -89,6 +91,8 @@ int ReportCommand(Admin& admin, const QStringList& arguments) {
     if (parser.isSet(csv) == parser.isSet(pdf))
         return Fail(Usage, QStringLiteral("要写 --csv 文件 或 --pdf 文件，二者选一"));
 
+    // An export is the owner's, as in the window: nothing is written without the password.
+    if (SignInOn(admin.desk) && !OwnerFromInput(admin)) return Failed;
     const std::optional<Report> report = LoadReport(admin.desk, first, last, parser.value(desk));
     if (!report) return Fail(Failed, QStringLiteral("营业记录无法读取，报表不能生成"));
     if (report->check.result != ChainCheck::Intact) Say(stderr, ChainAlteredText(report->check));
@@ -231,6 +235,31 @@ int SignInCommand(Admin& admin, const QStringList& arguments) {
     return Fail(Usage, QStringLiteral("要写 signin enable --owner 名字 或 signin disable"));
 }
 
+// A cashier's new PIN, given the owner's password; or the owner's new password, given the old
+// one, with the new seal key's fingerprint for the owner's paper.
+int PasswdCommand(Admin& admin, const QString& name) {
+    const std::optional<Account> account = FindAccount(admin.desk, name);
+    if (!account) return Fail(Failed, QStringLiteral("没有叫“%1”的操作员").arg(name));
+    QString why;
+    if (account->role != Role::Owner) {
+        if (!OwnerFromInput(admin)) return Failed;
+        const std::optional<Secret> pin = ReadNewSecret(QStringLiteral("新的PIN"));
+        if (!pin) return Usage;
+        if (!ResetPin(admin.desk, name, *pin, &why)) return Fail(Failed, why);
+        Say(stdout, QStringLiteral("“%1”的PIN已重设").arg(name));
+        return Done;
+    }
+    const std::optional<Secret> old = ReadSecret(QStringLiteral("原来的店主密码："));
+    if (!old) return Fail(Usage, QStringLiteral("标准输入里没有原来的店主密码"));
+    const std::optional<Secret> next = ReadNewSecret(QStringLiteral("新的店主密码"));
+    if (!next) return Usage;
+    QString fingerprint;
+    if (!ChangeOwnerPassword(admin.desk, *old, *next, &why, &fingerprint)) return Fail(Failed, why);
+    Say(stdout, QStringLiteral("店主密码已修改。新的封账公钥指纹：%1（请抄在纸上，替换原来的指纹）")
+                    .arg(fingerprint));
+    return Done;
+}
+
 int OperatorCommand(Admin& admin, const QStringList& arguments) {
     QString why;
     if (arguments == QStringList{QStringLiteral("list")}) {
@@ -262,7 +291,9 @@ int OperatorCommand(Admin& admin, const QStringList& arguments) {
         Say(stdout, QStringLiteral("已停用“%1”").arg(arguments[1]));
         return Done;
     }
-    return Fail(Usage, QStringLiteral("要写 operator add|disable 名字 或 operator list"));
+    if (arguments.size() == 2 && arguments[0] == QLatin1String("passwd"))
+        return PasswdCommand(admin, arguments[1]);
+    return Fail(Usage, QStringLiteral("要写 operator add|disable|passwd 名字 或 operator list"));
 }
 
 int SealJournalCommand(Admin& admin, const QStringList& arguments) {
@@ -287,7 +318,8 @@ const std::vector<Command>& Commands() {
          QStringLiteral(
              "report --from 年-月-日 --to 年-月-日 [--desk 前台] (--csv 文件 | --pdf 文件)"),
          QStringLiteral("营业报表，和“营业报表”窗口导出的一样：CSV（UTF-8，Excel、WPS 能打开）\n"
-                        "或 A4 的 PDF。不写 --desk 时是全部前台。"),
+                        "或 A4 的 PDF。不写 --desk 时是全部前台。操作员登录打开时，先从\n"
+                        "标准输入读店主密码。"),
          ReportCommand},
         {{QStringLiteral("journal"), QStringLiteral("verify")},
          QStringLiteral("journal verify"),
@@ -306,8 +338,10 @@ const std::vector<Command>& Commands() {
          SignInCommand},
         {{QStringLiteral("operator")},
          QStringLiteral("operator add 名字 [--role cashier|owner] | operator disable 名字 | "
-                        "operator list"),
-         QStringLiteral("管理操作员：add 先读店主密码，再读两次新的PIN；disable 读店主密码。"),
+                        "operator passwd 名字 | operator list"),
+         QStringLiteral("管理操作员：add 先读店主密码，再读两次新的PIN；disable 读店主密码；\n"
+                        "passwd 收银员：读店主密码，再读两次新的PIN；passwd 店主：读原来的\n"
+                        "店主密码，再读两次新的，说出新的封账公钥指纹。"),
          OperatorCommand},
         {{QStringLiteral("backup")},
          QStringLiteral("backup 文件"),

@@ -9,6 +9,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "accounts/Accounts.h"
 #include "backups/Backup.h"
 #include "billing/Checkout.h"
 #include "console/TForm1.h"
@@ -106,6 +107,54 @@ class AdminTest : public QObject {
         QVERIFY2(ran.out.startsWith(QStringLiteral("店主封账不符")), qPrintable(ran.out));
         ran = admin(db + QStringList{"signin", "disable"}, home, "owner-pass-1\n");
         QVERIFY2(ran.code == 0, qPrintable(ran.err));
+    }
+
+    // With sign-in on, an export needs the owner's password, as in the window; passwd gives a
+    // cashier a new PIN, and the owner a new password with a new seal key.
+    void theOwnersWordFromTheCommandLine() {
+        Env env;
+        settle(env, QStringLiteral("pc1"), QStringLiteral("3"));
+        const QString home = env.path(QStringLiteral("home"));
+        const QStringList db{QStringLiteral("--database"), env.dbPath()};
+        Ran ran = admin(db + QStringList{"signin", "enable", "--owner", "老板"}, home,
+                        "owner-pass-1\nowner-pass-1\n");
+        QCOMPARE(ran.code, 0);
+        const QString before = ran.out.section(QStringLiteral("指纹："), 1).left(19);
+        const QString csv = env.path(QStringLiteral("day.csv"));
+        const QStringList report = db + QStringList{"report", "--from", "2026-12-09", "--to",
+                                                    "2026-12-09", "--csv", csv};
+        for (const QByteArray& typed : {QByteArray(), QByteArray("wrong-password\n")}) {
+            ran = admin(report, home, typed);
+            QVERIFY(ran.code != 0);
+            QVERIFY(!QFile::exists(csv));
+        }
+        ran = admin(report, home, "owner-pass-1\n");
+        QVERIFY2(ran.code == 0, qPrintable(ran.err));
+        QVERIFY(QFile::exists(csv));
+
+        ran = admin(db + QStringList{"operator", "add", "小王"}, home, "owner-pass-1\n1234\n1234\n");
+        QCOMPARE(ran.code, 0);
+        ran = admin(db + QStringList{"operator", "passwd", "小王"}, home,
+                    "owner-pass-1\n5678\n5678\n");
+        QVERIFY2(ran.code == 0, qPrintable(ran.err));
+        QString pin = QStringLiteral("5678");
+        QCOMPARE(SignIn(*env.desk, QStringLiteral("小王"), Secret(pin)).result, SignInResult::Ok);
+
+        ran = admin(db + QStringList{"operator", "passwd", "老板"}, home,
+                    "owner-pass-9\nowner-pass-2\nowner-pass-2\n");
+        QCOMPARE(ran.code, 1);
+        ran = admin(db + QStringList{"operator", "passwd", "老板"}, home,
+                    "owner-pass-1\nowner-pass-2\nowner-pass-2\n");
+        QVERIFY2(ran.code == 0, qPrintable(ran.err));
+        const QString after = ran.out.section(QStringLiteral("指纹："), 1).left(19);
+        QVERIFY2(after.size() == 19 && after != before, qPrintable(ran.out));
+        ran = admin(db + QStringList{"journal", "seal"}, home, "owner-pass-1\n");
+        QCOMPARE(ran.code, 1);
+        ran = admin(db + QStringList{"journal", "seal"}, home, "owner-pass-2\n");
+        QCOMPARE(ran.code, 0);
+        ran = admin(db + QStringList{"journal", "verify"}, home);
+        QCOMPARE(ran.code, 0);
+        QVERIFY2(ran.out.contains(after), qPrintable(ran.out));
     }
 
     // The same report, the same bytes as the window's 导出CSV.
