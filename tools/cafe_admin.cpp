@@ -15,6 +15,11 @@
 #include <termios.h>
 #include <unistd.h>
 #endif
+#ifdef Q_OS_WIN
+#define NOMINMAX
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#endif
 
 #include "accounts/Accounts.h"
 #include "backups/Backup.h"
@@ -150,32 +155,58 @@ int BackupCommand(Admin& admin, const QStringList& arguments) {
     return Done;
 }
 
+// Typing not shown on a terminal (a console on Windows) while it lives; a pipe is left alone.
+class EchoOff {
+  public:
+    explicit EchoOff(const QString& prompt) {
+#if defined(Q_OS_UNIX)
+        m_terminal = isatty(STDIN_FILENO) && tcgetattr(STDIN_FILENO, &m_before) == 0;
+        if (!m_terminal) return;
+        termios quiet = m_before;
+        quiet.c_lflag &= ~tcflag_t(ECHO);
+        tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+#elif defined(Q_OS_WIN)
+        m_input = GetStdHandle(STD_INPUT_HANDLE);
+        m_terminal = m_input != INVALID_HANDLE_VALUE && GetConsoleMode(m_input, &m_before);
+        if (!m_terminal) return;
+        SetConsoleMode(m_input, m_before & ~DWORD(ENABLE_ECHO_INPUT));
+#endif
+        if (m_terminal) std::fputs(qPrintable(prompt), stderr);
+    }
+    ~EchoOff() {
+        if (!m_terminal) return;
+#if defined(Q_OS_UNIX)
+        tcsetattr(STDIN_FILENO, TCSAFLUSH, &m_before);
+#elif defined(Q_OS_WIN)
+        SetConsoleMode(m_input, m_before);
+#endif
+        std::fputs("\n", stderr);
+    }
+    EchoOff(const EchoOff&) = delete;
+    EchoOff& operator=(const EchoOff&) = delete;
+
+  private:
+    bool m_terminal = false;
+#if defined(Q_OS_UNIX)
+    termios m_before{};
+#elif defined(Q_OS_WIN)
+    HANDLE m_input = INVALID_HANDLE_VALUE;
+    DWORD m_before = 0;
+#endif
+};
+
 // One secret from standard input: a line, its end taken off, not echoed on a terminal. The
 // line's buffer is wiped once the secret holds it.
 std::optional<Secret> ReadSecret(const QString& prompt) {
-#ifdef Q_OS_UNIX
-    termios before{};
-    const bool terminal = isatty(STDIN_FILENO) && tcgetattr(STDIN_FILENO, &before) == 0;
-    if (terminal) {
-        std::fputs(qPrintable(prompt), stderr);
-        termios quiet = before;
-        quiet.c_lflag &= ~tcflag_t(ECHO);
-        tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
-    }
-#else
-    std::fputs(qPrintable(prompt), stderr);
-#endif
     char line[1024];
-    const bool read = std::fgets(line, sizeof line, stdin) != nullptr;
-#ifdef Q_OS_UNIX
-    if (terminal) {
-        tcsetattr(STDIN_FILENO, TCSAFLUSH, &before);
-        std::fputs("\n", stderr);
+    bool read = false;
+    {
+        const EchoOff quiet(prompt);
+        read = std::fgets(line, sizeof line, stdin) != nullptr;
     }
-#endif
-    if (!read) return std::nullopt;
-    QByteArray bytes(line);
+    QByteArray bytes(read ? line : "");
     std::fill(std::begin(line), std::end(line), '\0');
+    if (!read) return std::nullopt;
     while (bytes.endsWith('\n') || bytes.endsWith('\r')) bytes.chop(1);
     return Secret(std::move(bytes));
 }
