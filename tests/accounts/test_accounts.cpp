@@ -3,10 +3,12 @@
 #include <QLoggingCategory>
 #include <QRegularExpression>
 #include <QSqlDatabase>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QTest>
 
 #include "accounts/Accounts.h"
+#include "backups/Backup.h"
 #include "billing/Checkout.h"
 #include "billing/ExtraCharge.h"
 #include "ledger/Journal.h"
@@ -527,6 +529,88 @@ class AccountsTest : public QObject {
         QCOMPARE(AllJournalRows(env).size(), before.size());
         QCOMPARE(Column(env, QStringLiteral("select publickey from Tsealkey")), keys);
         QVERIFY(CheckOwnerPassword(*env.desk, Typed(kOwnerPassword)));
+    }
+
+    // A backup from before accounts (its journal without the account columns, its schema at
+    // version 1) restores into a database with sign-in on: its rows keep their old hashes and
+    // the chain goes on with rows that carry the account.
+    void aBackupFromBeforeAccountsRestores() {
+        Env env;
+        if (env.postgres()) QSKIP("a server's backups are pg_dump's; restoring one is a file's");
+        const QString old = env.path(QStringLiteral("before-accounts.db"));
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), old);
+            db.setDatabaseName(old);
+            QVERIFY(db.open());
+            QSqlQuery q(db);
+            for (const QString& statement : {
+                     QStringLiteral("create table Tcount (username text, Tstart text, Tnow text, "
+                                    "Stime text, Tmoney text, Tother text, Tsum text, gotime "
+                                    "text, Cstate text default '无')"),
+                     QStringLiteral("create table Tmoney (OneTime text, Tnight text)"),
+                     QStringLiteral("insert into Tmoney values ('3', '12')"),
+                     QStringLiteral(
+                         "create table Tjournal (id integer primary key, at text not null, desk "
+                         "text not null, operator text not null, kind text not null, machine text "
+                         "not null, target text not null, tstart text not null, tend text not "
+                         "null, stime text not null, tmoney text not null, tother text not null, "
+                         "tsum text not null, state text not null, amount text not null, note "
+                         "text not null, flagged integer not null, prev text not null, hash text "
+                         "not null)"),
+                     QStringLiteral("create table Tschema (version integer not null)"),
+                     QStringLiteral("insert into Tschema values (1)")})
+                QVERIFY2(q.exec(statement), qPrintable(q.lastError().text()));
+            QString prev = JournalSeed();
+            for (qint64 id = 1; id <= 2; ++id) {
+                JournalRow row;
+                row.id = id;
+                row.at = QStringLiteral("2026-12-08 10:0%1:00").arg(id);
+                row.desk = QStringLiteral("前台");
+                row.operatorName = QStringLiteral("老王");
+                row.entry.kind = JournalKind::ExtraCharge;
+                row.entry.machine = QStringLiteral("pc");
+                row.entry.amount = QString::number(id);
+                row.prev = prev;
+                row.version = 1;
+                row.hash = JournalHash(row);
+                prev = row.hash;
+                q.prepare(QStringLiteral(
+                    "insert into Tjournal values (?, ?, ?, ?, ?, ?, '', '', '', '', '', '', '', "
+                    "'', ?, '', 0, ?, ?)"));
+                for (const QString& v : {QString::number(id), row.at, row.desk, row.operatorName,
+                                         row.entry.kind, row.entry.machine, row.entry.amount,
+                                         row.prev, row.hash})
+                    q.addBindValue(v);
+                QVERIFY2(q.exec(), qPrintable(q.lastError().text()));
+            }
+            db.close();
+        }
+        QSqlDatabase::removeDatabase(old);
+
+        EnableWithCashier(env);
+        QString why;
+        QVERIFY(SealJournal(*env.desk, Typed(kOwnerPassword), &why, nullptr, nullptr));
+        QCOMPARE(SignIn(*env.desk, QStringLiteral("老板"), Typed(kOwnerPassword)).result,
+                 SignInResult::Ok);
+        env.prompts.answers = {true};
+        QVERIFY2(RestoreBackup(*env.desk, old), qPrintable(env.prompts.take().join('\n')));
+        std::vector<JournalRow> rows = AllJournalRows(env);
+        QCOMPARE(rows.size(), size_t(3));
+        QCOMPARE(rows[0].version, 1);
+        QCOMPARE(rows[0].account, QString());
+        QCOMPARE(rows[2].entry.kind, JournalKind::Restore);
+        QCOMPARE(rows[2].version, 2);
+        QCOMPARE(rows[2].account, FindAccount(*env.desk, QStringLiteral("老板"))->id);
+        QCOMPARE(VerifyJournal(*env.desk).result, ChainCheck::Intact);
+        // Accounts and the seal key stay: sign-in goes on, and the restored journal seals.
+        QVERIFY(SignInOn(*env.desk));
+        QVERIFY(SealJournal(*env.desk, Typed(kOwnerPassword), &why, nullptr, nullptr));
+        env.addSession(QStringLiteral("pc"), QStringLiteral("9:00:00"));
+        QCOMPARE(AddExtraCharge(*env.desk, QStringLiteral("pc"), QStringLiteral("5")),
+                 ChargeOutcome::Added);
+        const ChainCheck check = VerifyJournal(*env.desk);
+        QCOMPARE(check.result, ChainCheck::Intact);
+        QCOMPARE(check.seals, 1);
     }
 
     // A seal row deleted plainly breaks the chain; one whose row was removed and the chain
