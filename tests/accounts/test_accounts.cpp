@@ -613,6 +613,27 @@ class AccountsTest : public QObject {
         QCOMPARE(check.seals, 1);
     }
 
+    // A backup from before the owner's password changed would leave the new key without the
+    // row that brought it in: refused, and nothing changes.
+    void aBackupFromBeforeThePasswordChangeIsRefused() {
+        Env env;
+        if (env.postgres()) QSKIP("a server's backups are pg_dump's; restoring one is a file's");
+        EnableWithCashier(env);
+        const QString copy = env.path(QStringLiteral("before-change.db"));
+        QString why;
+        QVERIFY2(BackupDatabase(env.module->connectionName(), copy, &why), qPrintable(why));
+        QVERIFY(ChangeOwnerPassword(*env.desk, Typed(kOwnerPassword),
+                                    Typed(QStringLiteral("新的店主密码-2027")), &why, nullptr));
+        const size_t rows = AllJournalRows(env).size();
+        env.prompts.take();
+        env.prompts.answers = {true};
+        QVERIFY(!RestoreBackup(*env.desk, copy));
+        const QStringList boxes = env.prompts.take();
+        QVERIFY2(boxes.last().contains(QStringLiteral("改密码之前")), qPrintable(boxes.join('\n')));
+        QCOMPARE(AllJournalRows(env).size(), rows);
+        QCOMPARE(VerifyJournal(*env.desk).result, ChainCheck::Intact);
+    }
+
     // A seal row deleted plainly breaks the chain; one whose row was removed and the chain
     // rewritten after it is found by the desk that remembers its last row.
     void aRemovedLastSealIsFound() {
