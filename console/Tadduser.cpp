@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QScrollBar>
 
+#include "accounts/Accounts.h"
 #include "desk/Desk.h"
 #include "machines/Machines.h"
 #include "widgets/Themed.h"
@@ -157,6 +158,16 @@ void Tadduser::FlatButton2Click() {
         if (!entry || !entry->isSelected()) continue;
         const QString name = entry->text();
         if (!desk.prompts.confirm(QStringLiteral("你真的要删除吗?"))) continue;
+        // A machine in session takes an unsettled bill with it: the owner's decision.
+        bool running = false;
+        if (SignInOn(desk)) {
+            const std::optional<QStringList> inSession = MachineNamesByState(desk, 1);
+            if (!inSession) continue;
+            running = inSession->contains(name, Qt::CaseInsensitive);
+        }
+        const OwnerApproval approval(desk, QStringLiteral("删除上机中的机器 %1").arg(name),
+                                     running);
+        if (running && !approval) continue;
         DeleteMachine(desk, name);
         LoadMachineList();
     }
