@@ -12,6 +12,7 @@
 #include <QVBoxLayout>
 
 #include "billing/Prices.h"
+#include "console/TSettings.h"
 #include "desk/Desk.h"
 #include "plans/Plans.h"
 #include "widgets/Themed.h"
@@ -103,8 +104,10 @@ TPlanEditor::TPlanEditor(Desk& deskRef, QWidget* owner)
     layout->addWidget(previewBox, 2);
 
     connect(CheckButton, &QPushButton::clicked, this, desk.Guarded([this] { CheckClick(); }));
-    connect(SaveButton, &QPushButton::clicked, this, desk.Guarded([this] { SaveClick(); }));
-    connect(OffButton, &QPushButton::clicked, this, desk.Guarded([this] { OffClick(); }));
+    connect(SaveButton, &QPushButton::clicked, this,
+            WithApprover(desk, approverId, [this] { SaveClick(); }));
+    connect(OffButton, &QPushButton::clicked, this,
+            WithApprover(desk, approverId, [this] { OffClick(); }));
     connect(PreviewButton, &QPushButton::clicked, this, desk.Guarded([this] { PreviewClick(); }));
     DialogKeys(this);
     desk.Guard([this] { LoadPlan(); });

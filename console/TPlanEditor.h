@@ -20,6 +20,9 @@ class TPlanEditor : public QWidget {
 
     TPlanEditor(Desk& desk, QWidget* owner);
 
+    // The owner's approval 设置 was opened with: saving or turning off a plan names the owner.
+    QString approverId;
+
     QLabel* StateLabel;
     QPlainTextEdit* PlanText;
     QLineEdit* FromEdit;

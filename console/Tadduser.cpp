@@ -9,6 +9,7 @@
 #include <QLineEdit>
 #include <QScrollBar>
 
+#include "accounts/Accounts.h"
 #include "desk/Desk.h"
 #include "machines/Machines.h"
 #include "plans/Plans.h"
@@ -155,6 +156,12 @@ void Tadduser::ShowSelectedZone() {
 void Tadduser::ZoneChosen() {
     const QString machine = SelectedEntry();
     if (machine.isEmpty()) return;
+    // A machine's zone is its price: under sign-in, the owner's to change.
+    const OwnerApproval approval(desk, QStringLiteral("更改机器“%1”的区域").arg(machine));
+    if (!approval) {
+        ShowSelectedZone();
+        return;
+    }
     QString problem;
     // The first zone is the default: choosing it leaves the machine unlisted.
     const QString zone = ZoneCombo->currentIndex() == 0 ? QString() : ZoneCombo->currentText();
@@ -197,6 +204,16 @@ void Tadduser::FlatButton2Click() {
         if (!entry || !entry->isSelected()) continue;
         const QString name = entry->text();
         if (!desk.prompts.confirm(QStringLiteral("你真的要删除吗?"))) continue;
+        // A machine in session takes an unsettled bill with it: the owner's decision.
+        bool running = false;
+        if (SignInOn(desk)) {
+            const std::optional<QStringList> inSession = MachineNamesByState(desk, 1);
+            if (!inSession) continue;
+            running = inSession->contains(name, Qt::CaseInsensitive);
+        }
+        const OwnerApproval approval(desk, QStringLiteral("删除上机中的机器 %1").arg(name),
+                                     running);
+        if (running && !approval) continue;
         DeleteMachine(desk, name);
         LoadMachineList();
     }

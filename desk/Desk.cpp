@@ -158,21 +158,23 @@ void Desk::UpdateConnectionState() {
 
 namespace {
 
-QString HeadKey(const QString& where) {
-    return QStringLiteral("journalHead/") +
+QString HeadKey(const QString& where, const QString& kind = QStringLiteral("journalHead")) {
+    return kind + QLatin1Char('/') +
            QString::fromLatin1(
                QCryptographicHash::hash(where.toUtf8(), QCryptographicHash::Sha1).toHex());
 }
 
 }  // namespace
 
-QString Desk::JournalHeadKey() const {
-    // One head per database: the desk may be pointed at another file. A file is named by its
+QString Desk::JournalHeadKey() const { return PerDatabaseKey(QStringLiteral("journalHead")); }
+
+QString Desk::PerDatabaseKey(const QString& kind) const {
+    // One value per database: the desk may be pointed at another file. A file is named by its
     // own path, however the connection spells it ("count.db" at start, the setting's path).
     const QString text = DataModule1.ConnectionString();
-    if (!DataModule1.engine().IsFile()) return HeadKey(text);
+    if (!DataModule1.engine().IsFile()) return HeadKey(text, kind);
     const QFileInfo file(text);
-    return HeadKey(file.exists() ? file.canonicalFilePath() : file.absoluteFilePath());
+    return HeadKey(file.exists() ? file.canonicalFilePath() : file.absoluteFilePath(), kind);
 }
 
 JournalMark Desk::JournalHead() {

@@ -74,6 +74,16 @@ class Desk : public QObject {
 
     QString operatorName;  // on duty: the open shift's, empty when none is open
 
+    // With sign-in on: the account signed in (its id, empty while nobody is), whether it is
+    // the owner's, and the owner whose password allowed what a cashier is doing right now.
+    // Every journal row carries the first and the last.
+    QString accountId;
+    bool accountIsOwner = false;
+    QString approverId;
+    // The settings key of a value this desk keeps for the database in use (its journal head,
+    // the seal key it last saw).
+    QString PerDatabaseKey(const QString& kind) const;
+
     // Reminders by machine (MachineNameKey); a transfer carries its reminder along.
     QHash<QString, Reminder> reminders;
     void MoveReminder(const QString& from, const QString& to);

@@ -4,6 +4,7 @@
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <sodium.h>
 
 #include "desk/Desk.h"
 #include "record_store/DatabaseError.h"
@@ -34,10 +35,102 @@ JournalRow RowAt(const Query* q, int i) {
     row.entry.flagged = f("flagged") == QStringLiteral("1");
     row.prev = f("prev");
     row.hash = f("hash");
+    row.version = f("v").toInt() >= 2 ? 2 : 1;
+    row.account = f("account");
+    row.approver = f("approver");
     return row;
 }
 
 ChainCheck Altered(qint64 id, const QString& detail) { return {ChainCheck::Altered, id, detail}; }
+
+ChainCheck Broken(qint64 id, const QString& detail) { return {ChainCheck::SealBroken, id, detail}; }
+
+bool Verifies(const QByteArray& signature, const QByteArray& message, const QByteArray& key) {
+    return key.size() == crypto_sign_PUBLICKEYBYTES && signature.size() == crypto_sign_BYTES &&
+           crypto_sign_verify_detached(
+               reinterpret_cast<const unsigned char*>(signature.constData()),
+               reinterpret_cast<const unsigned char*>(message.constData()),
+               size_t(message.size()), reinterpret_cast<const unsigned char*>(key.constData())) == 0;
+}
+
+// The seal keys the database holds, oldest first. The first came with sign-in (since 0); each
+// later one with a change of the owner's password, at the journal row (since) that both the
+// old and the new key signed. Old keys stay: the seals they made keep holding.
+class SealKeyring {
+  public:
+    explicit SealKeyring(QSqlDatabase db) {
+        QSqlQuery q(db);
+        if (!q.exec(QStringLiteral("select since, publickey from Tsealkey order by since"))) return;
+        while (q.next())
+            m_keys.emplace_back(q.value(0).toLongLong(),
+                                QByteArray::fromHex(q.value(1).toString().toLatin1()));
+    }
+    bool empty() const { return m_keys.empty(); }
+    QString CurrentFingerprint() const {
+        return m_keys.empty() ? QString() : KeyFingerprint(m_keys.back().second);
+    }
+    QStringList History() const {
+        QStringList prints;
+        for (const auto& key : m_keys) prints << KeyFingerprint(key.second);
+        return prints;
+    }
+    // A seal row holds when it seals the row just before it, whose hash it carries as its link,
+    // with a signature of the key in force then; nothing else about the rows before is trusted.
+    // A change of password also needs the old key's word for the new one.
+    ChainCheck Check(const JournalRow& row) const {
+        const QByteArray message = SealMessage(row.id - 1, row.prev);
+        const QStringList signatures = row.entry.note.split(QLatin1Char(' '));
+        const QByteArray before = KeyBefore(row.id);
+        if (before.isEmpty())
+            return Broken(row.id, QStringLiteral("第%1条是%2，但数据库中没有封账的公钥")
+                                      .arg(row.id)
+                                      .arg(row.entry.kind));
+        bool holds = row.entry.target == QString::number(row.id - 1);
+        if (row.entry.kind == JournalKind::SealKeyChange) {
+            const QByteArray after = KeyAt(row.id);
+            holds = holds && signatures.size() == 2 &&
+                    Verifies(QByteArray::fromHex(signatures[0].toLatin1()), message, after) &&
+                    Verifies(QByteArray::fromHex(signatures[1].toLatin1()),
+                             KeyChangeMessage(message, after), before);
+        } else {
+            holds = holds && signatures.size() == 1 &&
+                    Verifies(QByteArray::fromHex(signatures[0].toLatin1()), message, before);
+        }
+        if (!holds)
+            return Broken(row.id, QStringLiteral("第%1条%2对不上：封账之前的记录被改动过，"
+                                                 "或者封账的公钥被换过")
+                                      .arg(row.id)
+                                      .arg(row.entry.kind));
+        return {};
+    }
+    // After every change row has been checked: a key no change of password brought in (or two
+    // first keys) was put there by someone else.
+    ChainCheck CheckAllBroughtIn(qint64 changesSeen) const {
+        if (m_keys.empty()) return {};
+        if (m_keys.front().first != 0 || qint64(m_keys.size()) != changesSeen + 1)
+            return Broken(0, QStringLiteral("数据库中有封账的公钥不是店主改密码时换上的"));
+        return {};
+    }
+
+  private:
+    // The key a seal at row id was made with: the newest that came in before it.
+    QByteArray KeyBefore(qint64 id) const {
+        QByteArray key;
+        for (const auto& [since, publicKey] : m_keys)
+            if (since < id) key = publicKey;
+        return key;
+    }
+    QByteArray KeyAt(qint64 id) const {
+        for (const auto& [since, publicKey] : m_keys)
+            if (since == id) return publicKey;
+        return {};
+    }
+    std::vector<std::pair<qint64, QByteArray>> m_keys;
+};
+
+bool IsSeal(const QString& kind) {
+    return kind == JournalKind::Seal || kind == JournalKind::SealKeyChange;
+}
 
 // Each row's own hash and its link to the row before (prev: that row's hash, or the seed).
 ChainCheck CheckLinks(const std::vector<JournalRow>& rows, qint64 firstId, QString prev) {
@@ -107,7 +200,9 @@ QString JournalHash(const JournalRow& row) {
                              e.amount,
                              e.note,
                              e.flagged ? QStringLiteral("1") : QStringLiteral("0")};
-    const QString canonical = row.prev + QChar(0x1E) + fields.join(QChar(0x1F));
+    QStringList covered = fields;
+    if (row.version >= 2) covered << QStringLiteral("v2") << row.account << row.approver;
+    const QString canonical = row.prev + QChar(0x1E) + covered.join(QChar(0x1F));
     return QString::fromLatin1(
         QCryptographicHash::hash(canonical.toUtf8(), QCryptographicHash::Sha256).toHex());
 }
@@ -128,7 +223,12 @@ JournalEntry BillEntry(const QString& kind, const QString& machine, const QStrin
     return entry;
 }
 
-bool AppendJournal(Desk& desk, const JournalEntry& entry) {
+namespace {
+
+// The journal locked, the next row numbered and linked: complete is given the row to finish
+// (a seal signs the row before) and may refuse it. False when nothing was written.
+bool AppendRow(Desk& desk, const JournalEntry& entry,
+               const std::function<bool(JournalRow& row)>& complete) {
     Query* q = desk.DataModule1.JournalQuery;
     q->Close();
     // Two desks must not both number their row after the same last one.
@@ -146,34 +246,44 @@ bool AppendJournal(Desk& desk, const JournalEntry& entry) {
     row.desk = desk.deskName;
     row.operatorName = desk.operatorName;
     row.entry = entry;
+    row.account = desk.accountId;
+    row.approver = desk.approverId;
+    if (complete && !complete(row)) {
+        q->Close();
+        return false;
+    }
     row.hash = JournalHash(row);
 
     q->Close();
     q->SetSql(QStringLiteral(
         "insert into Tjournal (id, at, desk, operator, kind, machine, target, tstart, tend, "
-        "stime, tmoney, tother, tsum, state, amount, note, flagged, prev, hash) values (:id, "
-        ":at, :desk, :operator, :kind, :machine, :target, :tstart, :tend, :stime, :tmoney, "
-        ":tother, :tsum, :state, :amount, :note, :flagged, :prev, :hash)"));
+        "stime, tmoney, tother, tsum, state, amount, note, flagged, prev, hash, v, account, "
+        "approver) values (:id, :at, :desk, :operator, :kind, :machine, :target, :tstart, "
+        ":tend, :stime, :tmoney, :tother, :tsum, :state, :amount, :note, :flagged, :prev, "
+        ":hash, :v, :account, :approver)"));
     const std::pair<const char*, QString> values[] = {
         {"id", QString::number(row.id)},
         {"at", row.at},
         {"desk", row.desk},
         {"operator", row.operatorName},
-        {"kind", entry.kind},
-        {"machine", entry.machine},
-        {"target", entry.target},
-        {"tstart", entry.start},
-        {"tend", entry.end},
-        {"stime", entry.used},
-        {"tmoney", entry.fee},
-        {"tother", entry.other},
-        {"tsum", entry.total},
-        {"state", entry.state},
-        {"amount", entry.amount},
-        {"note", entry.note},
-        {"flagged", entry.flagged ? QStringLiteral("1") : QStringLiteral("0")},
+        {"kind", row.entry.kind},
+        {"machine", row.entry.machine},
+        {"target", row.entry.target},
+        {"tstart", row.entry.start},
+        {"tend", row.entry.end},
+        {"stime", row.entry.used},
+        {"tmoney", row.entry.fee},
+        {"tother", row.entry.other},
+        {"tsum", row.entry.total},
+        {"state", row.entry.state},
+        {"amount", row.entry.amount},
+        {"note", row.entry.note},
+        {"flagged", row.entry.flagged ? QStringLiteral("1") : QStringLiteral("0")},
         {"prev", row.prev},
         {"hash", row.hash},
+        {"v", QString::number(row.version)},
+        {"account", row.account},
+        {"approver", row.approver},
     };
     for (const auto& [name, value] : values) q->SetParam(QString::fromLatin1(name), value);
     if (!q->ExecSQL()) return false;
@@ -181,17 +291,60 @@ bool AppendJournal(Desk& desk, const JournalEntry& entry) {
     return true;
 }
 
+}  // namespace
+
+bool AppendJournal(Desk& desk, const JournalEntry& entry) { return AppendRow(desk, entry, {}); }
+
+QByteArray SealMessage(qint64 id, const QString& hash) {
+    return QStringLiteral("qinglan journal seal\x1F%1\x1F%2").arg(id).arg(hash).toUtf8();
+}
+
+QString KeyFingerprint(const QByteArray& publicKey) {
+    const QString hex = QString::fromLatin1(
+        QCryptographicHash::hash(publicKey, QCryptographicHash::Sha256).toHex().left(16).toUpper());
+    return QStringList{hex.mid(0, 4), hex.mid(4, 4), hex.mid(8, 4), hex.mid(12, 4)}.join(
+        QLatin1Char('-'));
+}
+
+QByteArray KeyChangeMessage(const QByteArray& sealMessage, const QByteArray& newPublicKey) {
+    return sealMessage + '\x1F' + newPublicKey.toHex();
+}
+
+std::optional<JournalMark> AppendSeal(Desk& desk, const QString& kind, const QString& fingerprint,
+                                      const std::function<QString(const QByteArray&)>& sign) {
+    JournalEntry entry;
+    entry.kind = kind;
+    entry.state = fingerprint;
+    JournalMark sealed;
+    const bool written = AppendRow(desk, entry, [&](JournalRow& row) {
+        if (row.id <= 1) return false;  // nothing to seal
+        row.entry.note = sign(SealMessage(row.id - 1, row.prev));
+        if (row.entry.note.isEmpty()) return false;
+        row.entry.target = QString::number(row.id - 1);
+        sealed = {row.id - 1, row.prev, {}};
+        return true;
+    });
+    if (!written) return std::nullopt;
+    return sealed;
+}
+
 ChainCheck VerifyJournal(Desk& desk) {
     return VerifyJournalOn(desk.DataModule1.connectionName(), desk.JournalHead());
 }
 
 ChainCheck VerifyJournalOn(const QString& connectionName, const JournalMark& head) {
+    // Before the rows: PostgreSQL streams a forward-only query, and the connection takes no
+    // other statement until it is read to the end.
+    const SealKeyring keys(QSqlDatabase::database(connectionName, false));
     QSqlQuery q(QSqlDatabase::database(connectionName, false));
     q.setForwardOnly(true);
     if (!q.exec(QStringLiteral(
             "select id, at, desk, operator, kind, machine, target, tstart, tend, stime, tmoney, "
-            "tother, tsum, state, amount, note, flagged, prev, hash from Tjournal order by id")))
+            "tother, tsum, state, amount, note, flagged, prev, hash, v, account, approver from "
+            "Tjournal order by id")))
         return {ChainCheck::Unreadable, 0, DatabaseErrorText(q.lastError())};
+    qint64 seals = 0;
+    qint64 changes = 0;
     QString prev = JournalSeed();
     qint64 expected = 1;
     bool headSeen = head.id == 0;
@@ -217,12 +370,21 @@ ChainCheck VerifyJournalOn(const QString& connectionName, const JournalMark& hea
         e.flagged = q.value(16).toString() == QStringLiteral("1");
         row.prev = q.value(17).toString();
         row.hash = q.value(18).toString();
+        row.version = q.value(19).toInt() >= 2 ? 2 : 1;
+        row.account = q.value(20).toString();
+        row.approver = q.value(21).toString();
         if (row.id != expected)
             return Altered(expected, QStringLiteral("第%1条记录被删除").arg(expected));
         if (row.prev != prev)
             return Altered(row.id, QStringLiteral("第%1条记录与前一条接不上").arg(row.id));
         if (JournalHash(row) != row.hash)
             return Altered(row.id, QStringLiteral("第%1条记录的内容被改动").arg(row.id));
+        if (IsSeal(e.kind)) {
+            if (const ChainCheck seal = keys.Check(row); seal.result != ChainCheck::Intact)
+                return seal;
+            ++seals;
+            if (e.kind == JournalKind::SealKeyChange) ++changes;
+        }
         if (row.id == head.id) {
             if (row.hash != head.hash)
                 return Altered(head.id, QStringLiteral("本机写入的第%1条记录被改动").arg(head.id));
@@ -233,9 +395,15 @@ ChainCheck VerifyJournalOn(const QString& connectionName, const JournalMark& hea
     }
     if (q.lastError().isValid())
         return {ChainCheck::Unreadable, 0, DatabaseErrorText(q.lastError())};
+    if (const ChainCheck brought = keys.CheckAllBroughtIn(changes);
+        brought.result != ChainCheck::Intact)
+        return brought;
     // Every row fits and the file simply ends earlier than this desk's last row.
-    if (!headSeen) return {ChainCheck::Shorter, head.id, head.at, expected - 1};
-    return {};
+    ChainCheck check = headSeen ? ChainCheck{ChainCheck::Intact, 0, {}, 0, seals}
+                                : ChainCheck{ChainCheck::Shorter, head.id, head.at, expected - 1, seals};
+    check.keyFingerprint = keys.CurrentFingerprint();
+    check.keyHistory = keys.History();
+    return check;
 }
 
 ChainCheck VerifyJournalRange(Desk& desk, qint64 firstId, qint64 lastId) {
@@ -260,7 +428,29 @@ ChainCheck VerifyJournalRange(Desk& desk, qint64 firstId, qint64 lastId) {
         const std::vector<JournalRow> shown(rows->begin() + 1, rows->end());
         range = CheckLinks(shown, firstId, rows->front().hash);
     }
-    return range.result == ChainCheck::Intact ? range : whole();
+    if (range.result != ChainCheck::Intact) return whole();
+    // Every seal, wherever it lies: the rows before it may have been rewritten by the chain's
+    // own rule, which only the signature over the row before finds.
+    const auto sealed = SelectJournal(
+        desk, QStringLiteral(" where kind in (:k, :c) or id in (select id-1 from Tjournal where "
+                             "kind in (:k2, :c2)) order by id"),
+        {{QStringLiteral("k"), JournalKind::Seal},
+         {QStringLiteral("c"), JournalKind::SealKeyChange},
+         {QStringLiteral("k2"), JournalKind::Seal},
+         {QStringLiteral("c2"), JournalKind::SealKeyChange}});
+    if (!sealed) return {ChainCheck::Unreadable, 0, desk.DataModule1.JournalQuery->LastError()};
+    const SealKeyring keys(QSqlDatabase::database(desk.DataModule1.connectionName(), false));
+    qint64 changes = 0;
+    for (std::size_t i = 0; i < sealed->size(); ++i) {
+        const JournalRow& row = (*sealed)[i];
+        if (!IsSeal(row.entry.kind)) continue;
+        const bool linked = i > 0 && (*sealed)[i - 1].id == row.id - 1 &&
+                            (*sealed)[i - 1].hash == row.prev && JournalHash(row) == row.hash;
+        if (!linked || keys.Check(row).result != ChainCheck::Intact) return whole();
+        if (row.entry.kind == JournalKind::SealKeyChange) ++changes;
+    }
+    if (keys.CheckAllBroughtIn(changes).result != ChainCheck::Intact) return whole();
+    return range;
 }
 
 QString ChainAlteredText(const ChainCheck& check) {
@@ -274,6 +464,9 @@ QString ChainAlteredText(const ChainCheck& check) {
             .arg(check.detail.isEmpty() ? QString() : QStringLiteral("在 %1 ").arg(check.detail))
             .arg(check.firstBad)
             .arg(check.rowsInFile);
+    if (check.result == ChainCheck::SealBroken)
+        return QStringLiteral("店主封账不符！%1。封账之前的营业记录不可信，请与店主联系。")
+            .arg(check.detail);
     return QStringLiteral("营业记录已被改动！第一条不符的记录：第%1条（%2）。请与店主联系。")
         .arg(check.firstBad)
         .arg(check.detail);

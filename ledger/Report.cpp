@@ -70,6 +70,24 @@ std::optional<Report> LoadReport(Desk& desk, const QDate& from, const QDate& to,
         for (const JournalRow& open : openRows) opens[open.desk].push_back(&open);
     }
 
+    // Rows of a signed-in operator are theirs under the name they bear now, whatever it was
+    // when the row was written; rows from before accounts keep the name typed then.
+    QMap<QString, QString> accountNames;
+    {
+        Query* q = desk.DataModule1.JournalQuery;
+        q->Close();
+        q->SetSql(QStringLiteral("select id, name from Taccount"));
+        if (!q->Open()) return std::nullopt;
+        for (q->First(); !q->Eof(); q->Next())
+            accountNames.insert(q->FieldText(QStringLiteral("id")),
+                                q->FieldText(QStringLiteral("name")));
+        q->Close();
+    }
+    const auto nameOf = [&](const JournalRow& row) {
+        return row.account.isEmpty() ? row.operatorName
+                                     : accountNames.value(row.account, row.operatorName);
+    };
+
     QMap<QDate, qint64> perDay;
     QMap<QString, qint64> perShift, perMachine;
     for (const JournalRow& row : *rows) {
@@ -80,7 +98,7 @@ std::optional<Report> LoadReport(Desk& desk, const QDate& from, const QDate& to,
         bill.id = row.id;
         bill.at = row.at;
         bill.desk = row.desk;
-        bill.operatorName = row.operatorName;
+        bill.operatorName = nameOf(row);
         bill.machine = row.entry.machine;
         bill.start = row.entry.start;
         bill.end = row.entry.end;

@@ -40,7 +40,24 @@ void ResumeJournal(Desk& desk) {
             QSqlDatabase::removeDatabase(name);
         },
         [&desk, check] {
-            if (check->result != ChainCheck::Intact) desk.prompts.message(ChainAlteredText(*check));
+            if (check->result != ChainCheck::Intact) {
+                desk.prompts.message(ChainAlteredText(*check));
+                return;
+            }
+            // A seal key other than the one this desk saw last: someone may have put their own
+            // in and signed the seals again. The owner's paper says which one is theirs. One
+            // the seen key vouched for (the owner changed the password since) is no alarm.
+            if (check->keyFingerprint.isEmpty()) return;
+            const QString key = desk.PerDatabaseKey(QStringLiteral("sealKey"));
+            const QString seen = desk.settings.value(key);
+            if (!seen.isEmpty() && !check->keyHistory.contains(seen)) {
+                desk.prompts.message(
+                    QStringLiteral("店主封账的公钥变了：本机上次见到的指纹是 %1，现在是 %2。"
+                                   "请店主核对记在纸上的指纹；不是店主换的，封账就不可信。")
+                        .arg(seen, check->keyFingerprint));
+                return;
+            }
+            desk.settings.setValue(key, check->keyFingerprint);
         });
 }
 

@@ -62,7 +62,21 @@ std::vector<QStringList> Steps(const Engine& engine) {
         // 2: what the café sets once for every desk (its name on reports and receipts).
         {QStringLiteral(
             "create table Tsetting (name text not null primary key, value text not null)")},
-        // 3: price plans. Each version takes effect at its date-time (body empty: no plan, the
+        // 3: operators who sign in. Journal rows name the account (an id that survives a rename)
+        // and, for what a cashier did with the owner's password, the owner; v says which canonical
+        // text a row's hash covers, so the rows written before keep verifying. The owner's seal
+        // keys: each a public key and the salt its private half is derived with from the password,
+        // from the journal row (since) where a change of the owner's password brought it in.
+        {QStringLiteral("alter table Tjournal add column v integer not null default 1"),
+         QStringLiteral("alter table Tjournal add column account text not null default ''"),
+         QStringLiteral("alter table Tjournal add column approver text not null default ''"),
+         QStringLiteral(
+             "create table Taccount (id integer primary key, name text not null, role text not "
+             "null, hash text not null, enabled integer not null, failures integer not null, "
+             "lockouts integer not null, locked_until text not null)"),
+         QStringLiteral("create table Tsealkey (salt text not null, publickey text not null, "
+                        "since integer not null)")},
+        // 4: price plans. Each version takes effect at its date-time (body empty: no plan, the
         // single rate); holidays; the machines' zones; each session's full start and zone.
         rules.before +
             QStringList{

@@ -1,7 +1,9 @@
 // cafe-admin: the owner's command line. The same operations as the window, without one:
 //   cafe-admin [--database FILE|URI] COMMAND ...
 // Exit status: 0 done, 1 the database or a file failed (a plan refused too), 2 a command not
-// understood, 3 the takings journal has been altered.
+// understood, 3 the takings journal has been altered, 4 an owner's seal does not hold. Passwords
+// and PINs are read from standard input, one a line, never from the command line, and never
+// echoed.
 #include <QCommandLineParser>
 #include <QDir>
 #include <QFile>
@@ -12,7 +14,17 @@
 #include <cstdio>
 #include <functional>
 #include <optional>
+#ifdef Q_OS_UNIX
+#include <termios.h>
+#include <unistd.h>
+#endif
+#ifdef Q_OS_WIN
+#define NOMINMAX
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#endif
 
+#include "accounts/Accounts.h"
 #include "backups/Backup.h"
 #include "client_channel/NMUDP.h"
 #include "desk/Desk.h"
@@ -27,7 +39,7 @@
 
 namespace {
 
-enum Exit { Done = 0, Failed = 1, Usage = 2, Altered = 3 };
+enum Exit { Done = 0, Failed = 1, Usage = 2, Altered = 3, SealBroken = 4 };
 
 void Say(FILE* to, const QString& line) {
     QString one = line;
@@ -67,6 +79,8 @@ struct Command {
     std::function<int(Admin&, const QStringList& arguments)> run;
 };
 
+std::optional<Account> OwnerFromInput(Admin& admin);
+
 int ReportCommand(Admin& admin, const QStringList& arguments) {
     QCommandLineParser parser;
     const QCommandLineOption from(QStringLiteral("from"), QString(), QStringLiteral("date"));
@@ -86,6 +100,8 @@ int ReportCommand(Admin& admin, const QStringList& arguments) {
     if (parser.isSet(csv) == parser.isSet(pdf))
         return Fail(Usage, QStringLiteral("要写 --csv 文件 或 --pdf 文件，二者选一"));
 
+    // An export is the owner's, as in the window: nothing is written without the password.
+    if (SignInOn(admin.desk) && !OwnerFromInput(admin)) return Failed;
     const std::optional<Report> report = LoadReport(admin.desk, first, last, parser.value(desk));
     if (!report) return Fail(Failed, QStringLiteral("营业记录无法读取，报表不能生成"));
     if (report->check.result != ChainCheck::Intact) Say(stderr, ChainAlteredText(report->check));
@@ -112,12 +128,19 @@ int VerifyJournalCommand(Admin& admin, const QStringList& arguments) {
     const ChainCheck check = VerifyJournal(admin.desk);
     switch (check.result) {
         case ChainCheck::Intact:
-            Say(stdout, QStringLiteral("营业记录完好，没有被改动"));
+            Say(stdout, check.seals == 0
+                            ? QStringLiteral("营业记录完好，没有被改动")
+                            : QStringLiteral("营业记录完好，没有被改动；%1次店主封账都对得上，公钥指纹 %2")
+                                  .arg(check.seals)
+                                  .arg(check.keyFingerprint));
             return Done;
         case ChainCheck::Altered:
         case ChainCheck::Shorter:
             Say(stdout, ChainAlteredText(check));
             return Altered;
+        case ChainCheck::SealBroken:
+            Say(stdout, ChainAlteredText(check));
+            return SealBroken;
         case ChainCheck::Unreadable:
             break;
     }
@@ -195,6 +218,8 @@ int PricesImportCommand(Admin& admin, const QStringList& arguments) {
         return Fail(Failed,
                     QStringLiteral("无法读取文件“%1”：%2").arg(files[0], file.errorString()));
     const QByteArray json = file.readAll();
+    // Prices are the owner's, as in the window.
+    if (SignInOn(admin.desk) && !OwnerFromInput(admin)) return Failed;
     const QDateTime effective = PlanEffectiveFrom(admin.desk, when);
     const QString wrong =
         ImportPlan(admin.desk, json, when.isValid() ? PlanDateTimeText(when) : QString());
@@ -215,6 +240,7 @@ int PricesOffCommand(Admin& admin, const QStringList& arguments) {
         Say(stdout, QStringLiteral("现在没有价格方案，已经是全天按单一价格计费，没有改动"));
         return Done;
     }
+    if (SignInOn(admin.desk) && !OwnerFromInput(admin)) return Failed;
     const QDateTime effective = PlanEffectiveFrom(admin.desk, when);
     QString why;
     if (!PlanOff(admin.desk, when, &why))
@@ -259,20 +285,226 @@ int BillCommand(Admin& admin, const QStringList& arguments) {
     return Done;
 }
 
-// Later commands (packages, accounts) are one more row each.
+
+// Typing not shown on a terminal (a console on Windows) while it lives; a pipe is left alone.
+class EchoOff {
+  public:
+    explicit EchoOff(const QString& prompt) {
+#if defined(Q_OS_UNIX)
+        m_terminal = isatty(STDIN_FILENO) && tcgetattr(STDIN_FILENO, &m_before) == 0;
+        if (!m_terminal) return;
+        termios quiet = m_before;
+        quiet.c_lflag &= ~tcflag_t(ECHO);
+        tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+#elif defined(Q_OS_WIN)
+        m_input = GetStdHandle(STD_INPUT_HANDLE);
+        m_terminal = m_input != INVALID_HANDLE_VALUE && GetConsoleMode(m_input, &m_before);
+        if (!m_terminal) return;
+        SetConsoleMode(m_input, m_before & ~DWORD(ENABLE_ECHO_INPUT));
+#endif
+        if (m_terminal) std::fputs(qPrintable(prompt), stderr);
+    }
+    ~EchoOff() {
+        if (!m_terminal) return;
+#if defined(Q_OS_UNIX)
+        tcsetattr(STDIN_FILENO, TCSAFLUSH, &m_before);
+#elif defined(Q_OS_WIN)
+        SetConsoleMode(m_input, m_before);
+#endif
+        std::fputs("\n", stderr);
+    }
+    EchoOff(const EchoOff&) = delete;
+    EchoOff& operator=(const EchoOff&) = delete;
+
+  private:
+    bool m_terminal = false;
+#if defined(Q_OS_UNIX)
+    termios m_before{};
+#elif defined(Q_OS_WIN)
+    HANDLE m_input = INVALID_HANDLE_VALUE;
+    DWORD m_before = 0;
+#endif
+};
+
+// One secret from standard input: a line, its end taken off, not echoed on a terminal. The
+// line's buffer is wiped once the secret holds it.
+std::optional<Secret> ReadSecret(const QString& prompt) {
+    char line[1024];
+    bool read = false;
+    {
+        const EchoOff quiet(prompt);
+        read = std::fgets(line, sizeof line, stdin) != nullptr;
+    }
+    QByteArray bytes(read ? line : "");
+    std::fill(std::begin(line), std::end(line), '\0');
+    if (!read) return std::nullopt;
+    while (bytes.endsWith('\n') || bytes.endsWith('\r')) bytes.chop(1);
+    return Secret(std::move(bytes));
+}
+
+// A new secret typed twice; nullopt (after saying why) when they differ or input ends.
+std::optional<Secret> ReadNewSecret(const QString& what) {
+    std::optional<Secret> first = ReadSecret(QStringLiteral("%1：").arg(what));
+    std::optional<Secret> again = ReadSecret(QStringLiteral("再输一次%1：").arg(what));
+    if (!first || !again) {
+        Fail(Usage, QStringLiteral("标准输入里没有%1（每行一个）").arg(what));
+        return std::nullopt;
+    }
+    if (first->bytes() != again->bytes()) {
+        Fail(Usage, QStringLiteral("两次输入的%1不一样").arg(what));
+        return std::nullopt;
+    }
+    return first;
+}
+
+// The owner's password from standard input, checked; the owner's account, or nullopt after
+// saying why. While it lives, the rows written carry the owner as approver.
+std::optional<Account> OwnerFromInput(Admin& admin) {
+    const std::optional<Secret> password = ReadSecret(QStringLiteral("店主密码："));
+    if (!password) {
+        Fail(Usage, QStringLiteral("标准输入里没有店主密码"));
+        return std::nullopt;
+    }
+    const std::optional<Account> owner = CheckOwnerPassword(admin.desk, *password);
+    if (!owner) {
+        Fail(Failed, QStringLiteral("店主密码不对（或者操作员登录从来没有打开过），什么也没有改"));
+        return std::nullopt;
+    }
+    admin.desk.approverId = owner->id;
+    return owner;
+}
+
+int SignInCommand(Admin& admin, const QStringList& arguments) {
+    QString why;
+    if (arguments.size() == 3 && arguments[0] == QLatin1String("enable") &&
+        arguments[1] == QLatin1String("--owner")) {
+        const std::optional<Secret> password = ReadNewSecret(QStringLiteral("店主密码"));
+        if (!password) return Usage;
+        QString fingerprint;
+        if (!EnableSignIn(admin.desk, arguments[2], *password, &why, &fingerprint))
+            return Fail(Failed, why);
+        Say(stdout, QStringLiteral("操作员登录已打开，店主“%1”。封账公钥的指纹：%2（请抄在纸上保管）")
+                        .arg(arguments[2], fingerprint));
+        return Done;
+    }
+    if (arguments == QStringList{QStringLiteral("disable")}) {
+        const std::optional<Secret> password = ReadSecret(QStringLiteral("店主密码："));
+        if (!password) return Fail(Usage, QStringLiteral("标准输入里没有店主密码"));
+        if (!DisableSignIn(admin.desk, *password, &why)) return Fail(Failed, why);
+        Say(stdout, QStringLiteral("操作员登录已关闭"));
+        return Done;
+    }
+    return Fail(Usage, QStringLiteral("要写 signin enable --owner 名字 或 signin disable"));
+}
+
+// A cashier's new PIN, given the owner's password; or the owner's new password, given the old
+// one, with the new seal key's fingerprint for the owner's paper.
+int PasswdCommand(Admin& admin, const QString& name) {
+    const std::optional<Account> account = FindAccount(admin.desk, name);
+    if (!account) return Fail(Failed, QStringLiteral("没有叫“%1”的操作员").arg(name));
+    QString why;
+    if (account->role != Role::Owner) {
+        if (!OwnerFromInput(admin)) return Failed;
+        const std::optional<Secret> pin = ReadNewSecret(QStringLiteral("新的PIN"));
+        if (!pin) return Usage;
+        if (!ResetPin(admin.desk, name, *pin, &why)) return Fail(Failed, why);
+        Say(stdout, QStringLiteral("“%1”的PIN已重设").arg(name));
+        return Done;
+    }
+    const std::optional<Secret> old = ReadSecret(QStringLiteral("原来的店主密码："));
+    if (!old) return Fail(Usage, QStringLiteral("标准输入里没有原来的店主密码"));
+    const std::optional<Secret> next = ReadNewSecret(QStringLiteral("新的店主密码"));
+    if (!next) return Usage;
+    QString fingerprint;
+    if (!ChangeOwnerPassword(admin.desk, *old, *next, &why, &fingerprint)) return Fail(Failed, why);
+    Say(stdout, QStringLiteral("店主密码已修改。新的封账公钥指纹：%1（请抄在纸上，替换原来的指纹）")
+                    .arg(fingerprint));
+    return Done;
+}
+
+int OperatorCommand(Admin& admin, const QStringList& arguments) {
+    QString why;
+    if (arguments == QStringList{QStringLiteral("list")}) {
+        const auto accounts = ReadAccounts(admin.desk);
+        if (!accounts) return Fail(Failed, QStringLiteral("操作员无法读取"));
+        for (const Account& a : *accounts)
+            Say(stdout, QStringLiteral("%1\t%2\t%3").arg(a.name, a.role,
+                                                        a.enabled ? QStringLiteral("enabled")
+                                                                  : QStringLiteral("disabled")));
+        return Done;
+    }
+    if (arguments.size() >= 2 && arguments[0] == QLatin1String("add")) {
+        QString role = Role::Cashier;
+        if (arguments.size() == 4 && arguments[2] == QLatin1String("--role"))
+            role = arguments[3];
+        else if (arguments.size() != 2)
+            return Fail(Usage, QStringLiteral("要写 operator add 名字 [--role cashier|owner]"));
+        if (!OwnerFromInput(admin)) return Failed;
+        const std::optional<Secret> pin =
+            ReadNewSecret(role == Role::Owner ? QStringLiteral("密码") : QStringLiteral("PIN"));
+        if (!pin) return Usage;
+        if (!AddAccount(admin.desk, arguments[1], role, *pin, &why)) return Fail(Failed, why);
+        Say(stdout, QStringLiteral("已添加%1“%2”").arg(RoleName(role), arguments[1]));
+        return Done;
+    }
+    if (arguments.size() == 2 && arguments[0] == QLatin1String("disable")) {
+        if (!OwnerFromInput(admin)) return Failed;
+        if (!SetAccountEnabled(admin.desk, arguments[1], false, &why)) return Fail(Failed, why);
+        Say(stdout, QStringLiteral("已停用“%1”").arg(arguments[1]));
+        return Done;
+    }
+    if (arguments.size() == 2 && arguments[0] == QLatin1String("passwd"))
+        return PasswdCommand(admin, arguments[1]);
+    return Fail(Usage, QStringLiteral("要写 operator add|disable|passwd 名字 或 operator list"));
+}
+
+int SealJournalCommand(Admin& admin, const QStringList& arguments) {
+    if (!arguments.isEmpty()) return Fail(Usage, QStringLiteral("journal seal 不带参数"));
+    const std::optional<Secret> password = ReadSecret(QStringLiteral("店主密码："));
+    if (!password) return Fail(Usage, QStringLiteral("标准输入里没有店主密码"));
+    QString why;
+    QString fingerprint;
+    JournalMark sealed;
+    if (!SealJournal(admin.desk, *password, &why, &sealed, &fingerprint)) return Fail(Failed, why);
+    Say(stdout, QStringLiteral("已封账到第%1条记录（封账记录是第%2条），公钥指纹 %3")
+                    .arg(sealed.id)
+                    .arg(sealed.id + 1)
+                    .arg(fingerprint));
+    return Done;
+}
+
+// Later commands (prices, packages) are one more row each.
 const std::vector<Command>& Commands() {
     static const std::vector<Command> commands{
         {{QStringLiteral("report")},
          QStringLiteral(
              "report --from 年-月-日 --to 年-月-日 [--desk 前台] (--csv 文件 | --pdf 文件)"),
          QStringLiteral("营业报表，和“营业报表”窗口导出的一样：CSV（UTF-8，Excel、WPS 能打开）\n"
-                        "或 A4 的 PDF。不写 --desk 时是全部前台。"),
+                        "或 A4 的 PDF。不写 --desk 时是全部前台。操作员登录打开时，先从\n"
+                        "标准输入读店主密码。"),
          ReportCommand},
         {{QStringLiteral("journal"), QStringLiteral("verify")},
          QStringLiteral("journal verify"),
          QStringLiteral("检查营业记录有没有被改动：完好时退出码 0；被改动时退出码 3，\n"
                         "并说出第一条有问题的记录。"),
          VerifyJournalCommand},
+        {{QStringLiteral("journal"), QStringLiteral("seal")},
+         QStringLiteral("journal seal"),
+         QStringLiteral("店主封账：从标准输入读店主密码，用它签住营业记录现在的最后一条；\n"
+                        "说出封账的记录和公钥指纹（应与纸上记的相同）。"),
+         SealJournalCommand},
+        {{QStringLiteral("signin")},
+         QStringLiteral("signin enable --owner 名字 | signin disable"),
+         QStringLiteral("打开操作员登录（从标准输入读两次店主密码，建立店主账号）或关闭\n"
+                        "（读一次店主密码）。"),
+         SignInCommand},
+        {{QStringLiteral("operator")},
+         QStringLiteral("operator add 名字 [--role cashier|owner] | operator disable 名字 | "
+                        "operator passwd 名字 | operator list"),
+         QStringLiteral("管理操作员：add 先读店主密码，再读两次新的PIN；disable 读店主密码；\n"
+                        "passwd 收银员：读店主密码，再读两次新的PIN；passwd 店主：读原来的\n"
+                        "店主密码，再读两次新的，说出新的封账公钥指纹。"),
+         OperatorCommand},
         {{QStringLiteral("backup")},
          QStringLiteral("backup 文件"),
          QStringLiteral("把数据库一致地复制到文件（和“设置”里的“立即备份”一样）；数据库在\n"
@@ -287,11 +519,13 @@ const std::vector<Command>& Commands() {
          QStringLiteral("prices import 文件 [--from \"年-月-日 时:分\"]"),
          QStringLiteral("导入价格方案，和“设置”里保存一样检查（每个区域每种日子的每一分钟\n"
                         "恰好一个价格）；有错时什么也不改，说出区域、日子和时间。不写 --from\n"
-                        "时马上生效；之前已开始的整点时段仍按原价。"),
+                        "时马上生效；之前已开始的整点时段仍按原价。操作员登录打开时，先从标准输入\n"
+                        "读店主密码。"),
          PricesImportCommand},
         {{QStringLiteral("prices"), QStringLiteral("off")},
          QStringLiteral("prices off [--from \"年-月-日 时:分\"]"),
-         QStringLiteral("停用价格方案，回到全天一个上网单价（记入营业记录）。"),
+         QStringLiteral("停用价格方案，回到全天一个上网单价（记入营业记录）。操作员登录打开时，\n"
+                        "先从标准输入读店主密码。"),
          PricesOffCommand},
         {{QStringLiteral("bill")},
          QStringLiteral(
@@ -320,8 +554,9 @@ QString Help() {
         "                      保存的数据库，再没有就用当前文件夹里的 count.db。\n"
         "  -h, --help          显示本帮助后退出。\n"
         "  -v, --version       显示版本后退出。\n\n"
+        "密码和PIN只从标准输入读（每行一个），不写在命令行上，也不显示出来。\n"
         "退出码：0 成功；1 数据库或文件出错（导入的价格方案不合格也是 1）；2 命令或参数不对；\n"
-        "3 营业记录被改动。\n");
+        "3 营业记录被改动；4 店主封账对不上。\n");
     return text;
 }
 

@@ -12,13 +12,16 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "accounts/Accounts.h"
 #include "backups/Backup.h"
 #include "billing/BillingPass.h"
 #include "billing/Checkout.h"
 #include "billing/SessionStart.h"
 #include "console/TForm1.h"
 #include "console/TReport.h"
+#include "ledger/Journal.h"
 #include "plans/Plans.h"
+#include "support/AccountFixtures.h"
 #include "support/LedgerFixtures.h"
 #include "support/TestPlan.h"
 
@@ -30,7 +33,7 @@ struct Ran {
     QString out, err;
 };
 
-Ran admin(const QStringList& arguments, const QString& home) {
+Ran admin(const QStringList& arguments, const QString& home, const QByteArray& input = {}) {
     QProcess program;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "XDG_RUNTIME_DIR"})
@@ -39,6 +42,8 @@ Ran admin(const QStringList& arguments, const QString& home) {
     env.insert(QStringLiteral("XDG_CONFIG_HOME"), home + QStringLiteral("/.config"));
     program.setProcessEnvironment(env);
     program.start(QStringLiteral(CAFE_ADMIN), arguments);
+    program.write(input);
+    program.closeWriteChannel();
     if (!program.waitForFinished(60000)) return {};
     return {program.exitStatus() == QProcess::NormalExit ? program.exitCode() : -1,
             QString::fromUtf8(program.readAllStandardOutput()),
@@ -59,6 +64,107 @@ class AdminTest : public QObject {
     Q_OBJECT
 
   private slots:
+    // Accounts and seals from the command line, secrets on standard input only.
+    void accountsAndSeals() {
+        Env env;
+        settle(env, QStringLiteral("pc1"), QStringLiteral("3"));
+        const QString home = env.path(QStringLiteral("home"));
+        const QStringList db{QStringLiteral("--database"), env.dbPath()};
+        Ran ran = admin(db + QStringList{"signin", "enable", "--owner", "老板"}, home,
+                        "owner-pass-1\nowner-pass-2\n");
+        QCOMPARE(ran.code, 2);  // typed differently
+        ran = admin(db + QStringList{"signin", "enable", "--owner", "老板"}, home,
+                    "owner-pass-1\nowner-pass-1\n");
+        QCOMPARE(ran.code, 0);
+        const QString fingerprint = ran.out.section(QStringLiteral("指纹："), 1).left(19);
+        QVERIFY2(fingerprint.size() == 19, qPrintable(ran.out));
+        ran = admin(db + QStringList{"operator", "add", "小王"}, home,
+                    "wrong-password\n1234\n1234\n");
+        QCOMPARE(ran.code, 1);
+        ran = admin(db + QStringList{"operator", "add", "小王"}, home,
+                    "owner-pass-1\n1234\n1234\n");
+        QCOMPARE(ran.code, 0);
+        ran = admin(db + QStringList{"operator", "list"}, home);
+        QCOMPARE(ran.out, QStringLiteral("小王\tcashier\tenabled\n老板\towner\tenabled\n"));
+        ran = admin(db + QStringList{"journal", "seal"}, home, "owner-pass-1\n");
+        QCOMPARE(ran.code, 0);
+        QVERIFY2(ran.out.contains(fingerprint), qPrintable(ran.out));
+        QVERIFY(!(ran.out + ran.err).contains(QStringLiteral("owner-pass-1")));
+        ran = admin(db + QStringList{"journal", "verify"}, home);
+        QCOMPARE(ran.code, 0);
+        QVERIFY(ran.out.contains(fingerprint));
+        // The bill before the seal changed, and every hash after it made to fit again.
+        env.sql(QStringLiteral("update Tjournal set tsum='0.5' where id=1"));
+        QSqlQuery q(QSqlDatabase::database(env.module->connectionName(), false));
+        QVERIFY(q.exec(QStringLiteral("select max(id) from Tjournal")) && q.next());
+        const qint64 last = q.value(0).toLongLong();
+        q.finish();  // no read left open for cafe-admin's writes to wait on
+        QString prev = JournalSeed();
+        for (qint64 id = 1; id <= last; ++id) {
+            const auto rows = SelectJournal(*env.desk, QStringLiteral(" where id=:i"),
+                                            {{QStringLiteral("i"), QString::number(id)}});
+            JournalRow row = rows->front();
+            row.prev = prev;
+            row.hash = JournalHash(row);
+            env.sql(QStringLiteral("update Tjournal set prev=?, hash=? where id=?"),
+                    {row.prev, row.hash, id});
+            prev = row.hash;
+        }
+        ran = admin(db + QStringList{"journal", "verify"}, home);
+        QCOMPARE(ran.code, 4);
+        QVERIFY2(ran.out.startsWith(QStringLiteral("店主封账不符")), qPrintable(ran.out));
+        ran = admin(db + QStringList{"signin", "disable"}, home, "owner-pass-1\n");
+        QVERIFY2(ran.code == 0, qPrintable(ran.err));
+    }
+
+    // With sign-in on, an export needs the owner's password, as in the window; passwd gives a
+    // cashier a new PIN, and the owner a new password with a new seal key.
+    void theOwnersWordFromTheCommandLine() {
+        Env env;
+        settle(env, QStringLiteral("pc1"), QStringLiteral("3"));
+        const QString home = env.path(QStringLiteral("home"));
+        const QStringList db{QStringLiteral("--database"), env.dbPath()};
+        Ran ran = admin(db + QStringList{"signin", "enable", "--owner", "老板"}, home,
+                        "owner-pass-1\nowner-pass-1\n");
+        QCOMPARE(ran.code, 0);
+        const QString before = ran.out.section(QStringLiteral("指纹："), 1).left(19);
+        const QString csv = env.path(QStringLiteral("day.csv"));
+        const QStringList report = db + QStringList{"report", "--from", "2026-12-09", "--to",
+                                                    "2026-12-09", "--csv", csv};
+        for (const QByteArray& typed : {QByteArray(), QByteArray("wrong-password\n")}) {
+            ran = admin(report, home, typed);
+            QVERIFY(ran.code != 0);
+            QVERIFY(!QFile::exists(csv));
+        }
+        ran = admin(report, home, "owner-pass-1\n");
+        QVERIFY2(ran.code == 0, qPrintable(ran.err));
+        QVERIFY(QFile::exists(csv));
+
+        ran = admin(db + QStringList{"operator", "add", "小王"}, home, "owner-pass-1\n1234\n1234\n");
+        QCOMPARE(ran.code, 0);
+        ran = admin(db + QStringList{"operator", "passwd", "小王"}, home,
+                    "owner-pass-1\n5678\n5678\n");
+        QVERIFY2(ran.code == 0, qPrintable(ran.err));
+        QString pin = QStringLiteral("5678");
+        QCOMPARE(SignIn(*env.desk, QStringLiteral("小王"), Secret(pin)).result, SignInResult::Ok);
+
+        ran = admin(db + QStringList{"operator", "passwd", "老板"}, home,
+                    "owner-pass-9\nowner-pass-2\nowner-pass-2\n");
+        QCOMPARE(ran.code, 1);
+        ran = admin(db + QStringList{"operator", "passwd", "老板"}, home,
+                    "owner-pass-1\nowner-pass-2\nowner-pass-2\n");
+        QVERIFY2(ran.code == 0, qPrintable(ran.err));
+        const QString after = ran.out.section(QStringLiteral("指纹："), 1).left(19);
+        QVERIFY2(after.size() == 19 && after != before, qPrintable(ran.out));
+        ran = admin(db + QStringList{"journal", "seal"}, home, "owner-pass-1\n");
+        QCOMPARE(ran.code, 1);
+        ran = admin(db + QStringList{"journal", "seal"}, home, "owner-pass-2\n");
+        QCOMPARE(ran.code, 0);
+        ran = admin(db + QStringList{"journal", "verify"}, home);
+        QCOMPARE(ran.code, 0);
+        QVERIFY2(ran.out.contains(after), qPrintable(ran.out));
+    }
+
     // The same report, the same bytes as the window's 导出CSV.
     void reportCsvIsTheWindowsExport() {
         Env env;
@@ -226,16 +332,16 @@ class AdminTest : public QObject {
 
 namespace {
 
-QString write(Env& env, const QString& name, const QByteArray& bytes) {
-    QFile file(env.path(name));
+QString write(Env& env, const char* name, const QByteArray& bytes) {
+    QFile file(env.path(QString::fromUtf8(name)));
     if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
-        qFatal("cannot write %s", qPrintable(name));
+        qFatal("cannot write %s", name);
     return file.fileName();
 }
 
-Ran adminOn(Env& env, const QStringList& arguments) {
+Ran adminOn(Env& env, const QStringList& arguments, const QByteArray& input = {}) {
     return admin(QStringList{"--database", env.connectionText()} + arguments,
-                 env.path(QStringLiteral("home")));
+                 env.path(QStringLiteral("home")), input);
 }
 
 QString tariffRate(Env& env) {
@@ -262,7 +368,7 @@ class PlanAdminTest : public QObject {
         QByteArray exported;
         {
             Env shop;
-            const QString file = write(shop, QStringLiteral("plan.json"), kTestPlan);
+            const QString file = write(shop, "plan.json", kTestPlan);
             Ran ran = adminOn(shop, {"prices", "import", file, "--from", "2030-01-01 08:00"});
             QCOMPARE(ran.code, 0);
             QCOMPARE(ran.out, QStringLiteral("价格方案已导入，自 2030-01-01 08:00 起生效\n"));
@@ -293,6 +399,30 @@ class PlanAdminTest : public QObject {
         ran = adminOn(branch, {"prices", "off"});  // nothing to turn off: no row
         QCOMPARE(ran.code, 0);
         QCOMPARE(JournalRowsOf(branch, JournalKind::PlanChange), 2);
+    }
+
+    // Under sign-in a plan is the owner's: nothing changes without the password, and each
+    // change names the owner who allowed it.
+    void pricesAreTheOwnersUnderSignIn() {
+        Env env;
+        TurnOnSignIn(env, QStringLiteral("owner-pass-1"), QStringLiteral("1234"));
+        const QString owner = FindAccount(*env.desk, QStringLiteral("老板"))->id;
+        const QStringList import{"prices", "import", write(env, "plan.json", kTestPlan)};
+        for (const QByteArray& typed : {QByteArray(), QByteArray("wrong-pass-1\n")}) {
+            const Ran ran = adminOn(env, import, typed);
+            QCOMPARE(ran.code, 1);
+            QCOMPARE(ran.out, QString());
+            QCOMPARE(JournalRowsOf(env, JournalKind::PlanChange), 0);
+        }
+        QCOMPARE(adminOn(env, import, "owner-pass-1\n").code, 0);
+        QCOMPARE(adminOn(env, {"prices", "off"}, "wrong-pass-1\n").code, 1);
+        QVERIFY(SavedPlan(*env.desk));
+        QCOMPARE(adminOn(env, {"prices", "off"}, "owner-pass-1\n").code, 0);
+        QVERIFY(!SavedPlan(*env.desk));
+        QStringList approvers;
+        for (const JournalRow& row : AllJournalRows(env))
+            if (row.entry.kind == JournalKind::PlanChange) approvers << row.approver;
+        QCOMPARE(approvers, (QStringList{owner, owner}));
     }
 
     // Whatever is wrong, one line says what, and nothing is written.
@@ -334,7 +464,7 @@ class PlanAdminTest : public QObject {
         QFETCH(QString, says);
         Env env;
         arguments.replaceInStrings(QStringLiteral("PLAN"),
-                                   write(env, QStringLiteral("plan.json"), json));
+                                   write(env, "plan.json", json));
         const Ran ran = adminOn(env, arguments);
         QCOMPARE(ran.code, code);
         QVERIFY2(ran.err.contains(says), qPrintable(ran.err));

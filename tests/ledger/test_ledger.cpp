@@ -42,7 +42,9 @@ class LedgerTest : public QObject {
             << QStringLiteral("delete from Tjournal where id=1") << qint64(1);
         QTest::newRow("row inserted")
             << QStringLiteral(
-                   "insert into Tjournal select 4, at, desk, operator, kind, machine, "
+                   "insert into Tjournal (id, at, desk, operator, kind, machine, target, "
+                   "tstart, tend, stime, tmoney, tother, tsum, state, amount, note, flagged, "
+                   "prev, hash) select 4, at, desk, operator, kind, machine, "
                    "target, tstart, tend, stime, tmoney, tother, '99', state, amount, "
                    "note, flagged, hash, hash from Tjournal where id=3")
             << qint64(4);

@@ -26,6 +26,14 @@ class RecordingPrompts : public Prompts {
     void reportUnhandled(const QString& text) override {
         record(QStringLiteral("unhandled|") + text);
     }
+    std::deque<QString> secrets;  // typed into 店主授权; an unscripted one is cancelled
+    std::optional<QString> secret(const QString& text) override {
+        record(QStringLiteral("secret|") + text);
+        if (secrets.empty()) return std::nullopt;
+        QString typed = secrets.front();
+        secrets.pop_front();
+        return typed;
+    }
     QStringList take();  // the boxes so far, clearing the record
 
   private:
