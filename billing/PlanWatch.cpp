@@ -34,8 +34,9 @@ bool EndOvernight(Desk& desk, const QString& machine, const QDateTime& ends) {
     const QString fee = FenText(carried) + QStringLiteral("元");
     Query* p = dm.PlanQuery;
     p->Close();
-    p->SetSql(QStringLiteral("update Tsession set started=:s, carried=:c, night_ends='', warned=0 "
-                             "where username=:m and night_ends=:e"));
+    // Kept: what was billed before the overnight is more than its Tcount row says.
+    p->SetSql(QStringLiteral("update Tsession set started=:s, carried=:c, night_ends='', warned=0, "
+                             "kept=1 where username=:m and night_ends=:e"));
     p->SetParam(QStringLiteral("s"), ends.toString(kStamp));
     p->SetParam(QStringLiteral("c"), FenText(carried));
     p->SetParam(QStringLiteral("m"), machine);

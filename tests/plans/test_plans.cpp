@@ -319,6 +319,83 @@ class PlansTest : public QObject {
         QCOMPARE(env.field("pc09", "Tmoney"), QStringLiteral("16元"));
     }
 
+    // A session keeps the zone it began in: a machine moved to another zone, a transfer to a
+    // machine of another zone, a plan saved meanwhile. The pass, 明细 and the receipt agree.
+    void aSessionKeepsItsZone_data() {
+        QTest::addColumn<QString>("machine");
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<QString>("zone");
+        QTest::addColumn<QString>("fee");
+        // Wednesday 10:00 to 11:10: 普通区 3 + a third of 3 (1); 电竞区 5 + a third of 5 (1.7).
+        QTest::newRow("a listed machine moved") << "pc07" << "zone" << "电竞区" << "6.7元";
+        QTest::newRow("an unlisted machine moved") << "pc01" << "zone" << "普通区" << "4元";
+        QTest::newRow("moved to a machine of 电竞区") << "pc01" << "transfer" << "普通区" << "4元";
+        QTest::newRow("moved from one") << "pc07" << "transfer back" << "电竞区" << "6.7元";
+        QTest::newRow("a plan saved listing it elsewhere") << "pc01" << "plan" << "普通区" << "4元";
+    }
+    void aSessionKeepsItsZone() {
+        QFETCH(QString, machine);
+        QFETCH(QString, change);
+        QFETCH(QString, zone);
+        QFETCH(QString, fee);
+        Env env;
+        AddPc(env, QStringLiteral("pc01"));
+        AddPc(env, QStringLiteral("pc07"));
+        SetClock(env, QStringLiteral("2026-12-09 09:00:00"));
+        UsePlan(env);
+        SetClock(env, QStringLiteral("2026-12-09 10:00:00"));
+        Start(env, machine);
+        SetClock(env, QStringLiteral("2026-12-09 10:20:00"));
+        Pass(env);  // what the pass keeps from tick to tick is filled
+        QString problem;
+        QString billed = machine;
+        if (change == QStringLiteral("zone")) {
+            QVERIFY(SetMachineZone(*env.desk, machine,
+                                   machine == QStringLiteral("pc07") ? QString() : "电竞区",
+                                   &problem));
+        } else if (change.startsWith(QStringLiteral("transfer"))) {
+            billed = machine == QStringLiteral("pc07") ? QStringLiteral("pc01")
+                                                       : QStringLiteral("pc07");
+            QVERIFY(TransferSession(*env.desk, machine, billed, {}));
+        } else {
+            Plan moved = TestPlan();
+            moved.machines.insert(machine, QStringLiteral("电竞区"));
+            QVERIFY2(SavePlan(*env.desk, moved, {}, &problem), qPrintable(problem));
+        }
+        SetClock(env, QStringLiteral("2026-12-09 11:10:00"));
+        Pass(env);
+        QCOMPARE(env.field(billed, "Tmoney"), fee);
+        const QStringList shown = BillBreakdown(
+            *env.desk, billed, env.field(billed, "Tstart"), env.field(billed, "Stime"),
+            env.field(billed, "Tmoney"), env.field(billed, "Tother"), env.field(billed, "Tsum"),
+            QStringLiteral("正常"));
+        QVERIFY2(shown.contains(QStringLiteral("区域 ") + zone), qPrintable(shown.join('\n')));
+    }
+
+    // Another desk's change of the plan reaches this desk's next pass, though this desk keeps
+    // what it read from pass to pass.
+    void anotherDesksPlanReachesThisDesksPass() {
+        Env env;
+        AddPc(env, QStringLiteral("pc01"));
+        SetClock(env, QStringLiteral("2026-12-09 09:00:00"));
+        UsePlan(env);
+        SetClock(env, QStringLiteral("2026-12-09 10:00:00"));
+        Start(env, QStringLiteral("pc01"));
+        SetClock(env, QStringLiteral("2026-12-09 10:20:00"));
+        Pass(env);
+        QCOMPARE(env.field("pc01", "Tmoney"), QStringLiteral("2元"));  // two thirds of 3
+        SecondDesk other(env.connectionText(), env.path(QStringLiteral("second")),
+                         QStringLiteral("前台二"), env.client.port());
+        other.clock.time = QTime(10, 30);
+        QString problem;
+        QVERIFY2(SavePlan(*other.desk, FlatPlan(QStringLiteral("9")), {}, &problem),
+                 qPrintable(problem));
+        SetClock(env, QStringLiteral("2026-12-09 11:40:00"));
+        Pass(env);
+        // 10:00 at 3 (begun before the change); 11:00, 40 minutes, the whole of 9.
+        QCOMPARE(env.field("pc01", "Tmoney"), QStringLiteral("12元"));
+    }
+
     void overnightEndsAndIsBilledFromItsEnd() {
         Env env;
         AddPc(env, QStringLiteral("pc01"));
