@@ -69,6 +69,17 @@ void Start(Env& env, const QString& machine) {
     env.prompts.take();
 }
 
+// The test plan saved at 09:00 on Wednesday 2026-12-09, machine in session from 10:00 and
+// billed at 10:20 (what the pass keeps from tick to tick is filled).
+void InSessionSinceTen(Env& env, const QString& machine) {
+    SetClock(env, QStringLiteral("2026-12-09 09:00:00"));
+    UsePlan(env);
+    SetClock(env, QStringLiteral("2026-12-09 10:00:00"));
+    Start(env, machine);
+    SetClock(env, QStringLiteral("2026-12-09 10:20:00"));
+    Pass(env);
+}
+
 }  // namespace
 
 class PlansTest : public QObject {
@@ -341,12 +352,7 @@ class PlansTest : public QObject {
         Env env;
         AddPc(env, QStringLiteral("pc01"));
         AddPc(env, QStringLiteral("pc07"));
-        SetClock(env, QStringLiteral("2026-12-09 09:00:00"));
-        UsePlan(env);
-        SetClock(env, QStringLiteral("2026-12-09 10:00:00"));
-        Start(env, machine);
-        SetClock(env, QStringLiteral("2026-12-09 10:20:00"));
-        Pass(env);  // what the pass keeps from tick to tick is filled
+        InSessionSinceTen(env, machine);
         QString problem;
         QString billed = machine;
         if (change == QStringLiteral("zone")) {
@@ -377,12 +383,7 @@ class PlansTest : public QObject {
     void anotherDesksPlanReachesThisDesksPass() {
         Env env;
         AddPc(env, QStringLiteral("pc01"));
-        SetClock(env, QStringLiteral("2026-12-09 09:00:00"));
-        UsePlan(env);
-        SetClock(env, QStringLiteral("2026-12-09 10:00:00"));
-        Start(env, QStringLiteral("pc01"));
-        SetClock(env, QStringLiteral("2026-12-09 10:20:00"));
-        Pass(env);
+        InSessionSinceTen(env, QStringLiteral("pc01"));
         QCOMPARE(env.field("pc01", "Tmoney"), QStringLiteral("2元"));  // two thirds of 3
         SecondDesk other(env.connectionText(), env.path(QStringLiteral("second")),
                          QStringLiteral("前台二"), env.client.port());
