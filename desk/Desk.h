@@ -118,6 +118,7 @@ class Desk : public QObject {
     // by one pass at a time.
     std::shared_ptr<void> passCache;
     bool remindersRunning = false;
+    bool planWatchRunning = false;
 
     // The grid query's current row (-1 when it is closed or empty).
     int CurrentRow() const { return m_currentRow; }

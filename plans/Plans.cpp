@@ -536,18 +536,6 @@ std::optional<NightSale> PlanOvernight(Desk& desk, const QString& machine) {
     return state->pricing.InForce(now)->zones->front().overnight;
 }
 
-std::optional<std::pair<QString, QString>> PlanTariff(Desk& desk) {
-    if (!Recording(desk)) return std::nullopt;
-    const QString now = StampText(desk.clock.nowDateTime());
-    if (!Select(desk, QStringLiteral("select body, base, night from Tplan where effective<=:n "
-                                     "order by id desc"),
-                {{QStringLiteral("n"), now}}))
-        return std::nullopt;
-    Query* q = desk.DataModule1.PlanQuery;
-    if (q->RecordCount() == 0 || q->FieldText(QStringLiteral("body")).isEmpty()) return std::nullopt;
-    return std::pair{q->FieldText(QStringLiteral("base")), q->FieldText(QStringLiteral("night"))};
-}
-
 std::optional<PlanBill> PreviewBill(Desk& desk, const QString& zone, const QDateTime& start,
                                     const QDateTime& end, QString* unknownZone) {
     const std::optional<PlanState> state = ReadPlanState(desk);

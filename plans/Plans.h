@@ -112,10 +112,6 @@ QDateTime ParsePlanDateTime(const QString& text);  // invalid when it is not one
 // or when the zone sells none (the tariff's 通宵 then, as without a plan).
 std::optional<NightSale> PlanOvernight(Desk& desk, const QString& machine);
 
-// What the newest version wrote into Tmoney (OneTime, Tnight) while a plan is on; nullopt when
-// no plan is on now.
-std::optional<std::pair<QString, QString>> PlanTariff(Desk& desk);
-
 // 试算 and `cafe-admin bill`: a session of zone (empty: the default zone) from start to end,
 // priced by the same slots as the billing pass; without a plan, at Tmoney's rate by the
 // part-hour bands. nullopt after its box when the prices cannot be read; nullopt without a

@@ -1,4 +1,6 @@
 #include <QTest>
+#include <QTimer>
+#include <QUrl>
 
 #include "billing/BillingPass.h"
 #include "billing/Checkout.h"
@@ -10,6 +12,7 @@
 #include "ledger/Report.h"
 #include "plans/Plans.h"
 #include "support/LedgerFixtures.h"
+#include "support/PausableProxy.h"
 #include "support/TestPlan.h"
 
 namespace {
@@ -441,6 +444,35 @@ class PlansTest : public QObject {
         QCOMPARE(env.field("pc01", "Stime"), QStringLiteral("1时10分"));
         QCOMPARE(env.field("pc01", "Tmoney"), QStringLiteral("7元"));
         QCOMPARE(env.field("pc01", "Tsum"), QStringLiteral("17"));
+    }
+
+    // The watch reads beside the window: with the server's network stalled the window's loop
+    // keeps turning, and the zones it shows are those it read last.
+    void theWatchNeverHoldsTheWindow() {
+        if (!TestEngine::Postgres()) QSKIP("a server whose network stalls");
+        Env env;
+        AddPc(env, QStringLiteral("pc07"));
+        UsePlan(env);
+        QUrl uri(env.connectionText());
+        PausableProxy proxy(quint16(uri.port()));
+        uri.setPort(proxy.port());
+        SecondDesk other(uri.toString(), env.path(QStringLiteral("second")),
+                         QStringLiteral("前台二"), env.client.port());
+        PlanWatch watch(*other.desk);
+        watch.TickBeside();
+        QTRY_VERIFY(!other.desk->planWatchRunning);
+        QCOMPARE(watch.ZoneOf(QStringLiteral("PC07")), QStringLiteral("电竞区"));
+        QCOMPARE(watch.ZoneOf(QStringLiteral("pc01")), QStringLiteral("普通区"));
+        proxy.pause();
+        watch.TickBeside();
+        bool turned = false;
+        QTimer::singleShot(0, [&] { turned = true; });
+        QTRY_VERIFY(turned);
+        QVERIFY(other.desk->planWatchRunning);
+        QCOMPARE(watch.ZoneOf(QStringLiteral("pc07")), QStringLiteral("电竞区"));
+        proxy.resume();
+        QTRY_VERIFY_WITH_TIMEOUT(!other.desk->planWatchRunning, 60000);
+        QCOMPARE(other.prompts.boxes, QStringList());
     }
 
     void overnightOutsideItsHours_data() {
