@@ -6,6 +6,7 @@
 #include "billing/Checkout.h"
 #include "billing/Overnight.h"
 #include "billing/PlanWatch.h"
+#include "billing/Prices.h"
 #include "billing/SessionStart.h"
 #include "billing/Transfer.h"
 #include "client_channel/Datagram.h"
@@ -444,6 +445,31 @@ class PlansTest : public QObject {
         QCOMPARE(env.field("pc01", "Stime"), QStringLiteral("1时10分"));
         QCOMPARE(env.field("pc01", "Tmoney"), QStringLiteral("7元"));
         QCOMPARE(env.field("pc01", "Tsum"), QStringLiteral("17"));
+    }
+
+    // Tmoney changed by another tool while a plan is on is said once, and the plan still
+    // bills; a change made in 设置 is not another tool's.
+    void anotherToolsTariffIsSaidOnce() {
+        Env env;
+        AddPc(env, QStringLiteral("pc01"));
+        InSessionSinceTen(env, QStringLiteral("pc01"));
+        PlanWatch watch(*env.desk);
+        env.prompts.take();
+        watch.Tick();
+        QCOMPARE(env.prompts.take(), QStringList());  // what the plan wrote there
+        env.otherTool(QStringLiteral("update Tmoney set OneTime='5'"));
+        watch.Tick();
+        watch.Tick();
+        QCOMPARE(env.prompts.take(),
+                 QStringList{"message|上网价格表（Tmoney）被别的程序改成了 5/10，价格方案仍然有效："
+                             "按方案计费。"});
+        SetClock(env, QStringLiteral("2026-12-09 11:10:00"));
+        Pass(env);
+        QCOMPARE(env.field("pc01", "Tmoney"), QStringLiteral("4元"));  // 3 + a third of 3
+        QVERIFY(SetPrices(*env.desk, QStringLiteral("6"), QStringLiteral("10")));
+        env.prompts.take();
+        watch.Tick();
+        QCOMPARE(env.prompts.take(), QStringList());
     }
 
     // The watch reads beside the window: with the server's network stalled the window's loop
