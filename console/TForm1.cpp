@@ -20,6 +20,7 @@
 #include "billing/BillingPass.h"
 #include "billing/Bulk.h"
 #include "billing/Overnight.h"
+#include "billing/PlanWatch.h"
 #include "billing/Reminders.h"
 #include "billing/SessionStart.h"
 #include "client_channel/Datagram.h"
@@ -38,6 +39,7 @@
 #include "console/TtrunMoneys.h"
 #include "desk/SendCommand.h"
 #include "ledger/Shifts.h"
+#include "plans/Plans.h"
 #include "record_store/ConnectDatabase.h"
 #include "widgets/Themed.h"
 
@@ -94,6 +96,9 @@ TForm1::TForm1(Desk& deskRef, QWidget* parent) : QMainWindow(parent), desk(deskR
     Timer2->start();
 
     FormCreate();
+    // The zone beside "当前机器：" is what the plan's watch last read, beside the window.
+    planWatch.onRead = [this] { ShowZone(); };
+    desk.GuardAnyway([this] { planWatch.TickBeside(); });
     // A lost server is said once, here, and the grid marked as not current; once the desk is
     // back, the ticks that were skipped meanwhile run at once.
     connect(&desk, &Desk::connectionChanged, this, &TForm1::ShowDatabaseInUse);
@@ -505,7 +510,10 @@ void TForm1::BuildMiddle() {
     });
 
     connect(DBGrid1->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
-            [this](const QModelIndex& current) { desk.SetCurrentRow(current.row()); });
+            [this](const QModelIndex& current) {
+                desk.SetCurrentRow(current.row());
+                ShowZone();
+            });
     // A reminder that has fallen due shows in red until the session ends or a new one is set.
     DBGrid1->SetMarker([this](const QModelIndex& index) {
         const Query* grid = desk.DataModule1.ADOQuery1;
@@ -716,7 +724,16 @@ void TForm1::Timer1Timer() {
 }
 
 void TForm1::Timer2Timer() {
-    desk.GuardAnyway([this] { BillingPassBeside(desk); });
+    desk.GuardAnyway([this] {
+        BillingPassBeside(desk);
+        planWatch.TickBeside();
+    });
+}
+
+// Beside "当前机器：", only under a price plan: the machine's zone.
+void TForm1::ShowZone() {
+    if (m_noDatabase || desk.ConnectionLost()) return;
+    Label4->setText(planWatch.ZoneOf(desk.CurrentRowMachine()));
 }
 
 void TForm1::DBGrid1DblClick() { N28Click(); }

@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 #include <QHash>
+#include <memory>
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -113,7 +114,11 @@ class Desk : public QObject {
     // A pass waiting in a box must not be entered again by the next tick.
     bool clockRefreshRunning = false;
     bool billingPassRunning = false;
+    // What the billing passes keep between their ticks (the billing room's own type), touched
+    // by one pass at a time.
+    std::shared_ptr<void> passCache;
     bool remindersRunning = false;
+    bool planWatchRunning = false;
 
     // The grid query's current row (-1 when it is closed or empty).
     int CurrentRow() const { return m_currentRow; }
