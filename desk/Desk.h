@@ -228,3 +228,20 @@ class Desk : public QObject {
     int m_guardDepth = 0;
     QString m_currentName;  // survives a closed grid, so a reopen finds the same machine
 };
+
+// While it lives, the journal rows this desk writes name approver (an empty one changes
+// nothing); the approver before comes back when it goes.
+class ApprovedBy {
+  public:
+    ApprovedBy(Desk& desk, const QString& approver)
+        : m_id(desk.approverId), m_before(desk.approverId) {
+        if (!approver.isEmpty()) m_id = approver;
+    }
+    ~ApprovedBy() { m_id = m_before; }
+    ApprovedBy(const ApprovedBy&) = delete;
+    ApprovedBy& operator=(const ApprovedBy&) = delete;
+
+  private:
+    QString& m_id;
+    const QString m_before;
+};

@@ -33,19 +33,11 @@ bool HasPlanTables(QSqlDatabase& db) {
 
 // One statement on the plans' query with its values by name; false when it fails.
 bool Run(Desk& desk, const QString& sql, const QList<std::pair<QString, QString>>& values = {}) {
-    Query* q = desk.DataModule1.PlanQuery;
-    q->Close();
-    q->SetSql(sql);
-    for (const auto& [name, value] : values) q->SetParam(name, value);
-    return q->ExecSQL();
+    return desk.DataModule1.PlanQuery->Statement(sql, values)->ExecSQL();
 }
 
 bool Select(Desk& desk, const QString& sql, const QList<std::pair<QString, QString>>& values = {}) {
-    Query* q = desk.DataModule1.PlanQuery;
-    q->Close();
-    q->SetSql(sql);
-    for (const auto& [name, value] : values) q->SetParam(name, value);
-    return q->Open();
+    return desk.DataModule1.PlanQuery->Statement(sql, values)->Open();
 }
 
 // The plans' tables are there (the file took the migration); otherwise nothing is recorded.
@@ -222,7 +214,27 @@ std::optional<SessionRecord> RecordFromTexts(const QString& started, const QStri
     return s;
 }
 
-const QString kSessionColumns = QStringLiteral("select username, started, zone, carried from Tsession");
+// The machines' zones, and the sessions' records by the name as Tcount holds it (the console
+// writes both from one text); where narrows them with its values.
+bool ReadZones(QSqlDatabase& db, const Engine& engine, const QString& where,
+               const QStringList& values, QHash<QString, QString>* zoneOf, QString* error) {
+    return engine.Walk(
+        db, QStringLiteral("select username, zone from Tzone") + where, values,
+        [&](const QString* r, int) { zoneOf->insert(MachineNameKey(r[0]), r[1]); }, error);
+}
+
+bool ReadSessions(QSqlDatabase& db, const Engine& engine, const QString& where,
+                  const QStringList& values, QHash<QString, SessionRecord>* sessions,
+                  QString* error) {
+    return engine.Walk(
+        db, QStringLiteral("select username, started, zone, carried from Tsession") + where,
+        values,
+        [&](const QString* r, int) {
+            if (std::optional<SessionRecord> s = RecordFromTexts(r[1], r[2], r[3]))
+                sessions->insert(r[0], *s);
+        },
+        error);
+}
 
 }  // namespace
 
@@ -248,12 +260,7 @@ bool RefreshPlanCache(QSqlDatabase& db, const Engine& engine, PlanCache* cache, 
     PlanCache fresh;
     fresh.stamp = stamp;
     if (!ReadPlanPricing(db, engine, 0, &fresh.state, error) ||
-        !engine.Walk(
-            db, QStringLiteral("select username, zone from Tzone"), {},
-            [&](const QString* r, int) {
-                fresh.state.pricing.zoneOf.insert(MachineNameKey(r[0]), r[1]);
-            },
-            error))
+        !ReadZones(db, engine, {}, {}, &fresh.state.pricing.zoneOf, error))
         return false;
     *cache = std::move(fresh);
     return true;
@@ -261,14 +268,8 @@ bool RefreshPlanCache(QSqlDatabase& db, const Engine& engine, PlanCache* cache, 
 
 bool ReadKeptSessions(QSqlDatabase& db, const Engine& engine, const QDateTime& now,
                       QHash<QString, SessionRecord>* sessions, QString* error) {
-    return engine.Walk(
-        db, kSessionColumns + QStringLiteral(" where started<? or kept=1"),
-        {StampText(QDateTime(now.date(), QTime(0, 0)))},
-        [&](const QString* r, int) {
-            if (std::optional<SessionRecord> s = RecordFromTexts(r[1], r[2], r[3]))
-                sessions->insert(r[0], *s);
-        },
-        error);
+    return ReadSessions(db, engine, QStringLiteral(" where started<? or kept=1"),
+                        {StampText(QDateTime(now.date(), QTime(0, 0)))}, sessions, error);
 }
 
 bool ReadPlanState(QSqlDatabase& db, const Engine& engine, double rate, PlanState* state,
@@ -277,20 +278,8 @@ bool ReadPlanState(QSqlDatabase& db, const Engine& engine, double rate, PlanStat
     if (!state->any) return true;
     const QString only = machine.isEmpty() ? QString() : QStringLiteral(" where username=?");
     const QStringList values = machine.isEmpty() ? QStringList() : QStringList{machine};
-    return engine.Walk(
-               db, QStringLiteral("select username, zone from Tzone") + only, values,
-               [&](const QString* r, int) {
-                   state->pricing.zoneOf.insert(MachineNameKey(r[0]), r[1]);
-               },
-               error) &&
-           engine.Walk(
-               db, kSessionColumns + only, values,
-               [&](const QString* r, int) {
-                   // By the name as Tcount holds it: the console writes both from one text.
-                   if (std::optional<SessionRecord> s = RecordFromTexts(r[1], r[2], r[3]))
-                       state->sessions.insert(r[0], *s);
-               },
-               error);
+    return ReadZones(db, engine, only, values, &state->pricing.zoneOf, error) &&
+           ReadSessions(db, engine, only, values, &state->sessions, error);
 }
 
 namespace {
