@@ -1,7 +1,7 @@
 # Checks the direction of the rooms from the sources themselves:
 #   cmake -DSOURCE_DIR=<root> -P layering.cmake
 # Each room lists the folders it may include; Qt Gui and Widgets are the window room's alone.
-set(rooms store channel desk ledger backups machines plans billing printing)
+set(rooms store channel desk ledger accounts backups machines plans billing printing)
 set(store_dirs record_store)
 set(store_allowed record_store)
 set(channel_dirs client_channel)
@@ -10,6 +10,8 @@ set(desk_dirs desk)
 set(desk_allowed desk record_store client_channel)
 set(ledger_dirs ledger)
 set(ledger_allowed ledger desk record_store client_channel)
+set(accounts_dirs accounts)
+set(accounts_allowed accounts ledger desk record_store client_channel)
 set(backups_dirs backups)
 set(backups_allowed backups ledger desk record_store client_channel)
 set(machines_dirs machines)
