@@ -153,11 +153,21 @@ void Desk::UpdateConnectionState() {
     emit reconnected();
 }
 
-QString Desk::JournalHeadKey() const {
-    // One head per database: the desk may be pointed at another file.
+QString Desk::JournalHeadKey() const { return DatabaseKey(QStringLiteral("journalHead")); }
+
+QString Desk::DatabaseKey(const QString& name) const {
+    // One value per database: the desk may be pointed at another file.
     const QByteArray where = DataModule1.ConnectionString().toUtf8();
-    return QStringLiteral("journalHead/") +
+    return name + QLatin1Char('/') +
            QString::fromLatin1(QCryptographicHash::hash(where, QCryptographicHash::Sha1).toHex());
+}
+
+QString Desk::DatabaseSetting(const QString& name) const {
+    return settings.value(DatabaseKey(name));
+}
+
+void Desk::SetDatabaseSetting(const QString& name, const QString& value) {
+    settings.setValue(DatabaseKey(name), value);
 }
 
 std::pair<qint64, QString> Desk::JournalHead() {
@@ -208,22 +218,33 @@ void Desk::RunOnWorker(std::function<void(QSqlDatabase& db, const Engine& engine
          text = DataModule1.ConnectionString(), work = std::move(work),
          then = std::move(then)]() mutable {
             QSqlDatabase db = context->Connection(text);
-            work(db, context->engine());
+            {
+                // What the job holds goes here, before then() is posted: a pass's last
+                // reference must drop on the window's thread, where its flag is read.
+                std::function<void(QSqlDatabase&, const Engine&)> job;
+                job.swap(work);
+                job(db, context->engine());
+            }
             // A server's connection that is closed now was lost (or never made): the next
             // job connects again.
             const bool lost = !context->engine().IsFile() && !db.isOpen();
+            // Qt frees the posted call on whichever thread lets go of it last, this one
+            // included: then() is taken out and ends on the window's thread.
             QMetaObject::invokeMethod(
                 this,
-                [this, lost, then = std::move(then)] {
+                [this, lost, then = std::move(then)]() mutable {
                     WorkerAnswered(lost);
-                    GuardAnyway(then);
+                    std::function<void()> answer;
+                    answer.swap(then);
+                    GuardAnyway(answer);
                 },
                 Qt::QueuedConnection);
         },
         Qt::QueuedConnection);
 }
 
-void Desk::RunInBackground(std::function<void()> work, std::function<void()> then) {
+void Desk::RunInBackground(std::function<void()> work, std::function<void()> then,
+                           QThread::Priority priority) {
     QThread* worker = QThread::create(std::move(work));
     m_workers << worker;
     connect(worker, &QThread::finished, this, [this, worker, then = std::move(then)] {
@@ -231,7 +252,7 @@ void Desk::RunInBackground(std::function<void()> work, std::function<void()> the
         worker->deleteLater();
         GuardAnyway(then);
     });
-    worker->start();
+    worker->start(priority);
 }
 
 void Desk::SetCurrentRow(int row) {

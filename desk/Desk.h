@@ -5,6 +5,7 @@
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <QThread>
 #include <exception>
 #include <functional>
 #include <optional>
@@ -16,7 +17,6 @@
 
 class HostResolver;
 class TNMUDP;
-class QThread;
 class QTimer;
 class QSqlDatabase;
 
@@ -77,12 +77,17 @@ class Desk : public QObject {
 
     // Runs work on a thread of its own (which must use its own database connection), then
     // then() back on this thread inside the guard. The desk waits for it before it goes.
-    void RunInBackground(std::function<void()> work, std::function<void()> then);
+    void RunInBackground(std::function<void()> work, std::function<void()> then,
+                         QThread::Priority priority = QThread::InheritPriority);
     bool BackgroundBusy() const { return !m_workers.isEmpty(); }
 
     // The journal row this desk wrote last, as committed: a later check must still find it.
     std::pair<qint64, QString> JournalHead();
     void NoteJournalAppend(qint64 id, const QString& hash);
+    // A setting of this desk that belongs to the database in use (another database, another
+    // value): the journal's heads, the date of its last full check.
+    QString DatabaseSetting(const QString& name) const;
+    void SetDatabaseSetting(const QString& name, const QString& value);
 
     // A pass waiting in a box must not be entered again by the next tick.
     bool clockRefreshRunning = false;
@@ -166,6 +171,7 @@ class Desk : public QObject {
     void NMUDP1InvalidHost(bool& handled);
 
     QString JournalHeadKey() const;
+    QString DatabaseKey(const QString& name) const;
 
     std::optional<std::pair<qint64, QString>> m_pendingHead;  // appended, not yet committed
     QList<QThread*> m_workers;
