@@ -11,6 +11,7 @@ class TNMUDP;
 struct StartOptions {
     QString database;         // --database FILE: this start only; the setting stays
     bool dataFolder = false;  // --in-data-folder: count.db in the user's data folder
+    bool verify = false;      // --verify: check the whole journal's chain, print, end
 };
 
 // --help and --version answer and end the program; nullopt with the reason for bad arguments.

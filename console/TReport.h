@@ -56,6 +56,7 @@ class TReport : public QWidget {
     QPushButton* PdfButton;
     QPushButton* PrintButton;
     QPushButton* ReceiptButton;
+    QPushButton* VerifyButton;
 
     const std::optional<Report>& Shown() const { return m_report; }
 
@@ -64,6 +65,7 @@ class TReport : public QWidget {
     void PdfClick();
     void PrintClick();
     void ReceiptClick();
+    void VerifyClick();
 
   private:
     Desk& desk;

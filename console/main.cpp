@@ -1,4 +1,5 @@
 #include <QApplication>
+#include <QDir>
 #include <QMessageBox>
 #include <QSysInfo>
 
@@ -8,10 +9,16 @@
 #include "console/Startup.h"
 #include "console/TForm1.h"
 #include "desk/Desk.h"
+#include "ledger/Journal.h"
+#include "record_store/ConnectDatabase.h"
 #include "record_store/DataModule.h"
 #include "widgets/Themed.h"
 
 int main(int argc, char* argv[]) {
+    // A check from a shell or a scheduled job needs no display.
+    for (int i = 1; i < argc; ++i)
+        if (qstrcmp(argv[i], "--verify") == 0 && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+            qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     QCoreApplication::setOrganizationName(QStringLiteral("Qinglan"));
     QCoreApplication::setApplicationName(QStringLiteral("cafe-console"));
@@ -32,6 +39,27 @@ int main(int argc, char* argv[]) {
     }
     if (const QString problem = GbkProblem(); !problem.isEmpty())
         QMessageBox::warning(nullptr, ProgramName, problem);
+
+    if (options->verify) {
+        // The whole chain, from the first row, on the database this console would use.
+        auto store = QSettingsStore::forThisMachine();
+        QString text = options->database.isEmpty() ? store->readDatapath() : options->database;
+        if (text.isEmpty()) text = QDir::current().absoluteFilePath(QStringLiteral("count.db"));
+        TDataModule1 module(nullptr, TDataModule1::DefaultFile::OnlyIfPresent);
+        if (!SwitchConnection(module, text)) {
+            std::fprintf(stderr, "cafe-console: %s\n", qPrintable(module.LastError()));
+            return 2;
+        }
+        const ChainCheck check =
+            VerifyJournalAfter(module.connectionName(), {0, QString()}, {0, QString()}, nullptr);
+        if (check.result == ChainCheck::Intact) {
+            std::printf("%s\n", qPrintable(QStringLiteral("营业记录完整，没有发现改动：%1")
+                                               .arg(MaskedConnectionText(text))));
+            return 0;
+        }
+        std::printf("%s\n", qPrintable(ChainAlteredText(check)));
+        return check.result == ChainCheck::Altered ? 1 : 2;
+    }
 
     MessageBoxPrompts prompts;
     SystemClock clock;

@@ -50,6 +50,7 @@ struct JournalRow {
     JournalEntry entry;
     QString prev;
     QString hash;
+    qint64 totalFen = 0;  // the total in fen beside its text, for the engine to sum
 };
 
 // Appends entry inside the caller's open transaction. False when it could not be written; the
@@ -73,6 +74,13 @@ ChainCheck VerifyJournal(Desk& desk);
 // The same on any open connection to the database (another thread's), given the head this
 // desk remembers. Streams the rows: a year of a busy café is 100,000 of them.
 ChainCheck VerifyJournalOn(const QString& connectionName, std::pair<qint64, QString> head);
+// The rows after from (a row verified before: it must still be there with its hash), their
+// links and hashes, no gap after it, the first row still 1 and the desk's head still there:
+// what start-up checks, so that its time follows the rows added, not the journal's size.
+// Rows before from are the full check's (VerifyJournalOn). verified: the newest row checked.
+ChainCheck VerifyJournalAfter(const QString& connectionName, std::pair<qint64, QString> from,
+                              std::pair<qint64, QString> head,
+                              std::pair<qint64, QString>* verified);
 // The same for the rows firstId..lastId and their link to the row before; completeness is
 // checked over the whole table from counts alone.
 ChainCheck VerifyJournalRange(Desk& desk, qint64 firstId, qint64 lastId);

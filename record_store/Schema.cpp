@@ -5,15 +5,21 @@
 #include <QSqlQuery>
 #include <QStringList>
 #include <algorithm>
+#include <functional>
+#include <vector>
 #include <iterator>
 
 #include "record_store/DatabaseError.h"
 #include "record_store/Engine.h"
+#include "record_store/Formats.h"
 
 namespace {
 
-// All of them or none.
-bool RunInOneTransaction(QSqlDatabase& db, const QStringList& statements, QString* error) {
+using Fill = std::function<bool(QSqlDatabase& db, QSqlQuery& q)>;
+
+// All of them or none; fill (when given) runs after the statements, in the same transaction.
+bool RunInOneTransaction(QSqlDatabase& db, const QStringList& statements, QString* error,
+                         const Fill& fill = {}) {
     const auto failed = [&](const QSqlError& e) {
         if (error) *error = DatabaseErrorText(e);
         return false;
@@ -29,6 +35,12 @@ bool RunInOneTransaction(QSqlDatabase& db, const QStringList& statements, QStrin
                 return failed(e);
             }
         }
+        if (fill && !fill(db, q)) {
+            const QSqlError e = q.lastError();
+            q.finish();
+            db.rollback();
+            return failed(e);
+        }
     }
     if (db.commit()) return true;
     const QSqlError e = db.lastError();
@@ -43,10 +55,35 @@ bool HasTable(const QSqlDatabase& db, const QString& table) {
     });
 }
 
+// Each row's total in fen, from its text as the reports have always read it (a text that
+// is not an amount counts 0): the engine sums and groups them exactly.
+bool FillTotalFen(QSqlDatabase& db, QSqlQuery& q) {
+    std::vector<std::pair<qint64, qint64>> fen;
+    q.setForwardOnly(true);
+    if (!q.exec(QStringLiteral("select id, tsum from Tjournal"))) return false;
+    while (q.next())
+        fen.emplace_back(q.value(0).toLongLong(), JournalFen(q.value(1).toString()));
+    if (q.lastError().isValid()) return false;
+    q.finish();
+    if (!q.prepare(QStringLiteral("update Tjournal set total_fen=? where id=?"))) return false;
+    for (const auto& [id, cents] : fen) {
+        q.bindValue(0, cents);
+        q.bindValue(1, id);
+        if (!q.exec()) return false;
+    }
+    (void)db;
+    return true;
+}
+
+struct Step {
+    QStringList statements;
+    Fill fill = {};
+};
+
 // The console's own tables, by schema version: step n brings version n-1 to n.
-const QStringList kSteps[] = {
+const Step kSteps[] = {
     // 1: the takings journal, append-only, each row chained to the one before by SHA-256.
-    {QStringLiteral(
+    {{QStringLiteral(
          "create table Tjournal (id integer primary key, at text not null, desk text not "
          "null, operator text not null, kind text not null, machine text not null, target "
          "text not null, tstart text not null, tend text not null, stime text not null, "
@@ -54,7 +91,14 @@ const QStringList kSteps[] = {
          "null, amount text not null, note text not null, flagged integer not null, prev "
          "text not null, hash text not null)"),
      QStringLiteral("create index Tjournal_at on Tjournal(at)"),
-     QStringLiteral("create table Tschema (version integer not null)")},
+     QStringLiteral("create table Tschema (version integer not null)")}},
+    // 2: totals in fen for the engine to sum, and indexes for the reports' filters and the
+    // open shift's look-up, so neither reads the whole journal.
+    {{QStringLiteral("alter table Tjournal add column total_fen bigint"),
+      QStringLiteral("create index Tjournal_kind_at on Tjournal(kind, at)"),
+      QStringLiteral("create index Tjournal_desk_kind_at on Tjournal(desk, kind, at)"),
+      QStringLiteral("create index Tjournal_desk_kind_id on Tjournal(desk, kind, id)")},
+     FillTotalFen},
 };
 
 }  // namespace
@@ -93,10 +137,12 @@ bool MigrateSchema(QSqlDatabase& db, QString* error) {
     }
     constexpr int latest = int(std::size(kSteps));
     for (int step = version; step < latest; ++step) {
-        QStringList statements = kSteps[step];
+        QStringList statements = kSteps[step].statements;
         statements << QStringLiteral("delete from Tschema")
                    << QStringLiteral("insert into Tschema (version) values (%1)").arg(step + 1);
-        if (!RunInOneTransaction(db, statements, error)) return false;
+        if (!RunInOneTransaction(db, statements, error, kSteps[step].fill)) return false;
     }
     return true;
 }
+
+qint64 JournalFen(const QString& totalText) { return ParseCents(totalText).value_or(0); }

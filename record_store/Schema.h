@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QtGlobal>
 
 class Engine;
 class QSqlDatabase;
@@ -18,3 +19,7 @@ int OurTables(const QSqlDatabase& db);
 // Brings the console's own tables to the latest version, each step in one transaction. A file
 // that cannot take them (read-only) still serves; what needs them fails. False with the reason.
 bool MigrateSchema(QSqlDatabase& db, QString* error);
+
+// A journal row's total in fen as stored beside its text (total_fen): the text's amount, 0 when
+// it is not one. The reports sum this; the chain check holds it to the text.
+qint64 JournalFen(const QString& totalText);

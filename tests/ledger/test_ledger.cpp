@@ -1,4 +1,5 @@
 #include <QProcess>
+#include <QSqlDatabase>
 #include <QStandardPaths>
 #include <QTest>
 
@@ -7,6 +8,7 @@
 #include "ledger/Journal.h"
 #include "ledger/Report.h"
 #include "ledger/Shifts.h"
+#include "record_store/Schema.h"
 #include "support/LedgerFixtures.h"
 
 // The money record: a chain that finds what another tool changed, shifts with a blind count,
@@ -43,12 +45,61 @@ class LedgerTest : public QObject {
             << QStringLiteral("delete from Tjournal where id=3") << qint64(3);
         QTest::newRow("row inserted")
             << QStringLiteral(
-                   "insert into Tjournal select 4, at, desk, operator, kind, machine, "
+                   "insert into Tjournal (id, at, desk, operator, kind, machine, target, "
+                   "tstart, tend, stime, tmoney, tother, tsum, state, amount, note, flagged, "
+                   "prev, hash) select 4, at, desk, operator, kind, machine, "
                    "target, tstart, tend, stime, tmoney, tother, '99', state, amount, "
                    "note, flagged, hash, hash from Tjournal where id=3")
             << qint64(4);
         QTest::newRow("operator renamed")
             << QStringLiteral("update Tjournal set operator='别人' where id=1") << qint64(1);
+        QTest::newRow("total in fen edited")
+            << QStringLiteral("update Tjournal set total_fen=99900 where id=2") << qint64(2);
+    }
+
+    // At start only the rows after the last verified one are checked: what was changed there,
+    // or the verified row itself, is found; a change before it waits for the whole-chain check.
+    void startChecksTheRowsAfterTheVerifiedOne_data() {
+        QTest::addColumn<QString>("statement");
+        QTest::addColumn<int>("sinceVerified");  // ChainCheck::Result
+        QTest::addColumn<qint64>("firstBad");
+        QTest::newRow("untouched") << QString() << int(ChainCheck::Intact) << qint64(0);
+        QTest::newRow("row after it edited")
+            << QStringLiteral("update Tjournal set tsum='1' where id=4") << int(ChainCheck::Altered)
+            << qint64(4);
+        QTest::newRow("verified row deleted")
+            << QStringLiteral("delete from Tjournal where id=3") << int(ChainCheck::Altered)
+            << qint64(3);
+        QTest::newRow("row before it edited")
+            << QStringLiteral("update Tjournal set tsum='1' where id=2") << int(ChainCheck::Intact)
+            << qint64(2);
+        QTest::newRow("first row deleted")
+            << QStringLiteral("delete from Tjournal where id=1") << int(ChainCheck::Altered)
+            << qint64(1);
+    }
+    void startChecksTheRowsAfterTheVerifiedOne() {
+        QFETCH(QString, statement);
+        QFETCH(int, sinceVerified);
+        QFETCH(qint64, firstBad);
+        Env env;
+        AddBill(env, QStringLiteral("pc"), QStringLiteral("通宵"), QStringLiteral("0"),
+                QStringLiteral("10"), QStringLiteral("10"));
+        for (const char* amount : {"1", "2", "3", "4"})
+            AddExtraCharge(*env.desk, QStringLiteral("pc"), QString::fromLatin1(amount));
+        const std::vector<JournalRow> rows = AllJournalRows(env);
+        QCOMPARE(rows.size(), size_t(4));
+        const std::pair<qint64, QString> verified{3, rows[2].hash};
+        if (!statement.isEmpty()) env.otherTool(statement);
+        const QString connection = env.module->connectionName();
+        std::pair<qint64, QString> newest;
+        const ChainCheck since = VerifyJournalAfter(connection, verified, {}, &newest);
+        QCOMPARE(int(since.result), sinceVerified);
+        if (since.result == ChainCheck::Altered) QCOMPARE(since.firstBad, firstBad);
+        if (since.result == ChainCheck::Intact) QCOMPARE(newest.first, qint64(4));
+        // The whole chain finds every one of them.
+        const ChainCheck full = VerifyJournalAfter(connection, {0, QString()}, {}, nullptr);
+        QCOMPARE(full.result, statement.isEmpty() ? ChainCheck::Intact : ChainCheck::Altered);
+        if (!statement.isEmpty()) QCOMPARE(full.firstBad, firstBad);
     }
     void tamperingIsFound() {
         QFETCH(QString, statement);
@@ -157,6 +208,37 @@ class LedgerTest : public QObject {
         // Cents text keeps the sign of small losses.
         QCOMPARE(CentsText(-5), QStringLiteral("-0.05"));
         QCOMPARE(CentsText(-105), QStringLiteral("-1.05"));
+    }
+
+    // A journal written before the totals in fen were stored: the migration fills them from
+    // the texts, the chain still verifies and the report sums to the fen.
+    void olderJournalGetsItsTotalsInFen() {
+        Env env;
+        const QStringList totals{"0.1", "7.7"};
+        int n = 0;
+        for (const QString& total : totals) {
+            const QString name = QStringLiteral("127.0.0.%1").arg(++n);
+            AddBill(env, name, QStringLiteral("正常"), QStringLiteral("0元"), QStringLiteral("0"),
+                    total);
+            env.desk->RefreshSessionGrid();
+            QVERIFY(CheckOut(*env.desk, name));
+        }
+        env.prompts.take();
+        for (const char* index : {"Tjournal_kind_at", "Tjournal_desk_kind_at", "Tjournal_desk_kind_id"})
+            env.sql(QStringLiteral("drop index ") + QString::fromLatin1(index));
+        env.sql(QStringLiteral("alter table Tjournal drop column total_fen"));
+        env.sql(QStringLiteral("update Tschema set version=1"));
+        QSqlDatabase db = QSqlDatabase::database(env.module->connectionName());
+        QString error;
+        QVERIFY2(MigrateSchema(db, &error), qPrintable(error));
+        std::vector<qint64> fen;
+        for (const JournalRow& row : AllJournalRows(env)) fen.push_back(row.totalFen);
+        QCOMPARE(fen, (std::vector<qint64>{10, 770}));
+        QCOMPARE(VerifyJournal(*env.desk).result, ChainCheck::Intact);
+        const auto report = LoadReport(*env.desk, env.clock.date, env.clock.date);
+        QVERIFY(report);
+        QCOMPARE(report->totalCents, qint64(780));
+        QCOMPARE(report->check.result, ChainCheck::Intact);
     }
 
     void csvBytes() {
