@@ -7,6 +7,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QScrollBar>
+#include <algorithm>
+#include <vector>
 
 #include "desk/Desk.h"
 #include "machines/Machines.h"
@@ -16,32 +18,50 @@ MachineListBox::MachineListBox(QWidget* parent) : QListWidget(parent) {
     setSelectionMode(QAbstractItemView::SingleSelection);
 }
 
-void MachineListBox::AddSorted(const QString& entry) {
+namespace {
+
+const QCollator& ListCollator() {
     static const QCollator collator = [] {
         QCollator c;  // the system locale's order
         c.setCaseSensitivity(Qt::CaseInsensitive);
         return c;
     }();
-    // Sorted without regard to case, but only an identical text is dropped: every row of the
-    // table must show, or it could never be deleted here.
-    auto order = [&](const QString& other) {
-        const int byLocale = collator.compare(entry, other);
-        if (byLocale != 0) return byLocale;
-        const int byCase = entry.compare(other, Qt::CaseInsensitive);
-        return byCase != 0 ? byCase : entry.compare(other);
+    return collator;
+}
+
+// Sorted without regard to case, but only an identical text is dropped: every row of the
+// table must show, or it could never be deleted here. byLocale: the collator's verdict.
+int Order(int byLocale, const QString& a, const QString& b) {
+    if (byLocale != 0) return byLocale;
+    const int byCase = a.compare(b, Qt::CaseInsensitive);
+    return byCase != 0 ? byCase : a.compare(b);
+}
+
+}  // namespace
+
+void MachineListBox::Fill(const QString& header, const QStringList& entries) {
+    // Sorted once, by keys made once per name, and put in at one go: not a look-up and an
+    // insert per name, which at thousands of machines is what the operator waits for.
+    struct Keyed {
+        QCollatorSortKey key;
+        QString text;
     };
-    // Binary search below the header: the list can hold thousands of machines.
-    int low = 1, high = count();
-    while (low < high) {
-        const int mid = (low + high) / 2;
-        if (order(item(mid)->text()) > 0)
-            low = mid + 1;
-        else
-            high = mid;
-    }
-    if (low < count() && order(item(low)->text()) == 0) return;
-    insertItem(low, entry);
+    std::vector<Keyed> keyed;
+    keyed.reserve(size_t(entries.size()));
+    for (const QString& entry : entries) keyed.push_back({ListCollator().sortKey(entry), entry});
+    std::sort(keyed.begin(), keyed.end(), [](const Keyed& a, const Keyed& b) {
+        return Order(a.key.compare(b.key), a.text, b.text) < 0;
+    });
+    QStringList sorted;
+    sorted.reserve(entries.size() + 1);
+    sorted << header;
+    for (const Keyed& k : keyed)
+        if (sorted.size() == 1 || sorted.back() != k.text) sorted << k.text;
+    setUpdatesEnabled(false);
+    clear();
+    addItems(sorted);
     clearSelection();
+    setUpdatesEnabled(true);
 }
 
 void MachineListBox::keyPressEvent(QKeyEvent* event) {
@@ -128,9 +148,7 @@ Tadduser::Tadduser(Desk& deskRef, QWidget* owner)
 void Tadduser::LoadMachineList() {
     const std::optional<QStringList> names = AllMachineNames(desk);
     if (!names) return;  // the list keeps its entries
-    FlatListBox1->clear();
-    FlatListBox1->addItem(QString::fromUtf8(Header));
-    for (const QString& name : *names) FlatListBox1->AddSorted(name);
+    FlatListBox1->Fill(QString::fromUtf8(Header), *names);
 }
 
 void Tadduser::FlatButton1Click() {
