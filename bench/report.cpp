@@ -13,6 +13,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QSqlDatabase>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <algorithm>
@@ -76,15 +77,19 @@ bool FillJournal(QSqlDatabase db, int rows) {
         row.hash = JournalHash(row);
         prev = row.hash;
         const JournalEntry& e = row.entry;
+        const auto t = [](const QString& text) {  // empty, never null: the columns are not null
+            return QVariant(text.isNull() ? QStringLiteral("") : text);
+        };
         for (const QVariant& v :
-             {QVariant(row.id), QVariant(row.at), QVariant(row.desk), QVariant(row.operatorName),
-              QVariant(e.kind), QVariant(e.machine), QVariant(e.target), QVariant(e.start),
-              QVariant(e.end), QVariant(e.used), QVariant(e.fee), QVariant(e.other),
-              QVariant(e.total), QVariant(e.state), QVariant(e.amount), QVariant(e.note),
-              QVariant(0), QVariant(row.prev), QVariant(row.hash),
-              QVariant(JournalFen(e.total))})
+             {QVariant(row.id), t(row.at), t(row.desk), t(row.operatorName), t(e.kind),
+              t(e.machine), t(e.target), t(e.start), t(e.end), t(e.used), t(e.fee), t(e.other),
+              t(e.total), t(e.state), t(e.amount), t(e.note), QVariant(0), t(row.prev),
+              t(row.hash), QVariant(JournalFen(e.total))})
             q.addBindValue(v);
-        if (!q.exec()) return false;
+        if (!q.exec()) {
+            std::fprintf(stderr, "%s\n", qPrintable(q.lastError().text()));
+            return false;
+        }
     }
     return db.commit();
 }
@@ -118,6 +123,10 @@ int main(int argc, char** argv) {
     bool ok = true;
     for (const int rows : sizes) {
         QTemporaryDir dir;
+        if (qEnvironmentVariableIsSet("CAFE_BENCH_KEEP")) {
+            dir.setAutoRemove(false);
+            std::printf("  (kept in %s)\n", qPrintable(dir.path()));
+        }
         QDir::setCurrent(dir.path());
         TDataModule1 dm;
         BenchDesk bench(dm, dir.path(), QDateTime(QDate(2026, 12, 31), QTime(20, 0)));

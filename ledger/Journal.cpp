@@ -41,6 +41,37 @@ JournalRow RowAt(const Query* q, int i) {
 
 ChainCheck Altered(qint64 id, const QString& detail) { return {ChainCheck::Altered, id, detail}; }
 
+// What the chain checks read of a row, in this order (ChainRow takes them by position).
+const QString kChainColumns = QStringLiteral(
+    "id, at, desk, operator, kind, machine, target, tstart, tend, stime, tmoney, tother, tsum, "
+    "state, amount, note, flagged, prev, hash, total_fen");
+
+JournalRow ChainRow(const QString* r) {
+    JournalRow row;
+    JournalEntry& e = row.entry;
+    row.id = r[0].toLongLong();
+    row.at = r[1];
+    row.desk = r[2];
+    row.operatorName = r[3];
+    e.kind = r[4];
+    e.machine = r[5];
+    e.target = r[6];
+    e.start = r[7];
+    e.end = r[8];
+    e.used = r[9];
+    e.fee = r[10];
+    e.other = r[11];
+    e.total = r[12];
+    e.state = r[13];
+    e.amount = r[14];
+    e.note = r[15];
+    e.flagged = r[16] == QStringLiteral("1");
+    row.prev = r[17];
+    row.hash = r[18];
+    row.totalFen = r[19].toLongLong();
+    return row;
+}
+
 // Each row's own hash and its link to the row before (prev: that row's hash, or the seed).
 ChainCheck CheckLinks(const std::vector<JournalRow>& rows, qint64 firstId, QString prev) {
     qint64 expected = firstId;
@@ -220,43 +251,22 @@ ChainCheck VerifyJournalAfter(const QString& connectionName, std::pair<qint64, Q
     if (q.next() && !q.value(0).isNull() && q.value(0).toLongLong() != 1)
         return Altered(1, QStringLiteral("第1条记录被删除"));
     q.finish();
-    q.prepare(QStringLiteral(
-        "select id, at, desk, operator, kind, machine, target, tstart, tend, stime, tmoney, "
-        "tother, tsum, state, amount, note, flagged, prev, hash, total_fen from Tjournal where "
-        "id>? order by id"));
+    q.prepare(QStringLiteral("select ") + kChainColumns +
+              QStringLiteral(" from Tjournal where id>? order by id"));
     q.addBindValue(from.first);
     if (!q.exec()) return unreadable();
     QString prev = from.first > 0 ? from.second : JournalSeed();
     qint64 expected = from.first + 1;
     bool headSeen = head.first <= from.first;
-    JournalRow row;
-    JournalEntry& e = row.entry;
+    QString texts[20];
     while (q.next()) {
-        row.id = q.value(0).toLongLong();
-        row.at = q.value(1).toString();
-        row.desk = q.value(2).toString();
-        row.operatorName = q.value(3).toString();
-        e.kind = q.value(4).toString();
-        e.machine = q.value(5).toString();
-        e.target = q.value(6).toString();
-        e.start = q.value(7).toString();
-        e.end = q.value(8).toString();
-        e.used = q.value(9).toString();
-        e.fee = q.value(10).toString();
-        e.other = q.value(11).toString();
-        e.total = q.value(12).toString();
-        e.state = q.value(13).toString();
-        e.amount = q.value(14).toString();
-        e.note = q.value(15).toString();
-        e.flagged = q.value(16).toString() == QStringLiteral("1");
-        row.prev = q.value(17).toString();
-        row.hash = q.value(18).toString();
-        row.totalFen = q.value(19).toLongLong();
+        for (int c = 0; c < 20; ++c) texts[c] = q.value(c).toString();
+        const JournalRow row = ChainRow(texts);
         if (row.id != expected)
             return Altered(expected, QStringLiteral("第%1条记录被删除").arg(expected));
         if (row.prev != prev)
             return Altered(row.id, QStringLiteral("第%1条记录与前一条接不上").arg(row.id));
-        if (JournalHash(row) != row.hash || row.totalFen != JournalFen(e.total))
+        if (JournalHash(row) != row.hash || row.totalFen != JournalFen(row.entry.total))
             return Altered(row.id, QStringLiteral("第%1条记录的内容被改动").arg(row.id));
         if (row.id == head.first) headSeen = row.hash == head.second;
         prev = row.hash;
@@ -279,10 +289,16 @@ ChainCheck VerifyJournalAfter(const QString& connectionName, std::pair<qint64, Q
 ChainCheck VerifyJournalRange(Desk& desk, qint64 firstId, qint64 lastId) {
     const ChainCheck complete = CheckComplete(desk);
     if (complete.result != ChainCheck::Intact || firstId > lastId) return complete;
-    const auto rows = SelectJournal(desk, QStringLiteral(" where id>=:a and id<=:b order by id"),
-                                    {{QStringLiteral("a"), QString::number(firstId - 1)},
-                                     {QStringLiteral("b"), QString::number(lastId)}});
-    if (!rows) return {ChainCheck::Unreadable, 0, desk.DataModule1.JournalQuery->LastError()};
+    // Streamed, each row taken by position: a month is thousands of rows.
+    Query* q = desk.DataModule1.JournalQuery;
+    q->Close();
+    q->SetSql(QStringLiteral("select ") + kChainColumns +
+              QStringLiteral(" from Tjournal where id>=? and id<=? order by id"));
+    std::vector<JournalRow> all;
+    if (!q->ForEachRow([&](const QString* r, int) { all.push_back(ChainRow(r)); },
+                       {QString::number(firstId - 1), QString::number(lastId)}))
+        return {ChainCheck::Unreadable, 0, q->LastError()};
+    const std::vector<JournalRow>* rows = &all;
     if (firstId == 1) return CheckLinks(*rows, 1, JournalSeed());
     if (rows->empty() || rows->front().id != firstId - 1)
         return Altered(firstId - 1, QStringLiteral("第%1条记录被删除").arg(firstId - 1));

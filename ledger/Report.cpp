@@ -61,9 +61,9 @@ std::optional<Report> LoadReport(Desk& desk, const QDate& from, const QDate& to,
     const QString bills =
         QStringLiteral(
             "select j.id, j.at, j.desk, j.operator, j.machine, j.tstart, j.tend, j.stime, "
-            "j.tmoney, j.tother, j.tsum, j.state, j.total_fen, (select max(o.id) from Tjournal "
-            "o where o.desk=j.desk and o.kind=? and o.id<j.id) as shift from Tjournal j where "
-            "j.kind=? and j.at>=? and j.at<?") +
+            "j.tmoney, j.tother, j.tsum, j.state, j.total_fen, (select o.id from Tjournal o "
+            "where o.desk=j.desk and o.kind=? and o.id<j.id order by o.id desc limit 1) as "
+            "shift from Tjournal j where j.kind=? and j.at>=? and j.at<?") +
         deskOnly;
     Query* q = desk.DataModule1.JournalQuery;
     Report report;
