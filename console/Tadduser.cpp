@@ -16,6 +16,8 @@
 
 MachineListBox::MachineListBox(QWidget* parent) : QListWidget(parent) {
     setSelectionMode(QAbstractItemView::SingleSelection);
+    // One line of text each: the view need not measure thousands of entries to lay them out.
+    setUniformItemSizes(true);
 }
 
 namespace {
