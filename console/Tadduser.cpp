@@ -42,23 +42,15 @@ int Order(int byLocale, const QString& a, const QString& b) {
 }  // namespace
 
 void MachineListBox::Fill(const QString& header, const QStringList& entries) {
-    // Sorted once, by keys made once per name, and put in at one go: not a look-up and an
-    // insert per name, which at thousands of machines is what the operator waits for.
-    struct Keyed {
-        QCollatorSortKey key;
-        QString text;
-    };
-    std::vector<Keyed> keyed;
-    keyed.reserve(size_t(entries.size()));
-    for (const QString& entry : entries) keyed.push_back({ListCollator().sortKey(entry), entry});
-    std::sort(keyed.begin(), keyed.end(), [](const Keyed& a, const Keyed& b) {
-        return Order(a.key.compare(b.key), a.text, b.text) < 0;
+    // Sorted once and put in at one go: not a look-up and an insert per name, which at
+    // thousands of machines is what the operator waited for.
+    QStringList sorted = entries;
+    const QCollator& collator = ListCollator();
+    std::sort(sorted.begin(), sorted.end(), [&](const QString& a, const QString& b) {
+        return Order(collator.compare(a, b), a, b) < 0;
     });
-    QStringList sorted;
-    sorted.reserve(entries.size() + 1);
-    sorted << header;
-    for (const Keyed& k : keyed)
-        if (sorted.size() == 1 || sorted.back() != k.text) sorted << k.text;
+    sorted.erase(std::unique(sorted.begin(), sorted.end()), sorted.end());
+    sorted.prepend(header);
     setUpdatesEnabled(false);
     clear();
     addItems(sorted);

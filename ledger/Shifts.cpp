@@ -29,9 +29,9 @@ std::pair<qint64, QString> StoredHead(const QString& text) {
 void CheckJournalBeside(Desk& desk, JournalCheck kind, std::function<void(const ChainCheck&)> done) {
     const QString source = desk.DataModule1.connectionName();
     const auto head = desk.JournalHead();
-    const auto from = kind == JournalCheck::Full
-                          ? std::pair<qint64, QString>{0, QString()}
-                          : StoredHead(desk.DatabaseSetting(QStringLiteral("journalVerified")));
+    const auto from = kind == JournalCheck::SinceLastVerified
+                          ? StoredHead(desk.DatabaseSetting(QStringLiteral("journalVerified")))
+                          : std::pair<qint64, QString>{0, QString()};
     const QDate today = desk.clock.nowDateTime().date();
     struct Outcome {
         ChainCheck check;
