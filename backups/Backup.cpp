@@ -11,7 +11,10 @@
 #include <memory>
 
 #include "desk/Desk.h"
+#include "ledger/Journal.h"
 #include "record_store/DatabaseError.h"
+#include "record_store/Engine.h"
+#include "record_store/Schema.h"
 
 namespace {
 std::atomic<int> g_probeSerial{0};
@@ -48,6 +51,10 @@ DailyBackupResult DailyBackup(const QString& connectionName, const QString& data
         result.error = QStringLiteral("无法建立文件夹“%1”").arg(folder.path());
         return result;
     }
+    // A copy cut short (a power cut during VACUUM INTO) leaves its .part: gone at the next
+    // start, whichever day it was made for.
+    for (const QString& part : folder.entryList({QStringLiteral("*.part")}, QDir::Files))
+        folder.remove(part);
     const QString stem = database.completeBaseName() + QLatin1Char('-');
     result.file = folder.filePath(stem + today.toString(Qt::ISODate) + QStringLiteral(".db"));
     if (!QFileInfo::exists(result.file)) {
@@ -76,19 +83,144 @@ bool IsUsableDatabaseFile(const QString& path, QString* error) {
         db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=1000"));
         if (!db.open()) {
             if (error) *error = DatabaseErrorText(db.lastError());
-        } else {
-            int found = 0;
-            for (const QString& table : db.tables())
-                if (table.compare(QStringLiteral("Tcount"), Qt::CaseInsensitive) == 0 ||
-                    table.compare(QStringLiteral("Tmoney"), Qt::CaseInsensitive) == 0)
-                    ++found;
-            usable = found == 2;
+        } else if (Engine::For(path)->Prepare(db, Engine::Side::Worker, error)) {
+            // Prepare read the file: a damaged one has said so.
+            usable = OurTables(db) == 2;
             if (!usable && error) *error = QStringLiteral("文件中没有 Tcount 和 Tmoney 表");
         }
         db.close();
     }
     QSqlDatabase::removeDatabase(name);
     return usable;
+}
+
+namespace {
+
+// The copy of the database made before a restore replaces it: backup/<name>-恢复前-<time>.db.
+QString BeforeRestoreFile(Desk& desk) {
+    const QFileInfo database(desk.DataModule1.ConnectionString());
+    return database.absolutePath() + QStringLiteral("/backup/") + database.completeBaseName() +
+           QStringLiteral("-恢复前-") +
+           desk.clock.nowDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss")) +
+           QStringLiteral(".db");
+}
+
+// The backup's tables into ours, inside the caller's transaction; the backup is attached as
+// "restored". False with the reason.
+bool CopyRestored(QSqlDatabase& db, qint64* rowsBefore, qint64* rowsRestored, QString* error) {
+    QSqlQuery q(db);
+    const auto run = [&](const QString& statement) {
+        if (q.exec(statement)) return true;
+        *error = DatabaseErrorText(q.lastError());
+        return false;
+    };
+    const auto count = [&](const QString& statement, qint64* n) {
+        if (!run(statement)) return false;
+        *n = q.next() ? q.value(0).toLongLong() : 0;
+        q.finish();
+        return true;
+    };
+    qint64 journalTables = 0;
+    if (!count(QStringLiteral("select count(*) from Tjournal"), rowsBefore) ||
+        !count(QStringLiteral("select count(*) from restored.sqlite_master where type='table' "
+                              "and lower(name)='tjournal'"),
+               &journalTables))
+        return false;
+    *rowsRestored = 0;
+    if (journalTables > 0 &&
+        !count(QStringLiteral("select count(*) from restored.Tjournal"), rowsRestored))
+        return false;
+    const QString machines = QStringLiteral(
+        "username, Tstart, Tnow, Stime, Tmoney, Tother, Tsum, gotime, Cstate");
+    const QString journal = QStringLiteral(
+        "id, at, desk, operator, kind, machine, target, tstart, tend, stime, tmoney, tother, "
+        "tsum, state, amount, note, flagged, prev, hash");
+    return run(QStringLiteral("delete from Tcount")) &&
+           run(QStringLiteral("insert into Tcount (%1) select %1 from restored.Tcount")
+                   .arg(machines)) &&
+           run(QStringLiteral("delete from Tmoney")) &&
+           run(QStringLiteral("insert into Tmoney (OneTime, Tnight) select OneTime, Tnight from "
+                              "restored.Tmoney")) &&
+           run(QStringLiteral("delete from Tjournal")) &&
+           (journalTables == 0 ||
+            run(QStringLiteral("insert into Tjournal (%1) select %1 from restored.Tjournal "
+                               "order by id")
+                    .arg(journal)));
+}
+
+}  // namespace
+
+bool RestoreBackup(Desk& desk, const QString& backupFile) {
+    TDataModule1& dm = desk.DataModule1;
+    if (!dm.engine().IsFile()) {
+        desk.prompts.message(QStringLiteral(
+            "数据库在服务器上，这里不能恢复。请在服务器上用 pg_restore 恢复 pg_dump 做的备份。"));
+        return false;
+    }
+    QString why;
+    if (!IsUsableDatabaseFile(backupFile, &why)) {
+        desk.prompts.message(QStringLiteral("不能使用这个文件：%1").arg(why));
+        return false;
+    }
+    if (QFileInfo(backupFile) == QFileInfo(dm.ConnectionString())) {
+        desk.prompts.message(QStringLiteral("这就是正在使用的数据库，不用恢复。"));
+        return false;
+    }
+    const QString before = BeforeRestoreFile(desk);
+    if (!desk.prompts.confirm(
+            QStringLiteral("用备份“%1”恢复数据库吗？\n现在的机器、价格和营业记录会先另存为“%2”，"
+                           "然后换成备份中的内容。恢复后请核对正在上机的机器。")
+                .arg(QDir::toNativeSeparators(backupFile), QDir::toNativeSeparators(before))))
+        return false;
+    if (!QDir().mkpath(QFileInfo(before).absolutePath()) ||
+        !BackupDatabase(dm.connectionName(), before, &why)) {
+        desk.prompts.message(QStringLiteral("恢复前的备份没有成功，没有恢复：%1").arg(why));
+        return false;
+    }
+
+    QSqlDatabase db = QSqlDatabase::database(dm.connectionName());
+    {
+        QSqlQuery attach(db);  // outside any transaction, as SQLite requires
+        attach.prepare(QStringLiteral("attach database ? as restored"));
+        attach.addBindValue(QFileInfo(backupFile).absoluteFilePath());
+        if (!attach.exec()) {
+            desk.prompts.message(QStringLiteral("没有恢复：%1").arg(DatabaseErrorText(attach.lastError())));
+            return false;
+        }
+    }
+    qint64 rowsBefore = 0, rowsRestored = 0;
+    bool restored = false;
+    {
+        Transaction transaction(dm);
+        JournalEntry entry;
+        entry.kind = JournalKind::Restore;
+        entry.flagged = true;
+        restored = transaction.BeginWrite() && CopyRestored(db, &rowsBefore, &rowsRestored, &why);
+        if (restored) {
+            entry.note = QStringLiteral("从备份“%1”恢复：备份中有营业记录 %2 条，恢复前有 %3 条；"
+                                        "恢复前的数据库另存为“%4”")
+                             .arg(QFileInfo(backupFile).fileName())
+                             .arg(rowsRestored)
+                             .arg(rowsBefore)
+                             .arg(QFileInfo(before).fileName());
+            restored = AppendJournal(desk, entry) && transaction.Commit();
+        }
+        if (!restored) {
+            if (why.isEmpty()) why = dm.LastError();
+            transaction.Rollback();
+        }
+    }
+    QSqlQuery(db).exec(QStringLiteral("detach database restored"));
+    if (!restored) {
+        desk.prompts.message(QStringLiteral("没有恢复，数据库没有改变：%1").arg(why));
+        return false;
+    }
+    desk.RefreshSessionGrid();
+    desk.prompts.message(
+        QStringLiteral("已从备份恢复（营业记录 %1 条）。恢复前的数据库另存为“%2”。")
+            .arg(rowsRestored)
+            .arg(QDir::toNativeSeparators(before)));
+    return true;
 }
 
 void BackUpToday(Desk& desk) {

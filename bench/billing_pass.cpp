@@ -98,6 +98,8 @@ class Floor {
     explicit Floor(const QString& path) {
         sqlite3_open_v2(path.toUtf8().constData(), &m_db, SQLITE_OPEN_READWRITE, nullptr);
         sqlite3_busy_timeout(m_db, 1000);
+        // As durable as the product's commits: the journal's delete synced with its folder.
+        sqlite3_exec(m_db, "PRAGMA synchronous=EXTRA", nullptr, nullptr, nullptr);
     }
     ~Floor() { sqlite3_close(m_db); }
 

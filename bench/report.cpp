@@ -84,7 +84,7 @@ bool FillJournal(QSqlDatabase db, int rows) {
              {QVariant(row.id), t(row.at), t(row.desk), t(row.operatorName), t(e.kind),
               t(e.machine), t(e.target), t(e.start), t(e.end), t(e.used), t(e.fee), t(e.other),
               t(e.total), t(e.state), t(e.amount), t(e.note), QVariant(0), t(row.prev),
-              t(row.hash), QVariant(JournalFen(e.total))})
+              t(row.hash), QVariant(JournalFenText(e.fee, e.other, e.total))})
             q.addBindValue(v);
         if (!q.exec()) {
             std::fprintf(stderr, "%s\n", qPrintable(q.lastError().text()));

@@ -3,6 +3,8 @@
 #include <QStringList>
 #include <vector>
 
+#include "billing/AfterFailedCommit.h"
+#include "billing/Checkout.h"
 #include "billing/SessionStart.h"
 #include "client_channel/Datagram.h"
 #include "client_channel/NMUDP.h"
@@ -17,10 +19,13 @@ const QString kNotRecorded = QStringLiteral("数据库无法写入");
 
 // One machine's command, as the single command sends it but without its boxes: the lock and
 // the write before the datagram leaves, the commit right after. Empty when done, else why not.
+// Left: the datagram went out (the commit may still have failed).
 QString SendRecorded(Desk& desk, const QString& machine, const QString& word,
-                     const std::function<bool()>& write, Transaction& transaction) {
+                     const std::function<bool()>& write, Transaction& transaction,
+                     bool* left = nullptr) {
     const std::optional<QByteArray> datagram = CommandDatagram(word);
     desk.NMUDP1->RemoteHost = machine;
+    if (left) *left = false;
     try {
         desk.NMUDP1->SendDatagram(*datagram, CommandDatagramSize, [&] {
             if (transaction.BeginWrite() && write()) return true;
@@ -32,6 +37,7 @@ QString SendRecorded(Desk& desk, const QString& machine, const QString& word,
     } catch (const EndpointError&) {
         return kUnreachable;
     }
+    if (left) *left = true;
     return transaction.Commit() ? QString() : kNotRecorded;
 }
 
@@ -98,10 +104,27 @@ void StartAll(Desk& desk) {
             const QString machine = row[0];
             Transaction transaction(desk.DataModule1);
             QString refusal;
+            bool left = false;
             QString why = SendRecorded(
                 desk, machine, Command::Start,
-                [&] { return LockIdleAndWriteStart(desk, machine, &refusal); }, transaction);
+                [&] { return LockIdleAndWriteStart(desk, machine, &refusal); }, transaction,
+                &left);
             if (!refusal.isEmpty()) why = QStringLiteral("已在别处上机");
+            // "sj" left but the commit failed: locked again unless the start stands after all.
+            if (left && !why.isEmpty()) {
+                switch (LockAgainUnlessStarted(desk, machine)) {
+                    case Relock::Started:
+                        why.clear();
+                        break;
+                    case Relock::NotLocked:
+                        why += QStringLiteral("，也没能重新锁上，请马上去查看");
+                        break;
+                    case Relock::Locked:
+                    case Relock::LockedUnsure:
+                        why += QStringLiteral("，已重新锁上");
+                        break;
+                }
+            }
             if (why.isEmpty())
                 ++done;
             else
@@ -133,21 +156,30 @@ void CheckOutAll(Desk& desk) {
         for (const QStringList& row : *busy) {
             const QString machine = row[0];
             Transaction transaction(desk.DataModule1);
-            const auto reset = [&] {
-                Query* q = desk.DataModule1.ADOQuery2;
-                q->Close();
-                q->SetSql(QStringLiteral(
-                    "update Tcount set Tstart='',Tnow='',Stime='',Tmoney='',Tother='',Tsum='',"
-                    "gotime='',Cstate='无' where username=:m and Cstate<>'无'"));
-                q->SetParam(QStringLiteral("m"), machine);
-                if (!q->ExecSQL() || q->RowsAffected() != 1) return false;
-                JournalEntry bill = BillEntry(JournalKind::Checkout, machine, row[1],
-                                              desk.clock.now().toString(QStringLiteral("H:mm:ss")),
-                                              row[3], row[4], row[5], row[6], row[8]);
-                bill.note = QStringLiteral("全部下机");
-                return AppendJournal(desk, bill);
-            };
-            const QString why = SendRecorded(desk, machine, Command::End, reset, transaction);
+            // The bill listed before the confirmation is the one settled, and only while the
+            // row still is that bill.
+            const ShownBill listed{row[0], row[1], row[2], row[3], row[4],
+                                   row[5], row[6], row[7], row[8]};
+            ShownBill current;
+            RowDecision decided = RowDecision::Failed;
+            bool left = false;
+            QString why = SendRecorded(
+                desk, machine, Command::End,
+                [&] {
+                    decided = LockAndSettle(desk, listed, desk.DataModule1.ADOQuery2,
+                                            QStringLiteral("全部下机"), &current);
+                    return decided == RowDecision::Reset;
+                },
+                transaction, &left);
+            if (decided == RowDecision::Idle) why = QStringLiteral("已不在上机");
+            if (decided == RowDecision::Changed) why = QStringLiteral("账单已变，请单独结账");
+            // "xiaji" left but the commit failed: the client is locked, the session billed.
+            if (left && !why.isEmpty()) {
+                if (CheckoutRecorded(desk, machine) == Recorded::Yes)
+                    why.clear();
+                else
+                    why += QStringLiteral("：客户机已锁上，但仍在计费");
+            }
             if (why.isEmpty()) {
                 ++done;
                 collected += ParseCents(row[6]).value_or(0);

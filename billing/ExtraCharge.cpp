@@ -7,7 +7,35 @@
 #include "desk/Messages.h"
 #include "ledger/Journal.h"
 
-ChargeSelection CheckChargeMachine(Desk& desk, const QString& machine) {
+namespace {
+
+// The stored name a typed one stands for, matched as the machine list matches names (any
+// letter case in any script: "ä-pc" finds "Ä-pc", where the engine folds only A-Z). The typed
+// text itself when no name matches or the names cannot be read: the look-ups then say so.
+QString StoredName(Desk& desk, const QString& typed) {
+    Query* q = desk.DataModule1.ADOQuery2;
+    q->Close();
+    q->SetSql(QStringLiteral("select username from Tcount"));
+    if (typed.isEmpty() || !q->Open()) return typed;
+    const QString key = MachineNameKey(typed);
+    QString found = typed;
+    bool matched = false;
+    for (q->First(); !q->Eof(); q->Next()) {
+        const QString name = q->FieldText(QStringLiteral("username"));
+        if (name == typed) return typed;
+        if (!matched && MachineNameKey(name) == key) {
+            found = name;
+            matched = true;
+        }
+    }
+    q->Close();
+    return found;
+}
+
+}  // namespace
+
+ChargeSelection CheckChargeMachine(Desk& desk, const QString& typed) {
+    const QString machine = StoredName(desk, typed);
     Query* q = desk.DataModule1.ADOQuery2;
     q->Close();
     q->SetSql(QStringLiteral("select * from Tcount where username=:a1 and cstate<>'无'"));
@@ -25,8 +53,8 @@ ChargeSelection CheckChargeMachine(Desk& desk, const QString& machine) {
             TextOrZero(q->FieldText(QStringLiteral("Tsum")))};
 }
 
-ChargeOutcome AddExtraCharge(Desk& desk, const QString& machine, const QString& amountText) {
-    if (machine.isEmpty()) {
+ChargeOutcome AddExtraCharge(Desk& desk, const QString& typed, const QString& amountText) {
+    if (typed.isEmpty()) {
         desk.prompts.message(QStringLiteral("请先选择您要添加附加费的机器号!"));
         return ChargeOutcome::NoMachine;
     }
@@ -34,6 +62,7 @@ ChargeOutcome AddExtraCharge(Desk& desk, const QString& machine, const QString& 
         desk.prompts.message(QStringLiteral("请填入您要添加的附加费!"));
         return ChargeOutcome::NoAmount;
     }
+    const QString machine = StoredName(desk, typed);
     Query* q = desk.DataModule1.ADOQuery2;
     q->Close();
     q->SetSql(QStringLiteral("select * from Tcount where username=:a1 and Cstate<>'无'"));
@@ -54,6 +83,18 @@ ChargeOutcome AddExtraCharge(Desk& desk, const QString& machine, const QString& 
 
 bool ApplyExtraCharge(Desk& desk, const QString& machine, const QString& amountText) {
     const double amount = ParseDecimal(amountText);  // before anything is written
+    // A typed amount is bounded and exact: a slip of the finger must not become a bill.
+    switch (ReadTypedAmount(amountText, BillingText::MaxChargeCents).check) {
+        case TypedAmount::Ok:
+            break;
+        case TypedAmount::TooManyDecimals:
+            desk.prompts.message(BillingText::ChargeDecimals(amountText));
+            return false;
+        case TypedAmount::NotANumber:
+        case TypedAmount::TooLarge:
+            desk.prompts.message(BillingText::ChargeOutOfRange(amountText));
+            return false;
+    }
 
     TDataModule1& dm = desk.DataModule1;
     Transaction transaction(dm);

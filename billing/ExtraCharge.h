@@ -11,7 +11,8 @@ struct ChargeSelection {
     QString total;  // Tsum, "0" when empty (InSession only)
 };
 
-// The selection check of "添加附加费", with its boxes.
+// The selection check of "添加附加费", with its boxes. A typed name finds its machine as the
+// machine list does (any letter case, in any script).
 ChargeSelection CheckChargeMachine(Desk& desk, const QString& machine);
 
 enum class ChargeOutcome { Added, NoMachine, NoAmount, NotAdded };

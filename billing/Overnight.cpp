@@ -38,12 +38,17 @@ void StartOvernight(Desk& desk) {
     // The row is read under its lock, inside the write: a second desk cannot make the same
     // machine overnight twice, and an extra charge added meanwhile is kept.
     Transaction transaction(desk.DataModule1);
+    // The write lock failing is the update failing: the update's message.
+    if (!transaction.BeginWrite() || !desk.LockMachineRows({machine})) {
+        transaction.Rollback();
+        desk.prompts.message(BillingText::OvernightUpdateFault);
+        return;
+    }
     Query* q = desk.DataModule1.ADOQuery2;
     q->Close();
-    q->SetSql(QStringLiteral("select * from Tcount where username=:SelectRow") +
-              desk.DataModule1.engine().RowLock());
+    q->SetSql(QStringLiteral("select * from Tcount where username=:SelectRow"));
     q->SetParam(QStringLiteral("SelectRow"), machine);
-    if (!transaction.BeginWrite() || !q->Open()) {
+    if (!q->Open()) {
         transaction.Rollback();
         desk.prompts.message(DeskText::DbRestart);
         return;
@@ -88,7 +93,7 @@ void StartOvernight(Desk& desk) {
                          transaction.Commit();
     if (!written) {
         transaction.Rollback();
-        desk.prompts.message(QStringLiteral("数据库出错，请关闭本软件重新运行！"));
+        desk.prompts.message(BillingText::OvernightUpdateFault);
         return;
     }
     desk.SelectedMachine = machine;

@@ -1,21 +1,18 @@
 #include "billing/Prices.h"
 
-#include <cmath>
-
+#include "billing/Messages.h"
 #include "desk/Desk.h"
 #include "desk/Messages.h"
 #include "ledger/Journal.h"
 
 namespace {
 
-// A price as the console writes it, or nullopt for anything but a finite amount above zero.
+// A price as the console writes it, or nullopt for anything but an amount above zero, at most
+// 10,000 yuan, with at most two decimals.
 std::optional<QString> PriceText(const QString& text) {
-    try {
-        const double value = ParseDecimal(text);
-        if (std::isfinite(value) && value > 0) return DecimalText(value);
-    } catch (const ConversionError&) {
-    }
-    return std::nullopt;
+    const TypedAmount price = ReadTypedAmount(text, 10000 * 100);
+    if (price.check != TypedAmount::Ok || price.cents <= 0) return std::nullopt;
+    return DecimalText(ParseDecimal(text));
 }
 
 }  // namespace
@@ -38,7 +35,7 @@ bool SetPrices(Desk& desk, const QString& hourlyText, const QString& overnightTe
     const std::optional<QString> hourly = PriceText(hourlyText);
     const std::optional<QString> overnight = PriceText(overnightText);
     if (!hourly || !overnight) {
-        desk.prompts.message(QStringLiteral("价格必须是大于0的数字，例如 2 或 2.5，未保存。"));
+        desk.prompts.message(BillingText::PriceRefused);
         return false;
     }
     const std::optional<Prices> old = ReadPrices(desk);

@@ -112,13 +112,18 @@ void TellDueReminders(Desk& desk, const std::vector<ReminderRow>& rows) {
     const bool changed = current.size() != desk.reminders.size() || !dueNow.empty();
     desk.reminders = current;
     if (changed) emit desk.remindersChanged();
-    for (const auto& [machine, reminder] : dueNow) {
-        desk.prompts.message(
-            QStringLiteral("机器“%1”的提示时间 %2 到了。").arg(machine, reminder.at));
-        if (reminder.sendMessage) {
-            desk.SelectedMachine = machine;
-            SendCommand(desk, ReminderMessage());
-        }
+    // The clients are told when the time comes, all of them, and only then does the operator
+    // read the boxes: a box left open must not hold back the next machine's message.
+    std::vector<bool> sent;
+    for (const auto& [machine, reminder] : dueNow)
+        sent.push_back(reminder.sendMessage && SendQuietly(desk, machine, ReminderMessage()));
+    for (size_t i = 0; i < dueNow.size(); ++i) {
+        const auto& [machine, reminder] = dueNow[i];
+        QString text = QStringLiteral("机器“%1”的提示时间 %2 到了。").arg(machine, reminder.at);
+        if (reminder.sendMessage)
+            text += sent[i] ? QStringLiteral("已给它发了消息“您的上网时间到了”。")
+                            : QStringLiteral("给它的消息没有发出，请检查该机是否联网。");
+        desk.prompts.message(text);
     }
 }
 

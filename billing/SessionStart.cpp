@@ -1,5 +1,6 @@
 #include "billing/SessionStart.h"
 
+#include "billing/AfterFailedCommit.h"
 #include "billing/Messages.h"
 #include "client_channel/Datagram.h"
 #include "desk/Desk.h"
@@ -33,7 +34,7 @@ void StartSession(Desk& desk) {
     // before any box. A locked, read-only or broken file stops the command from leaving.
     Transaction transaction(desk.DataModule1);
     bool written = false;
-    QString refusal;
+    QString refusal, why;
     const SendOutcome sent = SendRecordedCommand(
         desk, Command::Start,
         [&] {
@@ -44,12 +45,22 @@ void StartSession(Desk& desk) {
         },
         [&] {
             written = transaction.Commit();
+            if (!written) why = desk.DataModule1.LastError();
             if (written) desk.DataModule1.ADOQuery1->Open();  // not empty while the box shows
         });
     if (sent == SendOutcome::Failed) return;
-    if (sent == SendOutcome::NotLocked || !written) {
+    if (sent == SendOutcome::NotLocked) {
         desk.prompts.message(refusal.isEmpty() ? DeskText::DbContact : refusal);
         return;
+    }
+    if (!written) {
+        // "sj" has left: no client may stay unlocked without its session in the database.
+        const QString told = RelockText(LockAgainUnlessStarted(desk, machine), machine, why);
+        desk.RefreshSessionGrid();
+        if (!told.isEmpty()) {
+            desk.prompts.message(told);
+            return;
+        }
     }
     desk.SelectedMachine = machine;
     if (!desk.DataModule1.ADOQuery1->Active()) desk.RefreshSessionGrid();

@@ -28,18 +28,9 @@ bool TransferSession(Desk& desk, const QString& source, const QString& target,
         desk.prompts.message(text);
         return false;
     };
-    if (!transaction.BeginWrite()) return fail(DeskText::DbRestart);
-    if (const QString lock = dm.engine().RowLock(); !lock.isEmpty()) {
-        // Both rows, in name order: two desks moving sessions between the same two machines
-        // wait for each other instead of deadlocking.
-        q->Close();
-        q->SetSql(QStringLiteral("select username from Tcount where username=:a or username=:b "
-                                 "order by username") +
-                  lock);
-        q->SetParam(QStringLiteral("a"), source);
-        q->SetParam(QStringLiteral("b"), target);
-        if (!q->Open()) return fail(DeskText::DbRestart);
-    }
+    // The write lock failing is the copy failing: the copy's message.
+    if (!transaction.BeginWrite() || !desk.LockMachineRows({source, target}))
+        return fail(DeskText::DbRerun);
 
     q->Close();
     q->SetSql(QStringLiteral("select * from Tcount where username=:a1"));

@@ -579,6 +579,7 @@ void TForm1::N13Click() {
 // The passes read and write on the desk's worker, so the window never waits on them.
 void TForm1::Timer1Timer() {
     desk.GuardAnyway([this] {
+        desk.NoticeChangesElsewhere();  // first: its read is put in place before the new time
         RefreshClockBeside(desk);
         CheckRemindersBeside(desk);
     });

@@ -229,9 +229,11 @@ void TReport::QueryClick() {
     const Report& r = *m_report;
     ChainLabel->setVisible(r.check.result != ChainCheck::Intact);
     ChainLabel->setText(ChainAlteredText(r.check));
-    TotalLabel->setText(QStringLiteral("合计：%1 元，共 %2 笔结账")
-                            .arg(CentsText(r.totalCents))
-                            .arg(r.bills.size()));
+    TotalLabel->setText(
+        QStringLiteral("合计：%1 元，共 %2 笔结账").arg(CentsText(r.totalCents)).arg(r.bills.size()) +
+        (r.unsummable ? QStringLiteral("（其中 %1 笔金额无法计算，未计入合计，见“需要注意”）")
+                            .arg(r.unsummable)
+                      : QString()));
     QList<QStringList> bills;
     for (const ReportBill& b : r.bills) bills << BillCells(b);
     Fill(BillsTable, bills);
@@ -244,6 +246,8 @@ void TReport::QueryClick() {
                                row.entry.total, row.entry.note, row.operatorName};
     Fill(FlaggedTable, flagged);
     Chart->SetTakings(r.perHour);
+    // As at start: a box the operator must read, and the mark stays above the tables.
+    if (r.check.result != ChainCheck::Intact) desk.prompts.message(ChainAlteredText(r.check));
 }
 
 void TReport::CsvClick() {

@@ -40,7 +40,8 @@ TSettings::TSettings(Desk& deskRef, QWidget* owner)
     auto* buttons = new QHBoxLayout;
     ChooseButton = new FlatButton(QStringLiteral("选择数据库…"), database);
     BackupButton = new FlatButton(QStringLiteral("立即备份"), database);
-    for (QPushButton* b : {ChooseButton, BackupButton}) {
+    RestoreButton = new FlatButton(QStringLiteral("从备份恢复…"), database);
+    for (QPushButton* b : {ChooseButton, BackupButton, RestoreButton}) {
         b->setMinimumWidth(90);
         buttons->addWidget(b);
     }
@@ -48,7 +49,7 @@ TSettings::TSettings(Desk& deskRef, QWidget* owner)
     dbLayout->addLayout(buttons);
     auto* hint = new QLabel(
         QStringLiteral("每天第一次启动时自动备份到数据库旁的 backup 文件夹，保留最近 14 份。"
-                       "要恢复，选择一份备份作为数据库。"),
+                       "要恢复，按“从备份恢复…”选择一份备份：现在的数据库先另存一份，恢复记入营业记录。"),
         database);
     hint->setWordWrap(true);
     dbLayout->addWidget(hint);
@@ -61,6 +62,7 @@ TSettings::TSettings(Desk& deskRef, QWidget* owner)
     connect(SaveButton, &QPushButton::clicked, this, desk.Guarded([this] { SaveClick(); }));
     connect(ChooseButton, &QPushButton::clicked, this, desk.Guarded([this] { ChooseClick(); }));
     connect(BackupButton, &QPushButton::clicked, this, desk.Guarded([this] { BackupClick(); }));
+    connect(RestoreButton, &QPushButton::clicked, this, desk.Guarded([this] { RestoreClick(); }));
     DialogKeys(this);
     desk.Guard([this] { LoadPrices(); });
 }
@@ -116,4 +118,9 @@ void TSettings::BackupClick() {
         return;
     }
     desk.prompts.message(QStringLiteral("已备份到“%1”。").arg(*target));
+}
+
+void TSettings::RestoreClick() {
+    const std::optional<QString> chosen = desk.chooser.chooseDatabaseFile();
+    if (chosen && RestoreBackup(desk, chosen->trimmed())) LoadPrices();  // the backup's prices
 }

@@ -22,11 +22,13 @@ class TSettings : public QWidget {
     QLabel* DatabaseLabel;      // the database in use
     QPushButton* ChooseButton;  // 选择数据库…
     QPushButton* BackupButton;  // 立即备份
+    QPushButton* RestoreButton;  // 从备份恢复…
 
     void LoadPrices();
     void SaveClick();
     void ChooseClick();
     void BackupClick();
+    void RestoreClick();
 
   private:
     Desk& desk;

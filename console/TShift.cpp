@@ -51,12 +51,6 @@ TShift::TShift(Desk& deskRef, QWidget* owner)
     connect(OpenButton, &QPushButton::clicked, this, desk.Guarded([this] { OpenClick(); }));
     connect(CountButton, &QPushButton::clicked, this, desk.Guarded([this] { CountClick(); }));
     connect(CloseButton, &QPushButton::clicked, this, desk.Guarded([this] { CloseClick(); }));
-    // A changed count must be counted again before the expected cash shows.
-    connect(CountedEdit, &QLineEdit::textEdited, this, [this] {
-        ExpectedLabel->clear();
-        DifferenceLabel->clear();
-        CloseButton->setEnabled(false);
-    });
     DialogKeys(this);
     desk.Guard([this] { Refresh(); });
 }
@@ -74,9 +68,17 @@ void TShift::Refresh() {
                 .arg(desk.deskName));
     OpenBox->setEnabled(!open);
     CloseBox->setEnabled(open.has_value());
-    ExpectedLabel->clear();
-    DifferenceLabel->clear();
-    CloseButton->setEnabled(false);
+    ShowCount(open ? ShiftCountOf(desk) : std::nullopt);
+}
+
+void TShift::ShowCount(const std::optional<ShiftCount>& count) {
+    // The first count stands once it is made: it stays shown, and pressing again is a recount.
+    ExpectedLabel->setText(count ? CentsText(count->expectedCents) + QStringLiteral(" 元")
+                                 : QString());
+    DifferenceLabel->setText(count ? CentsText(count->differenceCents) + QStringLiteral(" 元")
+                                   : QString());
+    CountButton->setText(count ? QStringLiteral("复  点") : QStringLiteral("清点完毕"));
+    CloseButton->setEnabled(count.has_value());
 }
 
 void TShift::OpenClick() {
@@ -89,14 +91,12 @@ void TShift::OpenClick() {
 void TShift::CountClick() {
     const std::optional<ShiftCount> count = CountShift(desk, CountedEdit->text());
     if (!count) return;
-    ExpectedLabel->setText(CentsText(count->expectedCents) + QStringLiteral(" 元"));
-    DifferenceLabel->setText(CentsText(count->differenceCents) + QStringLiteral(" 元"));
-    CloseButton->setEnabled(true);
+    ShowCount(count);
     if (count->differenceCents != 0) NoteEdit->setFocus();
 }
 
 void TShift::CloseClick() {
-    if (!CloseShift(desk, CountedEdit->text(), NoteEdit->text())) return;
+    if (!CloseShift(desk, NoteEdit->text())) return;
     CountedEdit->clear();
     NoteEdit->clear();
     Refresh();

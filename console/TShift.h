@@ -2,6 +2,9 @@
 
 #include <QPointer>
 #include <QWidget>
+#include <optional>
+
+#include "ledger/Shifts.h"
 
 class Desk;
 class QGroupBox;
@@ -11,7 +14,7 @@ class QPushButton;
 
 // "交班": opens a shift with the operator's name and the opening float; closes it with a blind
 // count: the cash counted is typed first, and only then the expected cash and the difference
-// are shown; a difference needs a note.
+// are shown, the count recorded as it stands; a difference needs a note.
 class TShift : public QWidget {
     Q_OBJECT
   public:
@@ -26,7 +29,7 @@ class TShift : public QWidget {
     QPushButton* OpenButton;  // 开  班
     QGroupBox* CloseBox;
     QLineEdit* CountedEdit;
-    QPushButton* CountButton;  // 清点完毕
+    QPushButton* CountButton;  // 清点完毕; 复  点 once the first count is recorded
     QLabel* ExpectedLabel;     // shown only after the count
     QLabel* DifferenceLabel;
     QLineEdit* NoteEdit;
@@ -38,5 +41,6 @@ class TShift : public QWidget {
     void CloseClick();
 
   private:
+    void ShowCount(const std::optional<ShiftCount>& count);
     Desk& desk;
 };

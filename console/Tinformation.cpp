@@ -81,7 +81,21 @@ void Tinformation::XP_Button1Click() {
     const ShownBill bill{la_computername->text(), la_startime->text(),  la_nowtime->text(),
                          la_totaltime->text(),    la_timemoney->text(), la_othermoney->text(),
                          la_allmoney->text(),     la_tishitime->text(), la_onStatus->text()};
-    if (CheckOut(desk, bill)) hide();
+    // A row that is no longer this bill shows its own here, to be confirmed with a second press.
+    const auto refill = [this](const ShownBill& row) {
+        const QString texts[] = {row.machine, row.start, row.now,      row.used, row.fee,
+                                 row.other,   row.total, row.reminder, row.state};
+        for (int i = 0; i < 9; ++i) (this->*kFields[i].field)->setText(texts[i]);
+    };
+    switch (CheckOut(desk, bill, refill)) {
+        case CheckoutOutcome::Done:
+        case CheckoutOutcome::Idle:  // nothing left to settle here
+            hide();
+            break;
+        case CheckoutOutcome::NotDone:
+        case CheckoutOutcome::BillChanged:
+            break;
+    }
 }
 
 void Tinformation::XP_Button3Click() { hide(); }

@@ -1,10 +1,13 @@
 #include "desk/Desk.h"
 
 #include <QCryptographicHash>
+#include <QFileInfo>
 #include <QSqlDatabase>
+#include <QSqlDriver>
 #include <QThread>
 #include <QTimer>
 #include <algorithm>
+#include <atomic>
 
 #include "client_channel/NMUDP.h"
 #include "desk/Messages.h"
@@ -78,9 +81,9 @@ Desk::Desk(TDataModule1& module, const DeskSeams& seams, QObject* parent)
 
     connect(&DataModule1, &TDataModule1::committed, this, [this] {
         if (!m_pendingHead) return;
-        settings.setValue(
-            JournalHeadKey(),
-            QStringLiteral("%1 %2").arg(m_pendingHead->first).arg(m_pendingHead->second));
+        settings.setValue(JournalHeadKey(), QStringLiteral("%1 %2 %3")
+                                                .arg(m_pendingHead->id)
+                                                .arg(m_pendingHead->hash, m_pendingHead->at));
         m_pendingHead.reset();
     });
     connect(&DataModule1, &TDataModule1::rolledBack, this, [this] { m_pendingHead.reset(); });
@@ -153,13 +156,27 @@ void Desk::UpdateConnectionState() {
     emit reconnected();
 }
 
+namespace {
+
+QString KeyFor(const QString& name, const QString& where) {
+    return name + QLatin1Char('/') +
+           QString::fromLatin1(
+               QCryptographicHash::hash(where.toUtf8(), QCryptographicHash::Sha1).toHex());
+}
+
+QString HeadKey(const QString& where) { return KeyFor(QStringLiteral("journalHead"), where); }
+
+}  // namespace
+
 QString Desk::JournalHeadKey() const { return DatabaseKey(QStringLiteral("journalHead")); }
 
 QString Desk::DatabaseKey(const QString& name) const {
-    // One value per database: the desk may be pointed at another file.
-    const QByteArray where = DataModule1.ConnectionString().toUtf8();
-    return name + QLatin1Char('/') +
-           QString::fromLatin1(QCryptographicHash::hash(where, QCryptographicHash::Sha1).toHex());
+    // One value per database: the desk may be pointed at another file. A file is named by its
+    // own path, however the connection spells it ("count.db" at start, the setting's path).
+    const QString text = DataModule1.ConnectionString();
+    if (!DataModule1.engine().IsFile()) return KeyFor(name, text);
+    const QFileInfo file(text);
+    return KeyFor(name, file.exists() ? file.canonicalFilePath() : file.absoluteFilePath());
 }
 
 QString Desk::DatabaseSetting(const QString& name) const {
@@ -170,13 +187,17 @@ void Desk::SetDatabaseSetting(const QString& name, const QString& value) {
     settings.setValue(DatabaseKey(name), value);
 }
 
-std::pair<qint64, QString> Desk::JournalHead() {
-    const QStringList parts = settings.value(JournalHeadKey()).split(QLatin1Char(' '));
-    if (parts.size() != 2) return {0, QString()};
-    return {parts[0].toLongLong(), parts[1]};
+JournalMark Desk::JournalHead() {
+    // "id hash" (before times were kept) or "id hash yyyy-MM-dd HH:mm:ss"; a head kept under
+    // the connection's own spelling (before files were named by their path) still counts.
+    QString value = settings.value(JournalHeadKey());
+    if (value.isEmpty()) value = settings.value(HeadKey(DataModule1.ConnectionString()));
+    const QStringList parts = value.split(QLatin1Char(' '));
+    if (parts.size() < 2) return {};
+    return {parts[0].toLongLong(), parts[1], parts.mid(2).join(QLatin1Char(' '))};
 }
 
-void Desk::NoteJournalAppend(qint64 id, const QString& hash) { m_pendingHead = {{id, hash}}; }
+void Desk::NoteJournalAppend(const JournalMark& row) { m_pendingHead = row; }
 
 Desk::~Desk() {
     if (m_workerThread) {
@@ -284,6 +305,50 @@ void Desk::GridOpened() {
     emit currentRowChanged(row);
 }
 
+namespace {
+
+// The grid's rows read on the worker, for a grid of width columns; false when they cannot be
+// read or another tool changed the table's columns meanwhile.
+bool ReadGridRows(QSqlDatabase& db, const Engine& engine, const QString& statement, int width,
+                  std::vector<QStringList>* rows) {
+    bool sameColumns = true;
+    const bool ok = engine.Walk(
+        db, statement, {},
+        [&](const QString* row, int columns) {
+            sameColumns = sameColumns && columns == width;
+            if (!sameColumns) return;
+            QStringList texts;
+            texts.reserve(columns);
+            for (int c = 0; c < columns; ++c) texts << row[c];
+            rows->push_back(std::move(texts));
+        },
+        nullptr);
+    return ok && sameColumns;
+}
+
+struct GridRead {
+    quint64 generation;
+    int width;
+    std::vector<QStringList> rows = {};
+    bool ok = false;
+};
+
+}  // namespace
+
+bool Desk::ApplyGridRead(quint64 generation, bool ok, std::vector<QStringList>&& rows) {
+    Query* grid = DataModule1.ADOQuery1;
+    const QString statement = QString::fromLatin1(TDataModule1::GridStatement);
+    if (!grid->Active() || grid->Sql() != statement) return false;  // whoever changed it shows it
+    if (grid->Generation() != generation) return false;  // newer rows are shown already
+    if (!ok) {
+        if (ConnectionLost()) return false;  // the status strip says so; the rows stay
+        RefreshSessionGrid();  // here, with its box if it fails again
+        return false;
+    }
+    grid->ApplyRows(std::move(rows));
+    return true;
+}
+
 void Desk::RefreshSessionGridBeside() {
     Query* grid = DataModule1.ADOQuery1;
     const QString statement = QString::fromLatin1(TDataModule1::GridStatement);
@@ -291,40 +356,67 @@ void Desk::RefreshSessionGridBeside() {
         RefreshSessionGrid();
         return;
     }
-    struct Read {
-        quint64 generation;
-        int width;
-        std::vector<QStringList> rows = {};
-        bool ok = false;
-    };
-    auto read = std::make_shared<Read>(Read{grid->Generation(), grid->columnCount()});
+    auto read = std::make_shared<GridRead>(GridRead{grid->Generation(), grid->columnCount()});
     RunOnWorker(
         [read, statement](QSqlDatabase& db, const Engine& engine) {
-            bool sameColumns = true;  // another tool may have changed the table meanwhile
-            read->ok = engine.Walk(
-                db, statement, {},
-                [&](const QString* row, int columns) {
-                    sameColumns = sameColumns && columns == read->width;
-                    if (!sameColumns) return;
-                    QStringList texts;
-                    texts.reserve(columns);
-                    for (int c = 0; c < columns; ++c) texts << row[c];
-                    read->rows.push_back(std::move(texts));
-                },
-                nullptr);
-            read->ok = read->ok && sameColumns;
+            read->ok = ReadGridRows(db, engine, statement, read->width, &read->rows);
         },
-        [this, read, statement] {
-            Query* grid = DataModule1.ADOQuery1;
-            if (!grid->Active() || grid->Sql() != statement) return;  // whoever changed it shows it
-            if (grid->Generation() != read->generation) return;  // newer rows are shown already
-            if (!read->ok) {
-                if (ConnectionLost()) return;  // the status strip says so; the rows stay
-                RefreshSessionGrid();  // here, with its box if it fails again
-                return;
+        [this, read] { ApplyGridRead(read->generation, read->ok, std::move(read->rows)); });
+}
+
+void Desk::NoticeChangesElsewhere() {
+    Query* grid = DataModule1.ADOQuery1;
+    const QString statement = QString::fromLatin1(TDataModule1::GridStatement);
+    if (!grid->Active() || grid->Sql() != statement) return;  // reopened afresh when needed
+    // The worker's connection counts the commits of every other connection: another program,
+    // another connection of this desk, the window's own commands. The passes commit on the
+    // worker itself, so a pass that only billed costs no read: its cells are set in place.
+    struct Look {
+        GridRead read;
+        ChangeMark seen;
+        ChangeMark now = {};
+        bool moved = false;
+    };
+    auto look = std::make_shared<Look>(
+        Look{GridRead{grid->Generation(), grid->columnCount()}, m_seenChanges});
+    RunOnWorker(
+        [look, statement](QSqlDatabase& db, const Engine& engine) {
+            const std::optional<qint64> version = engine.DataVersion(db);
+            if (!version || !db.driver()) return;  // a server announces its changes instead
+            // Numbers of two connections are not comparable: the connection is part of it.
+            static std::atomic<qint64> connections{0};
+            QVariant id = db.driver()->property("cafeConnection");
+            if (!id.isValid()) {
+                id = ++connections;
+                db.driver()->setProperty("cafeConnection", id);
             }
-            grid->ApplyRows(std::move(read->rows));
+            look->now = {id.toLongLong(), *version};
+            look->moved = look->now != look->seen;
+            if (look->moved)
+                look->read.ok = ReadGridRows(db, engine, statement, look->read.width,
+                                             &look->read.rows);
+        },
+        [this, look] {
+            // Only a read that was shown counts as seen: a dropped one is read at the next tick.
+            if (look->moved && ApplyGridRead(look->read.generation, look->read.ok,
+                                             std::move(look->read.rows)))
+                m_seenChanges = look->now;
         });
+}
+
+bool Desk::LockMachineRows(const QStringList& machines) {
+    const QString lock = DataModule1.engine().RowLock();
+    if (lock.isEmpty() || machines.isEmpty()) return true;
+    QStringList names;
+    for (int i = 0; i < machines.size(); ++i) names << QStringLiteral("username=:m%1").arg(i);
+    Query* q = DataModule1.ADOQuery2;
+    q->Close();
+    q->SetSql(QStringLiteral("select username from Tcount where ") +
+              names.join(QStringLiteral(" or ")) + QStringLiteral(" order by username") + lock);
+    for (int i = 0; i < machines.size(); ++i) q->SetParam(QStringLiteral("m%1").arg(i), machines[i]);
+    const bool locked = q->Open();
+    q->Close();
+    return locked;
 }
 
 void Desk::SelectGridMachine() {

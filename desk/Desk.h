@@ -10,6 +10,7 @@
 #include <functional>
 #include <optional>
 #include <utility>
+#include <vector>
 
 #include "record_store/DataModule.h"
 #include "record_store/Formats.h"
@@ -41,6 +42,15 @@ struct Reminder {
     QDateTime due;  // invalid: set elsewhere (another desk, an earlier run)
     bool sendMessage = false;
     bool told = false;
+};
+
+// A journal row as a desk remembers it: its number, hash and time (the time is empty for a
+// row remembered before times were kept).
+struct JournalMark {
+    qint64 id = 0;
+    QString hash;
+    QString at;
+    bool operator==(const JournalMark&) const = default;
 };
 
 class Desk : public QObject {
@@ -81,11 +91,17 @@ class Desk : public QObject {
                          QThread::Priority priority = QThread::InheritPriority);
     bool BackgroundBusy() const { return !m_workers.isEmpty(); }
 
+    // Inside a write transaction: the rows of these machines locked until the commit, taken in
+    // name order so two desks wait for each other instead of deadlocking. An engine whose write
+    // holds the whole file has nothing more to lock. False when a lock could not be had.
+    bool LockMachineRows(const QStringList& machines);
+
     // The journal row this desk wrote last, as committed: a later check must still find it.
-    std::pair<qint64, QString> JournalHead();
-    void NoteJournalAppend(qint64 id, const QString& hash);
+    JournalMark JournalHead();
+    // Remembered once the transaction that appended it has committed (and so is on disk).
+    void NoteJournalAppend(const JournalMark& row);
     // A setting of this desk that belongs to the database in use (another database, another
-    // value): the journal's heads, the date of its last full check.
+    // value): the journal's verified row, the date of its last whole-chain check.
     QString DatabaseSetting(const QString& name) const;
     void SetDatabaseSetting(const QString& name, const QString& value);
 
@@ -105,6 +121,11 @@ class Desk : public QObject {
     // desk's change). A read that a change here overtook is dropped.
     void RefreshSessionGridBeside();
     void RefreshSessionGrid();
+    // Every clock tick, for a database whose changes nobody announces (a file another program
+    // may write): when anything was committed since the grid was last read, it is read again
+    // beside the window and put in place (the highlight and the scroll position stay). Cheap
+    // when nothing was: one question to the worker's connection.
+    void NoticeChangesElsewhere();
 
     // Every entry point (menu, button, timer) runs through one of these: a conversion or other
     // error that no operation handles ends the operation and is shown with its own text.
@@ -154,6 +175,9 @@ class Desk : public QObject {
 
   private:
     void GridOpened();
+    // Rows read on the worker, put in place unless the grid changed since generation; true when
+    // they were.
+    bool ApplyGridRead(quint64 generation, bool ok, std::vector<QStringList>&& rows);
     bool RefusedWhileLost();
     void AfterCommand(int losses, int timeouts);
     void WorkerAnswered(bool lost);
@@ -173,10 +197,16 @@ class Desk : public QObject {
     QString JournalHeadKey() const;
     QString DatabaseKey(const QString& name) const;
 
-    std::optional<std::pair<qint64, QString>> m_pendingHead;  // appended, not yet committed
+    std::optional<JournalMark> m_pendingHead;  // appended, not yet committed
     QList<QThread*> m_workers;
     QThread* m_workerThread = nullptr;   // RunOnWorker's, made on first use
     QObject* m_workerContext = nullptr;  // lives on it
+    // The worker connection's count of others' commits when the grid was last read beside.
+    struct ChangeMark {
+        qint64 connection = 0;
+        qint64 version = -1;
+        bool operator==(const ChangeMark&) const = default;
+    } m_seenChanges;
     int m_currentRow = -1;
     QString m_currentName;  // survives a closed grid, so a reopen finds the same machine
 };

@@ -32,3 +32,15 @@ SendOutcome SendRecordedCommand(Desk& desk, const QString& text,
     desk.prompts.message(machine);
     return SendOutcome::Sent;
 }
+
+bool SendQuietly(Desk& desk, const QString& machine, const QString& text) {
+    const std::optional<QByteArray> datagram = CommandDatagram(text);
+    if (!datagram) return false;
+    desk.NMUDP1->RemoteHost = machine;
+    try {
+        desk.NMUDP1->SendDatagram(*datagram, CommandDatagramSize);
+    } catch (const EndpointError&) {
+        return false;
+    }
+    return true;
+}

@@ -17,3 +17,7 @@ enum class SendOutcome { Sent, Failed, NotLocked };
 SendOutcome SendRecordedCommand(Desk& desk, const QString& text,
                                 const std::function<bool()>& prepare,
                                 const std::function<void()>& record);
+
+// Sends text to machine without the box that names it (the caller tells the operator what
+// happened); false when it could not leave.
+bool SendQuietly(Desk& desk, const QString& machine, const QString& text);

@@ -35,11 +35,13 @@ JournalRow RowAt(const Query* q, int i) {
     row.entry.flagged = f("flagged") == QStringLiteral("1");
     row.prev = f("prev");
     row.hash = f("hash");
-    row.totalFen = f("total_fen").toLongLong();
+    row.totalFen = f("total_fen");
     return row;
 }
 
 ChainCheck Altered(qint64 id, const QString& detail) { return {ChainCheck::Altered, id, detail}; }
+
+QString FenOf(const JournalEntry& e) { return JournalFenText(e.fee, e.other, e.total); }
 
 // What the chain checks read of a row, in this order (ChainRow takes them by position).
 const QString kChainColumns = QStringLiteral(
@@ -68,7 +70,7 @@ JournalRow ChainRow(const QString* r) {
     e.flagged = r[16] == QStringLiteral("1");
     row.prev = r[17];
     row.hash = r[18];
-    row.totalFen = r[19].toLongLong();
+    row.totalFen = r[19];
     return row;
 }
 
@@ -80,7 +82,7 @@ ChainCheck CheckLinks(const std::vector<JournalRow>& rows, qint64 firstId, QStri
             return Altered(expected, QStringLiteral("第%1条记录被删除").arg(expected));
         if (row.prev != prev)
             return Altered(row.id, QStringLiteral("第%1条记录与前一条接不上").arg(row.id));
-        if (JournalHash(row) != row.hash || row.totalFen != JournalFen(row.entry.total))
+        if (JournalHash(row) != row.hash || row.totalFen != FenOf(row.entry))
             return Altered(row.id, QStringLiteral("第%1条记录的内容被改动").arg(row.id));
         prev = row.hash;
         ++expected;
@@ -88,8 +90,9 @@ ChainCheck CheckLinks(const std::vector<JournalRow>& rows, qint64 firstId, QStri
     return {};
 }
 
-// The first row still 1, and the row this desk wrote last still there: look-ups by the key,
-// so a report's check does not grow with the journal. A gap elsewhere is the chain checks'.
+// The first row still 1 and the row this desk wrote last still there: look-ups by the key, so
+// a report's check does not grow with the journal (a gap elsewhere is the chain checks').
+// Says only whether all fits.
 ChainCheck CheckComplete(Desk& desk) {
     Query* q = desk.DataModule1.JournalQuery;
     q->Close();
@@ -97,19 +100,15 @@ ChainCheck CheckComplete(Desk& desk) {
     if (!q->Open()) return {ChainCheck::Unreadable, 0, q->LastError()};
     const QString first = q->FieldText(QStringLiteral("first"));
     q->Close();
-    if (!first.isEmpty() && first.toLongLong() != 1)
-        return Altered(1, QStringLiteral("第1条记录被删除"));
-    const auto [headId, headHash] = desk.JournalHead();
-    if (headId > 0) {
+    if (!first.isEmpty() && first.toLongLong() != 1) return Altered(0, {});
+    const JournalMark head = desk.JournalHead();
+    if (head.id > 0) {
         q->SetSql(QStringLiteral("select hash from Tjournal where id=:id"));
-        q->SetParam(QStringLiteral("id"), QString::number(headId));
+        q->SetParam(QStringLiteral("id"), QString::number(head.id));
         if (!q->Open()) return {ChainCheck::Unreadable, 0, q->LastError()};
-        const bool there =
-            q->RecordCount() == 1 && q->FieldText(QStringLiteral("hash")) == headHash;
+        const bool there = q->RecordCount() == 1 && q->FieldText(QStringLiteral("hash")) == head.hash;
         q->Close();
-        if (!there)
-            return Altered(headId,
-                           QStringLiteral("本机写入的第%1条记录不见了或被改动").arg(headId));
+        if (!there) return Altered(0, {});
     }
     return {};
 }
@@ -186,7 +185,8 @@ bool AppendJournal(Desk& desk, const JournalEntry& entry) {
         "insert into Tjournal (id, at, desk, operator, kind, machine, target, tstart, tend, "
         "stime, tmoney, tother, tsum, state, amount, note, flagged, prev, hash, total_fen) "
         "values (:id, :at, :desk, :operator, :kind, :machine, :target, :tstart, :tend, :stime, "
-        ":tmoney, :tother, :tsum, :state, :amount, :note, :flagged, :prev, :hash, :fen)"));
+        ":tmoney, :tother, :tsum, :state, :amount, :note, :flagged, :prev, :hash, "
+        "cast(nullif(:fen, '') as bigint))"));
     const std::pair<const char*, QString> values[] = {
         {"id", QString::number(row.id)},
         {"at", row.at},
@@ -207,11 +207,11 @@ bool AppendJournal(Desk& desk, const JournalEntry& entry) {
         {"flagged", entry.flagged ? QStringLiteral("1") : QStringLiteral("0")},
         {"prev", row.prev},
         {"hash", row.hash},
-        {"fen", QString::number(JournalFen(entry.total))},
+        {"fen", FenOf(entry)},
     };
     for (const auto& [name, value] : values) q->SetParam(QString::fromLatin1(name), value);
     if (!q->ExecSQL()) return false;
-    desk.NoteJournalAppend(row.id, row.hash);  // remembered once the transaction commits
+    desk.NoteJournalAppend({row.id, row.hash, row.at});  // remembered once it is committed
     return true;
 }
 
@@ -219,32 +219,51 @@ ChainCheck VerifyJournal(Desk& desk) {
     return VerifyJournalOn(desk.DataModule1.connectionName(), desk.JournalHead());
 }
 
-ChainCheck VerifyJournalOn(const QString& connectionName, std::pair<qint64, QString> head) {
+namespace {
+ChainCheck VerifyJournalAfterRow(const QString& connectionName, std::pair<qint64, QString> from,
+                                 const JournalMark& head, std::pair<qint64, QString>* verified);
+}  // namespace
+
+ChainCheck VerifyJournalOn(const QString& connectionName, const JournalMark& head) {
     return VerifyJournalAfter(connectionName, {0, QString()}, head, nullptr);
 }
 
 ChainCheck VerifyJournalAfter(const QString& connectionName, std::pair<qint64, QString> from,
-                              std::pair<qint64, QString> head,
-                              std::pair<qint64, QString>* verified) {
+                              const JournalMark& head, std::pair<qint64, QString>* verified) {
+    // When the rows after from do not fit, the whole chain is read, so the first row that does
+    // not fit is named wherever it lies, and a file that merely ends early is told as such.
+    if (from.first > 0) {
+        const ChainCheck since = VerifyJournalAfterRow(connectionName, from, head, verified);
+        if (since.result == ChainCheck::Intact || since.result == ChainCheck::Unreadable)
+            return since;
+        return VerifyJournalAfterRow(connectionName, {0, QString()}, head, verified);
+    }
+    return VerifyJournalAfterRow(connectionName, from, head, verified);
+}
+
+namespace {
+
+ChainCheck VerifyJournalAfterRow(const QString& connectionName, std::pair<qint64, QString> from,
+                                 const JournalMark& head, std::pair<qint64, QString>* verified) {
     QSqlDatabase db = QSqlDatabase::database(connectionName, false);
     QSqlQuery q(db);
     q.setForwardOnly(true);
     const auto unreadable = [&] {
         return ChainCheck{ChainCheck::Unreadable, 0, DatabaseErrorText(q.lastError())};
     };
-    // A row that is there with its hash, or not: one look-up by the key, whatever the size.
-    const auto holds = [&](const std::pair<qint64, QString>& row, bool* there) {
+    // A row's hash, or empty when it is not there: one look-up by the key, whatever the size.
+    const auto hashOf = [&](qint64 id, QString* hash) {
         q.prepare(QStringLiteral("select hash from Tjournal where id=?"));
-        q.addBindValue(row.first);
+        q.addBindValue(id);
         if (!q.exec()) return false;
-        *there = q.next() && q.value(0).toString() == row.second;
+        *hash = q.next() ? q.value(0).toString() : QString();
         q.finish();
         return !q.lastError().isValid();
     };
-    bool there = true;
+    QString hash;
     if (from.first > 0) {
-        if (!holds(from, &there)) return unreadable();
-        if (!there)
+        if (!hashOf(from.first, &hash)) return unreadable();
+        if (hash != from.second)
             return Altered(from.first, QStringLiteral("第%1条记录被删除或被改动").arg(from.first));
     }
     if (!q.exec(QStringLiteral("select min(id) from Tjournal"))) return unreadable();
@@ -257,7 +276,7 @@ ChainCheck VerifyJournalAfter(const QString& connectionName, std::pair<qint64, Q
     if (!q.exec()) return unreadable();
     QString prev = from.first > 0 ? from.second : JournalSeed();
     qint64 expected = from.first + 1;
-    bool headSeen = head.first <= from.first;
+    bool headSeen = head.id <= from.first;
     QString texts[20];
     while (q.next()) {
         for (int c = 0; c < 20; ++c) texts[c] = q.value(c).toString();
@@ -266,29 +285,42 @@ ChainCheck VerifyJournalAfter(const QString& connectionName, std::pair<qint64, Q
             return Altered(expected, QStringLiteral("第%1条记录被删除").arg(expected));
         if (row.prev != prev)
             return Altered(row.id, QStringLiteral("第%1条记录与前一条接不上").arg(row.id));
-        if (JournalHash(row) != row.hash || row.totalFen != JournalFen(row.entry.total))
+        if (JournalHash(row) != row.hash || row.totalFen != FenOf(row.entry))
             return Altered(row.id, QStringLiteral("第%1条记录的内容被改动").arg(row.id));
-        if (row.id == head.first) headSeen = row.hash == head.second;
+        if (row.id == head.id) {
+            if (row.hash != head.hash)
+                return Altered(head.id, QStringLiteral("本机写入的第%1条记录被改动").arg(head.id));
+            headSeen = true;
+        }
         prev = row.hash;
         ++expected;
     }
     if (q.lastError().isValid()) return unreadable();
     q.finish();
     // The row this desk wrote last, when it lies before the rows checked now.
-    if (head.first > 0 && head.first <= from.first) {
-        if (!holds(head, &there)) return unreadable();
-        headSeen = there;
+    if (head.id > 0 && head.id <= from.first) {
+        if (!hashOf(head.id, &hash)) return unreadable();
+        if (!hash.isEmpty() && hash != head.hash)
+            return Altered(head.id, QStringLiteral("本机写入的第%1条记录被改动").arg(head.id));
+        headSeen = !hash.isEmpty();
     }
-    if (!headSeen)
-        return Altered(head.first,
-                       QStringLiteral("本机写入的第%1条记录不见了或被改动").arg(head.first));
+    // Every row fits and the file simply ends earlier than this desk's last row.
+    if (!headSeen) return {ChainCheck::Shorter, head.id, head.at, expected - 1};
     if (verified) *verified = expected - 1 > from.first ? std::pair{expected - 1, prev} : from;
     return {};
 }
 
+}  // namespace
+
 ChainCheck VerifyJournalRange(Desk& desk, qint64 firstId, qint64 lastId) {
+    // The quick checks say only whether all fits; when it does not, the whole chain is read
+    // so the first row that does not fit is named, wherever it lies (a row deleted before the
+    // range, rows renumbered after it).
+    const auto whole = [&] { return VerifyJournal(desk); };
     const ChainCheck complete = CheckComplete(desk);
-    if (complete.result != ChainCheck::Intact || firstId > lastId) return complete;
+    if (complete.result == ChainCheck::Unreadable) return complete;
+    if (complete.result != ChainCheck::Intact) return whole();
+    if (firstId > lastId) return complete;
     // Streamed, each row taken by position: a month is thousands of rows.
     Query* q = desk.DataModule1.JournalQuery;
     q->Close();
@@ -299,16 +331,29 @@ ChainCheck VerifyJournalRange(Desk& desk, qint64 firstId, qint64 lastId) {
                        {QString::number(firstId - 1), QString::number(lastId)}))
         return {ChainCheck::Unreadable, 0, q->LastError()};
     const std::vector<JournalRow>* rows = &all;
-    if (firstId == 1) return CheckLinks(*rows, 1, JournalSeed());
-    if (rows->empty() || rows->front().id != firstId - 1)
-        return Altered(firstId - 1, QStringLiteral("第%1条记录被删除").arg(firstId - 1));
-    const std::vector<JournalRow> range(rows->begin() + 1, rows->end());
-    return CheckLinks(range, firstId, rows->front().hash);
+    ChainCheck range;
+    if (firstId == 1) {
+        range = CheckLinks(*rows, 1, JournalSeed());
+    } else if (rows->empty() || rows->front().id != firstId - 1) {
+        range = Altered(firstId - 1, {});
+    } else {
+        const std::vector<JournalRow> shown(rows->begin() + 1, rows->end());
+        range = CheckLinks(shown, firstId, rows->front().hash);
+    }
+    return range.result == ChainCheck::Intact ? range : whole();
 }
 
 QString ChainAlteredText(const ChainCheck& check) {
     if (check.result == ChainCheck::Unreadable)
         return QStringLiteral("营业记录无法读取：%1").arg(check.detail);
+    if (check.result == ChainCheck::Shorter)
+        return QStringLiteral(
+                   "数据库中的营业记录比本机写入的少：本机%1写入了第%2条记录，数据库中现在只有"
+                   "%3条。可能是换用了较早的备份，或者断电丢失了最后的记录。请与店主核对这段时间"
+                   "的账。")
+            .arg(check.detail.isEmpty() ? QString() : QStringLiteral("在 %1 ").arg(check.detail))
+            .arg(check.firstBad)
+            .arg(check.rowsInFile);
     return QStringLiteral("营业记录已被改动！第一条不符的记录：第%1条（%2）。请与店主联系。")
         .arg(check.firstBad)
         .arg(check.detail);

@@ -8,6 +8,7 @@
 #include <vector>
 
 class Desk;
+struct JournalMark;
 
 // The takings journal: one row per money event, written in the same transaction as the change
 // it records, never updated or deleted by the console. Each row carries the desk, the operator
@@ -21,9 +22,11 @@ inline const QString MidnightOvernight = QStringLiteral("午夜转通宵");   //
 inline const QString Transfer = QStringLiteral("转账");                  // machine to target
 inline const QString DeletedInSession = QStringLiteral("删除在线机器");  // unsettled, flagged
 inline const QString ShiftOpen = QStringLiteral("开班");        // amount: the opening float
+inline const QString ShiftCount = QStringLiteral("清点");  // as 交班; a recount is flagged
 inline const QString ShiftClose = QStringLiteral("交班");       // amount counted, tsum expected,
                                                                 // tother the difference, note
 inline const QString PriceChange = QStringLiteral("价格修改");  // note: old and new prices
+inline const QString Restore = QStringLiteral("恢复备份");  // flagged; note: file, rows
 }  // namespace JournalKind
 
 // What an operation records; the journal adds the id, time, desk, operator and hashes.
@@ -50,7 +53,7 @@ struct JournalRow {
     JournalEntry entry;
     QString prev;
     QString hash;
-    qint64 totalFen = 0;  // the total in fen beside its text, for the engine to sum
+    QString totalFen;  // the total in fen beside its text, for the engine to sum; empty: none
 };
 
 // Appends entry inside the caller's open transaction. False when it could not be written; the
@@ -63,9 +66,12 @@ QString JournalHash(const JournalRow& row);
 QString JournalSeed();
 
 struct ChainCheck {
-    enum Result { Intact, Altered, Unreadable } result = Intact;
-    qint64 firstBad = 0;  // the first row that does not fit (Altered)
-    QString detail;
+    // Shorter: every row fits, but the file ends before the row this desk wrote last (a backup
+    // restored by hand, a power cut, the newest rows removed): told as what it is.
+    enum Result { Intact, Altered, Shorter, Unreadable } result = Intact;
+    qint64 firstBad = 0;  // Altered: the first row that does not fit; Shorter: this desk's last
+    QString detail;       // Altered, Unreadable: what; Shorter: when this desk wrote its last row
+    qint64 rowsInFile = 0;  // Shorter: the rows the database holds
 };
 
 // Verifies the whole chain: every row's hash, every link, ids without a gap from 1, and that
@@ -73,18 +79,19 @@ struct ChainCheck {
 ChainCheck VerifyJournal(Desk& desk);
 // The same on any open connection to the database (another thread's), given the head this
 // desk remembers. Streams the rows: a year of a busy café is 100,000 of them.
-ChainCheck VerifyJournalOn(const QString& connectionName, std::pair<qint64, QString> head);
+ChainCheck VerifyJournalOn(const QString& connectionName, const JournalMark& head);
 // The rows after from (a row verified before: it must still be there with its hash), their
 // links and hashes, no gap after it, the first row still 1 and the desk's head still there:
 // what start-up checks, so that its time follows the rows added, not the journal's size.
-// Rows before from are the full check's (VerifyJournalOn). verified: the newest row checked.
+// Rows before from are the whole chain's check. verified: the newest row checked.
 ChainCheck VerifyJournalAfter(const QString& connectionName, std::pair<qint64, QString> from,
-                              std::pair<qint64, QString> head,
-                              std::pair<qint64, QString>* verified);
-// The same for the rows firstId..lastId and their link to the row before; completeness is
-// checked over the whole table from counts alone.
+                              const JournalMark& head, std::pair<qint64, QString>* verified);
+// The same for the rows firstId..lastId and their link to the row before, with the first row
+// and this desk's last row looked up by the key; when anything does not fit, the whole chain
+// is verified, so the first row that does not fit is named wherever it lies.
 ChainCheck VerifyJournalRange(Desk& desk, qint64 firstId, qint64 lastId);
-// The operator's box for a chain that does not verify: "营业记录已被改动" and the first bad row.
+// The operator's box for a chain that does not verify: "营业记录已被改动" and the first bad row,
+// or that the database holds fewer rows than this desk wrote, and when it wrote them.
 QString ChainAlteredText(const ChainCheck& check);
 
 // Rows whose time lies in [from, to), in id order; nullopt when they cannot be read.

@@ -8,8 +8,6 @@
 
 namespace {
 
-qint64 Cents(const QString& text) { return ParseCents(text).value_or(0); }
-
 QString Csv(QString field) {
     if (field.contains(QLatin1Char(',')) || field.contains(QLatin1Char('"')) ||
         field.contains(QLatin1Char('\n')) || field.contains(QLatin1Char('\r'))) {
@@ -17,6 +15,14 @@ QString Csv(QString field) {
         return QLatin1Char('"') + field + QLatin1Char('"');
     }
     return field;
+}
+
+// Excel and WPS run a cell that starts with = + - @ (or a tab or CR before one) as a formula: a
+// machine named "=HYPERLINK(...)" must stay a name.
+QString AsText(const QString& cell) {
+    static const QString formulaStarts = QStringLiteral("=+-@\t\r");
+    return !cell.isEmpty() && formulaStarts.contains(cell.front()) ? QLatin1Char('\'') + cell
+                                                                    : cell;
 }
 
 QString Html(const QString& text) { return text.toHtmlEscaped(); }
@@ -87,9 +93,13 @@ std::optional<Report> LoadReport(Desk& desk, const QDate& from, const QDate& to,
             bill.other = r[9];
             bill.total = r[10];
             bill.state = r[11];
-            bill.feeCents = Cents(bill.fee);
-            bill.otherCents = Cents(bill.other);
-            bill.totalCents = r[12].toLongLong();
+            // No total in fen: an amount that is not one. Listed, flagged below, in no total.
+            bill.summable = !r[12].isEmpty();
+            if (bill.summable) {
+                bill.feeCents = ParseCents(bill.fee).value_or(0);
+                bill.otherCents = ParseCents(bill.other).value_or(0);
+                bill.totalCents = r[12].toLongLong();
+            }
             bill.shift = r[13];  // the opening's id for now; its label below
             report.bills.push_back(std::move(bill));
         },
@@ -99,6 +109,7 @@ std::optional<Report> LoadReport(Desk& desk, const QDate& from, const QDate& to,
     // The totals, summed and grouped by the engine over the same rows, in fen.
     q->Close();
     q->SetSql(QStringLiteral("with b as materialized (") + bills +
+              QStringLiteral(" and j.total_fen is not null") +
               QStringLiteral(
                   ") select 'd', substr(at,1,10), '', sum(total_fen) from b group by "
                   "substr(at,1,10) union all select 'h', substr(at,12,2), '', sum(total_fen) "
@@ -172,6 +183,27 @@ std::optional<Report> LoadReport(Desk& desk, const QDate& from, const QDate& to,
                   {QStringLiteral("a"), a}, {QStringLiteral("b"), b}, {QStringLiteral("d"), deskFilter}});
     if (!flagged) return std::nullopt;
     report.flagged = *flagged;
+    // A bill whose amounts are not amounts is never dropped silently: among the flagged.
+    for (const ReportBill& bill : report.bills) {
+        if (bill.summable) continue;
+        ++report.unsummable;
+        auto it = std::find_if(report.flagged.begin(), report.flagged.end(),
+                               [&](const JournalRow& row) { return row.id == bill.id; });
+        if (it == report.flagged.end()) {
+            JournalRow row;
+            row.id = bill.id;
+            row.at = bill.at;
+            row.desk = bill.desk;
+            row.operatorName = bill.operatorName;
+            row.entry = BillEntry(JournalKind::Checkout, bill.machine, bill.start, bill.end,
+                                  bill.used, bill.fee, bill.other, bill.total, bill.state);
+            it = report.flagged.insert(
+                std::upper_bound(report.flagged.begin(), report.flagged.end(), row.id,
+                                 [](qint64 id, const JournalRow& r) { return id < r.id; }),
+                row);
+        }
+        it->entry.note = QStringLiteral("金额无法计算，未计入合计");
+    }
 
     // The chain over every row of the days (their first and last by the time index), their
     // links to the rows before, and the journal's ends.
@@ -201,14 +233,18 @@ QStringList JournalDesks(Desk& desk) {
 }
 
 QStringList BillCells(const ReportBill& b) {
+    // An amount that is not one is shown as it was written, never as 0.00.
+    const auto amount = [&](qint64 cents, const QString& text) {
+        return b.summable ? CentsText(cents) : text;
+    };
     return {b.at,
             b.machine,
             b.start,
             b.end,
             b.used,
-            CentsText(b.feeCents),
-            CentsText(b.otherCents),
-            CentsText(b.totalCents),
+            amount(b.feeCents, b.fee),
+            amount(b.otherCents, b.other),
+            amount(b.totalCents, b.total),
             b.operatorName};
 }
 
@@ -218,7 +254,10 @@ QByteArray ReportCsv(const Report& report) {
     for (const ReportBill& b : report.bills) {
         const QStringList fields = BillCells(b) << b.desk;
         QStringList quoted;
-        for (const QString& f : fields) quoted << Csv(f);
+        for (int i = 0; i < fields.size(); ++i) {
+            const bool amount = b.summable && i >= 5 && i <= 7;
+            quoted << Csv(amount ? fields[i] : AsText(fields[i]));
+        }
         csv += quoted.join(QLatin1Char(',')) + QStringLiteral("\r\n");
     }
     return QByteArray("\xEF\xBB\xBF") + csv.toUtf8();
@@ -232,9 +271,13 @@ QString ReportHtml(const Report& report, const QString& cafeName) {
                                        : QStringLiteral("，前台：") + Html(report.desk));
     if (report.check.result != ChainCheck::Intact)
         html += QStringLiteral("<p><b>%1</b></p>").arg(Html(ChainAlteredText(report.check)));
-    html += QStringLiteral("<p>合计：%1 元，共 %2 笔</p>")
+    html += QStringLiteral("<p>合计：%1 元，共 %2 笔%3</p>")
                 .arg(CentsText(report.totalCents))
-                .arg(report.bills.size());
+                .arg(report.bills.size())
+                .arg(report.unsummable
+                         ? QStringLiteral("（其中 %1 笔金额无法计算，未计入合计）")
+                               .arg(report.unsummable)
+                         : QString());
     QList<QStringList> bills;
     for (const ReportBill& b : report.bills) bills << BillCells(b);
     html +=

@@ -18,6 +18,9 @@ struct ReportBill {
     QString at, desk, operatorName, machine, start, end, used, fee, other, total, state;
     QString shift;  // the operator and the opening of the shift it fell in
     qint64 feeCents = 0, otherCents = 0, totalCents = 0;
+    // False when an amount is not one (written by another tool, or before amounts were
+    // bounded): the bill is listed with its texts and flagged, and counted in no total.
+    bool summable = true;
 };
 
 // 营业报表 for the days from..to (a bill belongs to the day it was settled), of one desk or all.
@@ -31,6 +34,7 @@ struct Report {
     std::vector<std::pair<QString, qint64>> perMachine;
     std::array<qint64, 24> perHour{};
     qint64 totalCents = 0;
+    int unsummable = 0;  // bills listed but in no total (they are among the flagged)
     ChainCheck check;  // of the rows shown, and of the journal's completeness
 };
 
@@ -41,7 +45,9 @@ std::optional<Report> LoadReport(Desk& desk, const QDate& from, const QDate& to,
 // The desks that appear in the journal, for choosing one.
 QStringList JournalDesks(Desk& desk);
 
-// UTF-8 with a byte-order mark and CR LF, so Excel and WPS open it as Chinese text.
+// UTF-8 with a byte-order mark and CR LF, so Excel and WPS open it as Chinese text. A text cell
+// that a spreadsheet would run as a formula (= + - @ first) is kept as text with an apostrophe;
+// amounts are numbers and stay as they are.
 QByteArray ReportCsv(const Report& report);
 
 // The report as a printable document (HTML for QTextDocument).

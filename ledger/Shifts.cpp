@@ -14,6 +14,9 @@ namespace {
 
 qint64 Cents(const QString& text) { return ParseCents(text).value_or(0); }
 
+constexpr int kMaxOperatorName = 32;
+constexpr qint64 kMaxCashCents = 100000 * 100;  // what one drawer can hold, and then some
+
 }  // namespace
 
 namespace {
@@ -105,9 +108,15 @@ bool OpenShift(Desk& desk, const QString& operatorName, const QString& floatText
         desk.prompts.message(QStringLiteral("请输入值班员的名字。"));
         return false;
     }
-    const std::optional<qint64> opening = ParseCents(floatText);
-    if (!opening || *opening < 0) {
-        desk.prompts.message(QStringLiteral("备用金必须是不小于0的金额，例如 200 或 150.5。"));
+    if (name.size() > kMaxOperatorName) {
+        desk.prompts.message(QStringLiteral("值班员的名字最多%1个字。").arg(kMaxOperatorName));
+        return false;
+    }
+    // An empty float is refused like an empty count: the drawer is counted, not assumed empty.
+    const TypedAmount opening = ReadTypedAmount(floatText, kMaxCashCents);
+    if (opening.check != TypedAmount::Ok || opening.cents < 0) {
+        desk.prompts.message(QStringLiteral(
+            "备用金必须是0到100000元之间的金额，最多两位小数，例如 200 或 150.5。"));
         return false;
     }
     Transaction transaction(desk.DataModule1);
@@ -125,7 +134,7 @@ bool OpenShift(Desk& desk, const QString& operatorName, const QString& floatText
     desk.operatorName = name;
     JournalEntry entry;
     entry.kind = JournalKind::ShiftOpen;
-    entry.amount = CentsText(*opening);
+    entry.amount = CentsText(opening.cents);
     if (!AppendJournal(desk, entry) || !transaction.Commit()) {
         transaction.Rollback();
         desk.operatorName = before;
@@ -155,36 +164,94 @@ std::optional<ShiftCount> Count(Desk& desk, qint64 counted) {
 }
 
 std::optional<qint64> CountedCash(Desk& desk, const QString& countedText) {
-    const std::optional<qint64> counted = ParseCents(countedText);
-    if (countedText.trimmed().isEmpty() || !counted || *counted < 0) {
-        desk.prompts.message(QStringLiteral("请输入清点出的现金金额，例如 523.5。"));
+    const TypedAmount counted = ReadTypedAmount(countedText, kMaxCashCents);
+    if (counted.check != TypedAmount::Ok || counted.cents < 0) {
+        desk.prompts.message(
+            QStringLiteral("请输入清点出的现金金额（0到100000元，最多两位小数），例如 523.5。"));
         return std::nullopt;
     }
-    return counted;
+    return counted.cents;
+}
+
+// The shift's first recorded count: the one that stands. nullopt when there is none.
+std::optional<JournalRow> FirstCount(Desk& desk, const Shift& shift) {
+    const auto counts =
+        SelectJournal(desk,
+                      QStringLiteral(" where desk=:d and kind=:k and id>:i order by id limit 1"),
+                      {{QStringLiteral("d"), desk.deskName},
+                       {QStringLiteral("k"), JournalKind::ShiftCount},
+                       {QStringLiteral("i"), QString::number(shift.openId)}});
+    if (!counts || counts->empty()) return std::nullopt;
+    return counts->front();
+}
+
+ShiftCount CountOfRow(const JournalRow& row) {
+    return {Cents(row.entry.total), Cents(row.entry.amount), Cents(row.entry.other)};
 }
 
 }  // namespace
 
+std::optional<ShiftCount> ShiftCountOf(Desk& desk) {
+    const std::optional<Shift> shift = OpenShiftOf(desk);
+    if (!shift) return std::nullopt;
+    const std::optional<JournalRow> first = FirstCount(desk, *shift);
+    if (!first) return std::nullopt;
+    return CountOfRow(*first);
+}
+
 std::optional<ShiftCount> CountShift(Desk& desk, const QString& countedText) {
     const std::optional<qint64> counted = CountedCash(desk, countedText);
     if (!counted) return std::nullopt;
-    const std::optional<ShiftCount> count = Count(desk, *counted);
-    if (!count) desk.prompts.message(QStringLiteral("本机现在没有开着的班次。"));
-    return count;
-}
-
-bool CloseShift(Desk& desk, const QString& countedText, const QString& note) {
-    const std::optional<qint64> counted = CountedCash(desk, countedText);
-    if (!counted) return false;
+    // The count is recorded the moment the expected cash is worked out: it cannot be taken
+    // back once seen. A recount is a row of its own beside the first, which stands.
     Transaction transaction(desk.DataModule1);
-    // Counted inside the lock, so no checkout of this desk slips in between.
     const std::optional<ShiftCount> count =
         transaction.BeginWrite() ? Count(desk, *counted) : std::nullopt;
-    if (!count) {
-        transaction.Rollback();  // never held across a box
-        desk.prompts.message(QStringLiteral("本机现在没有开着的班次，或营业记录无法读取。"));
-        return false;
+    const std::optional<Shift> shift = count ? OpenShiftOf(desk) : std::nullopt;
+    if (!count || !shift) {
+        transaction.Rollback();
+        desk.prompts.message(QStringLiteral("本机现在没有开着的班次。"));
+        return std::nullopt;
     }
+    const std::optional<JournalRow> first = FirstCount(desk, *shift);
+    JournalEntry entry;
+    entry.kind = JournalKind::ShiftCount;
+    entry.amount = CentsText(count->countedCents);
+    entry.total = CentsText(count->expectedCents);
+    entry.other = CentsText(count->differenceCents);
+    entry.flagged = count->differenceCents != 0 || first;
+    if (first)
+        entry.note = QStringLiteral("复点；以第%1条记录的第一次清点（%2 元）为准")
+                         .arg(first->id)
+                         .arg(first->entry.amount);
+    if (!AppendJournal(desk, entry) || !transaction.Commit()) {
+        transaction.Rollback();
+        desk.prompts.message(DeskText::DbContact);
+        return std::nullopt;
+    }
+    if (!first) return count;
+    desk.prompts.message(
+        QStringLiteral("第一次清点的 %1 元已经记下，以它为准；这次复点的 %2 元也已记入营业记录。")
+            .arg(first->entry.amount, CentsText(count->countedCents)));
+    return CountOfRow(*first);
+}
+
+bool CloseShift(Desk& desk, const QString& note) {
+    Transaction transaction(desk.DataModule1);
+    const auto refuse = [&](const QString& why) {
+        transaction.Rollback();  // never held across a box
+        desk.prompts.message(why);
+        return false;
+    };
+    // The first count stands; the expected cash is worked out again inside the lock, so a bill
+    // settled after the count shows as a difference instead of slipping past the drawer.
+    const std::optional<Shift> shift =
+        transaction.BeginWrite() ? OpenShiftOf(desk) : std::nullopt;
+    if (!shift) return refuse(QStringLiteral("本机现在没有开着的班次，或营业记录无法读取。"));
+    const std::optional<JournalRow> first = FirstCount(desk, *shift);
+    if (!first) return refuse(QStringLiteral("请先清点现金，按“清点完毕”。"));
+    const std::optional<ShiftCount> count = Count(desk, CountOfRow(*first).countedCents);
+    if (!count) return refuse(QStringLiteral("本机现在没有开着的班次，或营业记录无法读取。"));
     if (count->differenceCents != 0 && note.trimmed().isEmpty()) {
         transaction.Rollback();
         desk.prompts.message(QStringLiteral("现金与应有金额相差 %1 元，请在备注中写明原因。")

@@ -209,7 +209,9 @@ bool TDataModule1::CreateDatabaseFile(const QString& path, QString* error) {
     {
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
         db.setDatabaseName(path);
-        ok = db.open() && CreateTables(db, *Engine::For(path), error);
+        const std::unique_ptr<Engine> engine = Engine::For(path);
+        ok = db.open() && engine->Prepare(db, Engine::Side::Worker, error) &&
+             CreateTables(db, *engine, error);
         if (!db.isOpen() && error) *error = DatabaseErrorText(db.lastError());
         db.close();
     }
@@ -274,8 +276,37 @@ bool TDataModule1::Commit() {
         emit committed();
     } else {
         const QSqlError error = db.lastError();
+        m_lastError = DatabaseErrorText(error);
         Failed(&error);
     }
+    return ok;
+}
+
+bool TDataModule1::ReadAfresh(const QString& statement, const QStringList& values,
+                              std::vector<QStringList>* rows) {
+    const QString name = QStringLiteral("%1-afresh-%2").arg(m_name).arg(g_connectionSerial++);
+    bool ok = false;
+    {
+        QSqlDatabase db = QSqlDatabase::cloneDatabase(m_name, name);
+        QString error;
+        if (!db.open()) {
+            m_lastError = DatabaseErrorText(db.lastError());
+        } else if (!m_engine->Prepare(db, Engine::Side::Window, &error)) {
+            m_lastError = error;
+        } else {
+            ok = m_engine->Walk(
+                db, statement, values,
+                [&](const QString* row, int columns) {
+                    QStringList texts;
+                    for (int c = 0; c < columns; ++c) texts << row[c];
+                    rows->push_back(texts);
+                },
+                &error);
+            if (!ok) m_lastError = error;
+        }
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(name);
     return ok;
 }
 

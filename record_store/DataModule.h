@@ -3,7 +3,9 @@
 #include <QObject>
 #include <QSqlDriver>
 #include <QString>
+#include <QStringList>
 #include <memory>
+#include <vector>
 
 #include "record_store/Engine.h"
 #include "record_store/Query.h"
@@ -70,6 +72,12 @@ class TDataModule1 : public QObject {
     // Makes a new database file at path with both tables and the tariff row (OneTime "2",
     // Tnight "10"). Used for the default file; tests and tools make their files with it too.
     static bool CreateDatabaseFile(const QString& path, QString* error = nullptr);
+
+    // Runs a read on a connection of its own, opened for it and closed after, as another program
+    // would see the database: what a failed commit left behind, when this connection may be
+    // the one that broke. Values bind in order. False with the reason in LastError().
+    bool ReadAfresh(const QString& statement, const QStringList& values,
+                    std::vector<QStringList>* rows);
 
     // The engine behind the connection as it now stands (SQLite before the first connect).
     const Engine& engine() const;

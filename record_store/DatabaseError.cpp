@@ -7,4 +7,8 @@ QString DatabaseErrorText(const QSqlError& error) {
     return text.isEmpty() ? QStringLiteral("unknown error") : text;
 }
 
+QString DamagedFileText(const QString& reason) {
+    return QStringLiteral("文件已损坏，或者不是数据库文件（%1）").arg(reason);
+}
+
 Q_LOGGING_CATEGORY(lcDb, "cafe.db", QtWarningMsg)

@@ -10,6 +10,9 @@ class QSqlError;
 // reason.
 QString DatabaseErrorText(const QSqlError& error);
 
+// A database file that cannot be read at all (its header damaged, or not a database).
+QString DamagedFileText(const QString& reason);
+
 // Statements and their failures, for whoever looks into the store:
 // QT_LOGGING_RULES="cafe.db.debug=true".
 Q_DECLARE_LOGGING_CATEGORY(lcDb)

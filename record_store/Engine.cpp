@@ -149,7 +149,21 @@ class SqliteEngine : public Engine {
         return true;
     }
 
-    bool Prepare(QSqlDatabase&, Side, QString*) const override { return true; }
+    bool Prepare(QSqlDatabase& db, Side, QString* error) const override {
+        // A file with a damaged header opens without complaint and fails at its first read:
+        // read it now, so it is called damaged and not a file without our tables.
+        {
+            QSqlQuery probe(db);
+            if (!probe.exec(QStringLiteral("select count(*) from sqlite_master"))) {
+                if (error) *error = DamagedFileText(DatabaseErrorText(probe.lastError()));
+                return false;
+            }
+        }
+        // Durable before anything depends on it: with EXTRA the rollback journal's delete is
+        // synced with its folder, so a power cut after a commit cannot bring the journal back
+        // and undo the commit. The file stays one file (no WAL beside it) for other tools.
+        return Exec(db, QStringLiteral("PRAGMA synchronous=EXTRA"), error);
+    }
 
     void CatchUpSchema(QSqlDatabase& db) const override {
         // A statement on the schema compares the file's schema version with the one this
@@ -172,6 +186,11 @@ class SqliteEngine : public Engine {
     bool TryClaim(QSqlDatabase&, const QString&) const override { return true; }
     void ReleaseClaim(QSqlDatabase&, const QString&) const override {}
     QString ChangeChannel() const override { return {}; }
+    std::optional<qint64> DataVersion(QSqlDatabase& db) const override {
+        QSqlQuery q(db);
+        if (!q.exec(QStringLiteral("PRAGMA data_version")) || !q.next()) return std::nullopt;
+        return q.value(0).toLongLong();
+    }
 
 #ifdef CAFE_SQLITE_FAST_PATH
     bool Walk(QSqlDatabase& db, const QString& sql, const QStringList& values,
@@ -388,6 +407,7 @@ class PostgresEngine : public Engine {
         q.exec();
     }
     QString ChangeChannel() const override { return QStringLiteral("cafe_changed"); }
+    std::optional<qint64> DataVersion(QSqlDatabase&) const override { return std::nullopt; }
 
     // The rows in one answer: Qt reads a forward-only query from the server a row at a time,
     // which at thousands of rows costs more than the rows themselves.
@@ -521,7 +541,11 @@ bool Engine::WalkRows(QSqlQuery& q,
     const int columns = q.record().count();
     std::vector<QString> row(size_t(std::max(columns, 1)));
     while (q.next()) {
-        for (int c = 0; c < columns; ++c) row[size_t(c)] = q.value(c).toString();
+        for (int c = 0; c < columns; ++c) {
+            // A null number would read as "0": null reads as empty, as on SQLite's own path.
+            const QVariant value = q.value(c);
+            row[size_t(c)] = value.isNull() ? QString() : value.toString();
+        }
         visit(row.data(), columns);
     }
     if (q.lastError().isValid()) {

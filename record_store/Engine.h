@@ -4,6 +4,7 @@
 #include <QStringList>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 class QSqlDatabase;
@@ -84,6 +85,10 @@ class Engine {
 
     // The name of the notification other desks' changes arrive on; empty: none.
     virtual QString ChangeChannel() const = 0;
+    // Where nothing announces changes (a file another program may write): a number that differs
+    // between two reads on one connection exactly when another connection committed in between.
+    // nullopt when the engine announces its changes instead, or the number cannot be read.
+    virtual std::optional<qint64> DataVersion(QSqlDatabase& db) const = 0;
 
     // The quickest way the engine has to walk many rows and to run one statement once per row
     // (the billing pass). Texts in, texts out; null reads as empty. The portable way is Qt's;

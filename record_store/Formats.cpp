@@ -109,6 +109,57 @@ QString CentsText(qint64 cents) {
            QStringLiteral("%1").arg(part, 2, 10, QLatin1Char('0'));
 }
 
+TypedAmount ReadTypedAmount(const QString& text, qint64 limitCents) {
+    TypedAmount out;
+    try {
+        ParseDecimal(text);  // the grammar, and a finite value
+    } catch (const ConversionError&) {
+        return out;
+    }
+    // The digits exactly as typed: value = digits x 10^(exponent - fraction digits).
+    QString t = text.trimmed();
+    const bool negative = t.startsWith(QLatin1Char('-'));
+    if (negative || t.startsWith(QLatin1Char('+'))) t.remove(0, 1);
+    long long exponent = 0;
+    const qsizetype e = t.indexOf(QLatin1Char('e'), 0, Qt::CaseInsensitive);
+    if (e >= 0) {
+        bool ok = false;
+        exponent = t.mid(e + 1).toLongLong(&ok);
+        if (!ok) exponent = t.mid(e + 1).startsWith(QLatin1Char('-')) ? -100000 : 100000;
+        t.truncate(e);
+    }
+    const qsizetype point = t.indexOf(QLatin1Char('.'));
+    QString digits = t;
+    if (point >= 0) {
+        digits.remove(point, 1);
+        exponent -= t.size() - point - 1;
+    }
+    while (digits.size() > 1 && digits.startsWith(QLatin1Char('0'))) digits.remove(0, 1);
+    while (digits.size() > 1 && digits.endsWith(QLatin1Char('0'))) {  // 2.50 is 2.5
+        digits.chop(1);
+        ++exponent;
+    }
+    if (digits == QLatin1String("0")) exponent = 0;
+    const long long scale = exponent + 2;  // to fen
+    if (scale < 0) {
+        out.check = TypedAmount::TooManyDecimals;
+        return out;
+    }
+    if (digits.size() + scale > 17) {  // beyond any limit, and beyond qint64
+        out.check = TypedAmount::TooLarge;
+        return out;
+    }
+    qint64 cents = digits.toLongLong();
+    for (long long i = 0; i < scale; ++i) cents *= 10;
+    if (cents > limitCents) {
+        out.check = TypedAmount::TooLarge;
+        return out;
+    }
+    out.check = TypedAmount::Ok;
+    out.cents = negative ? -cents : cents;
+    return out;
+}
+
 QString ClockText(const QTime& time) {
     return QStringLiteral("%1:%2:%3").arg(time.hour()).arg(time.minute()).arg(time.second());
 }

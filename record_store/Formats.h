@@ -49,6 +49,15 @@ double ParseDecimal(const QString& text);
 std::optional<qint64> ParseCents(const QString& text);
 QString CentsText(qint64 cents);  // "12.30", "-0.50"
 
+// An amount the operator types, read exactly: the strict grammar of ParseDecimal, at most two
+// decimals once trailing zeros are dropped (2.555 is refused, not rounded; 2.50 and 1e-2 are
+// fine), and at most limitCents either side of zero.
+struct TypedAmount {
+    enum Check { Ok, NotANumber, TooManyDecimals, TooLarge } check = NotANumber;
+    qint64 cents = 0;
+};
+TypedAmount ReadTypedAmount(const QString& text, qint64 limitCents);
+
 // Unpadded H:M:S (9:05:07 gives 9:5:7).
 QString ClockText(const QTime& time);
 

@@ -55,19 +55,22 @@ bool HasTable(const QSqlDatabase& db, const QString& table) {
     });
 }
 
-// Each row's total in fen, from its text as the reports have always read it (a text that
-// is not an amount counts 0): the engine sums and groups them exactly.
+// Each row's total in fen, from its texts as the reports read them (none when one of them is not
+// an amount): the engine sums and groups them exactly.
 bool FillTotalFen(QSqlDatabase& db, QSqlQuery& q) {
-    std::vector<std::pair<qint64, qint64>> fen;
+    std::vector<std::pair<qint64, QString>> fen;
     q.setForwardOnly(true);
-    if (!q.exec(QStringLiteral("select id, tsum from Tjournal"))) return false;
+    if (!q.exec(QStringLiteral("select id, tmoney, tother, tsum from Tjournal"))) return false;
     while (q.next())
-        fen.emplace_back(q.value(0).toLongLong(), JournalFen(q.value(1).toString()));
+        fen.emplace_back(q.value(0).toLongLong(),
+                         JournalFenText(q.value(1).toString(), q.value(2).toString(),
+                                        q.value(3).toString()));
     if (q.lastError().isValid()) return false;
     q.finish();
     if (!q.prepare(QStringLiteral("update Tjournal set total_fen=? where id=?"))) return false;
     for (const auto& [id, cents] : fen) {
-        q.bindValue(0, cents);
+        q.bindValue(0, cents.isEmpty() ? QVariant(QMetaType(QMetaType::LongLong))
+                                       : QVariant(cents.toLongLong()));
         q.bindValue(1, id);
         if (!q.exec()) return false;
     }
@@ -145,4 +148,8 @@ bool MigrateSchema(QSqlDatabase& db, QString* error) {
     return true;
 }
 
-qint64 JournalFen(const QString& totalText) { return ParseCents(totalText).value_or(0); }
+QString JournalFenText(const QString& fee, const QString& other, const QString& total) {
+    const auto cents = ParseCents(total);
+    if (!cents || !ParseCents(fee) || !ParseCents(other)) return {};
+    return QString::number(*cents);
+}

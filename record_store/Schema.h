@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QString>
-#include <QtGlobal>
 
 class Engine;
 class QSqlDatabase;
@@ -20,6 +19,7 @@ int OurTables(const QSqlDatabase& db);
 // that cannot take them (read-only) still serves; what needs them fails. False with the reason.
 bool MigrateSchema(QSqlDatabase& db, QString* error);
 
-// A journal row's total in fen as stored beside its text (total_fen): the text's amount, 0 when
-// it is not one. The reports sum this; the chain check holds it to the text.
-qint64 JournalFen(const QString& totalText);
+// A journal row's total in fen as stored beside its texts (total_fen), as text: empty (stored as
+// NULL) when the fee, the extra charges or the total is not an amount, and the bill is then in no
+// total. The reports sum this; the chain checks hold it to the texts.
+QString JournalFenText(const QString& fee, const QString& other, const QString& total);

@@ -1,8 +1,10 @@
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QSqlDatabase>
 #include <QSqlQuery>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include "billing/BillingPass.h"
@@ -13,6 +15,9 @@
 #include "ledger/Journal.h"
 #include "machines/Machines.h"
 #include "support/LedgerFixtures.h"
+#ifdef CAFE_TEST_SQLITE_SHIM
+#include "support/SqliteShim.h"
+#endif
 
 // Every operation that moves money writes its journal row in the same transaction as its
 // change: both or neither.
@@ -109,6 +114,66 @@ class JournalledOperationsTest : public QObject {
                                                    "1时10分", "0", "2", "4.7", "通宵", ""}));
         QVERIFY(rows[5].entry.flagged);
         QCOMPARE(VerifyJournal(*env.desk).result, ChainCheck::Intact);
+    }
+
+    // A power cut at the moment a checkout's commit deletes its rollback journal: the disk
+    // keeps the database as written and, unless the delete was synced with its folder, the
+    // journal too, which the next open plays back. The checkout and the head this desk
+    // remembers must both survive, and the head must not be remembered before that moment.
+    void aPowerCutAtTheCommitKeepsTheCheckoutAndTheHead() {
+#ifndef CAFE_TEST_SQLITE_SHIM
+        QSKIP("needs SQLite's file layer (the system library)");
+#else
+        Env env;
+        if (env.postgres()) QSKIP("the file layer is SQLite's; the server syncs its own commits");
+        AddBill(env, QStringLiteral("127.0.0.1"), QStringLiteral("正常"), QStringLiteral("2.7元"),
+                QStringLiteral("1.5"), QStringLiteral("4.2"));
+        QCOMPARE(AddExtraCharge(*env.desk, QStringLiteral("127.0.0.1"), QStringLiteral("1")),
+                 ChargeOutcome::Added);
+        const auto before = env.desk->JournalHead();
+        QCOMPARE(before.id, qint64(1));
+        env.desk->RefreshSessionGrid();
+        std::optional<SqliteShim::JournalDelete> cut;
+        JournalMark headAtCut;
+        SqliteShim::OnJournalDelete([&](const SqliteShim::JournalDelete& d) {
+            if (QFileInfo(d.database) != QFileInfo(env.dbPath())) return;
+            cut = d;
+            headAtCut = env.desk->JournalHead();
+        });
+        const bool checkedOut = CheckOut(*env.desk, QStringLiteral("127.0.0.1"));
+        SqliteShim::OnJournalDelete({});
+        QVERIFY(checkedOut);
+        QVERIFY(cut);
+        QVERIFY(headAtCut == before);  // not yet: the commit was not on disk
+        QCOMPARE(env.desk->JournalHead().id, qint64(2));
+
+        // The files as the disk may hold them after the cut, opened as at the next start.
+        QTemporaryDir after;
+        const QString file = after.filePath(QStringLiteral("count.db"));
+        const auto write = [](const QString& path, const QByteArray& bytes) {
+            QFile f(path);
+            return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+        };
+        QVERIFY(write(file, cut->databaseBytes));
+        if (!cut->syncsFolder) QVERIFY(write(file + QStringLiteral("-journal"), cut->journalBytes));
+        const QString name = QStringLiteral("after-cut");
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+            db.setDatabaseName(file);
+            QVERIFY(db.open());
+            QSqlQuery q(db);
+            QVERIFY(q.exec(QStringLiteral("select Cstate from Tcount where username='127.0.0.1'")));
+            QVERIFY(q.next());
+            QCOMPARE(q.value(0).toString(), QStringLiteral("无"));
+            QVERIFY(q.exec(QStringLiteral("select count(*) from Tjournal where kind='结账下机'")));
+            QVERIFY(q.next());
+            QCOMPARE(q.value(0).toInt(), 1);
+            q.finish();
+            QCOMPARE(VerifyJournalOn(name, env.desk->JournalHead()).result, ChainCheck::Intact);
+            db.close();
+        }
+        QSqlDatabase::removeDatabase(name);
+#endif
     }
 
     void aFailedJournalWriteUndoesTheChange_data() {

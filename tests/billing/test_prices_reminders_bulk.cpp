@@ -3,6 +3,8 @@
 #include "billing/BillingPass.h"
 #include "billing/Bulk.h"
 #include "billing/Checkout.h"
+#include "billing/ExtraCharge.h"
+#include "billing/Messages.h"
 #include "billing/Prices.h"
 #include "billing/Reminders.h"
 #include "billing/Transfer.h"
@@ -46,7 +48,7 @@ class PricesRemindersBulkTest : public QObject {
         QVERIFY(!SetPrices(*env.desk, hourly, night));
         QCOMPARE(
             env.prompts.take(),
-            QStringList{QStringLiteral("message|价格必须是大于0的数字，例如 2 或 2.5，未保存。")});
+            QStringList{QStringLiteral("message|") + BillingText::PriceRefused});
         const auto prices = ReadPrices(*env.desk);
         QCOMPARE(prices->hourly, QStringLiteral("2"));
         QCOMPARE(prices->overnight, QStringLiteral("10"));
@@ -97,10 +99,14 @@ class PricesRemindersBulkTest : public QObject {
         QCOMPARE(env.prompts.take(), QStringList());
         QVERIFY(!ReminderDue(*env.desk, QStringLiteral("127.0.0.1"), QStringLiteral("10:30")));
         env.clock.time = QTime(10, 30, 0);
+        // The message has left by the time the operator reads the box.
+        QList<Receiver::Datagram> sent;
+        env.prompts.whileOpen = [&](const QString&) { sent = env.client.take(1); };
         CheckReminders(*env.desk);
-        QCOMPARE(env.prompts.take(), (QStringList{"message|机器“127.0.0.1”的提示时间 10:30 到了。",
-                                                  "message|127.0.0.1"}));
-        const auto sent = env.client.take(1);
+        env.prompts.whileOpen = {};
+        QCOMPARE(env.prompts.take(),
+                 (QStringList{"message|机器“127.0.0.1”的提示时间 10:30 到了。已给它发了消息“您的上网"
+                              "时间到了”。"}));
         QCOMPARE(sent.size(), 1);
         QCOMPARE(sent[0].bytes, *CommandDatagram(QStringLiteral(" 您的上网时间到了")));
         QCOMPARE(sent[0].bytes.left(5), QByteArray::fromHex("20C4FAB5C4"));  // " 您的" in GBK
@@ -195,6 +201,47 @@ class PricesRemindersBulkTest : public QObject {
         CheckOutAll(*env.desk);
         QCOMPARE(env.prompts.take().size(), 1);
         QCOMPARE(env.field("pc37", "Cstate"), QStringLiteral("正常"));
+    }
+
+    // 全部下机 settles the bills it listed in its question: one changed while the question was
+    // open is left for a checkout of its own, and nothing is sent to it.
+    void checkingOutAllSettlesOnlyTheBillsItListed() {
+        Env env;
+        for (const char* name : {"pc1", "pc2"}) {
+            session(env, QString::fromLatin1(name), QStringLiteral("9:0:0"), QStringLiteral("3"));
+            env.resolver.table.insert(QString::fromLatin1(name), 0x7F000001);
+        }
+        env.prompts.whileOpen = [&](const QString& box) {
+            if (box.startsWith(QStringLiteral("confirm|")))
+                env.otherTool(
+                    QStringLiteral("update Tcount set Tother='5', Tsum='8' where username='pc2'"));
+        };
+        env.prompts.answers = {true};
+        CheckOutAll(*env.desk);
+        env.prompts.whileOpen = {};
+        QCOMPARE(env.prompts.take().last(),
+                 QStringLiteral("message|全部下机完成：成功 1 台；未成功 1 台：\n"
+                                "pc2：账单已变，请单独结账，没有下机\n收款合计 3.00 元。"));
+        QCOMPARE(env.client.takeWords(1), QStringList{QStringLiteral("xiaji")});
+        QCOMPARE(env.client.take(0, 200).size(), 0);
+        QCOMPARE(env.field("pc2", "Cstate"), QStringLiteral("正常"));
+        QCOMPARE(env.field("pc2", "Tsum"), QStringLiteral("8"));
+        QCOMPARE(JournalRowsOf(env, JournalKind::Checkout), 1);
+    }
+
+    void startingAllLocksAgainAClientWhoseStartWasNotRecorded() {
+        Env env;
+        env.addMachine(QStringLiteral("pc1"));
+        env.resolver.table.insert(QStringLiteral("pc1"), 0x7F000001);
+        if (!env.failNextCommit(QStringLiteral("new.Cstate = '正常'")))
+            QSKIP("this build cannot fail a commit beneath SQLite");
+        env.prompts.answers = {true};
+        StartAll(*env.desk);
+        QCOMPARE(env.prompts.take().last(),
+                 QStringLiteral("message|全部上机完成：成功 0 台；未成功 1 台：\n"
+                                "pc1：数据库无法写入，已重新锁上，没有上机"));
+        QCOMPARE(env.client.takeWords(2), (QStringList{"sj", "xiaji"}));
+        QCOMPARE(env.field("pc1", "Cstate"), QStringLiteral("无"));
     }
 };
 

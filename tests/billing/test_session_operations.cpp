@@ -86,6 +86,56 @@ class SessionOperationsTest : public QObject {
         QCOMPARE(env.field("pc1", "Tother"), QStringLiteral("3.5"));
     }
 
+    // A typed name finds its machine as the machine list does, whatever the engine folds.
+    void extraChargeFindsATypedNameInAnyCase() {
+        Env env;
+        session(env, QStringLiteral("Ä-pc"), QStringLiteral("通宵"), QStringLiteral("2"),
+                QStringLiteral("12"));
+        const ChargeSelection found = CheckChargeMachine(*env.desk, QStringLiteral("ä-pc"));
+        QCOMPARE(found.kind, ChargeSelection::InSession);
+        QCOMPARE(found.other, QStringLiteral("2"));
+        QCOMPARE(AddExtraCharge(*env.desk, QStringLiteral("ä-PC"), QStringLiteral("1")),
+                 ChargeOutcome::Added);
+        QCOMPARE(env.prompts.take(), QStringList{box(QStringLiteral("添加成功!"))});
+        QCOMPARE(env.field(QStringLiteral("Ä-pc"), QStringLiteral("Tother")), QStringLiteral("3"));
+        QCOMPARE(env.field(QStringLiteral("Ä-pc"), QStringLiteral("Tsum")), QStringLiteral("13"));
+        // A name of no machine is still told as not in session.
+        QCOMPARE(CheckChargeMachine(*env.desk, QStringLiteral("ö-pc")).kind,
+                 ChargeSelection::NotInSession);
+    }
+
+    // Another program holds the write lock: 通宵 says the update failed, 转账 that the copy did,
+    // and neither sends anything.
+    void aWriteLockThatCannotBeHadShowsTheWritesMessage_data() {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<QString>("says");
+        QTest::newRow("通宵") << QStringLiteral("overnight")
+                            << QStringLiteral("数据库出错，请关闭本软件重新运行！");
+        QTest::newRow("转账") << QStringLiteral("transfer")
+                            << QStringLiteral("数据库出错，请重新运行本软件!");
+    }
+    void aWriteLockThatCannotBeHadShowsTheWritesMessage() {
+        QFETCH(QString, command);
+        QFETCH(QString, says);
+        Env env;
+        env.addMachine(QStringLiteral("127.0.0.1"));
+        session(env, QStringLiteral("pc"), QStringLiteral("正常"), QStringLiteral("0"),
+                QStringLiteral("2"));
+        env.desk->RefreshSessionGrid();  // 127.0.0.1 first
+        OtherProgram other(env.connectionText());
+        other.holdWrite();
+        if (command == QStringLiteral("overnight")) {
+            StartOvernight(*env.desk);
+        } else {
+            QVERIFY(!TransferSession(*env.desk, QStringLiteral("pc"), QStringLiteral("127.0.0.1")));
+        }
+        other.release();
+        QCOMPARE(env.prompts.take(), QStringList{box(says)});
+        QCOMPARE(env.client.take(0, 200).size(), 0);
+        QCOMPARE(env.field(QStringLiteral("127.0.0.1"), QStringLiteral("Cstate")),
+                 QStringLiteral("无"));
+    }
+
     void transferHidesItsDialogBeforeTheSends() {
         Env env;
         session(env, QStringLiteral("127.0.0.1"), QStringLiteral("正常"), QStringLiteral("2"),

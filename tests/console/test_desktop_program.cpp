@@ -2,6 +2,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -43,14 +44,7 @@ class DesktopProgramTest : public QObject {
             db.close();
         }
         QSqlDatabase::removeDatabase(QStringLiteral("o"));
-        Desk desk(*env.module, DeskSeams{.prompts = &env.prompts,
-                                         .clock = &env.clock,
-                                         .settings = env.settings.get(),
-                                         .chooser = &env.chooser,
-                                         .resolver = &env.resolver,
-                                         .remotePort = env.client.port(),
-                                         .localPort = FreeUdpPort(),
-                                         .databaseForThisStart = other});
+        Desk desk(*env.module, env.seams(other));
         TForm1 form(desk);
         QVERIFY(!form.NoDatabase());
         QCOMPARE(env.module->ConnectionString(), other);
@@ -59,23 +53,32 @@ class DesktopProgramTest : public QObject {
         QCOMPARE(env.settings->readDatapath(), env.dbPath());  // the setting stays
     }
 
+    void aDatabaseOptionThatCannotBeUsedEndsTheProgram_data() {
+        QTest::addColumn<bool>("damaged");  // false: no such file
+        QTest::addColumn<QString>("says");
+        QTest::newRow("missing file") << false << QStringLiteral("no.db");
+        // The header overwritten: SQLite opens it and fails at the first read.
+        QTest::newRow("damaged header") << true << QStringLiteral("文件已损坏");
+    }
     void aDatabaseOptionThatCannotBeUsedEndsTheProgram() {
+        QFETCH(bool, damaged);
+        QFETCH(QString, says);
         Env env;
-        Desk desk(*env.module,
-                  DeskSeams{.prompts = &env.prompts,
-                            .clock = &env.clock,
-                            .settings = env.settings.get(),
-                            .chooser = &env.chooser,
-                            .resolver = &env.resolver,
-                            .remotePort = env.client.port(),
-                            .localPort = FreeUdpPort(),
-                            .databaseForThisStart = env.path(QStringLiteral("no.db"))});
+        const QString file = env.path(QStringLiteral("no.db"));
+        if (damaged) {
+            QVERIFY(TDataModule1::CreateDatabaseFile(file));
+            QFile f(file);
+            QVERIFY(f.open(QIODevice::ReadWrite));
+            f.write(QByteArray(16, 'x'));
+        }
+        Desk desk(*env.module, env.seams(file));
         TForm1 form(desk);
         QVERIFY(form.NoDatabase());
         const QStringList boxes = env.prompts.take();
         QCOMPARE(boxes.size(), 1);
         QVERIFY(boxes[0].startsWith(QStringLiteral("unhandled|")));
-        QVERIFY(boxes[0].contains(QStringLiteral("no.db")));
+        QVERIFY2(boxes[0].contains(says), qPrintable(boxes[0]));
+        QVERIFY(!boxes[0].contains(QStringLiteral("Tcount")));
     }
 
     void commandLine() {

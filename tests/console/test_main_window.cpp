@@ -53,6 +53,22 @@ void clickRow(QTableView* grid, int row, int column = 0) {
     QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, cell.center());
 }
 
+// 500 machines, pc000 to pc499: more than a window shows.
+void fiveHundredMachines(Env& env) {
+    env.sql(QStringLiteral("begin"));
+    for (int i = 0; i < 500; ++i)
+        env.addMachine(QStringLiteral("pc%1").arg(i, 3, 10, QLatin1Char('0')));
+    env.sql(QStringLiteral("commit"));
+}
+
+// The window shown with pc002 highlighted by a click; its grid's scroll bar.
+QScrollBar* showWithThirdRowClicked(TForm1& form) {
+    form.show();
+    if (!QTest::qWaitForWindowExposed(&form)) qFatal("the window was never shown");
+    clickRow(form.DBGrid1, 2);
+    return form.DBGrid1->verticalScrollBar();
+}
+
 }  // namespace
 
 class MainWindowTest : public QObject {
@@ -324,15 +340,9 @@ class MainWindowTest : public QObject {
 
     void gridKeepsTheScrollPositionAcrossEveryReopen() {
         Env env;
-        env.sql(QStringLiteral("begin"));
-        for (int i = 0; i < 500; ++i)
-            env.addMachine(QStringLiteral("pc%1").arg(i, 3, 10, QLatin1Char('0')));
-        env.sql(QStringLiteral("commit"));
+        fiveHundredMachines(env);
         TForm1 form(*env.desk);
-        form.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&form));
-        clickRow(form.DBGrid1, 2);
-        QScrollBar* bar = form.DBGrid1->verticalScrollBar();
+        QScrollBar* bar = showWithThirdRowClicked(form);
         bar->setValue(bar->maximum());  // scrolled to the bottom without clicking
         const int bottom = bar->value();
         QVERIFY(bottom > 400);
@@ -345,6 +355,27 @@ class MainWindowTest : public QObject {
         QTest::qWait(20);  // the view's delayed layout must not move it either
         QCOMPARE(bar->value(), 100);
         QCOMPARE(env.desk->CurrentRowMachine(), QStringLiteral("pc002"));  // the highlight stays
+    }
+
+    // Another program on the same file starts a machine and adds one: the next clock tick reads
+    // the grid again beside the window, and the operator's place in it stays.
+    void theTickShowsAnotherProgramsChangeInPlace() {
+        Env env;
+        fiveHundredMachines(env);
+        TForm1 form(*env.desk);
+        QScrollBar* bar = showWithThirdRowClicked(form);
+        bar->setValue(200);
+        QTRY_VERIFY(!env.desk->BackgroundBusy());  // the start's backup and check are done
+        env.otherTool(QStringLiteral("update Tcount set Cstate='正常', Tstart='9:0:0', Tother='0' "
+                                     "where username='pc250'"));
+        env.otherTool(QStringLiteral("insert into Tcount (username) values ('pc500')"));
+        form.Timer1Timer();
+        const QAbstractItemModel* grid = form.DBGrid1->model();
+        QTRY_COMPARE(grid->rowCount(), 501);
+        QCOMPARE(grid->index(250, 8).data().toString(), QStringLiteral("正常"));
+        QCOMPARE(bar->value(), 200);
+        QCOMPARE(env.desk->CurrentRowMachine(), QStringLiteral("pc002"));
+        QCOMPARE(env.prompts.boxes, QStringList());
     }
 
     void dialogsHaveTheirDescribedOuterSizes() {

@@ -74,14 +74,7 @@ class PasswordAndPortTest : public QObject {
         Env env;
         const DebugLog log;
         {  // given on the command line: the box that ends the program
-            Desk desk(*env.module, DeskSeams{.prompts = &env.prompts,
-                                             .clock = &env.clock,
-                                             .settings = env.settings.get(),
-                                             .chooser = &env.chooser,
-                                             .resolver = &env.resolver,
-                                             .remotePort = env.client.port(),
-                                             .localPort = FreeUdpPort(),
-                                             .databaseForThisStart = text});
+            Desk desk(*env.module, env.seams(text));
             TForm1 form(desk);
             QVERIFY(form.NoDatabase());
         }

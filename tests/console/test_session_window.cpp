@@ -4,9 +4,11 @@
 #include <QTest>
 
 #include "billing/BillingPass.h"
+#include "billing/Checkout.h"
 #include "billing/SessionStart.h"
 #include "console/TForm1.h"
 #include "console/Tinformation.h"
+#include "ledger/Journal.h"
 #include "support/Fixtures.h"
 #include "widgets/Themed.h"
 
@@ -131,12 +133,28 @@ class SessionWindowTest : public QObject {
                  (QStringList{"127.0.0.1", "9:5:7", "1时10分", "2.7元", "1.5", "4.2", "正常"}));
         QCOMPARE(env.prompts.take(), QStringList());
 
+        // The row is no longer the bill shown: nothing leaves, the dialog shows the row's bill
+        // and the operator confirms that one with a second press.
+        QTest::mouseClick(dialog->XP_Button1, Qt::LeftButton);
+        QCOMPARE(env.prompts.take(),
+                 (QStringList{"message|现在是要下机了", "message| 要下机的客户机名是:127.0.0.1",
+                              "message|127.0.0.1",
+                              "message|" + BillingText::BillChangedText("127.0.0.1")}));
+        QCOMPARE(env.client.take(0, 200).size(), 0);
+        QVERIFY(dialog->isVisible());
+        QCOMPARE(dialog->la_allmoney->text(), QStringLiteral("99"));
+        QCOMPARE(env.field("127.0.0.1", "Cstate"), QStringLiteral("正常"));
+
         QTest::mouseClick(dialog->XP_Button1, Qt::LeftButton);
         QCOMPARE(env.prompts.take(),
                  (QStringList{"message|现在是要下机了", "message| 要下机的客户机名是:127.0.0.1",
                               "message|127.0.0.1", "message|发送信息完成，收到没有是客户端的事了.",
                               "message|下机到这已经全部完成了."}));
         QCOMPARE(env.client.take(1)[0].bytes, QByteArray("xiaji") + QByteArray(25, '\0'));
+        const auto settled = ReadJournal(*env.desk, QDateTime(QDate(2000, 1, 1), QTime()),
+                                         QDateTime(QDate(2100, 1, 1), QTime()));
+        QCOMPARE(settled->size(), size_t(1));
+        QCOMPARE(settled->front().entry.total, QStringLiteral("99"));  // the bill confirmed
         for (const char* c : {"Tstart", "Tnow", "Stime", "Tmoney", "Tother", "Tsum", "gotime"}) {
             QCOMPARE(env.field("127.0.0.1", QString::fromLatin1(c)), QString());
             QVERIFY(!env.isNull("127.0.0.1", QString::fromLatin1(c)));
@@ -185,17 +203,20 @@ class SessionWindowTest : public QObject {
         QCOMPARE(env.client.takeWords(1), QStringList{QStringLiteral("xiaji")});
     }
 
-    void checkoutOfAMachineIdleInTheGridWritesNothing() {
+    // The row decides, not the grid: an idle row is told, nothing leaves, nothing is written.
+    void checkoutOfAnIdleRowSendsNothing() {
         Env env;
         env.addMachine(QStringLiteral("127.0.0.1"));
         env.sql(QStringLiteral("update Tcount set Tstart='kept' where username='127.0.0.1'"));
         TForm1 form(*env.desk);
         Tinformation* dialog = form.information;
-        // Already idle in the grid: "xiaji" goes out, nothing is written.
         dialog->ShowRow(0);
         QTest::mouseClick(dialog->XP_Button1, Qt::LeftButton);
-        QCOMPARE(env.prompts.take().size(), 5);
-        QCOMPARE(env.client.takeWords(1), QStringList{QStringLiteral("xiaji")});
+        QCOMPARE(env.prompts.take(),
+                 (QStringList{"message|现在是要下机了", "message| 要下机的客户机名是:127.0.0.1",
+                              "message|127.0.0.1",
+                              "message|" + BillingText::NotInSessionAtCheckoutText("127.0.0.1")}));
+        QCOMPARE(env.client.take(0, 200).size(), 0);
         QCOMPARE(env.field("127.0.0.1", "Tstart"), QStringLiteral("kept"));
         QVERIFY(!dialog->isVisible());
     }

@@ -62,6 +62,39 @@ class RecordStoreTest : public QObject {
         }
     }
 
+    void typedAmountsAreReadExactly_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("check");
+        QTest::addColumn<qint64>("cents");
+        const int ok = TypedAmount::Ok, decimals = TypedAmount::TooManyDecimals,
+                  large = TypedAmount::TooLarge, nan = TypedAmount::NotANumber;
+        QTest::newRow("whole") << "5" << ok << qint64(500);
+        QTest::newRow("two decimals") << "2.55" << ok << qint64(255);
+        QTest::newRow("trailing zeros") << "2.500" << ok << qint64(250);
+        QTest::newRow("three decimals") << "2.555" << decimals << qint64(0);
+        QTest::newRow("negative") << " -1.5 " << ok << qint64(-150);
+        QTest::newRow("exponent") << "1e-2" << ok << qint64(1);
+        QTest::newRow("exponent too fine") << "1e-3" << decimals << qint64(0);
+        QTest::newRow("point first") << ".5" << ok << qint64(50);
+        QTest::newRow("zero with decimals") << "0.000" << ok << qint64(0);
+        QTest::newRow("the limit") << "100000" << ok << qint64(10000000);
+        QTest::newRow("past the limit") << "100000.01" << large << qint64(0);
+        QTest::newRow("below the limit") << "-100000.01" << large << qint64(0);
+        QTest::newRow("huge") << "-1e300" << large << qint64(0);
+        QTest::newRow("many digits") << "99999999999999999999" << large << qint64(0);
+        QTest::newRow("not a number") << "abc" << nan << qint64(0);
+        QTest::newRow("empty") << "" << nan << qint64(0);
+        QTest::newRow("with the unit") << "3元" << nan << qint64(0);
+    }
+    void typedAmountsAreReadExactly() {
+        QFETCH(QString, text);
+        QFETCH(int, check);
+        QFETCH(qint64, cents);
+        const TypedAmount amount = ReadTypedAmount(text, 100000 * 100);
+        QCOMPARE(int(amount.check), check);
+        QCOMPARE(amount.cents, cents);
+    }
+
     void decimalGrammar() {
         for (const char* bad :
              {"1e+-5", "8E++50", "1e--5", "--1", "1e5e5", "1.5e+", "inf", "nan", "1e400", "-1e400"})

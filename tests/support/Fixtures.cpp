@@ -5,14 +5,18 @@
 
 #include "record_store/ConnectDatabase.h"
 
-Env::Env()
-    : desk(std::make_unique<Desk>(*module, DeskSeams{.prompts = &prompts,
-                                                     .clock = &clock,
-                                                     .settings = settings.get(),
-                                                     .chooser = &chooser,
-                                                     .resolver = &resolver,
-                                                     .remotePort = client.port(),
-                                                     .localPort = FreeUdpPort()})) {}
+Env::Env() : desk(std::make_unique<Desk>(*module, seams())) {}
+
+DeskSeams Env::seams(const QString& databaseForThisStart) {
+    return DeskSeams{.prompts = &prompts,
+                     .clock = &clock,
+                     .settings = settings.get(),
+                     .chooser = &chooser,
+                     .resolver = &resolver,
+                     .remotePort = client.port(),
+                     .localPort = FreeUdpPort(),
+                     .databaseForThisStart = databaseForThisStart};
+}
 
 Env::~Env() { desk.reset(); }
 

@@ -90,6 +90,10 @@ class Env : public StoreEnv {
     Env();
     ~Env() override;
 
+    // This desk's seams for another desk on the same module (a free port of its own), started
+    // as with --database when databaseForThisStart is given.
+    DeskSeams seams(const QString& databaseForThisStart = {});
+
     FakeResolver resolver;
     Receiver client;  // every machine's commands arrive here (the endpoint's RemotePort)
     std::unique_ptr<Desk> desk;

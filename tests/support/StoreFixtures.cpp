@@ -10,6 +10,9 @@
 #include "record_store/ConnectDatabase.h"
 #include "record_store/DatabaseError.h"
 #include "record_store/Engine.h"
+#ifdef CAFE_TEST_SQLITE_SHIM
+#include "support/SqliteShim.h"
+#endif
 
 bool RecordingPrompts::confirm(const QString& text) {
     record(QStringLiteral("confirm|") + text);
@@ -124,6 +127,29 @@ void StoreEnv::failOn(const QString& event, const QString& table, const QString&
 void StoreEnv::clearFailure() {
     sql(postgres() ? QStringLiteral("drop trigger fail on %1").arg(m_failTable)
                    : QStringLiteral("drop trigger fail"));
+}
+
+bool StoreEnv::failNextCommit(const QString& when) {
+    if (!postgres()) {
+#ifdef CAFE_TEST_SQLITE_SHIM
+        if (!SqliteShim::Install()) return false;
+        SqliteShim::FailNextWrite(dbPath());
+        return true;
+#else
+        return false;
+#endif
+    }
+    // A sequence is not undone by the failed transaction: the trigger raises only once.
+    sql(QStringLiteral("create sequence fail_commit_once"));
+    sql(
+        QStringLiteral("create or replace function cafe_fail_commit() returns trigger language "
+                       "plpgsql as $$ begin if nextval('fail_commit_once') = 1 then raise "
+                       "exception 'injected at commit'; end if; return null; end $$"));
+    sql(QStringLiteral("create constraint trigger fail_commit after update on Tcount deferrable "
+                       "initially deferred for each row when (%1) execute function "
+                       "cafe_fail_commit()")
+            .arg(when));
+    return true;
 }
 
 void StoreEnv::setReadOnly(bool readOnly) {

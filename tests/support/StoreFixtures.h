@@ -115,6 +115,11 @@ class StoreEnv {
     // those matching when only (a condition on new.*, e.g. "new.username='r2'").
     void failOn(const QString& event, const QString& table, const QString& when = {});
     void clearFailure();
+    // The next COMMIT that writes Tcount fails, after every statement of its transaction went
+    // through: on PostgreSQL a deferred constraint trigger raises at COMMIT (once, for rows
+    // matching when, a condition on new.*); on SQLite the commit's first write to the file is
+    // an I/O error, under the exclusive lock. False when this build cannot do it.
+    bool failNextCommit(const QString& when);
     void setReadOnly(bool readOnly);
     // Runs a statement on a connection of its own: another tool editing the file.
     void otherTool(const QString& statement);
