@@ -4,6 +4,7 @@
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <algorithm>
 
 #include "desk/Desk.h"
 #include "record_store/DatabaseError.h"
@@ -270,12 +271,13 @@ ChainCheck VerifyJournalAfterRow(const QString& connectionName, std::pair<qint64
     if (q.next() && !q.value(0).isNull() && q.value(0).toLongLong() != 1)
         return Altered(1, QStringLiteral("第1条记录被删除"));
     q.finish();
+    // From the verified row itself: its content must still give its hash.
     q.prepare(QStringLiteral("select ") + kChainColumns +
-              QStringLiteral(" from Tjournal where id>? order by id"));
-    q.addBindValue(from.first);
+              QStringLiteral(" from Tjournal where id>=? order by id"));
+    q.addBindValue(std::max<qint64>(from.first, 1));
     if (!q.exec()) return unreadable();
     QString prev = from.first > 0 ? from.second : JournalSeed();
-    qint64 expected = from.first + 1;
+    qint64 expected = from.first > 0 ? from.first : 1;
     bool headSeen = head.id <= from.first;
     QString texts[20];
     while (q.next()) {
@@ -283,6 +285,12 @@ ChainCheck VerifyJournalAfterRow(const QString& connectionName, std::pair<qint64
         const JournalRow row = ChainRow(texts);
         if (row.id != expected)
             return Altered(expected, QStringLiteral("第%1条记录被删除").arg(expected));
+        if (row.id == from.first) {  // the verified row: its hash as remembered, its content
+            if (JournalHash(row) != row.hash || row.totalFen != FenOf(row.entry))
+                return Altered(row.id, QStringLiteral("第%1条记录的内容被改动").arg(row.id));
+            ++expected;
+            continue;
+        }
         if (row.prev != prev)
             return Altered(row.id, QStringLiteral("第%1条记录与前一条接不上").arg(row.id));
         if (JournalHash(row) != row.hash || row.totalFen != FenOf(row.entry))

@@ -153,3 +153,10 @@ QString JournalFenText(const QString& fee, const QString& other, const QString& 
     if (!cents || !ParseCents(fee) || !ParseCents(other)) return {};
     return QString::number(*cents);
 }
+
+bool FillJournalFen(QSqlDatabase& db, QString* error) {
+    QSqlQuery q(db);
+    if (FillTotalFen(db, q)) return true;
+    if (error) *error = DatabaseErrorText(q.lastError());
+    return false;
+}

@@ -23,3 +23,7 @@ bool MigrateSchema(QSqlDatabase& db, QString* error);
 // NULL) when the fee, the extra charges or the total is not an amount, and the bill is then in no
 // total. The reports sum this; the chain checks hold it to the texts.
 QString JournalFenText(const QString& fee, const QString& other, const QString& total);
+
+// Sets every journal row's total_fen from its texts (a journal copied in from a backup, which may
+// not have the column). Inside the caller's transaction; false with the reason.
+bool FillJournalFen(QSqlDatabase& db, QString* error);
