@@ -24,16 +24,6 @@ class SilentPrompts : public Prompts {
     }
 };
 
-class NoFiles : public FileChooser {
-  public:
-    std::optional<QString> chooseDatabaseFile() override { return std::nullopt; }
-};
-
-class NoNames : public HostResolver {
-  public:
-    std::optional<quint32> resolveIPv4(const QString&) override { return std::nullopt; }
-};
-
 class SteppingClock : public Clock {
   public:
     explicit SteppingClock(const QDateTime& start) : at(start) {}
@@ -58,8 +48,8 @@ struct BenchDesk {
     }
     SilentPrompts prompts;
     SteppingClock clock;
-    NoFiles files;
-    NoNames names;
+    NoFileChooser files;
+    NoHostResolver names;
     std::unique_ptr<QSettingsStore> settings;
     std::unique_ptr<Desk> desk;
 };

@@ -3,6 +3,7 @@
 #include "billing/AfterFailedCommit.h"
 #include "billing/BillingPass.h"
 #include "billing/Messages.h"
+#include "billing/Prices.h"
 #include "billing/SessionStart.h"
 #include "client_channel/Datagram.h"
 #include "client_channel/NMUDP.h"
@@ -37,14 +38,18 @@ std::optional<int> CheckoutRow(Desk& desk) {
     return gridRow;
 }
 
-ShownBill GridBill(Desk& desk, int gridRow) {
-    const Query* grid = desk.DataModule1.ADOQuery1;
-    const auto f = [&](const char* column) {
-        return grid->FieldText(gridRow, QString::fromLatin1(column));
-    };
+namespace {
+
+// A Tcount row of any query as a bill; a row that is not there reads as all empty.
+ShownBill BillAt(const Query* q, int row) {
+    const auto f = [&](const char* column) { return q->FieldText(row, QString::fromLatin1(column)); };
     return {f("username"), f("Tstart"), f("Tnow"),   f("Stime"), f("Tmoney"),
             f("Tother"),   f("Tsum"),   f("gotime"), f("Cstate")};
 }
+
+}  // namespace
+
+ShownBill GridBill(Desk& desk, int gridRow) { return BillAt(desk.DataModule1.ADOQuery1, gridRow); }
 
 bool SameBill(const ShownBill& shown, const ShownBill& row, std::optional<double> rate,
               int nowHour, int nowMinute) {
@@ -107,23 +112,19 @@ std::optional<ShownBill> LockedRow(Desk& desk, const QString& machine) {
               desk.DataModule1.engine().RowLock());
     q->SetParam(QStringLiteral("m"), machine);
     if (!q->Open()) return std::nullopt;
-    const auto f = [&](const char* column) { return q->FieldText(0, QString::fromLatin1(column)); };
-    ShownBill row{machine, f("Tstart"), f("Tnow"),   f("Stime"), f("Tmoney"),
-                  f("Tother"), f("Tsum"), f("gotime"), q->RecordCount() ? f("Cstate") : QString()};
+    ShownBill row = BillAt(q, 0);
+    row.machine = machine;
     q->Close();
     return row;
 }
 
-// The hourly rate now, as the pass reads it; nullopt when it cannot be read or parsed.
+// The hourly rate now, as the pass reads it; nullopt when it cannot be read or parsed. No box:
+// this runs under the row's lock.
 std::optional<double> RateNow(Desk& desk) {
-    Query* q = desk.DataModule1.ADOQuery2;
-    q->Close();
-    q->SetSql(QStringLiteral("select * from Tmoney"));
-    if (!q->Open() || q->RecordCount() == 0) return std::nullopt;
-    const QString text = q->FieldText(0, QStringLiteral("OneTime"));
-    q->Close();
+    const std::optional<Prices> prices = ReadTariff(desk);
+    if (!prices) return std::nullopt;
     try {
-        return ParseDecimal(text);
+        return ParseDecimal(prices->hourly);
     } catch (const ConversionError&) {
         return std::nullopt;
     }

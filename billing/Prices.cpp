@@ -17,17 +17,20 @@ std::optional<QString> PriceText(const QString& text) {
 
 }  // namespace
 
-std::optional<Prices> ReadPrices(Desk& desk) {
+std::optional<Prices> ReadTariff(Desk& desk) {
     Query* q = desk.DataModule1.ADOQuery2;
     q->Close();
     q->SetSql(QStringLiteral("select * from Tmoney"));
-    if (!q->Open()) {
-        desk.prompts.message(DeskText::DbRestart);
-        return std::nullopt;
-    }
+    if (!q->Open()) return std::nullopt;
     q->First();
     Prices prices{q->FieldText(QStringLiteral("OneTime")), q->FieldText(QStringLiteral("Tnight"))};
     q->Close();
+    return prices;
+}
+
+std::optional<Prices> ReadPrices(Desk& desk) {
+    const std::optional<Prices> prices = ReadTariff(desk);
+    if (!prices) desk.prompts.message(DeskText::DbRestart);
     return prices;
 }
 
@@ -65,4 +68,16 @@ bool SetPrices(Desk& desk, const QString& hourlyText, const QString& overnightTe
         return false;
     }
     return true;
+}
+
+int SessionsRepricedBy(Desk& desk, const QString& hourlyText) {
+    const std::optional<QString> hourly = PriceText(hourlyText);
+    if (!hourly) return 0;
+    const std::optional<Prices> now = ReadTariff(desk);
+    if (now && now->hourly.trimmed() == *hourly) return 0;
+    Query* q = desk.DataModule1.ADOQuery2;
+    q->SetSql(QStringLiteral("select count(*) as n from Tcount where Cstate='正常'"));
+    const int running = q->Open() ? q->FieldText(QStringLiteral("n")).toInt() : 0;
+    q->Close();
+    return running;
 }

@@ -12,6 +12,10 @@ constexpr int CommandTextLimit = CommandDatagramSize - 1;
 // that is not valid Unicode, or a character GBK has no code for. Nothing is ever cut.
 std::optional<QByteArray> CommandDatagram(const QString& text);
 
+// The GBK bytes a command text takes, whatever its length; nullopt when it cannot be sent at
+// all (a zero character, broken Unicode, a character GBK has no code for).
+std::optional<qsizetype> CommandTextBytes(const QString& text);
+
 // The words the client program understands.
 namespace Command {
 inline const QString Start = QStringLiteral("sj");   // 上机: unlock, a session begins

@@ -43,6 +43,12 @@ class HostResolver {
     }
 };
 
+// For a program that sends nothing by name (a tool, a benchmark): no name resolves.
+class NoHostResolver : public HostResolver {
+  public:
+    std::optional<quint32> resolveIPv4(const QString&) override { return std::nullopt; }
+};
+
 // A dotted IPv4 address in any form the classic parser (inet_addr) takes; nullopt otherwise.
 std::optional<quint32> ParseDottedIPv4(const QString& text);
 

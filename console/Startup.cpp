@@ -4,6 +4,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QLibraryInfo>
+#include <QLocale>
 #include <QStandardPaths>
 #include <QStringEncoder>
 #include <QTranslator>
@@ -11,56 +12,75 @@
 #include "client_channel/NMUDP.h"
 #include "record_store/Engine.h"
 
-std::optional<StartOptions> ParseCommandLine(QCoreApplication& app, const QStringList& arguments,
-                                             QString* error) {
+namespace {
+
+const char* const kHelp =
+    "用法：cafe-console [选项]\n"
+    "青岚网吧综合管理系统：网吧前台的操作台。\n"
+    "\n"
+    "选项：\n"
+    "  --database 数据库     本次启动使用这个数据库：SQLite 文件的路径，或者\n"
+    "                        postgresql://用户:密码@服务器:端口/库名；设置里保存的数据库不变。\n"
+    "  --in-data-folder      count.db "
+    "放在用户的数据文件夹（~/.local/share/Qinglan/cafe-console），\n"
+    "                        而不是启动时所在的文件夹（桌面菜单就是这样启动的）。\n"
+    "  --verify              从第一条起核对整个营业记录（数据库同上），说出结果后退出，\n"
+    "                        不开窗口：退出码 0 完好，3 被改动，1 无法读取。\n"
+    "  -h, --help            显示本帮助后退出。\n"
+    "  -v, --version         显示版本后退出。\n"
+    "\n"
+    "不带选项时使用设置里保存的数据库；第一次运行时会请您选择数据库的位置。\n";
+
+}  // namespace
+
+CommandLine ParseCommandLine(const QStringList& arguments) {
     QCommandLineParser parser;
-    parser.setApplicationDescription(
-        QStringLiteral("青岚网吧综合管理系统: the operator console of an internet café."));
-    parser.addHelpOption();
-    parser.addVersionOption();
-    const QCommandLineOption database(
-        QStringLiteral("database"),
-        QStringLiteral("Use FILE, or a server's postgresql://user@host/db, as the database for "
-                       "this start; the setting stays as it is."),
-        QStringLiteral("FILE"));
-    const QCommandLineOption dataFolder(
-        QStringLiteral("in-data-folder"),
-        QStringLiteral("Keep count.db in the user's data folder instead of the working folder "
-                       "(what the desktop entry does)."));
-    const QCommandLineOption verify(
-        QStringLiteral("verify"),
-        QStringLiteral("Check the whole takings journal (every row's hash and link, none "
-                       "missing) of the database in use, say what was found and end: exit "
-                       "code 0 intact, 1 altered, 2 unreadable. No window opens."));
-    parser.addOption(database);
-    parser.addOption(dataFolder);
-    parser.addOption(verify);
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, QString());
+    const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")}, QString());
+    const QCommandLineOption database(QStringLiteral("database"), QString(),
+                                      QStringLiteral("FILE"));
+    const QCommandLineOption dataFolder(QStringLiteral("in-data-folder"), QString());
+    const QCommandLineOption verify(QStringLiteral("verify"), QString());
+    parser.addOptions({help, version, database, dataFolder, verify});
+    CommandLine line;
     if (!parser.parse(arguments)) {
-        if (error) *error = parser.errorText();
-        return std::nullopt;
+        // The parser's own texts are English until Qt's translations are loaded.
+        line.kind = CommandLine::Bad;
+        const QStringList unknown = parser.unknownOptionNames();
+        line.text = unknown.isEmpty() ? QStringLiteral("选项 --database 后面缺少数据库")
+                                      : QStringLiteral("未知的选项：%1").arg(unknown.first());
+        line.text += QStringLiteral("（用 --help 查看可用的选项）");
+        return line;
     }
-    if (parser.isSet(QStringLiteral("help"))) parser.showHelp(0);
-    if (parser.isSet(QStringLiteral("version"))) parser.showVersion();
+    if (parser.isSet(help)) {
+        line.kind = CommandLine::Help;
+        line.text = QString::fromUtf8(kHelp);
+        return line;
+    }
+    if (parser.isSet(version)) {
+        line.kind = CommandLine::Version;
+        line.text = QStringLiteral("cafe-console %1\n").arg(QStringLiteral(CAFE_VERSION));
+        return line;
+    }
     if (!parser.positionalArguments().isEmpty()) {
-        if (error)
-            *error =
-                QStringLiteral("unexpected argument: %1").arg(parser.positionalArguments().first());
-        return std::nullopt;
+        line.kind = CommandLine::Bad;
+        line.text = QStringLiteral("多余的参数：%1（用 --help 查看可用的选项）")
+                        .arg(parser.positionalArguments().first());
+        return line;
     }
-    (void)app;
-    StartOptions options;
     if (parser.isSet(database)) {
-        // A server's connection text is used as it is; only a file's path is made absolute.
+        // A file is taken from where the command was typed; a server's URI as it is.
         const QString value = parser.value(database);
-        options.database =
+        line.options.database =
             Engine::For(value)->IsFile() ? QDir::current().absoluteFilePath(value) : value;
     }
-    options.dataFolder = parser.isSet(dataFolder);
-    options.verify = parser.isSet(verify);
-    return options;
+    line.options.dataFolder = parser.isSet(dataFolder);
+    line.options.verify = parser.isSet(verify);
+    return line;
 }
 
-bool InstallChineseTranslations(QCoreApplication& app) {
+bool SpeakChinese(QCoreApplication& app) {
+    QLocale::setDefault(QLocale(QLocale::Chinese, QLocale::SimplifiedHanScript, QLocale::China));
     auto* translator = new QTranslator(&app);
     if (translator->load(QStringLiteral("qtbase_zh_CN"),
                          QLibraryInfo::path(QLibraryInfo::TranslationsPath)) &&

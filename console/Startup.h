@@ -5,7 +5,6 @@
 #include <optional>
 
 class QCoreApplication;
-class QTranslator;
 class TNMUDP;
 
 struct StartOptions {
@@ -14,14 +13,21 @@ struct StartOptions {
     bool verify = false;      // --verify: check the whole journal's chain, print, end
 };
 
-// --help and --version answer and end the program; nullopt with the reason for bad arguments.
-std::optional<StartOptions> ParseCommandLine(QCoreApplication& app, const QStringList& arguments,
-                                             QString* error);
+// What the command line asks for. Read before any window exists, so --help and --version
+// answer on a machine without a display.
+struct CommandLine {
+    enum Kind { Run, Help, Version, Bad } kind = Run;
+    StartOptions options;
+    QString text;  // Help, Version: what to print; Bad: why
+};
+CommandLine ParseCommandLine(const QStringList& arguments);
 
-// Qt's own texts (file dialog, OK and Cancel, edit menus) in Simplified Chinese, from Qt's
-// translations; false when they are not installed. The texts the console itself shows stay
-// as they are, English ones included ("Yes", "No", "Error", "Confirm").
-bool InstallChineseTranslations(QCoreApplication& app);
+// Qt's own texts (file dialog, OK and Cancel, edit menus, calendar) in Simplified Chinese and
+// dates and month names in the Chinese way, whatever the computer's language. The console's
+// own texts stay as they are, English ones included ("Yes", "No", "Error", "Confirm"), and so
+// do its amounts and times, which never follow the locale. False when Qt's translations are
+// not installed.
+bool SpeakChinese(QCoreApplication& app);
 
 // Makes the user's data folder the working folder, so count.db lives there and not wherever a
 // menu starts the program. The folder, or nullopt when it cannot be made.

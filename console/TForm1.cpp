@@ -424,6 +424,13 @@ void TForm1::BuildMiddle() {
         m_savedScroll.reset();
     });
     ApplyColumnLayout();
+    DBGrid1->viewport()->installEventFilter(this);
+    // A column the operator widens keeps its share when the window changes size.
+    connect(header, &QHeaderView::sectionResized, this, [this](int section, int, int width) {
+        if (m_layingColumns) return;
+        m_columnWidths.insert(desk.DataModule1.ADOQuery1->ColumnName(section).toLower(),
+                              width / ColumnScale());
+    });
 
     connect(DBGrid1->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
             [this](const QModelIndex& current) { desk.SetCurrentRow(current.row()); });
@@ -453,20 +460,56 @@ void TForm1::BuildMiddle() {
     setCentralWidget(splitter);
 }
 
+namespace {
+
+// The grid's width at the described window size (808 x 582, give or take the window's frame)
+// and the described columns' sum: the width the window gains beyond it goes to the columns,
+// each in proportion to its own.
+constexpr int kDescribedView = 660;
+constexpr int kDescribedColumns = 559;
+
+}  // namespace
+
+double TForm1::ColumnScale() const {
+    const int view = DBGrid1->viewport()->width();
+    if (view <= kDescribedView) return 1.0;
+    return double(kDescribedColumns + view - kDescribedView) / kDescribedColumns;
+}
+
 void TForm1::ApplyColumnLayout() {
     const Query* grid = desk.DataModule1.ADOQuery1;
+    const double scale = ColumnScale();
+    m_layingColumns = true;
     for (int section = 0; section < grid->columnCount(); ++section) {
-        const QString field = grid->ColumnName(section);
+        const QString field = grid->ColumnName(section).toLower();
         for (const Column& c : kColumns)
-            if (field.compare(QString::fromLatin1(c.field), Qt::CaseInsensitive) == 0)
-                DBGrid1->setColumnWidth(section, c.width);
+            if (field == QString::fromLatin1(c.field).toLower())
+                DBGrid1->setColumnWidth(section,
+                                        qRound(m_columnWidths.value(field, c.width) * scale));
     }
+    m_layingColumns = false;
+}
+
+bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == DBGrid1->viewport() && event->type() == QEvent::Resize) ApplyColumnLayout();
+    return QMainWindow::eventFilter(watched, event);
+}
+
+template <class Dialog>
+void TForm1::FreeClosedDialogs() {
+    // Only when this command is the one entry point running: a closed dialog may still be
+    // inside its own handler, waiting in a box or a name look-up, and must outlive it.
+    if (desk.GuardDepth() > 1) return;
+    for (Dialog* dialog : findChildren<Dialog*>(Qt::FindDirectChildrenOnly))
+        if (dialog->isHidden()) delete dialog;
 }
 
 template <class Dialog, class Make>
 void TForm1::OpenDialog(QPointer<Dialog>& current, Make make, bool needsDatabase) {
-    // A new modeless instance per command; the reference follows the newest one.
+    // A new modeless instance per command; the reference follows the newest one. The closed
+    // ones go, so a day of commands does not pile up windows nobody can see.
     const auto open = [&] {
+        FreeClosedDialogs<Dialog>();
         current = make();
         current->show();
     };
@@ -504,6 +547,7 @@ void TForm1::N15Click() {
         desk.SelectGridMachine();
         const QString machine = desk.SelectedMachine;
         if (!CanRemind(desk, machine)) return;
+        FreeClosedDialogs<TRemind>();
         TRemind::remind = new TRemind(desk, machine, this);
         TRemind::remind->show();
     });

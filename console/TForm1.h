@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QHash>
 #include <QMainWindow>
 #include <QPoint>
 #include <QPointer>
@@ -66,7 +67,12 @@ class TForm1 : public QMainWindow {
     void Timer2Timer();
     void DBGrid1DblClick();
 
+    // The grid's columns: as described at the described size, wider in proportion when the
+    // window is.
+    double ColumnScale() const;
+
   protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
 
@@ -80,8 +86,12 @@ class TForm1 : public QMainWindow {
     void ClientCommand(const QString& word);
     template <class Dialog, class Make>
     void OpenDialog(QPointer<Dialog>& current, Make make, bool needsDatabase = true);
+    template <class Dialog>
+    void FreeClosedDialogs();
 
     bool m_sized = false;
+    bool m_layingColumns = false;
+    QHash<QString, double> m_columnWidths;  // by field, at the described size
     bool m_noDatabase = false;
     std::optional<QPoint> m_savedScroll;  // where the grid stood when its rows went away
 };

@@ -1,6 +1,5 @@
 #include "console/TReport.h"
 
-#include <QAbstractTextDocumentLayout>
 #include <QComboBox>
 #include <QDateEdit>
 #include <QHBoxLayout>
@@ -11,81 +10,80 @@
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QPushButton>
-#include <QSaveFile>
 #include <QTabWidget>
 #include <QTableWidget>
-#include <QTextDocument>
 #include <QVBoxLayout>
 #include <algorithm>
 
-#include "console/ProgramName.h"
+#include "console/TSettings.h"
 #include "desk/Desk.h"
+#include "ledger/CafeName.h"
 #include "ledger/Shifts.h"
+#include "printing/Receipt.h"
 #include "widgets/Themed.h"
 
 namespace {
 
 const QString kAllDesks = QStringLiteral("全部前台");
 
-QTableWidget* MakeTable(const QStringList& head, QWidget* parent) {
+// amounts: the columns of money, right-aligned; stretch: the one column that takes what width
+// is left (a name that may be long), or -1 for the last.
+QTableWidget* MakeTable(const QStringList& head, QWidget* parent, const QList<int>& amounts = {},
+                        int stretch = -1) {
     auto* table = new QTableWidget(0, int(head.size()), parent);
     table->setHorizontalHeaderLabels(head);
     table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     table->setSelectionBehavior(QAbstractItemView::SelectRows);
     table->setSelectionMode(QAbstractItemView::SingleSelection);
+    table->setWordWrap(false);
+    table->setTextElideMode(Qt::ElideMiddle);
     table->verticalHeader()->hide();
-    table->horizontalHeader()->setStretchLastSection(true);
+    // One line of text a row, not the style's double height.
+    table->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    table->verticalHeader()->setDefaultSectionSize(table->fontMetrics().height() + 8);
+    QHeaderView* header = table->horizontalHeader();
+    if (stretch >= 0) {
+        // The amount always shows whole; the long name gives way, shortened in the middle.
+        for (int c = 0; c < head.size(); ++c)
+            header->setSectionResizeMode(
+                c, c == stretch ? QHeaderView::Stretch : QHeaderView::ResizeToContents);
+    } else {
+        header->setStretchLastSection(true);
+    }
+    QVariantList money;
+    for (const int c : amounts) money << c;
+    table->setProperty("amounts", money);
     return table;
 }
 
 void Fill(QTableWidget* table, const QList<QStringList>& rows) {
+    const QVariantList amounts = table->property("amounts").toList();
     table->setRowCount(int(rows.size()));
     for (int r = 0; r < rows.size(); ++r)
-        for (int c = 0; c < rows[r].size(); ++c)
-            table->setItem(r, c, new QTableWidgetItem(rows[r][c]));
-    table->resizeColumnsToContents();
-}
-
-template <class List>
-QList<QStringList> Sums(const List& list) {
-    QList<QStringList> rows;
-    for (const auto& [key, cents] : list) {
-        if constexpr (std::is_same_v<std::decay_t<decltype(key)>, QDate>)
-            rows << QStringList{key.toString(Qt::ISODate), CentsText(cents)};
-        else
-            rows << QStringList{key, CentsText(cents)};
+        for (int c = 0; c < rows[r].size(); ++c) {
+            auto* item = new QTableWidgetItem(rows[r][c]);
+            if (amounts.contains(c)) item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+            item->setToolTip(rows[r][c]);
+            table->setItem(r, c, item);
+        }
+    if (table->horizontalHeader()->stretchLastSection()) {
+        // Each column as wide as its widest text and a little air, not a pixel less.
+        table->resizeColumnsToContents();
+        for (int c = 0; c < table->columnCount(); ++c)
+            table->setColumnWidth(c, table->columnWidth(c) + 12);
     }
-    return rows;
 }
 
-bool PrintHtml(const QString& html, QWidget* parent) {
+// The system's print dialog, then the pages painted for the chosen printer.
+template <class Paint>
+void Print(QWidget* parent, Paint paint) {
     QPrinter printer(QPrinter::HighResolution);
     QPrintDialog dialog(&printer, parent);
     dialog.setWindowTitle(QStringLiteral("打印"));
-    if (dialog.exec() != QDialog::Accepted) return false;
-    QTextDocument doc;
-    doc.setHtml(html);
-    doc.print(&printer);
-    return true;
+    if (dialog.exec() == QDialog::Accepted) paint(printer);
 }
 
 }  // namespace
-
-int WriteHtmlPdf(const QString& html, const QString& path) {
-    QPrinter printer(QPrinter::HighResolution);
-    printer.setOutputFormat(QPrinter::PdfFormat);
-    printer.setOutputFileName(path);
-    printer.setPageSize(QPageSize(QPageSize::A4));
-    printer.setPageMargins(QMarginsF(15, 15, 15, 15), QPageLayout::Millimeter);
-    QTextDocument doc;
-    doc.documentLayout()->setPaintDevice(&printer);
-    doc.setDefaultFont(ThemedFont(QStringLiteral("SimSun"), 40));
-    doc.setHtml(html);
-    doc.setPageSize(printer.pageRect(QPrinter::DevicePixel).size());
-    const int pages = doc.pageCount();
-    doc.print(&printer);
-    return printer.printerState() == QPrinter::Error ? -1 : pages;
-}
 
 HourChart::HourChart(QWidget* parent) : QWidget(parent) { setMinimumSize(300, 160); }
 
@@ -153,19 +151,21 @@ TReport::TReport(Desk& deskRef, QWidget* owner)
         {QStringLiteral("时间"), QStringLiteral("机器号"), QStringLiteral("上机时间"),
          QStringLiteral("下机时间"), QStringLiteral("共用时间"), QStringLiteral("上网费用"),
          QStringLiteral("附加费"), QStringLiteral("共需费用"), QStringLiteral("值班员")},
-        Tabs);
+        Tabs, {5, 6, 7});
     Tabs->addTab(BillsTable, QStringLiteral("结账明细"));
     auto* sums = new QWidget(Tabs);
     auto* sumsLayout = new QHBoxLayout(sums);
-    DayTable = MakeTable({QStringLiteral("日期"), QStringLiteral("金额（元）")}, sums);
-    ShiftTable = MakeTable({QStringLiteral("值班员/班次"), QStringLiteral("金额（元）")}, sums);
-    MachineTable = MakeTable({QStringLiteral("机器号"), QStringLiteral("金额（元）")}, sums);
+    DayTable = MakeTable({QStringLiteral("日期"), QStringLiteral("金额（元）")}, sums, {1}, 0);
+    ShiftTable =
+        MakeTable({QStringLiteral("值班员/班次"), QStringLiteral("金额（元）")}, sums, {1}, 0);
+    MachineTable =
+        MakeTable({QStringLiteral("机器号"), QStringLiteral("金额（元）")}, sums, {1}, 0);
     for (QTableWidget* t : {DayTable, ShiftTable, MachineTable}) sumsLayout->addWidget(t);
     Tabs->addTab(sums, QStringLiteral("合计"));
     FlaggedTable =
         MakeTable({QStringLiteral("时间"), QStringLiteral("事项"), QStringLiteral("机器号"),
                    QStringLiteral("金额"), QStringLiteral("说明"), QStringLiteral("值班员")},
-                  Tabs);
+                  Tabs, {3});
     Tabs->addTab(FlaggedTable, QStringLiteral("需要注意"));
     Chart = new HourChart(Tabs);
     Tabs->addTab(Chart, QStringLiteral("按钟点"));
@@ -237,9 +237,9 @@ void TReport::QueryClick() {
     QList<QStringList> bills;
     for (const ReportBill& b : r.bills) bills << BillCells(b);
     Fill(BillsTable, bills);
-    Fill(DayTable, Sums(r.perDay));
-    Fill(ShiftTable, Sums(r.perShift));
-    Fill(MachineTable, Sums(r.perMachine));
+    Fill(DayTable, SumRows(r.perDay));
+    Fill(ShiftTable, SumRows(r.perShift));
+    Fill(MachineTable, SumRows(r.perMachine));
     QList<QStringList> flagged;
     for (const JournalRow& row : r.flagged)
         flagged << QStringList{row.at,          row.entry.kind, row.entry.machine,
@@ -256,14 +256,14 @@ void TReport::CsvClick() {
         QStringLiteral("营业报表-%1.csv").arg(m_report->from.toString(QStringLiteral("yyyyMMdd"))),
         QStringLiteral("CSV 文件 (*.csv)"));
     if (!path) return;
-    QSaveFile file(*path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(ReportCsv(*m_report)) < 0 ||
-        !file.commit()) {
+    if (!WriteReportCsv(*path, *m_report, nullptr)) {
         desk.prompts.message(QStringLiteral("无法写入文件“%1”。").arg(*path));
         return;
     }
     desk.prompts.message(QStringLiteral("报表已导出到“%1”。").arg(*path));
 }
+
+ReportPrint TReport::PrintInfo() { return {CafeName(desk), desk.clock.nowDateTime()}; }
 
 void TReport::PdfClick() {
     if (!m_report) return;
@@ -271,15 +271,20 @@ void TReport::PdfClick() {
         QStringLiteral("营业报表-%1.pdf").arg(m_report->from.toString(QStringLiteral("yyyyMMdd"))),
         QStringLiteral("PDF 文件 (*.pdf)"));
     if (!path) return;
-    if (WriteHtmlPdf(ReportHtml(*m_report, ProgramName), *path) < 0) {
-        desk.prompts.message(QStringLiteral("无法写入文件“%1”。").arg(*path));
+    QString why;
+    if (!WriteReportPdf(*path, *m_report, PrintInfo(), &why)) {
+        desk.prompts.message(QStringLiteral("无法写入文件“%1”：%2").arg(*path, why));
         return;
     }
     desk.prompts.message(QStringLiteral("报表已存为“%1”。").arg(*path));
 }
 
 void TReport::PrintClick() {
-    if (m_report) PrintHtml(ReportHtml(*m_report, ProgramName), this);
+    if (!m_report) return;
+    Print(this, [this](QPrinter& printer) {
+        UseA4(printer);
+        PaintReport(printer, *m_report, PrintInfo());
+    });
 }
 
 void TReport::ReceiptClick() {
@@ -288,5 +293,8 @@ void TReport::ReceiptClick() {
         desk.prompts.message(QStringLiteral("请先在结账明细中选中一笔账。"));
         return;
     }
-    PrintHtml(ReceiptHtml(m_report->bills[size_t(row)], ProgramName), this);
+    const ReportBill bill = m_report->bills[size_t(row)];
+    const ReportPrint info = PrintInfo();
+    const ReceiptPrint receipt{info.cafeName, info.printedAt, true, TSettings::Paper(desk)};
+    Print(this, [&](QPrinter& printer) { PaintReceipt(printer, bill, receipt); });
 }

@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "ledger/Report.h"
+#include "printing/ReportDocument.h"
 
 class Desk;
 class QComboBox;
@@ -67,10 +68,10 @@ class TReport : public QWidget {
     void ReceiptClick();
     void VerifyClick();
 
+    // The café's name as set now, and the desk's clock.
+    ReportPrint PrintInfo();
+
   private:
     Desk& desk;
     std::optional<Report> m_report;
 };
-
-// Lays html out on A4 pages and writes a PDF; the number of pages, or -1 when it failed.
-int WriteHtmlPdf(const QString& html, const QString& path);

@@ -1,5 +1,7 @@
 #include "console/TSettings.h"
 
+#include <QAbstractButton>
+#include <QComboBox>
 #include <QFileInfo>
 #include <QFormLayout>
 #include <QGroupBox>
@@ -12,6 +14,7 @@
 #include "backups/Backup.h"
 #include "billing/Prices.h"
 #include "desk/Desk.h"
+#include "ledger/CafeName.h"
 #include "widgets/Themed.h"
 
 TSettings::TSettings(Desk& deskRef, QWidget* owner)
@@ -31,9 +34,24 @@ TSettings::TSettings(Desk& deskRef, QWidget* owner)
     form->addRow(SaveButton);
     layout->addWidget(prices);
 
+    auto* cafe = new QGroupBox(QStringLiteral("网吧和小票"), this);
+    auto* cafeForm = new QFormLayout(cafe);
+    CafeNameEdit = new QLineEdit(cafe);
+    CafeNameEdit->setToolTip(QStringLiteral("印在营业报表和小票上；每台前台都一样"));
+    PaperCombo = new QComboBox(cafe);
+    for (const ReceiptPaper paper : {ReceiptPaper::Roll58, ReceiptPaper::Roll80, ReceiptPaper::A4})
+        PaperCombo->addItem(PaperName(paper), PaperKey(paper));
+    PaperCombo->setToolTip(QStringLiteral("这台前台的小票打印机用的纸"));
+    cafeForm->addRow(QStringLiteral("网吧名称(&C)："), CafeNameEdit);
+    cafeForm->addRow(QStringLiteral("小票纸(&R)："), PaperCombo);
+    CafeButton = new FlatButton(QStringLiteral("保存名称和小票纸"), cafe);
+    cafeForm->addRow(CafeButton);
+    layout->addWidget(cafe);
+
     auto* database = new QGroupBox(QStringLiteral("数据库"), this);
     auto* dbLayout = new QVBoxLayout(database);
     DatabaseLabel = new QLabel(database);
+    DatabaseLabel->setTextFormat(Qt::RichText);
     DatabaseLabel->setWordWrap(true);
     DatabaseLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
     dbLayout->addWidget(DatabaseLabel);
@@ -55,16 +73,23 @@ TSettings::TSettings(Desk& deskRef, QWidget* owner)
     dbLayout->addWidget(hint);
     layout->addWidget(database);
 
-    DatabaseLabel->setText(
-        QStringLiteral("正在使用：%1")
-            .arg(desk.DataModule1.engine().Describe(desk.DataModule1.ConnectionString())));
+    ShowDatabase();
 
     connect(SaveButton, &QPushButton::clicked, this, desk.Guarded([this] { SaveClick(); }));
     connect(ChooseButton, &QPushButton::clicked, this, desk.Guarded([this] { ChooseClick(); }));
     connect(BackupButton, &QPushButton::clicked, this, desk.Guarded([this] { BackupClick(); }));
     connect(RestoreButton, &QPushButton::clicked, this, desk.Guarded([this] { RestoreClick(); }));
-    DialogKeys(this);
-    desk.Guard([this] { LoadPrices(); });
+    connect(CafeButton, &QPushButton::clicked, this, desk.Guarded([this] { CafeClick(); }));
+    // Return saves what the focus is in: the café's name and paper, or else the prices.
+    DialogKeys(this, [this, cafe]() -> QAbstractButton* {
+        return cafe->isAncestorOf(focusWidget()) ? CafeButton : SaveButton;
+    });
+    SaveButton->setDefault(true);
+    desk.Guard([this] {
+        LoadPrices();
+        CafeNameEdit->setText(CafeName(desk));
+        PaperCombo->setCurrentIndex(PaperCombo->findData(PaperKey(Paper(desk))));
+    });
 }
 
 void TSettings::LoadPrices() {
@@ -74,7 +99,27 @@ void TSettings::LoadPrices() {
     }
 }
 
+void TSettings::ShowDatabase(const QString& next) {
+    QString text =
+        QStringLiteral("正在使用：%1")
+            .arg(desk.DataModule1.engine().Describe(desk.DataModule1.ConnectionString()));
+    if (!next.isEmpty()) text += QStringLiteral("\n下次启动时使用：%1").arg(next);
+    DatabaseLabel->setText(KeepParenthesesTogether(text));
+}
+
+ReceiptPaper TSettings::Paper(Desk& desk) {
+    return PaperFromKey(desk.settings.value(QStringLiteral("receiptPaper")));
+}
+
 void TSettings::SaveClick() {
+    // Every pass prices a normal session again from its start: a new rate changes the bills
+    // of the machines running now, which the operator should know before it happens.
+    const int repriced = SessionsRepricedBy(desk, HourlyEdit->text());
+    if (repriced > 0 &&
+        !desk.prompts.confirm(
+            QStringLiteral("正在上机的 %1 台机器将按新价格从上机时起重新计费。\n确定保存新价格吗？")
+                .arg(repriced)))
+        return;
     if (!SetPrices(desk, HourlyEdit->text(), OvernightEdit->text())) return;
     LoadPrices();  // as stored: "2.50" becomes 2.5
     desk.prompts.message(QStringLiteral("价格已保存，下一次计费（30秒之内）起按新价格计算。"));
@@ -93,9 +138,7 @@ void TSettings::ChooseClick() {
                                  .arg(desk.settings.LastWriteError()));
         return;
     }
-    DatabaseLabel->setText(
-        QStringLiteral("正在使用：%1\n下次启动时使用：%2")
-            .arg(desk.DataModule1.engine().Describe(desk.DataModule1.ConnectionString()), *chosen));
+    ShowDatabase(*chosen);
     desk.prompts.message(
         QStringLiteral("已选择“%1”，下次启动本软件时使用这个数据库。").arg(*chosen));
 }
@@ -123,4 +166,12 @@ void TSettings::BackupClick() {
 void TSettings::RestoreClick() {
     const std::optional<QString> chosen = desk.chooser.chooseDatabaseFile();
     if (chosen && RestoreBackup(desk, chosen->trimmed())) LoadPrices();  // the backup's prices
+}
+
+void TSettings::CafeClick() {
+    if (!SetCafeName(desk, CafeNameEdit->text())) return;
+    desk.settings.setValue(QStringLiteral("receiptPaper"), PaperCombo->currentData().toString());
+    CafeNameEdit->setText(CafeName(desk));
+    desk.prompts.message(QStringLiteral("已保存：网吧名称“%1”，小票纸 %2。")
+                             .arg(CafeNameEdit->text(), PaperCombo->currentText()));
 }

@@ -1,5 +1,6 @@
 #include "console/TShift.h"
 
+#include <QAbstractButton>
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QLabel>
@@ -26,6 +27,9 @@ TShift::TShift(Desk& deskRef, QWidget* owner)
     OperatorEdit = new QLineEdit(OpenBox);
     FloatEdit = new QLineEdit(OpenBox);
     FloatEdit->setPlaceholderText(QStringLiteral("钱箱里的现金，例如 200"));
+    // Wide enough for the whole hint, not "钱箱里的现金，例如 2…".
+    FloatEdit->setMinimumWidth(
+        FloatEdit->fontMetrics().horizontalAdvance(FloatEdit->placeholderText()) + 24);
     open->addRow(QStringLiteral("值班员(&N)："), OperatorEdit);
     open->addRow(QStringLiteral("备用金(&F)："), FloatEdit);
     OpenButton = new FlatButton(QStringLiteral("开  班"), OpenBox);
@@ -51,7 +55,11 @@ TShift::TShift(Desk& deskRef, QWidget* owner)
     connect(OpenButton, &QPushButton::clicked, this, desk.Guarded([this] { OpenClick(); }));
     connect(CountButton, &QPushButton::clicked, this, desk.Guarded([this] { CountClick(); }));
     connect(CloseButton, &QPushButton::clicked, this, desk.Guarded([this] { CloseClick(); }));
-    DialogKeys(this);
+    // Return takes the step the shift is at: 开班, then 清点完毕, then 确认交班.
+    DialogKeys(this, [this]() -> QAbstractButton* {
+        if (OpenBox->isEnabled()) return OpenButton;
+        return CloseButton->isEnabled() ? CloseButton : CountButton;
+    });
     desk.Guard([this] { Refresh(); });
 }
 
@@ -69,6 +77,9 @@ void TShift::Refresh() {
     OpenBox->setEnabled(!open);
     CloseBox->setEnabled(open.has_value());
     ShowCount(open ? ShiftCountOf(desk) : std::nullopt);
+    // The focus goes to the step's first field, never stays on a button that has just been
+    // disabled (typing and Escape would then go nowhere).
+    (open ? CountedEdit : OperatorEdit)->setFocus();
 }
 
 void TShift::ShowCount(const std::optional<ShiftCount>& count) {
@@ -92,13 +103,15 @@ void TShift::CountClick() {
     const std::optional<ShiftCount> count = CountShift(desk, CountedEdit->text());
     if (!count) return;
     ShowCount(count);
-    if (count->differenceCents != 0) NoteEdit->setFocus();
+    if (count->differenceCents != 0)
+        NoteEdit->setFocus();
+    else
+        CloseButton->setFocus();
 }
 
 void TShift::CloseClick() {
     if (!CloseShift(desk, NoteEdit->text())) return;
     CountedEdit->clear();
     NoteEdit->clear();
-    Refresh();
-    OperatorEdit->setFocus();  // the next operator opens the next shift
+    Refresh();  // the next operator opens the next shift
 }

@@ -137,12 +137,15 @@ Tadduser::Tadduser(Desk& deskRef, QWidget* owner)
     // FormCreate
     Edit1->clear();
     desk.Guard([this] { LoadMachineList(); });
+    Edit1->setFocus();  // the operator types the name at once
 }
 
 void Tadduser::LoadMachineList() {
     const std::optional<QStringList> names = AllMachineNames(desk);
     if (!names) return;  // the list keeps its entries
     FlatListBox1->Fill(QString::fromUtf8(Header), *names);
+    // The header names the list; it is not a machine to delete.
+    FlatListBox1->item(0)->setFlags(Qt::ItemIsEnabled);
 }
 
 void Tadduser::FlatButton1Click() {
@@ -150,8 +153,11 @@ void Tadduser::FlatButton1Click() {
         desk.prompts.message(QStringLiteral("请先输入计算机名!"));
         return;
     }
-    if (AddMachine(desk, Edit1->text()) == AddOutcome::Duplicate) Edit1->setFocus();
+    const AddOutcome added = AddMachine(desk, Edit1->text());
+    if (added == AddOutcome::Duplicate) Edit1->setFocus();
     LoadMachineList();
+    // The name stays, selected, so the next one typed replaces it.
+    if (added == AddOutcome::Added && Edit1->hasFocus()) Edit1->selectAll();
 }
 
 void Tadduser::FlatButton2Click() {

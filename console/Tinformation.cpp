@@ -49,6 +49,7 @@ Tinformation::Tinformation(Desk& deskRef, QWidget* owner)
         auto* edit = new QLineEdit(group);
         edit->setObjectName(QString::fromLatin1(kFields[i].name));
         edit->setReadOnly(true);
+        edit->setFocusPolicy(Qt::ClickFocus);  // Tab goes between the buttons, not the bill
         edit->setFrame(false);
         edit->setGeometry(x + 72, y, 110, 21);
         this->*kFields[i].field = edit;
@@ -62,7 +63,7 @@ Tinformation::Tinformation(Desk& deskRef, QWidget* owner)
         new FlatButton(QStringLiteral("返  回"), "XP_Button3", QRect(296, 214, 80, 26), this);
     connect(XP_Button1, &QPushButton::clicked, this, desk.Guarded([this] { XP_Button1Click(); }));
     connect(XP_Button3, &QPushButton::clicked, this, [this] { XP_Button3Click(); });
-    DialogKeys(this);  // no Return: checking out takes a deliberate click
+    DialogKeys(this, XP_Button1);
 }
 
 void Tinformation::ShowRow(int gridRow) {
@@ -71,6 +72,8 @@ void Tinformation::ShowRow(int gridRow) {
         (this->*f.field)->setText(grid->FieldText(gridRow, QString::fromLatin1(f.column)));
     show();
     raise();
+    activateWindow();
+    XP_Button1->setFocus();  // Return checks out, Tab reaches 转  账 and 返  回
 }
 
 QString Tinformation::ShownMachine() const { return la_computername->text(); }

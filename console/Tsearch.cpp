@@ -105,7 +105,7 @@ Tsearch::Tsearch(Desk& desk, QWidget* owner) : QWidget(owner, Qt::Window | Qt::D
     connect(ListBox1, &QListWidget::itemDoubleClicked, this,
             [this](QListWidgetItem* entry) { this->desk.Guard([&] { AddFound(entry); }); });
     NameField(results, ListBox1);
-    DialogKeys(this);
+    DialogKeys(this, Button1);
 
     Search = new AddressSearch(desk.resolver, this);
     connect(Search, &AddressSearch::progressed, this, [this](int done, int total) {

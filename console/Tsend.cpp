@@ -37,6 +37,14 @@ Tsend::Tsend(Desk& deskRef, QWidget* owner) : QWidget(owner, Qt::Window), desk(d
         new FlatButton(QStringLiteral("发   送"), "XP_Button1", QRect(24, 184, 75, 24), this);
     XP_Button2 =
         new FlatButton(QStringLiteral("返   回"), "XP_Button2", QRect(112, 184, 75, 24), this);
+    // A long text is seen before it is sent, not refused after.
+    ByteCounter = new QLabel(this);
+    ByteCounter->setObjectName(QStringLiteral("ByteCounter"));
+    ByteCounter->setGeometry(96, 40, 105, 14);
+    ByteCounter->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    connect(FlatMemo1, &QPlainTextEdit::textChanged, this, &Tsend::CountBytes);
+    CountBytes();
+    FlatMemo1->setTabChangesFocus(true);  // Tab goes on to 发   送, as in every other box
     NameField(machineLabel, FlatComboBox1);
     NameField(messageLabel, FlatMemo1);
     DialogKeys(this);  // Return in the message is a new line, not a send
@@ -61,6 +69,20 @@ void Tsend::FormShow() {
 }
 
 QString Tsend::MessageCommand(const QString& memoText) { return Command::Message(memoText); }
+
+std::optional<qsizetype> Tsend::MessageBytes(const QString& memoText) {
+    const std::optional<qsizetype> bytes = CommandTextBytes(MessageCommand(memoText));
+    if (!bytes) return std::nullopt;
+    return *bytes - 1;  // the space before the text is the command's, not the operator's
+}
+
+void Tsend::CountBytes() {
+    const std::optional<qsizetype> bytes = MessageBytes(FlatMemo1->toPlainText());
+    const bool fits = bytes && *bytes <= MessageByteLimit;
+    ByteCounter->setText(bytes ? QStringLiteral("%1/%2 字节").arg(*bytes).arg(MessageByteLimit)
+                               : QStringLiteral("有无法发送的字符"));
+    ByteCounter->setStyleSheet(fits ? QString() : QStringLiteral("color: red;"));
+}
 
 void Tsend::XP_Button1Click() {
     if (FlatComboBox1->currentText().isEmpty()) {

@@ -2,9 +2,11 @@
 
 #include <QPointer>
 #include <QWidget>
+#include <optional>
 
 class Desk;
 class QComboBox;
+class QLabel;
 class QPlainTextEdit;
 class FlatButton;
 
@@ -23,6 +25,7 @@ class Tsend : public QWidget {
     QPlainTextEdit* FlatMemo1;
     FlatButton* XP_Button1;  // 发   送
     FlatButton* XP_Button2;  // 返   回
+    QLabel* ByteCounter;     // "n/28 字节" as one types
 
     void FormShow();
     void XP_Button1Click();
@@ -30,11 +33,14 @@ class Tsend : public QWidget {
 
     // The command text of a message: one space, then the lines joined by CR LF.
     static QString MessageCommand(const QString& memoText);
+    // The bytes of the operator's text as it will travel; nullopt when it cannot.
+    static std::optional<qsizetype> MessageBytes(const QString& memoText);
 
   protected:
     void showEvent(QShowEvent* event) override;
 
   private:
+    void CountBytes();
     Desk& desk;
     bool m_sized = false;
 };

@@ -2,6 +2,7 @@
 #include <QDir>
 #include <QMessageBox>
 #include <QSysInfo>
+#include <cstdio>
 
 #include "client_channel/NMUDP.h"
 #include "console/ProgramName.h"
@@ -14,52 +15,72 @@
 #include "record_store/DataModule.h"
 #include "widgets/Themed.h"
 
+namespace {
+
+// cafe-console --verify: the whole chain from its first row, on the database a start would
+// use; the exit codes are cafe-admin journal verify's.
+int VerifyFromShell(const StartOptions& options) {
+    if (options.dataFolder && !UseDataFolder()) {
+        std::fputs("cafe-console: 无法建立本软件的数据文件夹。\n", stderr);
+        return 1;
+    }
+    auto store = QSettingsStore::forThisMachine();
+    QString text = options.database.isEmpty() ? store->readDatapath().trimmed() : options.database;
+    if (text.isEmpty()) text = QDir::current().absoluteFilePath(QStringLiteral("count.db"));
+    TDataModule1 module(nullptr, TDataModule1::DefaultFile::OnlyIfPresent);
+    if (!SwitchConnection(module, text)) {
+        std::fprintf(stderr, "cafe-console: %s\n", qPrintable(module.LastError()));
+        return 1;
+    }
+    const ChainCheck check = VerifyJournalOn(module.connectionName(), {});
+    if (check.result == ChainCheck::Intact) {
+        std::printf("%s\n", qPrintable(QStringLiteral("营业记录完好，没有被改动：%1")
+                                           .arg(MaskedConnectionText(text))));
+        return 0;
+    }
+    std::printf("%s\n", qPrintable(ChainAlteredText(check)));
+    return check.result == ChainCheck::Unreadable ? 1 : 3;
+}
+
+}  // namespace
+
 int main(int argc, char* argv[]) {
-    // A check from a shell or a scheduled job needs no display.
-    for (int i = 1; i < argc; ++i)
-        if (qstrcmp(argv[i], "--verify") == 0 && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-            qputenv("QT_QPA_PLATFORM", "offscreen");
+    // --help and --version answer before QApplication exists: it needs a display.
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
+    const CommandLine early = ParseCommandLine(arguments);
+    if (early.kind != CommandLine::Run) {
+        const bool bad = early.kind == CommandLine::Bad;
+        std::fputs(
+            qPrintable(bad ? QStringLiteral("cafe-console: %1\n").arg(early.text) : early.text),
+            bad ? stderr : stdout);
+        return bad ? 2 : 0;
+    }
+    // A check from a shell or a scheduled job: no display, no window.
+    if (early.options.verify) {
+        QCoreApplication app(argc, argv);
+        QCoreApplication::setOrganizationName(QStringLiteral("Qinglan"));
+        QCoreApplication::setApplicationName(QStringLiteral("cafe-console"));
+        return VerifyFromShell(ParseCommandLine(QCoreApplication::arguments()).options);
+    }
+
     QApplication app(argc, argv);
     QCoreApplication::setOrganizationName(QStringLiteral("Qinglan"));
     QCoreApplication::setApplicationName(QStringLiteral("cafe-console"));
     QCoreApplication::setApplicationVersion(QStringLiteral(CAFE_VERSION));
+    // The desktop entry's name: Wayland's app id, and what the window is matched to.
+    QGuiApplication::setDesktopFileName(QStringLiteral("io.github.qinglan.CafeConsole"));
     QApplication::setWindowIcon(AppIcon());
-    InstallChineseTranslations(app);
+    SpeakChinese(app);
 
-    QString badArguments;
-    const std::optional<StartOptions> options =
-        ParseCommandLine(app, QCoreApplication::arguments(), &badArguments);
-    if (!options) {
-        std::fprintf(stderr, "cafe-console: %s\n", qPrintable(badArguments));
-        return 2;
-    }
-    if (options->dataFolder && !UseDataFolder()) {
+    // Again from Qt's arguments, which keep a Windows path's characters that argv loses.
+    const StartOptions options = ParseCommandLine(QCoreApplication::arguments()).options;
+    if (options.dataFolder && !UseDataFolder()) {
         QMessageBox::critical(nullptr, ProgramName, QStringLiteral("无法建立本软件的数据文件夹。"));
         return 1;
     }
     if (const QString problem = GbkProblem(); !problem.isEmpty())
         QMessageBox::warning(nullptr, ProgramName, problem);
-
-    if (options->verify) {
-        // The whole chain, from the first row, on the database this console would use.
-        auto store = QSettingsStore::forThisMachine();
-        QString text = options->database.isEmpty() ? store->readDatapath() : options->database;
-        if (text.isEmpty()) text = QDir::current().absoluteFilePath(QStringLiteral("count.db"));
-        TDataModule1 module(nullptr, TDataModule1::DefaultFile::OnlyIfPresent);
-        if (!SwitchConnection(module, text)) {
-            std::fprintf(stderr, "cafe-console: %s\n", qPrintable(module.LastError()));
-            return 2;
-        }
-        const ChainCheck check =
-            VerifyJournalAfter(module.connectionName(), {0, QString()}, {0, QString()}, nullptr);
-        if (check.result == ChainCheck::Intact) {
-            std::printf("%s\n", qPrintable(QStringLiteral("营业记录完整，没有发现改动：%1")
-                                               .arg(MaskedConnectionText(text))));
-            return 0;
-        }
-        std::printf("%s\n", qPrintable(ChainAlteredText(check)));
-        return check.result == ChainCheck::Altered ? 1 : 2;
-    }
 
     MessageBoxPrompts prompts;
     SystemClock clock;
@@ -81,7 +102,7 @@ int main(int argc, char* argv[]) {
                                                 .remotePort = 1999,
                                                 .localPort = 1998,
                                                 .deskName = QSysInfo::machineHostName(),
-                                                .databaseForThisStart = options->database});
+                                                .databaseForThisStart = options.database});
     } catch (const UDPSockError& e) {
         // Without a socket the main window cannot be created.
         QMessageBox::critical(nullptr, ProgramName, e.text());

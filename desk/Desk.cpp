@@ -368,6 +368,8 @@ void Desk::NoticeChangesElsewhere() {
     Query* grid = DataModule1.ADOQuery1;
     const QString statement = QString::fromLatin1(TDataModule1::GridStatement);
     if (!grid->Active() || grid->Sql() != statement) return;  // reopened afresh when needed
+    // A server announces its changes: nothing to ask at every tick.
+    if (!DataModule1.engine().ChangeChannel().isEmpty()) return;
     // The worker's connection counts the commits of every other connection: another program,
     // another connection of this desk, the window's own commands. The passes commit on the
     // worker itself, so a pass that only billed costs no read: its cells are set in place.
@@ -382,7 +384,7 @@ void Desk::NoticeChangesElsewhere() {
     RunOnWorker(
         [look, statement](QSqlDatabase& db, const Engine& engine) {
             const std::optional<qint64> version = engine.DataVersion(db);
-            if (!version || !db.driver()) return;  // a server announces its changes instead
+            if (!version || !db.driver()) return;
             // Numbers of two connections are not comparable: the connection is part of it.
             static std::atomic<qint64> connections{0};
             QVariant id = db.driver()->property("cafeConnection");

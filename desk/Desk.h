@@ -147,6 +147,11 @@ class Desk : public QObject {
     // whatever the connection, and say nothing of a lost one (the status strip does).
     template <class F>
     void GuardAnyway(F&& f) {
+        struct Depth {
+            int& depth;
+            explicit Depth(int& d) : depth(++d) {}
+            ~Depth() { --depth; }
+        } entered(m_guardDepth);
         try {
             std::forward<F>(f)();
         } catch (const CafeError& e) {
@@ -155,6 +160,9 @@ class Desk : public QObject {
             prompts.reportUnhandled(QString::fromLocal8Bit(e.what()));
         }
     }
+    // How many entry points are running at once: more than one while a box or a name look-up
+    // runs its event loop and another command came in meanwhile.
+    int GuardDepth() const { return m_guardDepth; }
 
     // A connection of this desk to its server (the window's or the worker's) is lost, and is
     // being reconnected by itself. The grid shows what it showed before, no longer current.
@@ -208,5 +216,6 @@ class Desk : public QObject {
         bool operator==(const ChangeMark&) const = default;
     } m_seenChanges;
     int m_currentRow = -1;
+    int m_guardDepth = 0;
     QString m_currentName;  // survives a closed grid, so a reopen finds the same machine
 };

@@ -2,6 +2,7 @@
 
 #include <QHash>
 #include <QMap>
+#include <QSaveFile>
 #include <algorithm>
 
 #include "desk/Desk.h"
@@ -25,8 +26,6 @@ QString AsText(const QString& cell) {
                                                                     : cell;
 }
 
-QString Html(const QString& text) { return text.toHtmlEscaped(); }
-
 // A shift as the report names it: its operator, desk and the minute it opened ("desk minute").
 QString ShiftLabel(const QString& operatorName, const QString& deskAndOpening) {
     if (operatorName.isEmpty()) return QStringLiteral("（无人值班）");
@@ -38,18 +37,6 @@ std::vector<std::pair<Key, qint64>> Sorted(const QMap<Key, qint64>& sums) {
     std::vector<std::pair<Key, qint64>> out;
     for (auto it = sums.cbegin(); it != sums.cend(); ++it) out.emplace_back(it.key(), it.value());
     return out;
-}
-
-QString Table(const QStringList& head, const QList<QStringList>& rows) {
-    QString html = QStringLiteral("<table border='1' cellspacing='0' cellpadding='3'><tr>");
-    for (const QString& h : head) html += QStringLiteral("<th>%1</th>").arg(Html(h));
-    html += QStringLiteral("</tr>");
-    for (const QStringList& row : rows) {
-        html += QStringLiteral("<tr>");
-        for (const QString& cell : row) html += QStringLiteral("<td>%1</td>").arg(Html(cell));
-        html += QStringLiteral("</tr>");
-    }
-    return html + QStringLiteral("</table>");
 }
 
 }  // namespace
@@ -232,6 +219,19 @@ QStringList JournalDesks(Desk& desk) {
     return desks;
 }
 
+QList<QStringList> SumRows(const std::vector<std::pair<QDate, qint64>>& sums) {
+    QList<QStringList> rows;
+    for (const auto& [day, cents] : sums)
+        rows << QStringList{day.toString(Qt::ISODate), CentsText(cents)};
+    return rows;
+}
+
+QList<QStringList> SumRows(const std::vector<std::pair<QString, qint64>>& sums) {
+    QList<QStringList> rows;
+    for (const auto& [name, cents] : sums) rows << QStringList{name, CentsText(cents)};
+    return rows;
+}
+
 QStringList BillCells(const ReportBill& b) {
     // An amount that is not one is shown as it was written, never as 0.00.
     const auto amount = [&](qint64 cents, const QString& text) {
@@ -263,77 +263,10 @@ QByteArray ReportCsv(const Report& report) {
     return QByteArray("\xEF\xBB\xBF") + csv.toUtf8();
 }
 
-QString ReportHtml(const Report& report, const QString& cafeName) {
-    QString html =
-        QStringLiteral("<html><body><h2>%1 营业报表</h2><p>%2 至 %3%4</p>")
-            .arg(Html(cafeName), report.from.toString(Qt::ISODate), report.to.toString(Qt::ISODate),
-                 report.desk.isEmpty() ? QStringLiteral("，全部前台")
-                                       : QStringLiteral("，前台：") + Html(report.desk));
-    if (report.check.result != ChainCheck::Intact)
-        html += QStringLiteral("<p><b>%1</b></p>").arg(Html(ChainAlteredText(report.check)));
-    html += QStringLiteral("<p>合计：%1 元，共 %2 笔%3</p>")
-                .arg(CentsText(report.totalCents))
-                .arg(report.bills.size())
-                .arg(report.unsummable
-                         ? QStringLiteral("（其中 %1 笔金额无法计算，未计入合计）")
-                               .arg(report.unsummable)
-                         : QString());
-    QList<QStringList> bills;
-    for (const ReportBill& b : report.bills) bills << BillCells(b);
-    html +=
-        QStringLiteral("<h3>结账明细</h3>") +
-        Table({QStringLiteral("时间"), QStringLiteral("机器号"), QStringLiteral("上机时间"),
-               QStringLiteral("下机时间"), QStringLiteral("共用时间"), QStringLiteral("上网费用"),
-               QStringLiteral("附加费"), QStringLiteral("共需费用"), QStringLiteral("值班员")},
-              bills);
-    const auto sums = [&](const QString& title, const QString& head, const auto& list) {
-        QList<QStringList> rows;
-        for (const auto& [key, cents] : list) {
-            if constexpr (std::is_same_v<std::decay_t<decltype(key)>, QDate>)
-                rows << QStringList{key.toString(Qt::ISODate), CentsText(cents)};
-            else
-                rows << QStringList{key, CentsText(cents)};
-        }
-        html += QStringLiteral("<h3>%1</h3>").arg(title) +
-                Table({head, QStringLiteral("金额（元）")}, rows);
-    };
-    sums(QStringLiteral("按日合计"), QStringLiteral("日期"), report.perDay);
-    sums(QStringLiteral("按值班员/班次合计"), QStringLiteral("班次"), report.perShift);
-    sums(QStringLiteral("按机器合计"), QStringLiteral("机器号"), report.perMachine);
-    QList<QStringList> hours;
-    for (int h = 0; h < 24; ++h)
-        if (report.perHour[h])
-            hours << QStringList{QStringLiteral("%1时").arg(h), CentsText(report.perHour[h])};
-    html += QStringLiteral("<h3>按钟点合计</h3>") +
-            Table({QStringLiteral("钟点"), QStringLiteral("金额（元）")}, hours);
-    QList<QStringList> flagged;
-    for (const JournalRow& r : report.flagged)
-        flagged << QStringList{r.at,          r.entry.kind, r.entry.machine,
-                               r.entry.total, r.entry.note, r.operatorName};
-    html += QStringLiteral("<h3>需要注意的记录</h3>") +
-            Table({QStringLiteral("时间"), QStringLiteral("事项"), QStringLiteral("机器号"),
-                   QStringLiteral("金额"), QStringLiteral("说明"), QStringLiteral("值班员")},
-                  flagged);
-    return html + QStringLiteral("</body></html>");
-}
-
-QString ReceiptHtml(const ReportBill& bill, const QString& cafeName) {
-    const QList<std::pair<QString, QString>> lines{
-        {QStringLiteral("机器号"), bill.machine},
-        {QStringLiteral("上机时间"), bill.start},
-        {QStringLiteral("下机时间"), bill.at.left(11) + bill.end},
-        {QStringLiteral("共用时间"), bill.used},
-        {QStringLiteral("上网费用"), CentsText(bill.feeCents) + QStringLiteral(" 元")},
-        {QStringLiteral("附加费"), CentsText(bill.otherCents) + QStringLiteral(" 元")},
-        {QStringLiteral("共需费用"), CentsText(bill.totalCents) + QStringLiteral(" 元")},
-        {QStringLiteral("值班员"), bill.operatorName},
-        {QStringLiteral("单号"), QString::number(bill.id)},
-    };
-    QString html = QStringLiteral(
-                       "<html><body><h3 align='center'>%1</h3><p align='center'>"
-                       "小票</p><table>")
-                       .arg(Html(cafeName));
-    for (const auto& [label, value] : lines)
-        html += QStringLiteral("<tr><td>%1：</td><td>%2</td></tr>").arg(Html(label), Html(value));
-    return html + QStringLiteral("</table><p align='center'>谢谢光临</p></body></html>");
+bool WriteReportCsv(const QString& path, const Report& report, QString* why) {
+    QSaveFile file(path);
+    if (file.open(QIODevice::WriteOnly) && file.write(ReportCsv(report)) >= 0 && file.commit())
+        return true;
+    if (why) *why = file.errorString();
+    return false;
 }

@@ -49,12 +49,13 @@ QStringList JournalDesks(Desk& desk);
 // that a spreadsheet would run as a formula (= + - @ first) is kept as text with an apostrophe;
 // amounts are numbers and stay as they are.
 QByteArray ReportCsv(const Report& report);
+// Those bytes into path, whole or not at all; why: what failed.
+bool WriteReportCsv(const QString& path, const Report& report, QString* why);
 
-// The report as a printable document (HTML for QTextDocument).
-QString ReportHtml(const Report& report, const QString& cafeName);
-
-// One bill as a receipt (小票).
-QString ReceiptHtml(const ReportBill& bill, const QString& cafeName);
+// A list of sums as the report's tables show it: the day (yyyy-MM-dd) or the name, then the
+// amount.
+QList<QStringList> SumRows(const std::vector<std::pair<QDate, qint64>>& sums);
+QList<QStringList> SumRows(const std::vector<std::pair<QString, qint64>>& sums);
 
 // A bill as the report's tables show it: time, machine, start, end, used, fee, extra charges,
 // total, operator.

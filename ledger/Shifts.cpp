@@ -146,17 +146,15 @@ bool OpenShift(Desk& desk, const QString& operatorName, const QString& floatText
 
 namespace {
 
-// The float plus the shift's takings; no box. nullopt when no shift is open or it cannot be read.
-std::optional<ShiftCount> Count(Desk& desk, qint64 counted) {
-    const std::optional<Shift> shift = OpenShiftOf(desk);
-    if (!shift) return std::nullopt;
+// The float plus the shift's takings; no box. nullopt when the journal cannot be read.
+std::optional<ShiftCount> Count(Desk& desk, const Shift& shift, qint64 counted) {
     const auto taken = SelectJournal(desk, QStringLiteral(" where desk=:d and kind=:k and id>:i"),
                                      {{QStringLiteral("d"), desk.deskName},
                                       {QStringLiteral("k"), JournalKind::Checkout},
-                                      {QStringLiteral("i"), QString::number(shift->openId)}});
+                                      {QStringLiteral("i"), QString::number(shift.openId)}});
     if (!taken) return std::nullopt;
     ShiftCount count;
-    count.expectedCents = shift->floatCents;
+    count.expectedCents = shift.floatCents;
     for (const JournalRow& row : *taken) count.expectedCents += Cents(row.entry.total);
     count.countedCents = counted;
     count.differenceCents = counted - count.expectedCents;
@@ -189,6 +187,19 @@ ShiftCount CountOfRow(const JournalRow& row) {
     return {Cents(row.entry.total), Cents(row.entry.amount), Cents(row.entry.other)};
 }
 
+// A count's journal row (清点 or 交班): counted, expected and the difference, as CountOfRow reads.
+JournalEntry CountEntry(const QString& kind, const ShiftCount& count) {
+    JournalEntry entry;
+    entry.kind = kind;
+    entry.amount = CentsText(count.countedCents);
+    entry.total = CentsText(count.expectedCents);
+    entry.other = CentsText(count.differenceCents);
+    entry.flagged = count.differenceCents != 0;
+    return entry;
+}
+
+const QString kNoShiftOrUnreadable = QStringLiteral("本机现在没有开着的班次，或营业记录无法读取。");
+
 }  // namespace
 
 std::optional<ShiftCount> ShiftCountOf(Desk& desk) {
@@ -205,21 +216,17 @@ std::optional<ShiftCount> CountShift(Desk& desk, const QString& countedText) {
     // The count is recorded the moment the expected cash is worked out: it cannot be taken
     // back once seen. A recount is a row of its own beside the first, which stands.
     Transaction transaction(desk.DataModule1);
+    const std::optional<Shift> shift = transaction.BeginWrite() ? OpenShiftOf(desk) : std::nullopt;
     const std::optional<ShiftCount> count =
-        transaction.BeginWrite() ? Count(desk, *counted) : std::nullopt;
-    const std::optional<Shift> shift = count ? OpenShiftOf(desk) : std::nullopt;
-    if (!count || !shift) {
+        shift ? Count(desk, *shift, *counted) : std::nullopt;
+    if (!count) {
         transaction.Rollback();
         desk.prompts.message(QStringLiteral("本机现在没有开着的班次。"));
         return std::nullopt;
     }
     const std::optional<JournalRow> first = FirstCount(desk, *shift);
-    JournalEntry entry;
-    entry.kind = JournalKind::ShiftCount;
-    entry.amount = CentsText(count->countedCents);
-    entry.total = CentsText(count->expectedCents);
-    entry.other = CentsText(count->differenceCents);
-    entry.flagged = count->differenceCents != 0 || first;
+    JournalEntry entry = CountEntry(JournalKind::ShiftCount, *count);
+    entry.flagged = entry.flagged || first;
     if (first)
         entry.note = QStringLiteral("复点；以第%1条记录的第一次清点（%2 元）为准")
                          .arg(first->id)
@@ -247,24 +254,19 @@ bool CloseShift(Desk& desk, const QString& note) {
     // settled after the count shows as a difference instead of slipping past the drawer.
     const std::optional<Shift> shift =
         transaction.BeginWrite() ? OpenShiftOf(desk) : std::nullopt;
-    if (!shift) return refuse(QStringLiteral("本机现在没有开着的班次，或营业记录无法读取。"));
+    if (!shift) return refuse(kNoShiftOrUnreadable);
     const std::optional<JournalRow> first = FirstCount(desk, *shift);
     if (!first) return refuse(QStringLiteral("请先清点现金，按“清点完毕”。"));
-    const std::optional<ShiftCount> count = Count(desk, CountOfRow(*first).countedCents);
-    if (!count) return refuse(QStringLiteral("本机现在没有开着的班次，或营业记录无法读取。"));
+    const std::optional<ShiftCount> count = Count(desk, *shift, CountOfRow(*first).countedCents);
+    if (!count) return refuse(kNoShiftOrUnreadable);
     if (count->differenceCents != 0 && note.trimmed().isEmpty()) {
         transaction.Rollback();
         desk.prompts.message(QStringLiteral("现金与应有金额相差 %1 元，请在备注中写明原因。")
                                  .arg(CentsText(count->differenceCents)));
         return false;
     }
-    JournalEntry entry;
-    entry.kind = JournalKind::ShiftClose;
-    entry.amount = CentsText(count->countedCents);
-    entry.total = CentsText(count->expectedCents);
-    entry.other = CentsText(count->differenceCents);
+    JournalEntry entry = CountEntry(JournalKind::ShiftClose, *count);
     entry.note = note.trimmed();
-    entry.flagged = count->differenceCents != 0;
     if (!AppendJournal(desk, entry) || !transaction.Commit()) {
         transaction.Rollback();
         desk.prompts.message(DeskText::DbContact);

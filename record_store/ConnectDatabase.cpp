@@ -1,6 +1,7 @@
 #include "record_store/ConnectDatabase.h"
 
 #include <QDir>
+#include <QFileInfo>
 
 #include "record_store/DataModule.h"
 #include "record_store/Engine.h"
@@ -44,10 +45,19 @@ void ConnectDatabase(TDataModule1& module, SettingStore& settings, Prompts& prom
     }
 
     prompts.message(QStringLiteral("因为您是第一次运行，请您先选择数据库的位置！"));
-    const std::optional<QString> chosen = chooser.chooseDatabaseFile();
+    const std::optional<QString> chosen = chooser.chooseDatabaseLocation();
     if (!chosen) {
         if (!module.Connected()) ConnectDefault(module);  // as the data module would have
         return;
+    }
+    // A name that is not there yet is a new database, made here with both tables; if it cannot
+    // be made the setting stays unwritten, so the question comes again at the next start.
+    const QString path = chosen->trimmed();
+    if (Engine::For(path)->IsFile() && !QFileInfo::exists(path)) {
+        QString why;
+        if (!TDataModule1::CreateDatabaseFile(path, &why))
+            throw UnhandledError(QStringLiteral("无法在“%1”建立新的数据库：%2")
+                                     .arg(QDir::toNativeSeparators(path), why));
     }
     if (!settings.writeDatapath(*chosen))
         prompts.message(QStringLiteral("数据库的位置没有能保存在设置中（%1），下次启动时还会再问。")

@@ -5,9 +5,9 @@
 
 class QSqlError;
 
-// The reason a database error gives, as the operator and the logs read it: the engine's and the
-// driver's texts, or "unknown error" when neither says anything, so no box ends in an empty
-// reason.
+// The reason a database error gives, as the operator and the logs read it: a sentence in Chinese
+// first (from the engine's code where it gives one), then the engine's and the driver's own
+// texts in brackets, so no box ends in an empty reason or in English alone.
 QString DatabaseErrorText(const QSqlError& error);
 
 // A database file that cannot be read at all (its header damaged, or not a database).

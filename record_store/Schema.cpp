@@ -95,7 +95,9 @@ const Step kSteps[] = {
          "text not null, hash text not null)"),
      QStringLiteral("create index Tjournal_at on Tjournal(at)"),
      QStringLiteral("create table Tschema (version integer not null)")}},
-    // 2: totals in fen for the engine to sum, and indexes for the reports' filters and the
+    // 2: what the café sets once for every desk (its name on reports and receipts).
+    {{QStringLiteral("create table Tsetting (name text not null primary key, value text not null)")}},
+    // 3: totals in fen for the engine to sum, and indexes for the reports' filters and the
     // open shift's look-up, so neither reads the whole journal.
     {{QStringLiteral("alter table Tjournal add column total_fen bigint"),
       QStringLiteral("create index Tjournal_kind_at on Tjournal(kind, at)"),

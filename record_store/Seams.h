@@ -39,6 +39,8 @@ class FileChooser {
   public:
     virtual ~FileChooser() = default;
     virtual std::optional<QString> chooseDatabaseFile() = 0;
+    // The first run's question: an existing database, or the name of a new one to be made.
+    virtual std::optional<QString> chooseDatabaseLocation() { return chooseDatabaseFile(); }
     // filter as Qt writes it, e.g. "CSV 文件 (*.csv)"
     virtual std::optional<QString> chooseSaveFile(const QString& suggestedName,
                                                   const QString& filter) {
@@ -46,6 +48,12 @@ class FileChooser {
         (void)filter;
         return std::nullopt;
     }
+};
+
+// For a program without an operator (a tool, a benchmark): every dialog is cancelled.
+class NoFileChooser : public FileChooser {
+  public:
+    std::optional<QString> chooseDatabaseFile() override { return std::nullopt; }
 };
 
 // The one persistent setting: value `datapath` under the key "\software\microsoft\windows\data".

@@ -3,10 +3,12 @@ set -euo pipefail
 CALLER_DIR=$(pwd)
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$ROOT"
+# Paths inside the clone are hashed relative to it, so another clone reuses the cache.
+export CCACHE_BASEDIR="$ROOT" CCACHE_NOHASHDIR=true
 
 PACKAGES=(cmake make g++ qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite libgl-dev libsqlite3-dev
-          libqt6sql6-psql fonts-noto-cjk qt6-translations-l10n sqlite3 desktop-file-utils
-          appstream ccache libpq-dev)
+          libqt6sql6-psql fonts-noto-cjk fonts-wqy-microhei qt6-translations-l10n sqlite3
+          desktop-file-utils appstream ccache libpq-dev poppler-utils dpkg-dev lintian)
 
 install_missing() {
     local missing=()

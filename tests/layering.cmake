@@ -1,7 +1,7 @@
 # Checks the direction of the rooms from the sources themselves:
 #   cmake -DSOURCE_DIR=<root> -P layering.cmake
 # Each room lists the folders it may include; Qt Gui and Widgets are the window room's alone.
-set(rooms store channel desk ledger backups machines billing)
+set(rooms store channel desk ledger backups machines billing printing)
 set(store_dirs record_store)
 set(store_allowed record_store)
 set(channel_dirs client_channel)
@@ -16,6 +16,10 @@ set(machines_dirs machines)
 set(machines_allowed machines ledger desk record_store client_channel)
 set(billing_dirs billing)
 set(billing_allowed billing ledger desk record_store client_channel)
+# Printing draws on pages: Qt Gui is its own, the widgets are not.
+set(printing_dirs printing)
+set(printing_allowed printing ledger desk record_store client_channel)
+set(printing_gui TRUE)
 
 set(violations "")
 foreach(room IN LISTS rooms)
@@ -27,9 +31,14 @@ foreach(room IN LISTS rooms)
         string(REGEX REPLACE "^[ \t]*#[ \t]*include[ \t]*[\"<]([^\">]+)[\">].*$" "\\1" header "${line}")
         set(ok FALSE)
         if(line MATCHES "<")
-          # A system or Qt header: anything but the window toolkit.
-          if(NOT header MATCHES "^(QtWidgets|QtGui)/" AND NOT header MATCHES "^Q(Widget|Dialog|MainWindow|Application|Action|Menu|Label|LineEdit|ComboBox|PushButton|Painter|Font|Icon|Pixmap|Image|Color|Palette|TableView|ListWidget|MessageBox|FileDialog|GroupBox|StatusBar|ToolBar|ProgressBar|Splitter|ScrollBar|KeyEvent|CloseEvent|ShowEvent)$")
-            set(ok TRUE)
+          # A system or Qt header: anything but the window toolkit (and Qt Gui, unless the
+          # room draws).
+          set(widgets "^Q(Widget|Dialog|MainWindow|Application|Action|Menu|Label|LineEdit|ComboBox|PushButton|TableView|ListWidget|MessageBox|FileDialog|GroupBox|StatusBar|ToolBar|ProgressBar|Splitter|ScrollBar|Printer|PrintDialog)$")
+          set(gui "^Q(Painter|Font|FontDatabase|RawFont|Icon|Pixmap|Image|Color|Palette|PdfWriter|PagedPaintDevice|KeyEvent|CloseEvent|ShowEvent)$")
+          if(NOT header MATCHES "^(QtWidgets|QtPrintSupport)/" AND NOT header MATCHES "${widgets}")
+            if(${room}_gui OR (NOT header MATCHES "^QtGui/" AND NOT header MATCHES "${gui}"))
+              set(ok TRUE)
+            endif()
           endif()
         else()
           foreach(allowed IN LISTS ${room}_allowed)

@@ -14,13 +14,6 @@
 #include "desk/Desk.h"
 #include "record_store/DataModule.h"
 
-namespace {
-class NoChooser : public FileChooser {
-  public:
-    std::optional<QString> chooseDatabaseFile() override { return std::nullopt; }
-};
-}  // namespace
-
 int main(int argc, char* argv[]) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
@@ -50,7 +43,7 @@ int main(int argc, char* argv[]) {
     }
     MessageBoxPrompts prompts;
     SystemClock clock;
-    NoChooser chooser;
+    NoFileChooser chooser;
     auto settings = QSettingsStore::forFile(dir.filePath(QStringLiteral("settings.ini")));
     settings->writeDatapath(dir.filePath(QStringLiteral("count.db")));
     QtHostResolver resolver;

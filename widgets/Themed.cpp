@@ -40,7 +40,9 @@ FlatButton::FlatButton(const QString& text, QWidget* parent) : QPushButton(text,
     setFlat(true);
     setStyleSheet(QStringLiteral(
         "QPushButton { background-color: rgb(166, 202, 240); border: 1px solid rgb(0, 128, 0); }"
-        "QPushButton:pressed { background-color: rgb(136, 178, 224); }"));
+        "QPushButton:pressed { background-color: rgb(136, 178, 224); }"
+        "QPushButton:default { border: 2px solid rgb(0, 128, 0); }"
+        "QPushButton:disabled { color: rgb(128, 128, 128); border-color: rgb(150, 170, 150); }"));
 }
 
 FlatButton::FlatButton(const QString& text, const char* objectName, const QRect& place,
@@ -167,6 +169,15 @@ QIcon AppIcon() {
 }
 
 void DialogKeys(QWidget* window, QAbstractButton* returnButton) {
+    if (!returnButton) {
+        DialogKeys(window, std::function<QAbstractButton*()>());
+        return;
+    }
+    if (auto* push = qobject_cast<QPushButton*>(returnButton)) push->setDefault(true);
+    DialogKeys(window, [returnButton] { return returnButton; });
+}
+
+void DialogKeys(QWidget* window, std::function<QAbstractButton*()> returnButton) {
     auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), window);
     escape->setContext(Qt::WidgetWithChildrenShortcut);
     QObject::connect(escape, &QShortcut::activated, window, &QWidget::close);
@@ -174,8 +185,32 @@ void DialogKeys(QWidget* window, QAbstractButton* returnButton) {
     for (const int key : {int(Qt::Key_Return), int(Qt::Key_Enter)}) {
         auto* press = new QShortcut(QKeySequence(key), window);
         press->setContext(Qt::WidgetWithChildrenShortcut);
-        QObject::connect(press, &QShortcut::activated, returnButton, &QAbstractButton::click);
+        QObject::connect(press, &QShortcut::activated, window, [window, returnButton] {
+            // As in a dialog: the button with the focus is the one Return means.
+            auto* button = qobject_cast<QAbstractButton*>(window->focusWidget());
+            if (!button) button = returnButton();
+            if (button && button->isEnabled() && button->isVisible()) button->click();
+        });
     }
+}
+
+QString KeepParenthesesTogether(const QString& text) {
+    QString html;
+    qsizetype at = 0;
+    while (at < text.size()) {
+        const qsizetype open = text.indexOf(u'（', at);
+        const qsizetype close = open < 0 ? -1 : text.indexOf(u'）', open);
+        if (close < 0) {
+            html += text.mid(at).toHtmlEscaped();
+            break;
+        }
+        html += text.mid(at, open - at).toHtmlEscaped() +
+                QStringLiteral("<span style=\"white-space:nowrap\">") +
+                text.mid(open, close - open + 1).toHtmlEscaped() + QStringLiteral("</span>");
+        at = close + 1;
+    }
+    html.replace(QLatin1Char('\n'), QStringLiteral("<br>"));
+    return html;
 }
 
 void NameField(QLabel* label, QWidget* field) {

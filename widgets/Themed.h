@@ -40,8 +40,15 @@ class FlatButton : public QPushButton {
 // The program's icon (the same picture as the installed scalable one).
 QIcon AppIcon();
 
-// Escape closes the window (closing hides it); Return, when given, presses that button.
+// Escape closes the window (closing hides it). Return, when a default is given, presses the
+// button that has the focus, or else the default (shown as such); a default that changes
+// with the window's step is given as a function.
 void DialogKeys(QWidget* window, QAbstractButton* returnButton = nullptr);
+void DialogKeys(QWidget* window, std::function<QAbstractButton*()> returnButton);
+
+// Plain text as rich text for a label that wraps, each "（…）" kept on one line: Chinese text
+// may break between any two characters, and "（本机文件）" must not.
+QString KeepParenthesesTogether(const QString& text);
 
 // A label names its field: the buddy for its access key and the field's accessible name.
 void NameField(QLabel* label, QWidget* field);

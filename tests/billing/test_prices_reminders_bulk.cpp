@@ -10,6 +10,7 @@
 #include "billing/Transfer.h"
 #include "client_channel/Datagram.h"
 #include "desk/Messages.h"
+#include "ledger/CafeName.h"
 #include "ledger/Journal.h"
 #include "support/LedgerFixtures.h"
 
@@ -53,6 +54,45 @@ class PricesRemindersBulkTest : public QObject {
         QCOMPARE(prices->hourly, QStringLiteral("2"));
         QCOMPARE(prices->overnight, QStringLiteral("10"));
         QCOMPARE(JournalRowsOf(env, JournalKind::PriceChange), 0);
+    }
+
+    // What a new rate would bill again: the normal sessions, and only when the rate changes.
+    void aNewRateCountsTheSessionsItReprices_data() {
+        QTest::addColumn<QString>("rate");
+        QTest::addColumn<int>("repriced");
+        QTest::newRow("a new rate") << QStringLiteral("3") << 2;
+        QTest::newRow("the same, written otherwise") << QStringLiteral(" 2.00 ") << 0;
+        QTest::newRow("not a price") << QStringLiteral("abc") << 0;
+    }
+    void aNewRateCountsTheSessionsItReprices() {
+        QFETCH(QString, rate);
+        QFETCH(int, repriced);
+        Env env;
+        session(env, QStringLiteral("a"), QStringLiteral("9:0:0"));
+        session(env, QStringLiteral("b"), QStringLiteral("9:0:0"));
+        env.addSession(QStringLiteral("night"), QStringLiteral("22:0:0"), QStringLiteral("10"),
+                       QStringLiteral("通宵"));
+        env.addMachine(QStringLiteral("idle"));
+        QCOMPARE(SessionsRepricedBy(*env.desk, rate), repriced);
+        QCOMPARE(env.prompts.take(), QStringList());
+    }
+
+    // The name every desk prints: one row in the database, the default until it is set.
+    void theCafesNameIsSharedByEveryDesk() {
+        Env env;
+        QCOMPARE(CafeName(*env.desk), DefaultCafeName);
+        QVERIFY(SetCafeName(*env.desk, QStringLiteral(" 星空网吧 ")));
+        QVERIFY(SetCafeName(*env.desk, QStringLiteral("星空网吧二店")));  // replaced, not added
+        SecondDesk other(env.connectionText(), env.path(QStringLiteral("second")),
+                         QStringLiteral("前台二"), env.client.port());
+        QCOMPARE(CafeName(*other.desk), QStringLiteral("星空网吧二店"));
+        QVERIFY(!SetCafeName(*env.desk, QStringLiteral("  ")));
+        QCOMPARE(env.prompts.take(),
+                 QStringList{QStringLiteral("message|网吧名称不能为空，未保存。")});
+        env.failOn(QStringLiteral("insert"), QStringLiteral("Tsetting"));
+        QVERIFY(!SetCafeName(*env.desk, QStringLiteral("别的名字")));
+        QCOMPARE(env.prompts.take(), QStringList{"message|" + DeskText::DbContact});
+        QCOMPARE(CafeName(*env.desk), QStringLiteral("星空网吧二店"));  // the delete rolled back
     }
 
     void aNewRateBillsTheNextPass() {

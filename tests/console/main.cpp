@@ -7,6 +7,9 @@ int runSessionChangesTest(int argc, char** argv);
 int runChannelWindowTest(int argc, char** argv);
 int runMoneyWindowTest(int argc, char** argv);
 int runToolsWindowTest(int argc, char** argv);
+int runKeyboardTest(int argc, char** argv);
+int runLooksTest(int argc, char** argv);
+int runAdminTest(int argc, char** argv);
 int runDesktopProgramTest(int argc, char** argv);
 int runServerWindowTest(int argc, char** argv);
 int runPasswordAndPortTest(int argc, char** argv);
@@ -20,6 +23,9 @@ int main(int argc, char** argv) {
     failures += runChannelWindowTest(argc, argv);
     failures += runMoneyWindowTest(argc, argv);
     failures += runToolsWindowTest(argc, argv);
+    failures += runKeyboardTest(argc, argv);
+    failures += runLooksTest(argc, argv);
+    failures += runAdminTest(argc, argv);
     failures += runServerWindowTest(argc, argv);
     failures += runPasswordAndPortTest(argc, argv);
     failures += runDesktopProgramTest(argc, argv);  // last: it installs Qt's translations

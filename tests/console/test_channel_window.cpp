@@ -98,10 +98,7 @@ class ChannelWindowTest : public QObject {
         QVERIFY(refused[0].contains(QStringLiteral("28")));
         QCOMPARE(env.client.take().size(), 0);
 
-        QTest::mouseClick(dialog->XP_Button2, Qt::LeftButton);
-        QVERIFY(!dialog->isVisible());
-
-        // A second messenger: a list of its own, taken when it is shown.
+        // A second messenger while the first is open: a list of its own, taken when it is shown.
         env.sql(QStringLiteral("update Tcount set Cstate='无'"));
         form.action("ToolButton11")->trigger();
         QVERIFY(Tsend::send != dialog);
@@ -111,6 +108,9 @@ class ChannelWindowTest : public QObject {
         QTest::mouseClick(Tsend::send->XP_Button1, Qt::LeftButton);
         QCOMPARE(env.prompts.take(),
                  QStringList{QStringLiteral("message|请选择好您要发送信息的机器号！")});
+
+        QTest::mouseClick(dialog->XP_Button2, Qt::LeftButton);
+        QVERIFY(!dialog->isVisible());
     }
 
     void machineComboFailureKeepsTheList() {

@@ -4,7 +4,9 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProcess>
 #include <QPushButton>
+#include <QStandardPaths>
 #include <QTableWidget>
 #include <QTest>
 
@@ -13,6 +15,7 @@
 #include "console/TForm1.h"
 #include "console/TReport.h"
 #include "console/TShift.h"
+#include "ledger/CafeName.h"
 #include "ledger/Journal.h"
 #include "ledger/Shifts.h"
 #include "support/Fixtures.h"
@@ -205,35 +208,54 @@ class MoneyWindowTest : public QObject {
                  QStringList{QStringLiteral("message|开始日期不能晚于结束日期。")});
     }
 
-    void pdfHasTheRightNumberOfPages_data() {
+    // The PDF button writes the printed report, headed with the café's name as set.
+    void pdfButtonWritesTheReport_data() {
         QTest::addColumn<int>("bills");
         QTest::newRow("one bill") << 1;
         QTest::newRow("a busy day") << 150;
     }
-    void pdfHasTheRightNumberOfPages() {
+    void pdfButtonWritesTheReport() {
         QFETCH(int, bills);
         Env env;
         for (int i = 0; i < bills; ++i)
             settle(env, QStringLiteral("pc%1").arg(i), QStringLiteral("3"));
+        QVERIFY(SetCafeName(*env.desk, QStringLiteral("星空网吧")));
         TForm1 form(*env.desk);
         TReport dialog(*env.desk, &form);
         QCOMPARE(dialog.BillsTable->rowCount(), bills);
-        const QString path = env.path(QStringLiteral("day.pdf"));
-        const int pages = WriteHtmlPdf(ReportHtml(*dialog.Shown(), QStringLiteral("青岚")), path);
-        QFile pdf(path);
+        env.chooser.saveAnswer = env.path(QStringLiteral("day.pdf"));
+        QTest::mouseClick(dialog.PdfButton, Qt::LeftButton);
+        QCOMPARE(
+            env.prompts.take(),
+            QStringList{QStringLiteral("message|报表已存为“%1”。").arg(*env.chooser.saveAnswer)});
+        QFile pdf(*env.chooser.saveAnswer);
         QVERIFY(pdf.open(QIODevice::ReadOnly));
         const QByteArray bytes = pdf.readAll();
         QVERIFY(bytes.startsWith("%PDF-"));
         QVERIFY(bytes.trimmed().endsWith("%%EOF"));
-        QCOMPARE(pdfPages(bytes), pages);
         if (bills == 1)
-            QCOMPARE(pages, 1);
+            QCOMPARE(pdfPages(bytes), 1);
         else
-            QVERIFY(pages > 2);
+            QVERIFY(pdfPages(bytes) > 1);
+        const QString tool = QStandardPaths::findExecutable(QStringLiteral("pdftotext"));
+        QVERIFY2(!tool.isEmpty(), "pdftotext is needed (poppler-utils)");
+        QProcess text;
+        text.start(tool, {pdf.fileName(), QStringLiteral("-")});
+        QVERIFY(text.waitForFinished(30000));
+        QVERIFY(QString::fromUtf8(text.readAllStandardOutput())
+                    .contains(QStringLiteral("星空网吧 营业报表")));
+    }
 
-        env.chooser.saveAnswer = env.path(QStringLiteral("button.pdf"));
+    void aPdfThatCannotBeWrittenSaysSo() {
+        Env env;
+        settle(env, QStringLiteral("pc1"), QStringLiteral("3"));
+        TForm1 form(*env.desk);
+        TReport dialog(*env.desk, &form);
+        env.chooser.saveAnswer = env.path(QStringLiteral("no-such-folder/day.pdf"));
         QTest::mouseClick(dialog.PdfButton, Qt::LeftButton);
-        QVERIFY(QFile::exists(env.path(QStringLiteral("button.pdf"))));
+        const QStringList boxes = env.prompts.take();
+        QCOMPARE(boxes.size(), 1);
+        QVERIFY(boxes[0].startsWith(QStringLiteral("message|无法写入文件")));
     }
 };
 

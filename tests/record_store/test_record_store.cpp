@@ -133,27 +133,74 @@ class RecordStoreTest : public QObject {
         }
     }
 
-    // Every box that names a database failure ends in a reason, never in nothing.
+    // Every box that names a database failure says in Chinese what happened, then the
+    // engine's own words; never nothing, never English alone.
     void databaseErrorsAlwaysGiveAReason_data() {
         QTest::addColumn<QString>("database");
         QTest::addColumn<QString>("driver");
+        QTest::addColumn<QString>("code");
+        QTest::addColumn<int>("type");
         QTest::addColumn<QString>("shown");
-        QTest::newRow("both") << QStringLiteral("no such table: Tcount")
-                              << QStringLiteral("Unable to execute statement")
-                              << QStringLiteral(
-                                     "no such table: Tcount Unable to execute statement");
-        QTest::newRow("the server's line end")
-            << QStringLiteral("ERROR:  lock timeout\n") << QString()
-            << QStringLiteral("ERROR:  lock timeout");
-        QTest::newRow("nothing said") << QString() << QString() << QStringLiteral("unknown error");
-        QTest::newRow("only blanks")
-            << QStringLiteral(" ") << QStringLiteral("\n") << QStringLiteral("unknown error");
+        const int statement = QSqlError::StatementError;
+        QTest::newRow("both texts")
+            << QStringLiteral("no such table: Tcount")
+            << QStringLiteral("Unable to execute statement") << "1" << statement
+            << QStringLiteral(
+                   "数据库里缺少本软件需要的表。（no such "
+                   "table: Tcount Unable to execute statement）");
+        QTest::newRow("a file that cannot be opened")
+            << QStringLiteral("unable to open database file")
+            << QStringLiteral("Error opening database") << "14" << int(QSqlError::ConnectionError)
+            << QStringLiteral(
+                   "数据库文件不存在，或者没有读写它的权限。（unable to open database file "
+                   "Error opening database）");
+        QTest::newRow("SQLite's extended busy code")
+            << QStringLiteral("database is locked") << QString() << "517" << statement
+            << QStringLiteral(
+                   "数据库正被别的程序或别的前台占用，请稍后再试。（database is locked）");
+        QTest::newRow("read-only") << QStringLiteral("attempt to write a readonly database")
+                                   << QString() << "8" << statement
+                                   << QStringLiteral(
+                                          "数据库是只读的，不能写入。（attempt to write a "
+                                          "readonly database）");
+        QTest::newRow("the server's lock timeout, its line end trimmed")
+            << QStringLiteral("ERROR:  lock timeout\n") << QString() << "55P03" << statement
+            << QStringLiteral(
+                   "数据库正被别的程序或别的前台占用，请稍后再试。（ERROR:  lock timeout）");
+        QTest::newRow("the server not there")
+            << QStringLiteral("could not connect to server: Connection refused") << QString() << ""
+            << int(QSqlError::ConnectionError)
+            << QStringLiteral(
+                   "数据库连接不上。（could not connect to server: Connection refused）");
+        QTest::newRow("a wrong password")
+            << QStringLiteral("password authentication failed for user \"cafe\"") << QString()
+            << "28P01" << int(QSqlError::ConnectionError)
+            << QStringLiteral(
+                   "数据库服务器不接受这个用户名或密码。（password authentication failed "
+                   "for user \"cafe\"）");
+        QTest::newRow("nothing said")
+            << QString() << QString() << "" << statement << QStringLiteral("数据库出错。");
+        QTest::newRow("only blanks") << QStringLiteral(" ") << QStringLiteral("\n") << ""
+                                     << statement << QStringLiteral("数据库出错。");
     }
     void databaseErrorsAlwaysGiveAReason() {
         QFETCH(QString, database);
         QFETCH(QString, driver);
+        QFETCH(QString, code);
+        QFETCH(int, type);
         QFETCH(QString, shown);
-        QCOMPARE(DatabaseErrorText(QSqlError(driver, database, QSqlError::StatementError)), shown);
+        QCOMPARE(DatabaseErrorText(QSqlError(driver, database, QSqlError::ErrorType(type), code)),
+                 shown);
+    }
+
+    // The engines' own codes, as they really come: a file that cannot be opened.
+    void aRealOpenFailureIsToldInChinese() {
+        FILE_ONLY();
+        StoreEnv env;
+        QVERIFY(!SwitchConnection(*env.module, env.path(QStringLiteral("no-folder/count.db"))));
+        QVERIFY2(env.module->LastError().contains(
+                     QStringLiteral("数据库文件不存在，或者没有读写它的权限。")),
+                 qPrintable(env.module->LastError()));
     }
 
     void schemaDefaultsAndCaseInsensitiveNames() {
@@ -282,23 +329,57 @@ class RecordStoreTest : public QObject {
         QVERIFY(env.module->ADOQuery1->Active());
     }
 
-    void firstRunChosenFileUnusable() {
+    // A name that is not there yet is where the new database goes.
+    void firstRunMakesANewDatabase() {
         FILE_ONLY();
         StoreEnv env;
         auto fresh = QSettingsStore::forFile(env.path(QStringLiteral("fresh.ini")));
-        const QString missing = env.path(QStringLiteral("missing.db"));
-        env.chooser.answer = missing;
+        const QString made = env.path(QStringLiteral("new.db"));
+        env.chooser.answer = made;
+        ConnectDatabase(*env.module, *fresh, env.prompts, env.chooser);
+        QCOMPARE(env.prompts.boxes.size(), 1);
+        QCOMPARE(fresh->readDatapath(), made);
+        QCOMPARE(env.module->ConnectionString(), made);
+        QVERIFY(env.module->ADOQuery1->Active());
+        QCOMPARE(env.module->ADOQuery1->RecordCount(), 0);
+        const QStringList tables = QSqlDatabase::database(env.module->connectionName()).tables();
+        QVERIFY(tables.contains(QStringLiteral("Tcount")) &&
+                tables.contains(QStringLiteral("Tmoney")));
+    }
+
+    void firstRunNewDatabaseThatCannotBeMade() {
+        FILE_ONLY();
+        StoreEnv env;
+        auto fresh = QSettingsStore::forFile(env.path(QStringLiteral("fresh.ini")));
+        const QString nowhere = env.path(QStringLiteral("no-such-folder/new.db"));
+        env.chooser.answer = nowhere;
         bool thrown = false;
         try {
             ConnectDatabase(*env.module, *fresh, env.prompts, env.chooser);
         } catch (const UnhandledError& e) {
             thrown = true;
-            QVERIFY(e.text().contains(missing));
+            QVERIFY(e.text().startsWith(QStringLiteral("无法在")));
+            QVERIFY(e.text().contains(QDir::toNativeSeparators(nowhere)));
         }
         QVERIFY(thrown);
-        QVERIFY(!QFile::exists(missing));  // never created away from the default place
+        QVERIFY(!QFile::exists(nowhere));
+        QVERIFY(!fresh->keyExists());  // asked again at the next start
+    }
+
+    void firstRunChosenFileNotADatabase() {
+        FILE_ONLY();
+        StoreEnv env;
+        auto fresh = QSettingsStore::forFile(env.path(QStringLiteral("fresh.ini")));
+        const QString notes = env.path(QStringLiteral("notes.db"));
+        QFile file(notes);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("just some text, not a database at all");
+        file.close();
+        env.chooser.answer = notes;
+        QVERIFY_THROWS_EXCEPTION(UnhandledError,
+                                 ConnectDatabase(*env.module, *fresh, env.prompts, env.chooser));
         QVERIFY(!env.module->Connected());
-        QCOMPARE(fresh->readDatapath(), missing);  // the choice is stored as the dialog gave it
+        QCOMPARE(fresh->readDatapath(), notes);  // the choice is stored as the dialog gave it
     }
 
     void storedPathWithBlanks() {
