@@ -46,9 +46,13 @@ void MachineListBox::Fill(const QString& header, const QStringList& entries) {
     // thousands of machines is what the operator waited for.
     QStringList sorted = entries;
     const QCollator& collator = ListCollator();
-    std::sort(sorted.begin(), sorted.end(), [&](const QString& a, const QString& b) {
+    const auto before = [&](const QString& a, const QString& b) {
         return Order(collator.compare(a, b), a, b) < 0;
-    });
+    };
+    // The table's own order is most often already the list's (names like pc001): then one
+    // look at each neighbour is all the sorting there is.
+    if (!std::is_sorted(sorted.begin(), sorted.end(), before))
+        std::sort(sorted.begin(), sorted.end(), before);
     sorted.erase(std::unique(sorted.begin(), sorted.end()), sorted.end());
     sorted.prepend(header);
     setUpdatesEnabled(false);
