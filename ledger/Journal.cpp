@@ -320,6 +320,18 @@ ChainCheck VerifyJournalAfterRow(const QString& connectionName, std::pair<qint64
 
 }  // namespace
 
+std::pair<qint64, QString> VerifiedJournalRow(Desk& desk) {
+    const QStringList parts =
+        desk.DatabaseSetting(QStringLiteral("journalVerified")).split(QLatin1Char(' '));
+    if (parts.size() != 2) return {0, QString()};
+    return {parts[0].toLongLong(), parts[1]};
+}
+
+void SetVerifiedJournalRow(Desk& desk, const std::pair<qint64, QString>& row) {
+    desk.SetDatabaseSetting(QStringLiteral("journalVerified"),
+                            QStringLiteral("%1 %2").arg(row.first).arg(row.second));
+}
+
 ChainCheck VerifyJournalRange(Desk& desk, qint64 firstId, qint64 lastId) {
     // The quick checks say only whether all fits; when it does not, the whole chain is read
     // so the first row that does not fit is named, wherever it lies (a row deleted before the
@@ -329,26 +341,39 @@ ChainCheck VerifyJournalRange(Desk& desk, qint64 firstId, qint64 lastId) {
     if (complete.result == ChainCheck::Unreadable) return complete;
     if (complete.result != ChainCheck::Intact) return whole();
     if (firstId > lastId) return complete;
-    // Streamed, each row taken by position: a month is thousands of rows.
+    // Rows up to the verified one were checked as a chain (at start, weekly, on demand): of
+    // them only that row is read again, for its hash; the rows after it up to the range's last
+    // are checked from it, as the start checks them. Without a verified row, the range's rows
+    // and their link to the row before.
+    const std::pair<qint64, QString> verified = VerifiedJournalRow(desk);
+    const bool fromVerified = verified.first > 0;
+    const qint64 from = fromVerified ? verified.first : firstId - 1;
+    const qint64 to = std::max(from, lastId);
     Query* q = desk.DataModule1.JournalQuery;
     q->Close();
     q->SetSql(QStringLiteral("select ") + kChainColumns +
               QStringLiteral(" from Tjournal where id>=? and id<=? order by id"));
-    std::vector<JournalRow> all;
-    if (!q->ForEachRow([&](const QString* r, int) { all.push_back(ChainRow(r)); },
-                       {QString::number(firstId - 1), QString::number(lastId)}))
+    std::vector<JournalRow> rows;
+    if (!q->ForEachRow([&](const QString* r, int) { rows.push_back(ChainRow(r)); },
+                       {QString::number(from), QString::number(to)}))
         return {ChainCheck::Unreadable, 0, q->LastError()};
-    const std::vector<JournalRow>* rows = &all;
     ChainCheck range;
-    if (firstId == 1) {
-        range = CheckLinks(*rows, 1, JournalSeed());
-    } else if (rows->empty() || rows->front().id != firstId - 1) {
-        range = Altered(firstId - 1, {});
+    if (from == 0) {
+        range = CheckLinks(rows, 1, JournalSeed());
+    } else if (rows.empty() || rows.front().id != from ||
+               (fromVerified && (rows.front().hash != verified.second ||
+                                 JournalHash(rows.front()) != rows.front().hash ||
+                                 rows.front().totalFen != FenOf(rows.front().entry)))) {
+        range = Altered(from, {});
     } else {
-        const std::vector<JournalRow> shown(rows->begin() + 1, rows->end());
-        range = CheckLinks(shown, firstId, rows->front().hash);
+        const std::vector<JournalRow> after(rows.begin() + 1, rows.end());
+        range = CheckLinks(after, from + 1, rows.front().hash);
     }
-    return range.result == ChainCheck::Intact ? range : whole();
+    if (range.result != ChainCheck::Intact) return whole();
+    // The chain is now known whole up to the range's last row.
+    if (fromVerified && rows.back().id > verified.first)
+        SetVerifiedJournalRow(desk, {rows.back().id, rows.back().hash});
+    return range;
 }
 
 QString ChainAlteredText(const ChainCheck& check) {

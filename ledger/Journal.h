@@ -86,10 +86,16 @@ ChainCheck VerifyJournalOn(const QString& connectionName, const JournalMark& hea
 // Rows before from are the whole chain's check. verified: the newest row checked.
 ChainCheck VerifyJournalAfter(const QString& connectionName, std::pair<qint64, QString> from,
                               const JournalMark& head, std::pair<qint64, QString>* verified);
-// The same for the rows firstId..lastId and their link to the row before, with the first row
-// and this desk's last row looked up by the key; when anything does not fit, the whole chain
-// is verified, so the first row that does not fit is named wherever it lies.
+// What a report checks for the rows firstId..lastId: the first row and this desk's last row by
+// the key; rows up to the desk's verified row (checked at start, weekly or on demand) only by
+// that row's hash; the rows after it up to lastId (or, with no verified row, the range and its
+// link to the row before) by hash and link. When anything does not fit, the whole chain is
+// verified, so the first row that does not fit is named wherever it lies. An intact check
+// from the verified row moves it to lastId.
 ChainCheck VerifyJournalRange(Desk& desk, qint64 firstId, qint64 lastId);
+// The newest row this desk has verified the chain up to, for the database in use (0: none).
+std::pair<qint64, QString> VerifiedJournalRow(Desk& desk);
+void SetVerifiedJournalRow(Desk& desk, const std::pair<qint64, QString>& row);
 // The operator's box for a chain that does not verify: "营业记录已被改动" and the first bad row,
 // or that the database holds fewer rows than this desk wrote, and when it wrote them.
 QString ChainAlteredText(const ChainCheck& check);

@@ -19,21 +19,11 @@ constexpr qint64 kMaxCashCents = 100000 * 100;  // what one drawer can hold, and
 
 }  // namespace
 
-namespace {
-
-std::pair<qint64, QString> StoredHead(const QString& text) {
-    const QStringList parts = text.split(QLatin1Char(' '));
-    if (parts.size() != 2) return {0, QString()};
-    return {parts[0].toLongLong(), parts[1]};
-}
-
-}  // namespace
-
 void CheckJournalBeside(Desk& desk, JournalCheck kind, std::function<void(const ChainCheck&)> done) {
     const QString source = desk.DataModule1.connectionName();
     const auto head = desk.JournalHead();
     const auto from = kind == JournalCheck::SinceLastVerified
-                          ? StoredHead(desk.DatabaseSetting(QStringLiteral("journalVerified")))
+                          ? VerifiedJournalRow(desk)
                           : std::pair<qint64, QString>{0, QString()};
     const QDate today = desk.clock.nowDateTime().date();
     struct Outcome {
@@ -56,9 +46,7 @@ void CheckJournalBeside(Desk& desk, JournalCheck kind, std::function<void(const 
         },
         [&desk, kind, today, outcome, done = std::move(done)] {
             if (outcome->check.result == ChainCheck::Intact) {
-                desk.SetDatabaseSetting(QStringLiteral("journalVerified"),
-                                        QStringLiteral("%1 %2").arg(outcome->verified.first).arg(
-                                            outcome->verified.second));
+                SetVerifiedJournalRow(desk, outcome->verified);
                 if (kind != JournalCheck::SinceLastVerified)
                     desk.SetDatabaseSetting(QStringLiteral("journalFullCheck"),
                                             today.toString(Qt::ISODate));

@@ -190,6 +190,58 @@ class LedgerTest : public QObject {
         }
     }
 
+    // A report does not hash again what the start verified: of the rows up to the desk's
+    // verified row only that row's hash is read; the rows after it are checked, and an intact
+    // report moves the verified row to its last. 20 rows, the day's are 12 to 20, verified up
+    // to 16.
+    void theReportChecksFromTheVerifiedRow_data() {
+        QTest::addColumn<QString>("statement");
+        QTest::addColumn<int>("result");
+        QTest::addColumn<qint64>("firstBad");
+        QTest::newRow("untouched") << QString() << int(ChainCheck::Intact) << qint64(0);
+        QTest::newRow("a row after the verified one edited")
+            << QStringLiteral("update Tjournal set tother='0' where id=18")
+            << int(ChainCheck::Altered) << qint64(18);
+        QTest::newRow("the verified row edited")
+            << QStringLiteral("update Tjournal set tother='0' where id=16")
+            << int(ChainCheck::Altered) << qint64(16);
+        QTest::newRow("the verified row's hash rewritten")
+            << QStringLiteral("update Tjournal set hash='0' where id=16")
+            << int(ChainCheck::Altered) << qint64(16);
+        // Verified before: the whole-chain checks' (weekly, 核对全部记录) to find.
+        QTest::newRow("a row of the day before the verified one edited")
+            << QStringLiteral("update Tjournal set tother='0' where id=14")
+            << int(ChainCheck::Intact) << qint64(14);
+    }
+    void theReportChecksFromTheVerifiedRow() {
+        QFETCH(QString, statement);
+        QFETCH(int, result);
+        QFETCH(qint64, firstBad);
+        Env env;
+        AddBill(env, QStringLiteral("pc"), QStringLiteral("通宵"), QStringLiteral("0"),
+                QStringLiteral("10"), QStringLiteral("10"));
+        env.clock.date = QDate(2026, 12, 8);
+        for (int i = 1; i <= 20; ++i) {
+            if (i == 12) env.clock.date = QDate(2026, 12, 9);
+            env.clock.time = QTime(10, i, 0);
+            QCOMPARE(AddExtraCharge(*env.desk, QStringLiteral("pc"), QStringLiteral("1")),
+                     ChargeOutcome::Added);
+        }
+        const std::vector<JournalRow> rows = AllJournalRows(env);
+        SetVerifiedJournalRow(*env.desk, {16, rows[15].hash});
+        if (!statement.isEmpty()) env.otherTool(statement);
+        const auto report = LoadReport(*env.desk, env.clock.date, env.clock.date);
+        QVERIFY(report);
+        QCOMPARE(int(report->check.result), result);
+        if (result == ChainCheck::Intact) {
+            QCOMPARE(VerifiedJournalRow(*env.desk), (std::pair<qint64, QString>{20, rows[19].hash}));
+        } else {
+            QCOMPARE(report->check.firstBad, firstBad);
+            QCOMPARE(VerifiedJournalRow(*env.desk).first, qint64(16));
+        }
+        if (!statement.isEmpty()) QCOMPARE(VerifyJournal(*env.desk).firstBad, firstBad);
+    }
+
     void blindCountNeedsANoteForADifference() {
         Env env;
         QVERIFY(OpenShift(*env.desk, QStringLiteral("小王"), QStringLiteral("200")));
