@@ -207,6 +207,13 @@ class Desk : public QObject {
 
     std::optional<JournalMark> m_pendingHead;  // appended, not yet committed
     QList<QThread*> m_workers;
+  public:
+    class Mailbox;  // calls handed from one thread to another
+
+  private:
+    std::unique_ptr<Mailbox> m_answers;  // the worker's answers, in order
+    Q_INVOKABLE void TakeAnswer();
+
     QThread* m_workerThread = nullptr;   // RunOnWorker's, made on first use
     QObject* m_workerContext = nullptr;  // lives on it
     // The worker connection's count of others' commits when the grid was last read beside.
