@@ -132,9 +132,37 @@ bool CopyRestored(QSqlDatabase& db, qint64* rowsBefore, qint64* rowsRestored, QS
         return false;
     const QString machines = QStringLiteral(
         "username, Tstart, Tnow, Stime, Tmoney, Tother, Tsum, gotime, Cstate");
-    const QString journal = QStringLiteral(
+    QString journal = QStringLiteral(
         "id, at, desk, operator, kind, machine, target, tstart, tend, stime, tmoney, tother, "
         "tsum, state, amount, note, flagged, prev, hash");
+    // A backup's rows written with accounts keep their version, or their hashes would not fit.
+    qint64 accountColumns = 0;
+    if (journalTables > 0 &&
+        !count(QStringLiteral("select count(*) from pragma_table_info('Tjournal', 'restored') "
+                              "where name='v'"),
+               &accountColumns))
+        return false;
+    if (accountColumns > 0) journal += QStringLiteral(", v, account, approver");
+    // The seal keys stay, and each after the first needs the journal row that brought it in:
+    // a journal from before the owner's password last changed would never check again.
+    qint64 keysWithoutTheirRow = 0;
+    const QString changeRows =
+        journalTables > 0 ? QStringLiteral("select id from restored.Tjournal where kind=:k")
+                          : QStringLiteral("select 0 where 0=1");
+    q.prepare(QStringLiteral("select count(*) from Tsealkey where since>0 and since not in (%1)")
+                  .arg(changeRows));
+    if (journalTables > 0) q.bindValue(QStringLiteral(":k"), JournalKind::SealKeyChange);
+    if (!q.exec()) {
+        *error = DatabaseErrorText(q.lastError());
+        return false;
+    }
+    keysWithoutTheirRow = q.next() ? q.value(0).toLongLong() : 0;
+    q.finish();
+    if (keysWithoutTheirRow > 0) {
+        *error = QStringLiteral("这个备份是店主最后一次改密码之前做的，恢复后店主封账就核对不上了。"
+                                "请用改密码之后的备份。");
+        return false;
+    }
     return run(QStringLiteral("delete from Tcount")) &&
            run(QStringLiteral("insert into Tcount (%1) select %1 from restored.Tcount")
                    .arg(machines)) &&

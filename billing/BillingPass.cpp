@@ -11,14 +11,13 @@
 #include "billing/Messages.h"
 #include "desk/Desk.h"
 #include "ledger/Journal.h"
+#include "plans/Plans.h"
 #include "record_store/DatabaseError.h"
 
 namespace {
 
 double PartFee(double rate, int thirds) {
-    // rate x n / 3 x 10 in the x87 extended type, nearest integer with ties to even.
-    const long double tenths = static_cast<long double>(rate) * thirds / 3 * 10;
-    return static_cast<double>(std::nearbyintl(tenths) / 10);
+    return static_cast<double>(static_cast<long double>(PartTenths(rate, thirds)) / 10);
 }
 
 // The switch at midnight and its flagged journal row, both or neither.
@@ -110,20 +109,46 @@ struct PassRow {
     QString username, start, other, used, fee, total;
 };
 
+// Under a plan: the versions in force, the records of the sessions that are more than their
+// row says (begun on an earlier day, kept), and the machines' zones.
+struct RowPlan {
+    PlanCache& plans;
+    const QHash<QString, SessionRecord>& kept;
+};
+
 // What a row's bill is at now, or why the pass stops at it. The one place a row's values are
-// computed; a text that does not convert throws ConversionError.
+// computed: under the plan in force (pricing, when one is), by the clock from the session's
+// full start; without one, the part-hour rule at the tariff's rate from Tstart to now. A text
+// that does not convert throws ConversionError.
 struct RowBill {
     enum Outcome { Billed, Midnight, NotFinite } outcome = Billed;
     QString used, fee, total;
 };
 
-RowBill PriceRow(double rate, const QTime& now, const PassRow& row) {
+RowBill PriceRow(RowPlan* plan, double rate, const QTime& now, const QDateTime& at,
+                 const PassRow& row, size_t index) {
     const QTime start = ParseDateTime(row.start);
     if (now.hour() < start.hour() ||
         (now.hour() == start.hour() && now.minute() < start.minute()))  // almost a day
         return {RowBill::Midnight, {}, {}, {}};
-    const ElapsedTime used = Elapsed(start.hour(), start.minute(), now.hour(), now.minute());
-    const double fee = TimeFee(rate, used.hours, used.minutes);
+    std::optional<PlanBill> byPlan;
+    if (plan) {
+        // Any other session began today at its Tstart in its machine's zone.
+        const auto kept = plan->kept.isEmpty() ? plan->kept.constEnd()
+                                               : plan->kept.constFind(row.username);
+        byPlan = SessionPlanBill(plan->plans.state.pricing,
+                                 kept == plan->kept.constEnd() ? nullptr : &*kept,
+                                 plan->plans.ListedZone(index, row.username), start, at);
+    }
+    ElapsedTime used{0, 0};
+    double fee = 0;
+    if (byPlan) {
+        used = {byPlan->hours, byPlan->minutes};
+        fee = double(byPlan->fee) / 100;
+    } else {
+        used = Elapsed(start.hour(), start.minute(), now.hour(), now.minute());
+        fee = TimeFee(rate, used.hours, used.minutes);
+    }
     const double other = ParseDecimal(row.other);
     // Never store "inf": every later pass would stop at this row.
     if (!std::isfinite(fee) || !std::isfinite(fee + other)) return {RowBill::NotFinite, {}, {}, {}};
@@ -154,6 +179,9 @@ struct Pass {
     Runner run;
     std::shared_ptr<void> running;
     double rate = 0;
+    std::shared_ptr<PlanCache> plans = {};  // the desk's, kept from pass to pass
+    bool underPlan = false;
+    QHash<QString, SessionRecord> kept = {};
     std::vector<PassRow> rows = {};
     size_t next = 0;
     std::vector<PassWritten> written = {};  // committed, for the grid
@@ -169,7 +197,7 @@ struct Pass {
     QString text = {};  // the error's own text (Unhandled), the machine (NotFinite)
 };
 
-// The tariff and the normal rows. Only the three fields the pass reads; in name order, so the
+// The tariff and the normal rows: what a bill is computed from and what it shows; in name order, so the
 // passes of several desks lock rows in the same order.
 void ReadStep(Pass& p, QSqlDatabase& db, const Engine& engine) {
     // The tariff: a query that fails, a table without a row or a rate that is not a number
@@ -206,7 +234,22 @@ void ReadStep(Pass& p, QSqlDatabase& db, const Engine& engine) {
         p.stop = Pass::ReadFailed;
         return;
     }
-    p.stop = p.rows.empty() ? Pass::NoRows : Pass::Done;
+    if (p.rows.empty()) {
+        p.stop = Pass::NoRows;
+        return;
+    }
+    // The plans are read again only when a change moved their stamp; under one, the only
+    // records read are those of sessions that are more than their row says.
+    const QDateTime now = p.desk.clock.nowDateTime();
+    if (!RefreshPlanCache(db, engine, p.plans.get(), &error)) {
+        p.stop = Pass::ReadFailed;
+        return;
+    }
+    p.plans->state.pricing.base = {qint64(std::llround(static_cast<long double>(p.rate) * 100)),
+                                   p.rate};
+    p.underPlan = p.plans->state.any && p.plans->state.pricing.On(now);
+    p.stop = !p.underPlan || ReadKeptSessions(db, engine, now, &p.kept, &error) ? Pass::Done
+                                                                                : Pass::ReadFailed;
 }
 
 // The rows from p.next on, until the last, a row past midnight or a failure: those whose texts
@@ -220,11 +263,14 @@ void RowsStep(Pass& p, QSqlDatabase& db, const Engine& engine) {
     std::vector<QStringList> batch;
     std::vector<PassWritten> values;
     p.stop = Pass::Done;
+    const QDateTime at = p.desk.clock.nowDateTime();
     const QTime now = p.desk.clock.now();
+    RowPlan under{*p.plans, p.kept};
+    RowPlan* plan = p.underPlan ? &under : nullptr;
     for (; p.next < p.rows.size(); ++p.next) {
         const PassRow& row = p.rows[p.next];
         try {
-            RowBill bill = PriceRow(p.rate, now, row);
+            RowBill bill = PriceRow(plan, p.rate, now, at, row, p.next);
             if (bill.outcome == RowBill::Midnight) {
                 p.stop = Pass::Midnight;
                 break;
@@ -350,7 +396,9 @@ void Continue(const std::shared_ptr<Pass>& p) {
 
 void StartPass(Desk& desk, Runner run) {
     if (desk.billingPassRunning || desk.ConnectionLost()) return;
+    if (!desk.passCache) desk.passCache = std::make_shared<PlanCache>();
     auto p = std::make_shared<Pass>(Pass{desk, std::move(run), Hold(desk.billingPassRunning)});
+    p->plans = std::static_pointer_cast<PlanCache>(desk.passCache);
     // The rows are read and written in one visit to the runner's connection.
     p->run(
         [p](QSqlDatabase& db, const Engine& engine) {

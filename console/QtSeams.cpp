@@ -1,12 +1,16 @@
 #include "console/QtSeams.h"
 
 #include <QApplication>
+#include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QFileSystemModel>
 #include <QFontMetrics>
 #include <QGridLayout>
 #include <QIdentityProxyModel>
+#include <QLabel>
+#include <QLineEdit>
 #include <QLocale>
+#include <QVBoxLayout>
 #include <QMessageBox>
 #include <QPushButton>
 #include <memory>
@@ -105,6 +109,27 @@ QFileDialog* MakeFileDialog(QWidget* parent, const QString& title, const QString
     dialog->setOption(QFileDialog::DontUseNativeDialog);
     dialog->setProxyModel(new ChineseFileList(dialog));
     return dialog;
+}
+
+std::optional<QString> MessageBoxPrompts::secret(const QString& text) {
+    QDialog box(QApplication::activeWindow());
+    box.setWindowTitle(QStringLiteral("店主授权"));
+    auto* layout = new QVBoxLayout(&box);
+    layout->addWidget(new QLabel(text, &box));
+    auto* field = new QLineEdit(&box);
+    field->setObjectName(QStringLiteral("secretField"));
+    field->setEchoMode(QLineEdit::Password);  // never shown, and not copied out
+    layout->addWidget(field);
+    auto* buttons =
+        new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &box);
+    QObject::connect(buttons, &QDialogButtonBox::accepted, &box, &QDialog::accept);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, &box, &QDialog::reject);
+    layout->addWidget(buttons);
+    const bool accepted = box.exec() == QDialog::Accepted;
+    QString typed = field->text();
+    field->clear();
+    if (!accepted) return std::nullopt;
+    return typed;
 }
 
 std::optional<QString> FileDialogChooser::chooseDatabaseFile() {

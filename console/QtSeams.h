@@ -18,6 +18,7 @@ class MessageBoxPrompts : public Prompts {
     void error(const QString& text) override;
     bool confirm(const QString& text) override;
     void reportUnhandled(const QString& text) override;
+    std::optional<QString> secret(const QString& text) override;
 };
 
 // Qt's own file dialog, not the desktop's, so it speaks Chinese on every computer; its list

@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QLineEdit>
 
+#include "accounts/Accounts.h"
 #include "billing/ExtraCharge.h"
 #include "desk/Desk.h"
 #include "machines/Machines.h"
@@ -99,6 +100,10 @@ void TAddother::FlatComboBox1Change() {
 }
 
 void TAddother::XP_Button1Click() {
+    // Taking money off a bill is the owner's decision.
+    const bool negative = ParseCents(FlatEdit2->text().trimmed()).value_or(0) < 0;
+    const OwnerApproval approval(desk, QStringLiteral("负数附加费"), negative);
+    if (negative && !approval) return;
     switch (AddExtraCharge(desk, FlatComboBox1->currentText(), FlatEdit2->text())) {
         case ChargeOutcome::Added:
             hide();

@@ -15,10 +15,12 @@
 #include <QToolBar>
 #include <QToolButton>
 
+#include "accounts/Accounts.h"
 #include "backups/Backup.h"
 #include "billing/BillingPass.h"
 #include "billing/Bulk.h"
 #include "billing/Overnight.h"
+#include "billing/PlanWatch.h"
 #include "billing/Reminders.h"
 #include "billing/SessionStart.h"
 #include "client_channel/Datagram.h"
@@ -29,6 +31,7 @@
 #include "console/TReport.h"
 #include "console/TSettings.h"
 #include "console/TShift.h"
+#include "console/TSignIn.h"
 #include "console/Tadduser.h"
 #include "console/Tinformation.h"
 #include "console/Tsearch.h"
@@ -36,6 +39,7 @@
 #include "console/TtrunMoneys.h"
 #include "desk/SendCommand.h"
 #include "ledger/Shifts.h"
+#include "plans/Plans.h"
 #include "record_store/ConnectDatabase.h"
 #include "widgets/Themed.h"
 
@@ -92,6 +96,9 @@ TForm1::TForm1(Desk& deskRef, QWidget* parent) : QMainWindow(parent), desk(deskR
     Timer2->start();
 
     FormCreate();
+    // The zone beside "当前机器：" is what the plan's watch last read, beside the window.
+    planWatch.onRead = [this] { ShowZone(); };
+    desk.GuardAnyway([this] { planWatch.TickBeside(); });
     // A lost server is said once, here, and the grid marked as not current; once the desk is
     // back, the ticks that were skipped meanwhile run at once.
     connect(&desk, &Desk::connectionChanged, this, &TForm1::ShowDatabaseInUse);
@@ -101,6 +108,72 @@ TForm1::TForm1(Desk& deskRef, QWidget* parent) : QMainWindow(parent), desk(deskR
     });
     information = new Tinformation(desk, this);  // created once, hidden until 下机
     connect(information->XP_Button2, &QPushButton::clicked, this, &TForm1::N13Click);
+    StartSignIn();
+}
+
+void TForm1::StartSignIn() {
+    SignInCover = new TSignIn(desk, this);
+    connect(SignInCover, &TSignIn::signedIn, this, &TForm1::Unlocked);
+    IdleTimer = new QTimer(this);
+    IdleTimer->setObjectName(QStringLiteral("IdleTimer"));
+    IdleTimer->setSingleShot(true);
+    connect(IdleTimer, &QTimer::timeout, this, [this] {
+        if (!Locked()) Lock();
+    });
+    // Off: the window is as it always was, without the lock's menu entry or any box.
+    if (m_noDatabase) return;
+    desk.GuardAnyway([this] { m_signInOn = SignInOn(desk); });
+    action("N72")->setVisible(m_signInOn);
+    action("N73")->setVisible(m_signInOn);
+    if (!m_signInOn) return;
+    qApp->installEventFilter(this);  // any key or click keeps the window unlocked
+    Lock();
+}
+
+bool TForm1::Locked() const { return SignInCover && !SignInCover->isHidden(); }
+
+void TForm1::Lock() {
+    SignOut(desk);
+    IdleTimer->stop();
+    // Open dialogs go with the operator; a hidden one is made afresh by its command.
+    for (QWidget* w : findChildren<QWidget*>())
+        if (w->isWindow() && w->isVisible()) w->hide();
+    if (m_enabledBeforeLock.isEmpty())
+        for (QAction* a : findChildren<QAction*>()) {
+            m_enabledBeforeLock.insert(a, a->isEnabled());
+            a->setEnabled(false);
+        }
+    SignInCover->Cover();
+    ShowDatabaseInUse();
+}
+
+void TForm1::Unlocked() {
+    for (auto it = m_enabledBeforeLock.cbegin(); it != m_enabledBeforeLock.cend(); ++it)
+        it.key()->setEnabled(it.value());
+    m_enabledBeforeLock.clear();
+    desk.GuardAnyway([this] {
+        const int minutes = IdleLockMinutes(desk);
+        IdleTimer->setInterval(minutes * 60000);
+        if (minutes > 0) IdleTimer->start();
+    });
+    ShowDatabaseInUse();
+}
+
+void TForm1::N72Click() { Lock(); }
+
+bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == DBGrid1->viewport() && event->type() == QEvent::Resize) ApplyColumnLayout();
+    switch (event->type()) {
+        case QEvent::KeyPress:
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseMove:
+        case QEvent::Wheel:
+            if (!Locked() && IdleTimer->interval() > 0) IdleTimer->start();
+            break;
+        default:
+            break;
+    }
+    return QMainWindow::eventFilter(watched, event);
 }
 
 TForm1::~TForm1() = default;
@@ -164,6 +237,9 @@ void TForm1::BuildMenus() {
     item(manage, "N7", "高级控制", "Ctrl+P");
     separator(manage, "N8");
     item(manage, "N9", "退出", "Ctrl+Q");
+    // With sign-in on only, after the original entries, on a key nothing else uses.
+    separator(manage, "N73");
+    item(manage, "N72", "锁定", "Ctrl+L");
 
     QMenu* info = menu("信息(&M)");
     item(info, "N10", "青岚信使", "Ctrl+B");
@@ -250,6 +326,7 @@ void TForm1::BuildMenus() {
     connect(action("N3"), &QAction::triggered, this, &TForm1::N2Click);
     connect(action("N5"), &QAction::triggered, this, &TForm1::N5Click);
     connect(action("N9"), &QAction::triggered, this, &TForm1::N9Click);
+    connect(action("N72"), &QAction::triggered, this, &TForm1::N72Click);
     connect(action("N10"), &QAction::triggered, this, &TForm1::N10Click);
     connect(action("N27"), &QAction::triggered, this, &TForm1::N27Click);
     connect(action("N28"), &QAction::triggered, this, &TForm1::N28Click);
@@ -433,7 +510,10 @@ void TForm1::BuildMiddle() {
     });
 
     connect(DBGrid1->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
-            [this](const QModelIndex& current) { desk.SetCurrentRow(current.row()); });
+            [this](const QModelIndex& current) {
+                desk.SetCurrentRow(current.row());
+                ShowZone();
+            });
     // A reminder that has fallen due shows in red until the session ends or a new one is set.
     DBGrid1->SetMarker([this](const QModelIndex& index) {
         const Query* grid = desk.DataModule1.ADOQuery1;
@@ -490,11 +570,6 @@ void TForm1::ApplyColumnLayout() {
     m_layingColumns = false;
 }
 
-bool TForm1::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == DBGrid1->viewport() && event->type() == QEvent::Resize) ApplyColumnLayout();
-    return QMainWindow::eventFilter(watched, event);
-}
-
 template <class Dialog>
 void TForm1::FreeClosedDialogs() {
     // Only when this command is the one entry point running: a closed dialog may still be
@@ -535,11 +610,26 @@ void TForm1::N70Click() {
 }
 
 void TForm1::N71Click() {
-    OpenDialog(TShift::shift, [this] { return new TShift(desk, this); });
+    OpenDialog(TShift::shift, [this] {
+        auto* shift = new TShift(desk, this);
+        // The shift closed: the next operator signs in.
+        if (m_signInOn) connect(shift, &TShift::closed, this, &TForm1::Lock);
+        return shift;
+    });
 }
 
 void TForm1::N7Click() {
+    // Asked first, so the dialog is opened by the one entry point running and the closed ones go.
+    bool allowed = false;
+    QString approver;
+    desk.Guard([&] {
+        const OwnerApproval approval(desk, QStringLiteral("设置"));
+        allowed = bool(approval);
+        approver = desk.approverId;
+    });
+    if (!allowed) return;
     OpenDialog(TSettings::settings, [this] { return new TSettings(desk, this); });
+    if (TSettings::settings) TSettings::settings->approverId = approver;
 }
 
 void TForm1::N15Click() {
@@ -574,10 +664,14 @@ void TForm1::ShowDatabaseInUse() {
         return;
     }
     DatabaseLabel->setPalette(palette);
-    DatabaseLabel->setText(
-        dm.Connected() ? QStringLiteral("数据库：%1　前台：%2")
-                             .arg(dm.engine().Describe(dm.ConnectionString()), desk.deskName)
-                       : QStringLiteral("没有连接数据库"));
+    QString text = dm.Connected() ? QStringLiteral("数据库：%1　前台：%2")
+                                        .arg(dm.engine().Describe(dm.ConnectionString()),
+                                             desk.deskName)
+                                  : QStringLiteral("没有连接数据库");
+    if (m_signInOn)
+        text += desk.accountId.isEmpty() ? QStringLiteral("　已锁定")
+                                         : QStringLiteral("　操作员：%1").arg(desk.operatorName);
+    DatabaseLabel->setText(text);
 }
 
 void TForm1::N34Click() {
@@ -630,7 +724,16 @@ void TForm1::Timer1Timer() {
 }
 
 void TForm1::Timer2Timer() {
-    desk.GuardAnyway([this] { BillingPassBeside(desk); });
+    desk.GuardAnyway([this] {
+        BillingPassBeside(desk);
+        planWatch.TickBeside();
+    });
+}
+
+// Beside "当前机器：", only under a price plan: the machine's zone.
+void TForm1::ShowZone() {
+    if (m_noDatabase || desk.ConnectionLost()) return;
+    Label4->setText(planWatch.ZoneOf(desk.CurrentRowMachine()));
 }
 
 void TForm1::DBGrid1DblClick() { N28Click(); }

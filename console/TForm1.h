@@ -6,6 +6,7 @@
 #include <QPointer>
 #include <optional>
 
+#include "billing/PlanWatch.h"
 #include "desk/Desk.h"
 
 class QAction;
@@ -17,6 +18,7 @@ class SessionGridView;
 class QTimer;
 class QToolBar;
 class Tinformation;
+class TSignIn;
 
 // The main window: the session grid, the menus, the tool bar, the pop-up menu and the timers.
 class TForm1 : public QMainWindow {
@@ -43,6 +45,13 @@ class TForm1 : public QMainWindow {
     QLabel* Label6 = nullptr;
     QLabel* DatabaseLabel = nullptr;      // in the status strip: the database in use
     Tinformation* information = nullptr;  // the checkout dialog
+    TSignIn* SignInCover = nullptr;       // with sign-in on: over the window until one signs in
+    QTimer* IdleTimer = nullptr;          // locks the window after the idle minutes
+
+    // With sign-in on: nobody is signed in on this desk; the window is covered, its commands
+    // off, while the timers, reminders and client commands already running go on.
+    bool Locked() const;
+    void Lock();
 
   public slots:
     void N2Click();   // 添加主机 / 删除主机
@@ -66,6 +75,7 @@ class TForm1 : public QMainWindow {
     void Timer1Timer();
     void Timer2Timer();
     void DBGrid1DblClick();
+    void N72Click();  // 锁定 (with sign-in on)
 
     // The grid's columns: as described at the described size, wider in proportion when the
     // window is.
@@ -78,6 +88,7 @@ class TForm1 : public QMainWindow {
 
   private:
     void FormCreate();
+    void ShowZone();
     void ShowDatabaseInUse();
     void BuildMenus();
     void BuildToolBar();
@@ -89,7 +100,13 @@ class TForm1 : public QMainWindow {
     template <class Dialog>
     void FreeClosedDialogs();
 
+    void Unlocked();
+    void StartSignIn();
+
+    PlanWatch planWatch{desk};
     bool m_sized = false;
+    bool m_signInOn = false;
+    QHash<QAction*, bool> m_enabledBeforeLock;
     bool m_layingColumns = false;
     QHash<QString, double> m_columnWidths;  // by field, at the described size
     bool m_noDatabase = false;

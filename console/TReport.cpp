@@ -15,6 +15,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "accounts/Accounts.h"
 #include "console/TSettings.h"
 #include "desk/Desk.h"
 #include "ledger/CafeName.h"
@@ -252,6 +253,8 @@ void TReport::QueryClick() {
 
 void TReport::CsvClick() {
     if (!m_report) return;
+    const OwnerApproval approval(desk, QStringLiteral("导出报表"));
+    if (!approval) return;
     const auto path = desk.chooser.chooseSaveFile(
         QStringLiteral("营业报表-%1.csv").arg(m_report->from.toString(QStringLiteral("yyyyMMdd"))),
         QStringLiteral("CSV 文件 (*.csv)"));
@@ -267,6 +270,8 @@ ReportPrint TReport::PrintInfo() { return {CafeName(desk), desk.clock.nowDateTim
 
 void TReport::PdfClick() {
     if (!m_report) return;
+    const OwnerApproval approval(desk, QStringLiteral("导出报表"));
+    if (!approval) return;
     const auto path = desk.chooser.chooseSaveFile(
         QStringLiteral("营业报表-%1.pdf").arg(m_report->from.toString(QStringLiteral("yyyyMMdd"))),
         QStringLiteral("PDF 文件 (*.pdf)"));
@@ -281,6 +286,8 @@ void TReport::PdfClick() {
 
 void TReport::PrintClick() {
     if (!m_report) return;
+    const OwnerApproval approval(desk, QStringLiteral("打印报表"));
+    if (!approval) return;
     Print(this, [this](QPrinter& printer) {
         UseA4(printer);
         PaintReport(printer, *m_report, PrintInfo());
@@ -293,6 +300,8 @@ void TReport::ReceiptClick() {
         desk.prompts.message(QStringLiteral("请先在结账明细中选中一笔账。"));
         return;
     }
+    const OwnerApproval approval(desk, QStringLiteral("补打小票"));
+    if (!approval) return;
     const ReportBill bill = m_report->bills[size_t(row)];
     const ReportPrint info = PrintInfo();
     const ReceiptPrint receipt{info.cafeName, info.printedAt, true, TSettings::Paper(desk)};

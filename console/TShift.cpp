@@ -64,6 +64,11 @@ TShift::TShift(Desk& deskRef, QWidget* owner)
 }
 
 void TShift::Refresh() {
+    // Signed in, the shift is the operator's own: no name to type, nobody else's to write.
+    if (!desk.accountId.isEmpty()) {
+        OperatorEdit->setText(desk.operatorName);
+        OperatorEdit->setReadOnly(true);
+    }
     const std::optional<Shift> open = OpenShiftOf(desk);
     if (open)
         CurrentLabel->setText(
@@ -114,4 +119,5 @@ void TShift::CloseClick() {
     CountedEdit->clear();
     NoteEdit->clear();
     Refresh();  // the next operator opens the next shift
+    emit closed();
 }

@@ -22,6 +22,11 @@ class TShift : public QWidget {
 
     TShift(Desk& desk, QWidget* owner);
 
+  signals:
+    void closed();  // the shift was handed over
+
+  public:
+
     QLabel* CurrentLabel;
     QGroupBox* OpenBox;
     QLineEdit* OperatorEdit;

@@ -184,33 +184,31 @@ void Desk::UpdateConnectionState() {
 
 namespace {
 
-QString KeyFor(const QString& name, const QString& where) {
-    return name + QLatin1Char('/') +
+QString HeadKey(const QString& where, const QString& kind = QStringLiteral("journalHead")) {
+    return kind + QLatin1Char('/') +
            QString::fromLatin1(
                QCryptographicHash::hash(where.toUtf8(), QCryptographicHash::Sha1).toHex());
 }
 
-QString HeadKey(const QString& where) { return KeyFor(QStringLiteral("journalHead"), where); }
-
 }  // namespace
 
-QString Desk::JournalHeadKey() const { return DatabaseKey(QStringLiteral("journalHead")); }
+QString Desk::JournalHeadKey() const { return PerDatabaseKey(QStringLiteral("journalHead")); }
 
-QString Desk::DatabaseKey(const QString& name) const {
+QString Desk::PerDatabaseKey(const QString& kind) const {
     // One value per database: the desk may be pointed at another file. A file is named by its
     // own path, however the connection spells it ("count.db" at start, the setting's path).
     const QString text = DataModule1.ConnectionString();
-    if (!DataModule1.engine().IsFile()) return KeyFor(name, text);
+    if (!DataModule1.engine().IsFile()) return HeadKey(text, kind);
     const QFileInfo file(text);
-    return KeyFor(name, file.exists() ? file.canonicalFilePath() : file.absoluteFilePath());
+    return HeadKey(file.exists() ? file.canonicalFilePath() : file.absoluteFilePath(), kind);
 }
 
 QString Desk::DatabaseSetting(const QString& name) const {
-    return settings.value(DatabaseKey(name));
+    return settings.value(PerDatabaseKey(name));
 }
 
 void Desk::SetDatabaseSetting(const QString& name, const QString& value) {
-    settings.setValue(DatabaseKey(name), value);
+    settings.setValue(PerDatabaseKey(name), value);
 }
 
 JournalMark Desk::JournalHead() {

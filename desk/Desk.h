@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 #include <QHash>
+#include <memory>
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -74,6 +75,16 @@ class Desk : public QObject {
 
     QString operatorName;  // on duty: the open shift's, empty when none is open
 
+    // With sign-in on: the account signed in (its id, empty while nobody is), whether it is
+    // the owner's, and the owner whose password allowed what a cashier is doing right now.
+    // Every journal row carries the first and the last.
+    QString accountId;
+    bool accountIsOwner = false;
+    QString approverId;
+    // The settings key of a value this desk keeps for the database in use (its journal head,
+    // the seal key it last saw).
+    QString PerDatabaseKey(const QString& kind) const;
+
     // Reminders by machine (MachineNameKey); a transfer carries its reminder along.
     QHash<QString, Reminder> reminders;
     void MoveReminder(const QString& from, const QString& to);
@@ -108,7 +119,11 @@ class Desk : public QObject {
     // A pass waiting in a box must not be entered again by the next tick.
     bool clockRefreshRunning = false;
     bool billingPassRunning = false;
+    // What the billing passes keep between their ticks (the billing room's own type), touched
+    // by one pass at a time.
+    std::shared_ptr<void> passCache;
     bool remindersRunning = false;
+    bool planWatchRunning = false;
 
     // The grid query's current row (-1 when it is closed or empty).
     int CurrentRow() const { return m_currentRow; }
@@ -203,7 +218,6 @@ class Desk : public QObject {
     void NMUDP1InvalidHost(bool& handled);
 
     QString JournalHeadKey() const;
-    QString DatabaseKey(const QString& name) const;
 
     std::optional<JournalMark> m_pendingHead;  // appended, not yet committed
     QList<QThread*> m_workers;
@@ -225,4 +239,21 @@ class Desk : public QObject {
     int m_currentRow = -1;
     int m_guardDepth = 0;
     QString m_currentName;  // survives a closed grid, so a reopen finds the same machine
+};
+
+// While it lives, the journal rows this desk writes name approver (an empty one changes
+// nothing); the approver before comes back when it goes.
+class ApprovedBy {
+  public:
+    ApprovedBy(Desk& desk, const QString& approver)
+        : m_id(desk.approverId), m_before(desk.approverId) {
+        if (!approver.isEmpty()) m_id = approver;
+    }
+    ~ApprovedBy() { m_id = m_before; }
+    ApprovedBy(const ApprovedBy&) = delete;
+    ApprovedBy& operator=(const ApprovedBy&) = delete;
+
+  private:
+    QString& m_id;
+    const QString m_before;
 };

@@ -5,6 +5,7 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <algorithm>
+#include <sodium.h>
 
 #include "desk/Desk.h"
 #include "record_store/DatabaseError.h"
@@ -37,6 +38,9 @@ JournalRow RowAt(const Query* q, int i) {
     row.prev = f("prev");
     row.hash = f("hash");
     row.totalFen = f("total_fen");
+    row.version = f("v").toInt() >= 2 ? 2 : 1;
+    row.account = f("account");
+    row.approver = f("approver");
     return row;
 }
 
@@ -47,7 +51,7 @@ QString FenOf(const JournalEntry& e) { return JournalFenText(e.fee, e.other, e.t
 // What the chain checks read of a row, in this order (ChainRow takes them by position).
 const QString kChainColumns = QStringLiteral(
     "id, at, desk, operator, kind, machine, target, tstart, tend, stime, tmoney, tother, tsum, "
-    "state, amount, note, flagged, prev, hash, total_fen");
+    "state, amount, note, flagged, prev, hash, total_fen, v, account, approver");
 
 JournalRow ChainRow(const QString* r) {
     JournalRow row;
@@ -72,7 +76,99 @@ JournalRow ChainRow(const QString* r) {
     row.prev = r[17];
     row.hash = r[18];
     row.totalFen = r[19];
+    row.version = r[20].toInt() >= 2 ? 2 : 1;
+    row.account = r[21];
+    row.approver = r[22];
     return row;
+}
+
+ChainCheck Broken(qint64 id, const QString& detail) { return {ChainCheck::SealBroken, id, detail}; }
+
+bool Verifies(const QByteArray& signature, const QByteArray& message, const QByteArray& key) {
+    return key.size() == crypto_sign_PUBLICKEYBYTES && signature.size() == crypto_sign_BYTES &&
+           crypto_sign_verify_detached(
+               reinterpret_cast<const unsigned char*>(signature.constData()),
+               reinterpret_cast<const unsigned char*>(message.constData()),
+               size_t(message.size()), reinterpret_cast<const unsigned char*>(key.constData())) == 0;
+}
+
+// The seal keys the database holds, oldest first. The first came with sign-in (since 0); each
+// later one with a change of the owner's password, at the journal row (since) that both the
+// old and the new key signed. Old keys stay: the seals they made keep holding.
+class SealKeyring {
+  public:
+    explicit SealKeyring(QSqlDatabase db) {
+        QSqlQuery q(db);
+        if (!q.exec(QStringLiteral("select since, publickey from Tsealkey order by since"))) return;
+        while (q.next())
+            m_keys.emplace_back(q.value(0).toLongLong(),
+                                QByteArray::fromHex(q.value(1).toString().toLatin1()));
+    }
+    bool empty() const { return m_keys.empty(); }
+    QString CurrentFingerprint() const {
+        return m_keys.empty() ? QString() : KeyFingerprint(m_keys.back().second);
+    }
+    QStringList History() const {
+        QStringList prints;
+        for (const auto& key : m_keys) prints << KeyFingerprint(key.second);
+        return prints;
+    }
+    // A seal row holds when it seals the row just before it, whose hash it carries as its link,
+    // with a signature of the key in force then; nothing else about the rows before is trusted.
+    // A change of password also needs the old key's word for the new one.
+    ChainCheck Check(const JournalRow& row) const {
+        const QByteArray message = SealMessage(row.id - 1, row.prev);
+        const QStringList signatures = row.entry.note.split(QLatin1Char(' '));
+        const QByteArray before = KeyBefore(row.id);
+        if (before.isEmpty())
+            return Broken(row.id, QStringLiteral("第%1条是%2，但数据库中没有封账的公钥")
+                                      .arg(row.id)
+                                      .arg(row.entry.kind));
+        bool holds = row.entry.target == QString::number(row.id - 1);
+        if (row.entry.kind == JournalKind::SealKeyChange) {
+            const QByteArray after = KeyAt(row.id);
+            holds = holds && signatures.size() == 2 &&
+                    Verifies(QByteArray::fromHex(signatures[0].toLatin1()), message, after) &&
+                    Verifies(QByteArray::fromHex(signatures[1].toLatin1()),
+                             KeyChangeMessage(message, after), before);
+        } else {
+            holds = holds && signatures.size() == 1 &&
+                    Verifies(QByteArray::fromHex(signatures[0].toLatin1()), message, before);
+        }
+        if (!holds)
+            return Broken(row.id, QStringLiteral("第%1条%2对不上：封账之前的记录被改动过，"
+                                                 "或者封账的公钥被换过")
+                                      .arg(row.id)
+                                      .arg(row.entry.kind));
+        return {};
+    }
+    // After every change row has been checked: a key no change of password brought in (or two
+    // first keys) was put there by someone else.
+    ChainCheck CheckAllBroughtIn(qint64 changesSeen) const {
+        if (m_keys.empty()) return {};
+        if (m_keys.front().first != 0 || qint64(m_keys.size()) != changesSeen + 1)
+            return Broken(0, QStringLiteral("数据库中有封账的公钥不是店主改密码时换上的"));
+        return {};
+    }
+
+  private:
+    // The key a seal at row id was made with: the newest that came in before it.
+    QByteArray KeyBefore(qint64 id) const {
+        QByteArray key;
+        for (const auto& [since, publicKey] : m_keys)
+            if (since < id) key = publicKey;
+        return key;
+    }
+    QByteArray KeyAt(qint64 id) const {
+        for (const auto& [since, publicKey] : m_keys)
+            if (since == id) return publicKey;
+        return {};
+    }
+    std::vector<std::pair<qint64, QByteArray>> m_keys;
+};
+
+bool IsSeal(const QString& kind) {
+    return kind == JournalKind::Seal || kind == JournalKind::SealKeyChange;
 }
 
 // Each row's own hash and its link to the row before (prev: that row's hash, or the seed).
@@ -140,7 +236,9 @@ QString JournalHash(const JournalRow& row) {
                              e.amount,
                              e.note,
                              e.flagged ? QStringLiteral("1") : QStringLiteral("0")};
-    const QString canonical = row.prev + QChar(0x1E) + fields.join(QChar(0x1F));
+    QStringList covered = fields;
+    if (row.version >= 2) covered << QStringLiteral("v2") << row.account << row.approver;
+    const QString canonical = row.prev + QChar(0x1E) + covered.join(QChar(0x1F));
     return QString::fromLatin1(
         QCryptographicHash::hash(canonical.toUtf8(), QCryptographicHash::Sha256).toHex());
 }
@@ -161,7 +259,12 @@ JournalEntry BillEntry(const QString& kind, const QString& machine, const QStrin
     return entry;
 }
 
-bool AppendJournal(Desk& desk, const JournalEntry& entry) {
+namespace {
+
+// The journal locked, the next row numbered and linked: complete is given the row to finish
+// (a seal signs the row before) and may refuse it. False when nothing was written.
+bool AppendRow(Desk& desk, const JournalEntry& entry,
+               const std::function<bool(JournalRow& row)>& complete) {
     Query* q = desk.DataModule1.JournalQuery;
     q->Close();
     // Two desks must not both number their row after the same last one.
@@ -179,41 +282,87 @@ bool AppendJournal(Desk& desk, const JournalEntry& entry) {
     row.desk = desk.deskName;
     row.operatorName = desk.operatorName;
     row.entry = entry;
+    row.account = desk.accountId;
+    row.approver = desk.approverId;
+    if (complete && !complete(row)) {
+        q->Close();
+        return false;
+    }
     row.hash = JournalHash(row);
 
     q->Close();
     q->SetSql(QStringLiteral(
         "insert into Tjournal (id, at, desk, operator, kind, machine, target, tstart, tend, "
-        "stime, tmoney, tother, tsum, state, amount, note, flagged, prev, hash, total_fen) "
-        "values (:id, :at, :desk, :operator, :kind, :machine, :target, :tstart, :tend, :stime, "
-        ":tmoney, :tother, :tsum, :state, :amount, :note, :flagged, :prev, :hash, "
-        "cast(nullif(:fen, '') as bigint))"));
+        "stime, tmoney, tother, tsum, state, amount, note, flagged, prev, hash, v, account, "
+        "approver, total_fen) values (:id, :at, :desk, :operator, :kind, :machine, :target, "
+        ":tstart, :tend, :stime, :tmoney, :tother, :tsum, :state, :amount, :note, :flagged, "
+        ":prev, :hash, :v, :account, :approver, cast(nullif(:fen, '') as bigint))"));
     const std::pair<const char*, QString> values[] = {
         {"id", QString::number(row.id)},
         {"at", row.at},
         {"desk", row.desk},
         {"operator", row.operatorName},
-        {"kind", entry.kind},
-        {"machine", entry.machine},
-        {"target", entry.target},
-        {"tstart", entry.start},
-        {"tend", entry.end},
-        {"stime", entry.used},
-        {"tmoney", entry.fee},
-        {"tother", entry.other},
-        {"tsum", entry.total},
-        {"state", entry.state},
-        {"amount", entry.amount},
-        {"note", entry.note},
-        {"flagged", entry.flagged ? QStringLiteral("1") : QStringLiteral("0")},
+        {"kind", row.entry.kind},
+        {"machine", row.entry.machine},
+        {"target", row.entry.target},
+        {"tstart", row.entry.start},
+        {"tend", row.entry.end},
+        {"stime", row.entry.used},
+        {"tmoney", row.entry.fee},
+        {"tother", row.entry.other},
+        {"tsum", row.entry.total},
+        {"state", row.entry.state},
+        {"amount", row.entry.amount},
+        {"note", row.entry.note},
+        {"flagged", row.entry.flagged ? QStringLiteral("1") : QStringLiteral("0")},
         {"prev", row.prev},
         {"hash", row.hash},
-        {"fen", FenOf(entry)},
+        {"v", QString::number(row.version)},
+        {"account", row.account},
+        {"approver", row.approver},
+        {"fen", FenOf(row.entry)},
     };
     for (const auto& [name, value] : values) q->SetParam(QString::fromLatin1(name), value);
     if (!q->ExecSQL()) return false;
     desk.NoteJournalAppend({row.id, row.hash, row.at});  // remembered once it is committed
     return true;
+}
+
+}  // namespace
+
+bool AppendJournal(Desk& desk, const JournalEntry& entry) { return AppendRow(desk, entry, {}); }
+
+QByteArray SealMessage(qint64 id, const QString& hash) {
+    return QStringLiteral("qinglan journal seal\x1F%1\x1F%2").arg(id).arg(hash).toUtf8();
+}
+
+QString KeyFingerprint(const QByteArray& publicKey) {
+    const QString hex = QString::fromLatin1(
+        QCryptographicHash::hash(publicKey, QCryptographicHash::Sha256).toHex().left(16).toUpper());
+    return QStringList{hex.mid(0, 4), hex.mid(4, 4), hex.mid(8, 4), hex.mid(12, 4)}.join(
+        QLatin1Char('-'));
+}
+
+QByteArray KeyChangeMessage(const QByteArray& sealMessage, const QByteArray& newPublicKey) {
+    return sealMessage + '\x1F' + newPublicKey.toHex();
+}
+
+std::optional<JournalMark> AppendSeal(Desk& desk, const QString& kind, const QString& fingerprint,
+                                      const std::function<QString(const QByteArray&)>& sign) {
+    JournalEntry entry;
+    entry.kind = kind;
+    entry.state = fingerprint;
+    JournalMark sealed;
+    const bool written = AppendRow(desk, entry, [&](JournalRow& row) {
+        if (row.id <= 1) return false;  // nothing to seal
+        row.entry.note = sign(SealMessage(row.id - 1, row.prev));
+        if (row.entry.note.isEmpty()) return false;
+        row.entry.target = QString::number(row.id - 1);
+        sealed = {row.id - 1, row.prev, {}};
+        return true;
+    });
+    if (!written) return std::nullopt;
+    return sealed;
 }
 
 ChainCheck VerifyJournal(Desk& desk) {
@@ -247,6 +396,9 @@ namespace {
 ChainCheck VerifyJournalAfterRow(const QString& connectionName, std::pair<qint64, QString> from,
                                  const JournalMark& head, std::pair<qint64, QString>* verified) {
     QSqlDatabase db = QSqlDatabase::database(connectionName, false);
+    // Before the rows: PostgreSQL streams a forward-only query, and the connection takes no
+    // other statement until it is read to the end.
+    const SealKeyring keys(db);
     QSqlQuery q(db);
     q.setForwardOnly(true);
     const auto unreadable = [&] {
@@ -261,11 +413,40 @@ ChainCheck VerifyJournalAfterRow(const QString& connectionName, std::pair<qint64
         q.finish();
         return !q.lastError().isValid();
     };
+    constexpr int kColumns = 23;
+    QString texts[kColumns];
+    const auto readRow = [&] {
+        for (int c = 0; c < kColumns; ++c) texts[c] = q.value(c).toString();
+        return ChainRow(texts);
+    };
+    qint64 seals = 0;
+    qint64 changes = 0;
+    // A seal holds only by the key in force when it was made: the seals up to the verified row
+    // are read by their kind and held to the keys the database has now, so a key replaced or
+    // slipped in since is found however old the seals it breaks.
+    const auto checkSeal = [&](const JournalRow& row) {
+        const ChainCheck seal = keys.Check(row);
+        if (seal.result != ChainCheck::Intact) return seal;
+        ++seals;
+        if (row.entry.kind == JournalKind::SealKeyChange) ++changes;
+        return ChainCheck{};
+    };
     QString hash;
     if (from.first > 0) {
         if (!hashOf(from.first, &hash)) return unreadable();
         if (hash != from.second)
             return Altered(from.first, QStringLiteral("第%1条记录被删除或被改动").arg(from.first));
+        q.prepare(QStringLiteral("select ") + kChainColumns +
+                  QStringLiteral(" from Tjournal where kind in (?, ?) and id<=? order by id"));
+        q.addBindValue(JournalKind::Seal);
+        q.addBindValue(JournalKind::SealKeyChange);
+        q.addBindValue(from.first);
+        if (!q.exec()) return unreadable();
+        while (q.next())
+            if (const ChainCheck seal = checkSeal(readRow()); seal.result != ChainCheck::Intact)
+                return seal;
+        if (q.lastError().isValid()) return unreadable();
+        q.finish();
     }
     if (!q.exec(QStringLiteral("select min(id) from Tjournal"))) return unreadable();
     if (q.next() && !q.value(0).isNull() && q.value(0).toLongLong() != 1)
@@ -279,10 +460,8 @@ ChainCheck VerifyJournalAfterRow(const QString& connectionName, std::pair<qint64
     QString prev = from.first > 0 ? from.second : JournalSeed();
     qint64 expected = from.first > 0 ? from.first : 1;
     bool headSeen = head.id <= from.first;
-    QString texts[20];
     while (q.next()) {
-        for (int c = 0; c < 20; ++c) texts[c] = q.value(c).toString();
-        const JournalRow row = ChainRow(texts);
+        const JournalRow row = readRow();
         if (row.id != expected)
             return Altered(expected, QStringLiteral("第%1条记录被删除").arg(expected));
         if (row.id == from.first) {  // the verified row: its hash as remembered, its content
@@ -295,6 +474,9 @@ ChainCheck VerifyJournalAfterRow(const QString& connectionName, std::pair<qint64
             return Altered(row.id, QStringLiteral("第%1条记录与前一条接不上").arg(row.id));
         if (JournalHash(row) != row.hash || row.totalFen != FenOf(row.entry))
             return Altered(row.id, QStringLiteral("第%1条记录的内容被改动").arg(row.id));
+        if (IsSeal(row.entry.kind))
+            if (const ChainCheck seal = checkSeal(row); seal.result != ChainCheck::Intact)
+                return seal;
         if (row.id == head.id) {
             if (row.hash != head.hash)
                 return Altered(head.id, QStringLiteral("本机写入的第%1条记录被改动").arg(head.id));
@@ -305,6 +487,9 @@ ChainCheck VerifyJournalAfterRow(const QString& connectionName, std::pair<qint64
     }
     if (q.lastError().isValid()) return unreadable();
     q.finish();
+    if (const ChainCheck brought = keys.CheckAllBroughtIn(changes);
+        brought.result != ChainCheck::Intact)
+        return brought;
     // The row this desk wrote last, when it lies before the rows checked now.
     if (head.id > 0 && head.id <= from.first) {
         if (!hashOf(head.id, &hash)) return unreadable();
@@ -313,9 +498,14 @@ ChainCheck VerifyJournalAfterRow(const QString& connectionName, std::pair<qint64
         headSeen = !hash.isEmpty();
     }
     // Every row fits and the file simply ends earlier than this desk's last row.
-    if (!headSeen) return {ChainCheck::Shorter, head.id, head.at, expected - 1};
-    if (verified) *verified = expected - 1 > from.first ? std::pair{expected - 1, prev} : from;
-    return {};
+    ChainCheck check =
+        headSeen ? ChainCheck{ChainCheck::Intact, 0, {}, 0, seals}
+                 : ChainCheck{ChainCheck::Shorter, head.id, head.at, expected - 1, seals};
+    check.keyFingerprint = keys.CurrentFingerprint();
+    check.keyHistory = keys.History();
+    if (headSeen && verified)
+        *verified = expected - 1 > from.first ? std::pair{expected - 1, prev} : from;
+    return check;
 }
 
 }  // namespace
@@ -370,6 +560,27 @@ ChainCheck VerifyJournalRange(Desk& desk, qint64 firstId, qint64 lastId) {
         range = CheckLinks(after, from + 1, rows.front().hash);
     }
     if (range.result != ChainCheck::Intact) return whole();
+    // Every seal, wherever it lies: the rows before it may have been rewritten by the chain's
+    // own rule, which only the signature over the row before finds.
+    const auto sealed = SelectJournal(
+        desk, QStringLiteral(" where kind in (:k, :c) or id in (select id-1 from Tjournal where "
+                             "kind in (:k2, :c2)) order by id"),
+        {{QStringLiteral("k"), JournalKind::Seal},
+         {QStringLiteral("c"), JournalKind::SealKeyChange},
+         {QStringLiteral("k2"), JournalKind::Seal},
+         {QStringLiteral("c2"), JournalKind::SealKeyChange}});
+    if (!sealed) return {ChainCheck::Unreadable, 0, desk.DataModule1.JournalQuery->LastError()};
+    const SealKeyring keys(QSqlDatabase::database(desk.DataModule1.connectionName(), false));
+    qint64 changes = 0;
+    for (std::size_t i = 0; i < sealed->size(); ++i) {
+        const JournalRow& row = (*sealed)[i];
+        if (!IsSeal(row.entry.kind)) continue;
+        const bool linked = i > 0 && (*sealed)[i - 1].id == row.id - 1 &&
+                            (*sealed)[i - 1].hash == row.prev && JournalHash(row) == row.hash;
+        if (!linked || keys.Check(row).result != ChainCheck::Intact) return whole();
+        if (row.entry.kind == JournalKind::SealKeyChange) ++changes;
+    }
+    if (keys.CheckAllBroughtIn(changes).result != ChainCheck::Intact) return whole();
     // The chain is now known whole up to the range's last row.
     if (fromVerified && rows.back().id > verified.first)
         SetVerifiedJournalRow(desk, {rows.back().id, rows.back().hash});
@@ -387,6 +598,9 @@ QString ChainAlteredText(const ChainCheck& check) {
             .arg(check.detail.isEmpty() ? QString() : QStringLiteral("在 %1 ").arg(check.detail))
             .arg(check.firstBad)
             .arg(check.rowsInFile);
+    if (check.result == ChainCheck::SealBroken)
+        return QStringLiteral("店主封账不符！%1。封账之前的营业记录不可信，请与店主联系。")
+            .arg(check.detail);
     return QStringLiteral("营业记录已被改动！第一条不符的记录：第%1条（%2）。请与店主联系。")
         .arg(check.firstBad)
         .arg(check.detail);
@@ -401,10 +615,8 @@ std::optional<std::vector<JournalRow>> ReadJournal(Desk& desk, const QDateTime& 
 
 std::optional<std::vector<JournalRow>> SelectJournal(
     Desk& desk, const QString& where, const QList<std::pair<QString, QString>>& params) {
-    Query* q = desk.DataModule1.JournalQuery;
-    q->Close();
-    q->SetSql(QStringLiteral("select * from Tjournal") + where);
-    for (const auto& [name, value] : params) q->SetParam(name, value);
+    Query* q = desk.DataModule1.JournalQuery->Statement(
+        QStringLiteral("select * from Tjournal") + where, params);
     if (!q->Open()) return std::nullopt;
     std::vector<JournalRow> rows;
     rows.reserve(q->RecordCount());

@@ -2,7 +2,9 @@
 
 #include <QDateTime>
 #include <QList>
+#include <QStringList>
 #include <QString>
+#include <functional>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -27,6 +29,20 @@ inline const QString ShiftClose = QStringLiteral("交班");       // amount coun
                                                                 // tother the difference, note
 inline const QString PriceChange = QStringLiteral("价格修改");  // note: old and new prices
 inline const QString Restore = QStringLiteral("恢复备份");  // flagged; note: file, rows
+inline const QString PlanChange = QStringLiteral("价格方案");  // note: from when, old and new plan
+inline const QString OvernightEnd = QStringLiteral("通宵结束");  // back to 正常 from tstart
+// Operators who sign in.
+inline const QString SignInOn = QStringLiteral("启用操作员登录");   // machine: the owner's name
+inline const QString SignInOff = QStringLiteral("关闭操作员登录");
+inline const QString SignIn = QStringLiteral("登录");
+inline const QString SignInFailed = QStringLiteral("登录失败");  // machine: the name; flagged
+inline const QString AccountChange = QStringLiteral("操作员账号");  // machine: the name; note
+inline const QString Approval = QStringLiteral("店主授权");  // note: what the owner allowed
+// target: the row sealed (the one before); state: the key's fingerprint; note: the signature
+inline const QString Seal = QStringLiteral("店主封账");
+// A seal with the key of the owner's new password, which also carries the old key's signature
+// over the same and the new key: note: the new signature, a space, the old one.
+inline const QString SealKeyChange = QStringLiteral("店主改密码");
 }  // namespace JournalKind
 
 // What an operation records; the journal adds the id, time, desk, operator and hashes.
@@ -53,12 +69,30 @@ struct JournalRow {
     JournalEntry entry;
     QString prev;
     QString hash;
+    // 1: written before accounts, its hash over the fields above; 2: also over the account
+    // signed in and the approving owner (ids; empty with sign-in off).
+    int version = 2;
+    QString account;
+    QString approver;
     QString totalFen;  // the total in fen beside its text, for the engine to sum; empty: none
 };
 
 // Appends entry inside the caller's open transaction. False when it could not be written; the
 // caller then rolls back its change too and shows its own message.
 bool AppendJournal(Desk& desk, const JournalEntry& entry);
+
+// The owner's seal (kind Seal or SealKeyChange): a row that carries Ed25519 signatures over
+// the row before it (its number and hash), appended inside the caller's open transaction. sign
+// gets the message and returns the row's note, the signatures in hex (empty: refused);
+// fingerprint is the signing key's. The sealed row, or nullopt when nothing was written.
+std::optional<JournalMark> AppendSeal(Desk& desk, const QString& kind, const QString& fingerprint,
+                                      const std::function<QString(const QByteArray&)>& sign);
+// What a seal of row id with this hash signs.
+QByteArray SealMessage(qint64 id, const QString& hash);
+// What the old key signs at a change of password: the seal's message and the new key.
+QByteArray KeyChangeMessage(const QByteArray& sealMessage, const QByteArray& newPublicKey);
+// The short fingerprint of a seal key, for the owner's paper: 16 hex digits in groups of four.
+QString KeyFingerprint(const QByteArray& publicKey);
 
 // The hash a row must carry: over its canonical text and the previous row's hash.
 QString JournalHash(const JournalRow& row);
@@ -68,10 +102,26 @@ QString JournalSeed();
 struct ChainCheck {
     // Shorter: every row fits, but the file ends before the row this desk wrote last (a backup
     // restored by hand, a power cut, the newest rows removed): told as what it is.
-    enum Result { Intact, Altered, Shorter, Unreadable } result = Intact;
+    // SealBroken: an owner's seal does not hold (a row before it changed, even with the chain
+    // rewritten after it; the seal row itself changed; a seal without the key it needs).
+    enum Result { Intact, Altered, Shorter, Unreadable, SealBroken };
+    ChainCheck(Result result_ = Intact, qint64 firstBad_ = 0, QString detail_ = {},
+               qint64 rowsInFile_ = 0, qint64 seals_ = 0, QString keyFingerprint_ = {})
+        : result(result_),
+          firstBad(firstBad_),
+          detail(std::move(detail_)),
+          rowsInFile(rowsInFile_),
+          seals(seals_),
+          keyFingerprint(std::move(keyFingerprint_)) {}
+    Result result = Intact;
     qint64 firstBad = 0;  // Altered: the first row that does not fit; Shorter: this desk's last
     QString detail;       // Altered, Unreadable: what; Shorter: when this desk wrote its last row
     qint64 rowsInFile = 0;  // Shorter: the rows the database holds
+    qint64 seals = 0;       // seals checked (a whole chain's check)
+    QString keyFingerprint;  // the seal key the database holds; empty when it has none
+    // Every seal key's fingerprint, oldest first: each after the first signed in by the one
+    // before it at a change of the owner's password (verified when the result is Intact).
+    QStringList keyHistory;
 };
 
 // Verifies the whole chain: every row's hash, every link, ids without a gap from 1, and that

@@ -51,27 +51,41 @@ std::optional<Report> LoadReport(Desk& desk, const QDate& from, const QDate& to,
     const QString deskOnly = deskFilter.isEmpty() ? QString() : QStringLiteral(" and j.desk=?");
     QStringList values{JournalKind::ShiftOpen, JournalKind::Checkout, a, b};
     if (!deskFilter.isEmpty()) values << deskFilter;
-    const QString bills =
-        QStringLiteral(
-            "select j.id, j.at, j.desk, j.operator, j.machine, j.tstart, j.tend, j.stime, "
-            "j.tmoney, j.tother, j.tsum, j.state, j.total_fen, (select o.id from Tjournal o "
-            "where o.desk=j.desk and o.kind=? and o.id<j.id order by o.id desc limit 1) as "
-            "shift from Tjournal j where j.kind=? and j.at>=? and j.at<?") +
-        deskOnly;
+    const auto bills = [&](const QString& more) {
+        return QStringLiteral(
+                   "select j.id, j.at, j.desk, j.operator, j.machine, j.tstart, j.tend, j.stime, "
+                   "j.tmoney, j.tother, j.tsum, j.state, j.total_fen, (select o.id from Tjournal "
+                   "o where o.desk=j.desk and o.kind=? and o.id<j.id order by o.id desc limit 1) "
+                   "as shift, j.account") +
+               more + QStringLiteral(" from Tjournal j where j.kind=? and j.at>=? and j.at<?") +
+               deskOnly;
+    };
     Query* q = desk.DataModule1.JournalQuery;
     Report report;
     report.from = from;
     report.to = to;
     report.desk = deskFilter;
+
+    // Rows of a signed-in operator are theirs under the name they bear now, whatever it was
+    // when the row was written; rows from before accounts keep the name typed then.
+    QHash<QString, QString> accountNames;
     q->Close();
-    q->SetSql(bills + QStringLiteral(" order by j.id"));
+    q->SetSql(QStringLiteral("select id, name from Taccount"));
+    if (!q->ForEachRow([&](const QString* r, int) { accountNames.insert(r[0], r[1]); }, {}))
+        return std::nullopt;
+    const auto nameOf = [&](const QString& account, const QString& typed) {
+        return account.isEmpty() ? typed : accountNames.value(account, typed);
+    };
+
+    q->Close();
+    q->SetSql(bills(QStringLiteral(", j.note")) + QStringLiteral(" order by j.id"));
     const bool read = q->ForEachRow(
         [&](const QString* r, int) {
             ReportBill bill;
             bill.id = r[0].toLongLong();
             bill.at = r[1];
             bill.desk = r[2];
-            bill.operatorName = r[3];
+            bill.operatorName = nameOf(r[14], r[3]);
             bill.machine = r[4];
             bill.start = r[5];
             bill.end = r[6];
@@ -88,6 +102,7 @@ std::optional<Report> LoadReport(Desk& desk, const QDate& from, const QDate& to,
                 bill.totalCents = r[12].toLongLong();
             }
             bill.shift = r[13];  // the opening's id for now; its label below
+            bill.detail = DetailOfNote(r[15]);
             report.bills.push_back(std::move(bill));
         },
         values);
@@ -95,16 +110,16 @@ std::optional<Report> LoadReport(Desk& desk, const QDate& from, const QDate& to,
 
     // The totals, summed and grouped by the engine over the same rows, in fen.
     q->Close();
-    q->SetSql(QStringLiteral("with b as materialized (") + bills +
+    q->SetSql(QStringLiteral("with b as materialized (") + bills({}) +
               QStringLiteral(" and j.total_fen is not null") +
               QStringLiteral(
-                  ") select 'd', substr(at,1,10), '', sum(total_fen) from b group by "
-                  "substr(at,1,10) union all select 'h', substr(at,12,2), '', sum(total_fen) "
-                  "from b group by substr(at,12,2) union all select 'm', machine, '', "
-                  "sum(total_fen) from b group by machine union all select 's', operator, "
+                  ") select 'd', substr(at,1,10), '', sum(total_fen), '' from b group by "
+                  "substr(at,1,10) union all select 'h', substr(at,12,2), '', sum(total_fen), "
+                  "'' from b group by substr(at,12,2) union all select 'm', machine, '', "
+                  "sum(total_fen), '' from b group by machine union all select 's', operator, "
                   "coalesce((select o.desk || ' ' || substr(o.at,1,16) from Tjournal o where "
-                  "o.id=b.shift), b.desk || ' '), sum(total_fen) from b group by operator, desk, "
-                  "shift"));
+                  "o.id=b.shift), b.desk || ' '), sum(total_fen), account from b group by "
+                  "operator, desk, shift, account"));
     QMap<QDate, qint64> perDay;
     QMap<QString, qint64> perShift, perMachine;
     const bool summed = q->ForEachRow(
@@ -122,7 +137,7 @@ std::optional<Report> LoadReport(Desk& desk, const QDate& from, const QDate& to,
                     perMachine[r[1]] += cents;
                     break;
                 default:
-                    perShift[ShiftLabel(r[1], r[2])] += cents;
+                    perShift[ShiftLabel(nameOf(r[4], r[1]), r[2])] += cents;
                     report.totalCents += cents;
                     break;
             }

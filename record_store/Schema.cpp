@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <functional>
 #include <vector>
-#include <iterator>
 
 #include "record_store/DatabaseError.h"
 #include "record_store/Engine.h"
@@ -83,28 +82,68 @@ struct Step {
     Fill fill = {};
 };
 
-// The console's own tables, by schema version: step n brings version n-1 to n.
-const Step kSteps[] = {
-    // 1: the takings journal, append-only, each row chained to the one before by SHA-256.
-    {{QStringLiteral(
-         "create table Tjournal (id integer primary key, at text not null, desk text not "
-         "null, operator text not null, kind text not null, machine text not null, target "
-         "text not null, tstart text not null, tend text not null, stime text not null, "
-         "tmoney text not null, tother text not null, tsum text not null, state text not "
-         "null, amount text not null, note text not null, flagged integer not null, prev "
-         "text not null, hash text not null)"),
-     QStringLiteral("create index Tjournal_at on Tjournal(at)"),
-     QStringLiteral("create table Tschema (version integer not null)")}},
-    // 2: what the café sets once for every desk (its name on reports and receipts).
-    {{QStringLiteral("create table Tsetting (name text not null primary key, value text not null)")}},
-    // 3: totals in fen for the engine to sum, and indexes for the reports' filters and the
-    // open shift's look-up, so neither reads the whole journal.
-    {{QStringLiteral("alter table Tjournal add column total_fen bigint"),
-      QStringLiteral("create index Tjournal_kind_at on Tjournal(kind, at)"),
-      QStringLiteral("create index Tjournal_desk_kind_at on Tjournal(desk, kind, at)"),
-      QStringLiteral("create index Tjournal_desk_kind_id on Tjournal(desk, kind, id)")},
-     FillTotalFen},
-};
+// The console's own tables, by schema version: step n brings version n-1 to n. Tables keyed by
+// machine name take the engine's case rule, as Tcount does.
+std::vector<Step> Steps(const Engine& engine) {
+    const Engine::TableRules rules = engine.Tables();
+    return {
+        // 1: the takings journal, append-only, each row chained to the one before by SHA-256.
+        {{QStringLiteral(
+             "create table Tjournal (id integer primary key, at text not null, desk text not "
+             "null, operator text not null, kind text not null, machine text not null, target "
+             "text not null, tstart text not null, tend text not null, stime text not null, "
+             "tmoney text not null, tother text not null, tsum text not null, state text not "
+             "null, amount text not null, note text not null, flagged integer not null, prev "
+             "text not null, hash text not null)"),
+         QStringLiteral("create index Tjournal_at on Tjournal(at)"),
+         QStringLiteral("create table Tschema (version integer not null)")}},
+        // 2: what the café sets once for every desk (its name on reports and receipts).
+        {{QStringLiteral(
+            "create table Tsetting (name text not null primary key, value text not null)")}},
+        // 3: operators who sign in. Journal rows name the account (an id that survives a rename)
+        // and, for what a cashier did with the owner's password, the owner; v says which canonical
+        // text a row's hash covers, so the rows written before keep verifying. The owner's seal
+        // keys: each a public key and the salt its private half is derived with from the password,
+        // from the journal row (since) where a change of the owner's password brought it in.
+        {{QStringLiteral("alter table Tjournal add column v integer not null default 1"),
+         QStringLiteral("alter table Tjournal add column account text not null default ''"),
+         QStringLiteral("alter table Tjournal add column approver text not null default ''"),
+         QStringLiteral(
+             "create table Taccount (id integer primary key, name text not null, role text not "
+             "null, hash text not null, enabled integer not null, failures integer not null, "
+             "lockouts integer not null, locked_until text not null)"),
+         QStringLiteral("create table Tsealkey (salt text not null, publickey text not null, "
+                        "since integer not null)")}},
+        // 4: price plans. Each version takes effect at its date-time (body empty: no plan, the
+        // single rate); holidays; the machines' zones; each session's full start and zone, kept
+        // (1) when it is more than "begun today at Tstart in the machine's zone", so a pass
+        // reads only those and the sessions begun on an earlier day; a stamp that every change
+        // of the versions, holidays or zones moves, on whichever desk.
+        {rules.before +
+             QStringList{
+                QStringLiteral("create table Tplan (id integer not null primary key, effective "
+                               "text not null, body text not null, base text not null, night "
+                               "text not null)"),
+                QStringLiteral("create table Tholiday (day text not null primary key)"),
+                QStringLiteral("create table Tzone (") + rules.nameColumn +
+                    QStringLiteral(", zone text not null)"),
+                QStringLiteral("create table Tsession (") + rules.nameColumn +
+                    QStringLiteral(", started text not null, zone text not null, carried text "
+                                   "not null, night_ends text not null, warned integer not "
+                                   "null, kept integer not null)"),
+                QStringLiteral("create index Tsession_started on Tsession(started)"),
+                QStringLiteral("create index Tsession_kept on Tsession(kept)"),
+                QStringLiteral("create table Tplanstamp (n integer not null)"),
+                QStringLiteral("insert into Tplanstamp (n) values (0)")}},
+        // 5: totals in fen for the engine to sum, and indexes for the reports' filters and the
+        // open shift's look-up, so neither reads the whole journal.
+        {{QStringLiteral("alter table Tjournal add column total_fen bigint"),
+          QStringLiteral("create index Tjournal_kind_at on Tjournal(kind, at)"),
+          QStringLiteral("create index Tjournal_desk_kind_at on Tjournal(desk, kind, at)"),
+          QStringLiteral("create index Tjournal_desk_kind_id on Tjournal(desk, kind, id)")},
+         FillTotalFen},
+    };
+}
 
 }  // namespace
 
@@ -130,7 +169,7 @@ int OurTables(const QSqlDatabase& db) {
     return found;
 }
 
-bool MigrateSchema(QSqlDatabase& db, QString* error) {
+bool MigrateSchema(QSqlDatabase& db, const Engine& engine, QString* error) {
     int version = 0;
     if (HasTable(db, QStringLiteral("Tschema"))) {
         QSqlQuery q(db);
@@ -140,12 +179,12 @@ bool MigrateSchema(QSqlDatabase& db, QString* error) {
         }
         if (q.next()) version = q.value(0).toInt();
     }
-    constexpr int latest = int(std::size(kSteps));
-    for (int step = version; step < latest; ++step) {
-        QStringList statements = kSteps[step].statements;
+    const std::vector<Step> steps = Steps(engine);
+    for (int step = version; step < int(steps.size()); ++step) {
+        QStringList statements = steps[size_t(step)].statements;
         statements << QStringLiteral("delete from Tschema")
                    << QStringLiteral("insert into Tschema (version) values (%1)").arg(step + 1);
-        if (!RunInOneTransaction(db, statements, error, kSteps[step].fill)) return false;
+        if (!RunInOneTransaction(db, statements, error, steps[size_t(step)].fill)) return false;
     }
     return true;
 }

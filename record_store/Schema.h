@@ -17,7 +17,7 @@ int OurTables(const QSqlDatabase& db);
 
 // Brings the console's own tables to the latest version, each step in one transaction. A file
 // that cannot take them (read-only) still serves; what needs them fails. False with the reason.
-bool MigrateSchema(QSqlDatabase& db, QString* error);
+bool MigrateSchema(QSqlDatabase& db, const Engine& engine, QString* error);
 
 // A journal row's total in fen as stored beside its texts (total_fen), as text: empty (stored as
 // NULL) when the fee, the extra charges or the total is not an amount, and the bill is then in no

@@ -17,6 +17,12 @@ class Prompts {
     virtual void error(const QString& text) = 0;            // title "Error", one "Yes" button
     virtual bool confirm(const QString& text) = 0;          // "Confirm", Yes/No, Yes default
     virtual void reportUnhandled(const QString& text) = 0;  // an error no operation handles
+    // The owner's password asked for on the spot: title "店主授权", the text, a field that never
+    // echoes; nullopt when cancelled. One that cannot ask refuses.
+    virtual std::optional<QString> secret(const QString& text) {
+        (void)text;
+        return std::nullopt;
+    }
 };
 
 class Clock {

@@ -8,7 +8,8 @@ export CCACHE_BASEDIR="$ROOT" CCACHE_NOHASHDIR=true
 
 PACKAGES=(cmake make g++ qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite libgl-dev libsqlite3-dev
           libqt6sql6-psql fonts-noto-cjk fonts-wqy-microhei qt6-translations-l10n sqlite3
-          desktop-file-utils appstream ccache libpq-dev poppler-utils dpkg-dev lintian)
+          desktop-file-utils appstream ccache libpq-dev poppler-utils dpkg-dev lintian
+          libsodium-dev pkg-config openssl)
 
 install_missing() {
     local missing=()

@@ -74,6 +74,13 @@ execute_process(COMMAND dpkg-deb --contents ${deb} OUTPUT_VARIABLE contents)
 if(NOT contents MATCHES "usr/share/doc/qinglan-cafe-console/operator-guide.html")
   message(FATAL_ERROR "the package's doc folder lacks the operator's guide:\n${contents}")
 endif()
+# What the programs link (libsodium for the operators' hashes and the seal) is asked for.
+execute_process(COMMAND dpkg-deb --field ${deb} Depends OUTPUT_VARIABLE depends)
+foreach(needed libsodium23 libqt6sql6-sqlite libpq5)
+  if(NOT depends MATCHES "${needed}")
+    message(FATAL_ERROR "the package does not depend on ${needed}: ${depends}")
+  endif()
+endforeach()
 find_program(LINTIAN lintian REQUIRED)
 execute_process(COMMAND ${LINTIAN} --fail-on error --tag-display-limit 0 ${deb}
   RESULT_VARIABLE linted OUTPUT_VARIABLE out ERROR_VARIABLE err)

@@ -13,6 +13,8 @@ int runAdminTest(int argc, char** argv);
 int runDesktopProgramTest(int argc, char** argv);
 int runServerWindowTest(int argc, char** argv);
 int runPasswordAndPortTest(int argc, char** argv);
+int runPlanWindowTest(int argc, char** argv);
+int runSignInWindowTest(int argc, char** argv);
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
@@ -28,6 +30,8 @@ int main(int argc, char** argv) {
     failures += runAdminTest(argc, argv);
     failures += runServerWindowTest(argc, argv);
     failures += runPasswordAndPortTest(argc, argv);
+    failures += runPlanWindowTest(argc, argv);
+    failures += runSignInWindowTest(argc, argv);
     failures += runDesktopProgramTest(argc, argv);  // last: it installs Qt's translations
     return failures;
 }

@@ -36,6 +36,7 @@ namespace {
 QStringList describe(const QList<QAction*>& actions, const QString& indent = QString()) {
     QStringList out;
     for (QAction* a : actions) {
+        if (!a->isVisible()) continue;  // what the operator does not see (the lock, sign-in off)
         if (a->isSeparator()) {
             out << indent + a->objectName() + QStringLiteral(" -");
             continue;

@@ -7,6 +7,7 @@
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QUrl>
 
 #include "record_store/ConnectDatabase.h"
 #include "record_store/DatabaseError.h"
@@ -626,6 +627,35 @@ class RecordStoreTest : public QObject {
         TDataModule1 second;
         QVERIFY(SwitchConnection(second, env.connectionText()));
         QCOMPARE(env.count(), 4);
+    }
+
+    // A desk on the café's network talks to its server over TLS, checking the certificate and
+    // the address it was made for (the test server's CA and its certificate for 127.0.0.1).
+    void tlsToTheServer_data() {
+        QTest::addColumn<QString>("host");
+        QTest::addColumn<bool>("connects");
+        QTest::newRow("the address in the certificate") << QStringLiteral("127.0.0.1") << true;
+        QTest::newRow("another name for it") << QStringLiteral("localhost") << false;
+    }
+    void tlsToTheServer() {
+        QFETCH(QString, host);
+        QFETCH(bool, connects);
+        if (!TestEngine::Postgres()) QSKIP("a server's own behaviour: PostgreSQL only");
+        const QString ca = qEnvironmentVariable("CAFE_TEST_POSTGRES_CA");
+        QVERIFY2(!ca.isEmpty(), "CAFE_TEST_POSTGRES_CA: the test server's CA, which "
+                                "scripts/pg-test-server.sh makes");
+        StoreEnv env;
+        QUrl url(env.connectionText());
+        url.setHost(host);
+        url.setQuery(QStringLiteral("sslmode=verify-full&sslrootcert=") + ca);
+        TDataModule1 module(nullptr, TDataModule1::DefaultFile::OnlyIfPresent);
+        QCOMPARE(SwitchConnection(module, url.toString()), connects);
+        if (!connects) return;
+        Query* q = module.ADOQuery2;
+        q->SetSql(QStringLiteral("select ssl, version from pg_stat_ssl where pid=pg_backend_pid()"));
+        QVERIFY(q->Open());
+        QCOMPARE(q->FieldText(QStringLiteral("ssl")), QStringLiteral("true"));
+        QVERIFY(q->FieldText(QStringLiteral("version")).startsWith(QStringLiteral("TLS")));
     }
 
     void readOnlyFileFailsStatementsNotConnection() {

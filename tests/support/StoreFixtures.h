@@ -26,6 +26,14 @@ class RecordingPrompts : public Prompts {
     void reportUnhandled(const QString& text) override {
         record(QStringLiteral("unhandled|") + text);
     }
+    std::deque<QString> secrets;  // typed into 店主授权; an unscripted one is cancelled
+    std::optional<QString> secret(const QString& text) override {
+        record(QStringLiteral("secret|") + text);
+        if (secrets.empty()) return std::nullopt;
+        QString typed = secrets.front();
+        secrets.pop_front();
+        return typed;
+    }
     QStringList take();  // the boxes so far, clearing the record
 
   private:
@@ -65,6 +73,7 @@ void AddEngineRows();
 // The row's engine; false (with why) when its rows are to be skipped.
 bool UseEngineRow(QString* why);
 bool Postgres();  // the current row's
+void Reset();     // SQLite again, for the classes that follow one with engine rows
 }  // namespace TestEngine
 
 #define CAFE_ENGINE_ROWS                                             \
