@@ -19,8 +19,8 @@ inline bool FillJournal(QSqlDatabase db, int rows) {
     QSqlQuery q(db);
     q.prepare(QStringLiteral(
         "insert into Tjournal (id, at, desk, operator, kind, machine, target, tstart, tend, "
-        "stime, tmoney, tother, tsum, state, amount, note, flagged, prev, hash, total_fen) "
-        "values (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
+        "stime, tmoney, tother, tsum, state, amount, note, flagged, prev, hash, total_fen, v) "
+        "values (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
     QString prev = JournalSeed();
     for (int i = 0; i < rows; ++i) {
         at = at.addSecs(315);
@@ -51,7 +51,8 @@ inline bool FillJournal(QSqlDatabase db, int rows) {
              {QVariant(row.id), t(row.at), t(row.desk), t(row.operatorName), t(e.kind),
               t(e.machine), t(e.target), t(e.start), t(e.end), t(e.used), t(e.fee), t(e.other),
               t(e.total), t(e.state), t(e.amount), t(e.note), QVariant(0), t(row.prev),
-              t(row.hash), QVariant(JournalFenText(e.fee, e.other, e.total))})
+              t(row.hash), QVariant(JournalFenText(e.fee, e.other, e.total)),
+              QVariant(row.version)})
             q.addBindValue(v);
         if (!q.exec()) {
             std::fprintf(stderr, "%s\n", qPrintable(q.lastError().text()));

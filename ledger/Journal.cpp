@@ -436,8 +436,10 @@ ChainCheck VerifyJournalAfterRow(const QString& connectionName, std::pair<qint64
         if (!hashOf(from.first, &hash)) return unreadable();
         if (hash != from.second)
             return Altered(from.first, QStringLiteral("第%1条记录被删除或被改动").arg(from.first));
+        // By the kind index, whatever the journal's size.
         q.prepare(QStringLiteral("select ") + kChainColumns +
-                  QStringLiteral(" from Tjournal where kind in (?, ?) and id<=? order by id"));
+                  QStringLiteral(" from Tjournal where id in (select id from Tjournal where kind "
+                                 "in (?, ?) and +id<=?) order by id"));
         q.addBindValue(JournalKind::Seal);
         q.addBindValue(JournalKind::SealKeyChange);
         q.addBindValue(from.first);
@@ -561,10 +563,11 @@ ChainCheck VerifyJournalRange(Desk& desk, qint64 firstId, qint64 lastId) {
     }
     if (range.result != ChainCheck::Intact) return whole();
     // Every seal, wherever it lies: the rows before it may have been rewritten by the chain's
-    // own rule, which only the signature over the row before finds.
+    // own rule, which only the signature over the row before finds. Seals and the rows they
+    // seal are found by the kind index, so this does not grow with the journal.
     const auto sealed = SelectJournal(
-        desk, QStringLiteral(" where kind in (:k, :c) or id in (select id-1 from Tjournal where "
-                             "kind in (:k2, :c2)) order by id"),
+        desk, QStringLiteral(" where id in (select id from Tjournal where kind in (:k, :c) union "
+                             "all select id-1 from Tjournal where kind in (:k2, :c2)) order by id"),
         {{QStringLiteral("k"), JournalKind::Seal},
          {QStringLiteral("c"), JournalKind::SealKeyChange},
          {QStringLiteral("k2"), JournalKind::Seal},
