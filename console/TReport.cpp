@@ -209,9 +209,21 @@ void TReport::VerifyClick() {
     Desk& d = desk;
     CheckJournalBeside(d, JournalCheck::Full, [&d, button](const ChainCheck& check) {
         if (button) button->setEnabled(true);
-        d.prompts.message(check.result == ChainCheck::Intact
-                              ? QStringLiteral("全部营业记录核对完毕，没有发现改动。")
-                              : ChainAlteredText(check));
+        if (check.result != ChainCheck::Intact) {
+            d.prompts.message(ChainAlteredText(check));
+            return;
+        }
+        // Seals that all hold prove nothing if they were all made again with another key.
+        if (const QString alarm = SealKeyAlarm(d, check); !alarm.isEmpty()) {
+            d.prompts.message(alarm);
+            return;
+        }
+        d.prompts.message(
+            check.seals == 0
+                ? QStringLiteral("全部营业记录核对完毕，没有发现改动。")
+                : QStringLiteral("全部营业记录核对完毕，没有发现改动；%1次店主封账都对得上，公钥指纹 %2。")
+                      .arg(check.seals)
+                      .arg(check.keyFingerprint));
     });
 }
 

@@ -17,24 +17,22 @@ qint64 Cents(const QString& text) { return ParseCents(text).value_or(0); }
 constexpr int kMaxOperatorName = 32;
 constexpr qint64 kMaxCashCents = 100000 * 100;  // what one drawer can hold, and then some
 
+}  // namespace
+
 // A seal key other than the one this desk saw last: someone may have put their own in and
 // signed the seals again. The owner's paper says which one is theirs. One the seen key vouched
 // for (the owner changed the password since) is no alarm.
-void WatchSealKey(Desk& desk, const ChainCheck& check) {
-    if (check.keyFingerprint.isEmpty()) return;
+QString SealKeyAlarm(Desk& desk, const ChainCheck& check) {
+    if (check.keyFingerprint.isEmpty()) return {};
     const QString key = desk.PerDatabaseKey(QStringLiteral("sealKey"));
     const QString seen = desk.settings.value(key);
-    if (!seen.isEmpty() && !check.keyHistory.contains(seen)) {
-        desk.prompts.message(
-            QStringLiteral("店主封账的公钥变了：本机上次见到的指纹是 %1，现在是 %2。"
-                           "请店主核对记在纸上的指纹；不是店主换的，封账就不可信。")
-                .arg(seen, check.keyFingerprint));
-        return;
-    }
+    if (!seen.isEmpty() && !check.keyHistory.contains(seen))
+        return QStringLiteral("店主封账的公钥变了：本机上次见到的指纹是 %1，现在是 %2。"
+                              "请店主核对记在纸上的指纹；不是店主换的，封账就不可信。")
+            .arg(seen, check.keyFingerprint);
     desk.settings.setValue(key, check.keyFingerprint);
+    return {};
 }
-
-}  // namespace
 
 void CheckJournalBeside(Desk& desk, JournalCheck kind, std::function<void(const ChainCheck&)> done) {
     const QString source = desk.DataModule1.connectionName();
@@ -89,7 +87,8 @@ void ResumeJournal(Desk& desk) {
                                desk.prompts.message(ChainAlteredText(check));
                                return;
                            }
-                           WatchSealKey(desk, check);
+                           if (const QString alarm = SealKeyAlarm(desk, check); !alarm.isEmpty())
+                               desk.prompts.message(alarm);
                        });
 }
 

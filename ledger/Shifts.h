@@ -55,6 +55,9 @@ enum class JournalCheck {
     Full,               // the whole chain, now (on demand)
     Weekly,             // the whole chain, at low priority
 };
+// After a check that held: the alarm text when the file's seal key is not the one this desk saw
+// last nor one it vouched for (empty otherwise; the key is then noted as seen).
+QString SealKeyAlarm(Desk& desk, const ChainCheck& check);
 // Runs a check of the chain on a thread of its own; done() comes back on the desk's thread.
 // An intact chain moves the desk's verified head (and, for a whole-chain check, its date).
 void CheckJournalBeside(Desk& desk, JournalCheck kind,

@@ -98,6 +98,11 @@ class AdminTest : public QObject {
         ran = admin(db + QStringList{"journal", "verify"}, home);
         QCOMPARE(ran.code, 0);
         QVERIFY(ran.out.contains(fingerprint));
+        // The console's check shows the fingerprint too: seals made again with another key hold.
+        ran = run(QStringLiteral(CAFE_CONSOLE), {"--verify", "--database", env.dbPath()}, home);
+        QCOMPARE(ran.code, 0);
+        QVERIFY2(ran.out.contains(QStringLiteral("次店主封账都对得上，公钥指纹 ") + fingerprint),
+                 qPrintable(ran.out));
         // The bill before the seal changed, its total in fen with it, and every hash after it
         // made to fit again.
         env.sql(QStringLiteral("update Tjournal set tsum='0.5', total_fen=50 where id=1"));
