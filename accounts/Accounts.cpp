@@ -392,17 +392,20 @@ SignInResult SignIn(Desk& desk, const QString& name, const Secret& pin) {
               {QStringLiteral("i"), row->account.id}})
              ->ExecSQL())
         return {SignInResult::Failed, {}, DeskText::DbContact};
+    // The 登录 row is the new operator's own, by account and by name.
     const QString before = desk.accountId;
-    if (right) desk.accountId = row->account.id;
+    const QString nameBefore = desk.operatorName;
+    if (right) {
+        desk.accountId = row->account.id;
+        desk.operatorName = row->account.name;
+    }
     QString why;
     if (!JournalAndCommit(desk, transaction, entry, &why)) {
         desk.accountId = before;
+        desk.operatorName = nameBefore;
         return {SignInResult::Failed, {}, why};
     }
-    if (right) {
-        desk.accountIsOwner = row->account.role == Role::Owner;
-        desk.operatorName = row->account.name;
-    }
+    if (right) desk.accountIsOwner = row->account.role == Role::Owner;
     return result;
 }
 
@@ -429,6 +432,12 @@ OwnerApproval::OwnerApproval(Desk& desk, const QString& what, bool needed) : m_d
     const Secret password(*typed);
     const std::optional<Account> owner = CheckOwnerPassword(desk, password);
     if (!owner) {
+        // Every wrong guess at the owner's password is on the record the owner reads.
+        Transaction transaction(desk.DataModule1);
+        JournalEntry refused = Entry(JournalKind::ApprovalRefused, {}, what);
+        refused.flagged = true;
+        QString why;
+        if (transaction.BeginWrite()) JournalAndCommit(desk, transaction, refused, &why);
         desk.prompts.message(QStringLiteral("店主密码不对，没有做任何改动。"));
         return;
     }

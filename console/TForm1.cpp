@@ -117,6 +117,13 @@ void TForm1::StartSignIn() {
     IdleTimer = new QTimer(this);
     IdleTimer->setObjectName(QStringLiteral("IdleTimer"));
     IdleTimer->setSingleShot(true);
+    connect(&desk, &Desk::idleLockChanged, this, [this](int minutes) {
+        IdleTimer->setInterval(minutes * 60000);
+        if (minutes > 0 && !Locked())
+            IdleTimer->start();
+        else
+            IdleTimer->stop();
+    });
     connect(IdleTimer, &QTimer::timeout, this, [this] {
         if (!Locked()) Lock();
     });

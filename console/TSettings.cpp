@@ -325,7 +325,11 @@ void TSettings::SealClick() {
 
 void TSettings::IdleSaveClick() {
     QString why;
-    if (!SetIdleLockMinutes(desk, IdleMinutesBox->value(), &why)) desk.prompts.message(why);
+    if (!SetIdleLockMinutes(desk, IdleMinutesBox->value(), &why)) {
+        desk.prompts.message(why);
+        return;
+    }
+    emit desk.idleLockChanged(IdleMinutesBox->value());
 }
 
 void TSettings::LoadPrices() {

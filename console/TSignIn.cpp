@@ -70,6 +70,12 @@ void TSignIn::Cover() {
 }
 
 void TSignIn::SignInClick() {
+    // Enter on an empty field is a slip, not a guess: it costs none of the five tries.
+    if (PinEdit->text().isEmpty()) {
+        MessageLabel->setText(QStringLiteral("请先输入PIN或店主密码。"));
+        PinEdit->setFocus();
+        return;
+    }
     QString typed = PinEdit->text();
     PinEdit->clear();
     const Secret pin(typed);

@@ -195,6 +195,7 @@ class Desk : public QObject {
     void remindersChanged();  // a reminder fell due or was set: the grid's marks change
     void connectionChanged(bool lost);
     void reconnected();  // both connections are back: what the ticks missed can run now
+    void idleLockChanged(int minutes);  // saved in 设置: the window's idle lock follows at once
 
   private:
     void GridOpened();

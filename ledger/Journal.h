@@ -38,6 +38,7 @@ inline const QString SignIn = QStringLiteral("登录");
 inline const QString SignInFailed = QStringLiteral("登录失败");  // machine: the name; flagged
 inline const QString AccountChange = QStringLiteral("操作员账号");  // machine: the name; note
 inline const QString Approval = QStringLiteral("店主授权");  // note: what the owner allowed
+inline const QString ApprovalRefused = QStringLiteral("店主授权失败");  // flagged; note: what
 // target: the row sealed (the one before); state: the key's fingerprint; note: the signature
 inline const QString Seal = QStringLiteral("店主封账");
 // A seal with the key of the owner's new password, which also carries the old key's signature

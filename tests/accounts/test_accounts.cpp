@@ -134,6 +134,19 @@ class AccountsTest : public QObject {
         QCOMPARE(last.version, 2);
         QCOMPARE(JournalRowsOf(env, JournalKind::SignInFailed), 1);
         QCOMPARE(VerifyJournal(*env.desk).result, ChainCheck::Intact);
+        // Each 登录 row names the one who signed in, by account and by name, not the one before.
+        QCOMPARE(SignIn(*env.desk, QStringLiteral("老板"), Typed(kOwnerPassword)).result,
+                 SignInResult::Ok);
+        QCOMPARE(SignIn(*env.desk, QStringLiteral("小王"), Typed(kPin)).result, SignInResult::Ok);
+        std::vector<JournalRow> signIns;
+        for (const JournalRow& row : AllJournalRows(env))
+            if (row.entry.kind == JournalKind::SignIn) signIns.push_back(row);
+        QCOMPARE(signIns.size(), size_t(3));
+        const std::optional<Account> owner = FindAccount(*env.desk, QStringLiteral("老板"));
+        QCOMPARE(signIns[1].account, owner->id);
+        QCOMPARE(signIns[1].operatorName, QStringLiteral("老板"));
+        QCOMPARE(signIns[2].account, cashier->id);
+        QCOMPARE(signIns[2].operatorName, QStringLiteral("小王"));
     }
 
     // Five wrong PINs in a row lock the name for a minute, the next lock-out for two; a right
@@ -201,7 +214,15 @@ class AccountsTest : public QObject {
         QVERIFY(env.desk->approverId.isEmpty());  // only for the action approved
         QCOMPARE(env.prompts.take(), boxes);
         const std::vector<JournalRow> rows = AllJournalRows(env);
-        QCOMPARE(int(rows.size()) - before, given ? 2 : 0);
+        // A wrong password is a flagged row naming what was asked; a cancel writes nothing.
+        const bool refused = !given && typed.size() == 1;
+        QCOMPARE(int(rows.size()) - before, given ? 2 : refused ? 1 : 0);
+        if (refused) {
+            QCOMPARE(rows.back().entry.kind, JournalKind::ApprovalRefused);
+            QCOMPARE(rows.back().entry.note, QStringLiteral("修改价格"));
+            QVERIFY(rows.back().entry.flagged);
+            QCOMPARE(rows.back().account, FindAccount(*env.desk, QStringLiteral("小王"))->id);
+        }
         if (given) {
             const QString owner = FindAccount(*env.desk, QStringLiteral("老板"))->id;
             const QString cashier = FindAccount(*env.desk, QStringLiteral("小王"))->id;

@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
+#include <QSpinBox>
 #include <QPushButton>
 #include <QTest>
 #include <QSqlDatabase>
@@ -96,6 +97,17 @@ class SignInWindowTest : public QObject {
         QVERIFY(form.Locked());
         QCOMPARE(form.SignInCover->MessageLabel->text(), QStringLiteral("PIN不对，请再输一次。"));
         QVERIFY(form.SignInCover->PinEdit->text().isEmpty());
+        // Enter on an empty field twice: said, and no try used, no row written.
+        const auto failures = [&] {
+            int n = 0;
+            for (const JournalRow& row : AllJournalRows(env))
+                n += row.entry.kind == JournalKind::SignInFailed;
+            return n;
+        };
+        QCOMPARE(failures(), 1);
+        for (int i = 0; i < 2; ++i) SignInThroughCover(form, QStringLiteral("小王"), QString());
+        QCOMPARE(form.SignInCover->MessageLabel->text(), QStringLiteral("请先输入PIN或店主密码。"));
+        QCOMPARE(failures(), 1);
         SignInThroughCover(form, QStringLiteral("小王"), kPin);
         QVERIFY(!form.Locked());
         QVERIFY(form.action("N27")->isEnabled());
@@ -123,6 +135,26 @@ class SignInWindowTest : public QObject {
         QTRY_COMPARE(env.field(QStringLiteral("pc"), QStringLiteral("Stime")),
                      QStringLiteral("1时30分"));
         QVERIFY(form.Locked());
+    }
+
+    // A new idle time saved in 设置 holds from that moment, not from the next sign-in.
+    void aNewIdleTimeHoldsAtOnce() {
+        Env env;
+        TurnOn(env);
+        TForm1 form(*env.desk);
+        SignInThroughCover(form, QStringLiteral("老板"), kOwnerPassword);
+        QTRY_VERIFY(!env.desk->BackgroundBusy());
+        form.action("N7")->trigger();
+        TSettings* settings = TSettings::settings;
+        QVERIFY(settings && settings->isVisible());
+        settings->IdleMinutesBox->setValue(3);
+        QTest::mouseClick(settings->IdleSaveButton, Qt::LeftButton);
+        QCOMPARE(form.IdleTimer->interval(), 3 * 60000);
+        QVERIFY(form.IdleTimer->isActive());
+        settings->IdleMinutesBox->setValue(0);  // never locks
+        QTest::mouseClick(settings->IdleSaveButton, Qt::LeftButton);
+        QVERIFY(!form.IdleTimer->isActive());
+        QCOMPARE(env.prompts.take(), QStringList());
     }
 
     // Each owner-only action: refused for a cashier without the password, done with it, and
