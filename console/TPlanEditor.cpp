@@ -170,7 +170,13 @@ void TPlanEditor::OffClick() {
         desk.prompts.message(QStringLiteral("生效时间要写成 2027-01-01 08:00 这样。"));
         return;
     }
-    if (!desk.prompts.confirm(QStringLiteral("停用价格方案后，所有机器全天按上网单价计费。确定停用吗？")))
+    // The rate left is the plan's base rate, not the one before the plan: say which it is.
+    const std::optional<Prices> prices = ReadTariff(desk);
+    const QString rate = prices && !prices->hourly.isEmpty()
+                             ? QStringLiteral("（%1元/小时，可在“设置”里修改）").arg(prices->hourly)
+                             : QString();
+    if (!desk.prompts.confirm(
+            QStringLiteral("停用价格方案后，所有机器全天按上网单价%1计费。确定停用吗？").arg(rate)))
         return;
     QString why;
     if (!PlanOff(desk, from, &why)) {

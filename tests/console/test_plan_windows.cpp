@@ -123,6 +123,13 @@ class PlanWindowTest : public QObject {
                  QStringLiteral("10:00–12:00  2小时 × 6元/小时 = 12元\n"
                                 "12:00–12:25  不足1小时（25分钟），6元/小时，计 4元\n"
                                 "共用时间 2时25分，上网费用 16元"));
+        // Turning it off names the rate that stays: the plan's base rate, not the one before.
+        env.prompts.answers = {true};
+        editor.OffButton->click();
+        QCOMPARE(env.prompts.take(),
+                 (QStringList{"confirm|停用价格方案后，所有机器全天按上网单价（3元/小时，可在“设置”里修改）"
+                              "计费。确定停用吗？",
+                              "message|价格方案已停用。"}));
     }
 
     void detailExplainsTheBill() {
