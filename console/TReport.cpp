@@ -103,7 +103,8 @@ void HourChart::paintEvent(QPaintEvent*) {
     p.drawLine(10, bottom, width() - 10, bottom);
     for (int h = 0; h < 24; ++h) {
         const int x = 10 + int(h * slot);
-        const int bar = int((bottom - top) * double(m_cents[h]) / double(most));
+        // Below zero shows as none, as in the printed chart.
+        const int bar = int((bottom - top) * double(std::max<qint64>(0, m_cents[h])) / double(most));
         p.fillRect(x + 2, bottom - bar, int(slot) - 4, bar, QColor(58, 110, 165));
         if (h % 3 == 0) p.drawText(x, height() - 4, QString::number(h));
     }

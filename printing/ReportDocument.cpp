@@ -265,7 +265,9 @@ void Flow::Chart() {
              }
              for (int h = 0; h < 24; ++h) {
                  const double x = axis + h * slot;
-                 const double height = bars * double(hours[h]) / double(most);
+                 // An hour below zero (a correction larger than its takings) shows as none:
+                 // a bar down from the axis would run over the tables under the chart.
+                 const double height = bars * double(std::max<qint64>(0, hours[h])) / double(most);
                  p.fillRect(QRectF(x + slot * 0.15, bottom - height, slot * 0.7, height),
                             QColor(58, 110, 165));
                  m_ink.Text(p, QRectF(x, bottom + m_ink.pt(2), slot, line), QString::number(h),

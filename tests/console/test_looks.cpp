@@ -77,6 +77,28 @@ class LooksTest : public QObject {
         QCOMPARE(form.DBGrid1->columnWidth(1), 60);
     }
 
+    // An hour below zero (a correction larger than its takings) draws nothing under the axis.
+    void anHourBelowZeroDrawsNoBar() {
+        HourChart chart;
+        chart.resize(chart.sizeHint());
+        std::array<qint64, 24> cents{};
+        cents[5] = -500000;
+        cents[6] = 100;
+        chart.SetTakings(cents);
+        const QImage image = chart.grab().toImage();
+        const int bottom = chart.height() - 20;
+        const double slot = (chart.width() - 20) / 24.0;
+        const auto blueIn = [&](int hour, int fromY, int toY) {
+            int blue = 0;
+            const int x = 10 + int(hour * slot + slot / 2);
+            for (int y = fromY; y < toY; ++y)
+                blue += image.pixelColor(x, y) == QColor(58, 110, 165);
+            return blue;
+        };
+        QCOMPARE(blueIn(5, 0, chart.height()), 0);
+        QVERIFY(blueIn(6, 0, bottom) > 0);  // the positive hour still shows
+    }
+
     void messageBoxTitlesAreNotCut_data() {
         QTest::addColumn<QString>("title");
         QTest::newRow("the program") << ProgramName;
