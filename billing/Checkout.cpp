@@ -156,8 +156,10 @@ RowDecision LockAndSettle(Desk& desk, const ShownBill& bill, Query* update, cons
                                    desk.clock.now().toString(QStringLiteral("H:mm:ss")), bill.used,
                                    bill.fee, bill.other, bill.total, bill.state);
     taken.note = note;
-    return update->ExecSQL() && AppendJournal(desk, taken) ? RowDecision::Reset
-                                                            : RowDecision::Failed;
+    return update->ExecSQL() && AppendJournal(desk, taken) &&
+                   (!desk.sessionSettled || desk.sessionSettled(machine))
+               ? RowDecision::Reset
+               : RowDecision::Failed;
 }
 
 CheckoutOutcome CheckOut(Desk& desk, const ShownBill& bill,

@@ -74,6 +74,7 @@ bool TransferSession(Desk& desk, const QString& source, const QString& target,
                                     values[3], values[4], values[5], values[7]);
     moving.target = target;
     if (!AppendJournal(desk, moving)) return fail(DeskText::DbRerun);
+    if (desk.sessionMoved && !desk.sessionMoved(source, target)) return fail(DeskText::DbRerun);
     if (!transaction.Commit()) return fail(DeskText::DbRerun);
     desk.MoveReminder(source, target);  // the reminder goes with the session, as gotime does
 

@@ -84,6 +84,12 @@ class Desk : public QObject {
     // the seal key it last saw).
     QString PerDatabaseKey(const QString& kind) const;
 
+    // What a capability above the sessions keeps beside a session (a package sold for it) and
+    // settles with it: called inside the transaction of a checkout (settled) or a transfer
+    // (moved), after the rows changed; false rolls the whole change back. Unset: nothing.
+    std::function<bool(const QString& machine)> sessionSettled;
+    std::function<bool(const QString& from, const QString& to)> sessionMoved;
+
     // Reminders by machine (MachineNameKey); a transfer carries its reminder along.
     QHash<QString, Reminder> reminders;
     void MoveReminder(const QString& from, const QString& to);

@@ -71,6 +71,16 @@ const QStringList kSteps[] = {
          "lockouts integer not null, locked_until text not null)"),
      QStringLiteral("create table Tsealkey (salt text not null, publickey text not null, since integer "
                     "not null)")},
+    // 4: packages sold: one row per sale, numbered by the sale's journal row, the package as it
+    // was sold (body), its end, what was paid for it with extensions (fen), how far the end has
+    // come (step: claimed by one desk each, told: when) and whether it is on, closed at checkout
+    // or voided.
+    {QStringLiteral(
+        "create table Tpackage (id integer not null primary key, machine text not null, name "
+        "text not null, body text not null, zone text not null, sold text not null, ends text "
+        "not null, paid text not null, step integer not null, told text not null, state text "
+        "not null, desk text not null)"),
+     QStringLiteral("create index Tpackage_machine on Tpackage(machine, state)")},
 };
 
 }  // namespace

@@ -203,5 +203,9 @@ class PackageCoreTest : public QObject {
     }
 };
 
-QTEST_GUILESS_MAIN(PackageCoreTest)
+int runPackageCoreTest(int argc, char** argv) {
+    PackageCoreTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
 #include "test_package_core.moc"

@@ -1,0 +1,417 @@
+#include "packages/Packages.h"
+
+#include <QList>
+#include <algorithm>
+#include <utility>
+
+#include "billing/Messages.h"
+#include "billing/SessionStart.h"
+#include "client_channel/Datagram.h"
+#include "desk/Desk.h"
+#include "desk/Messages.h"
+#include "desk/SendCommand.h"
+#include "ledger/Journal.h"
+#include "record_store/Formats.h"
+
+namespace {
+
+const QString kStamp = QStringLiteral("yyyy-MM-dd HH:mm:ss");
+const QString kCatalogueOption = QStringLiteral("packages");
+const QString kWarningsOption = QStringLiteral("package_warnings");
+const QString kOn = QStringLiteral("on");
+
+using Params = QList<std::pair<QString, QString>>;
+
+// Statements on the journal's own query, which every step closes again: a tick's statements
+// never disturb a command's.
+Query* Run(Desk& desk, const QString& statement, const Params& params = {}) {
+    Query* q = desk.DataModule1.JournalQuery;
+    q->Close();
+    q->SetSql(statement);
+    for (const auto& [name, value] : params) q->SetParam(name, value);
+    return q;
+}
+
+std::optional<QString> Option(Desk& desk, const QString& name) {
+    Query* q = Run(desk, QStringLiteral("select value from Tsetting where name=:n"),
+                   {{QStringLiteral("n"), name}});
+    if (!q->Open()) return std::nullopt;
+    QString value = q->RecordCount() ? q->FieldText(QStringLiteral("value")) : QString();
+    q->Close();
+    return value;
+}
+
+bool SetOption(Desk& desk, const QString& name, const QString& value) {
+    return Run(desk, QStringLiteral("delete from Tsetting where name=:n"),
+               {{QStringLiteral("n"), name}})
+               ->ExecSQL() &&
+           Run(desk, QStringLiteral("insert into Tsetting (name, value) values (:n, :v)"),
+               {{QStringLiteral("n"), name}, {QStringLiteral("v"), value}})
+               ->ExecSQL();
+}
+
+QString YuanText(qint64 fen) {
+    QString text = CentsText(fen);
+    while (text.endsWith(QLatin1Char('0'))) text.chop(1);
+    if (text.endsWith(QLatin1Char('.'))) text.chop(1);
+    return text;
+}
+
+QString SoldNote(const Package& p, const QDateTime& ends) {
+    return QStringLiteral("%1（%2），到 %3").arg(p.name, PackageKindText(p), ends.toString(kStamp));
+}
+
+// In the caller's write transaction: the sale's journal row, its Tpackage row (numbered by the
+// journal row) and the end in 提示时间.
+bool RecordSale(Desk& desk, const QString& machine, const Package& p, const QString& zone,
+                const QDateTime& sold) {
+    const QDateTime ends = PackageEndsAt(p, sold);
+    JournalEntry entry;
+    entry.kind = JournalKind::PackageSale;
+    entry.machine = machine;
+    entry.amount = CentsText(p.price);
+    entry.note = SoldNote(p, ends);
+    if (!AppendJournal(desk, entry)) return false;
+    Query* q = Run(desk, QStringLiteral("select max(id) as last from Tjournal"));
+    if (!q->Open() || q->RecordCount() == 0) return false;
+    const QString id = q->FieldText(QStringLiteral("last"));
+    q->Close();
+    return Run(desk,
+               QStringLiteral("insert into Tpackage (id, machine, name, body, zone, sold, ends, "
+                              "paid, step, told, state, desk) values (:i, :m, :n, :b, :z, :s, "
+                              ":e, :p, 0, '', :o, :d)"),
+               {{QStringLiteral("i"), id},
+                {QStringLiteral("m"), machine},
+                {QStringLiteral("n"), p.name},
+                {QStringLiteral("b"), QString::fromUtf8(PackageToJson(p))},
+                {QStringLiteral("z"), zone},
+                {QStringLiteral("s"), sold.toString(kStamp)},
+                {QStringLiteral("e"), ends.toString(kStamp)},
+                {QStringLiteral("p"), QString::number(p.price)},
+                {QStringLiteral("o"), kOn},
+                {QStringLiteral("d"), desk.deskName}})
+               ->ExecSQL() &&
+           Run(desk, QStringLiteral("update Tcount set gotime=:g where username=:m"),
+               {{QStringLiteral("g"), PackageEndText(ends)}, {QStringLiteral("m"), machine}})
+               ->ExecSQL();
+}
+
+QString SoldText(const Package& p, const QDateTime& ends) {
+    return QStringLiteral("已售出“%1”，收款 %2 元，到 %3 结束。")
+        .arg(p.name, YuanText(p.price), ends.toString(QStringLiteral("M月d日 H:mm:ss")));
+}
+
+std::vector<SoldPackage> ReadSold(Query* q) {
+    std::vector<SoldPackage> rows;
+    for (int i = 0; i < q->RecordCount(); ++i) {
+        const auto f = [&](const char* c) { return q->FieldText(i, QString::fromLatin1(c)); };
+        SoldPackage s;
+        s.id = f("id").toLongLong();
+        s.machine = f("machine");
+        std::optional<Package> p = PackageFromJson(f("body").toUtf8(), nullptr);
+        if (!p) continue;  // another tool's row the console cannot read: left alone
+        s.package = *p;
+        s.zone = f("zone");
+        s.sold = QDateTime::fromString(f("sold"), kStamp);
+        s.ends = QDateTime::fromString(f("ends"), kStamp);
+        s.paid = f("paid").toLongLong();
+        s.step = f("step").toInt();
+        s.desk = f("desk");
+        rows.push_back(s);
+    }
+    return rows;
+}
+
+const QString kSoldColumns =
+    QStringLiteral("select p.id, p.machine, p.body, p.zone, p.sold, p.ends, p.paid, p.step, p.told, "
+                   "p.desk from Tpackage p");
+
+}  // namespace
+
+QString PackageText::Warning(int minutes) {
+    return QStringLiteral("包时还剩%1分钟").arg(minutes);
+}
+
+QString PackageEndText(const QDateTime& ends) {
+    return ends.toString(QStringLiteral("H:mm"));
+}
+
+std::optional<Catalogue> StoredCatalogue(Desk& desk) {
+    const std::optional<QString> json = Option(desk, kCatalogueOption);
+    if (!json) return std::nullopt;
+    if (json->isEmpty()) return Catalogue{};
+    return CatalogueFromJson(json->toUtf8(), nullptr);
+}
+
+bool SaveCatalogue(Desk& desk, const Catalogue& catalogue, const QStringList& zones,
+                   QString* problem) {
+    if (const std::optional<QString> wrong = CheckCatalogue(catalogue, zones)) {
+        *problem = *wrong;
+        return false;
+    }
+    Transaction transaction(desk.DataModule1);
+    if (!transaction.BeginWrite()) {
+        *problem = DeskText::DbContact;
+        return false;
+    }
+    const std::optional<QString> before = Option(desk, kCatalogueOption);
+    const QString after = QString::fromUtf8(CatalogueToJson(catalogue));
+    JournalEntry entry;
+    entry.kind = JournalKind::PackageCatalogue;
+    entry.note = QStringLiteral("原：%1\n新：%2").arg(before.value_or(QString()), after);
+    if (!before || !SetOption(desk, kCatalogueOption, after) || !AppendJournal(desk, entry) ||
+        !transaction.Commit()) {
+        transaction.Rollback();
+        *problem = DeskText::DbContact;
+        return false;
+    }
+    return true;
+}
+
+PackageWarnings StoredWarnings(Desk& desk) {
+    PackageWarnings w;
+    const QStringList parts = Option(desk, kWarningsOption).value_or(QString()).split(QLatin1Char(','));
+    if (parts.size() == 2) {
+        bool ok1 = false, ok2 = false;
+        const int first = parts[0].toInt(&ok1), second = parts[1].toInt(&ok2);
+        if (ok1 && ok2 && first >= 0 && second >= 0) w = {first, second};
+    }
+    return w;
+}
+
+bool SaveWarnings(Desk& desk, const PackageWarnings& w, QString* problem) {
+    if (w.first < 0 || w.second < 0 || w.first > 120 || w.second > 120 ||
+        (w.first > 0 && w.second >= w.first)) {
+        *problem = QStringLiteral("提醒时间要在0到120分钟之间，第一次要比第二次早（0：不提醒）。");
+        return false;
+    }
+    Transaction transaction(desk.DataModule1);
+    if (!transaction.BeginWrite() ||
+        !SetOption(desk, kWarningsOption, QStringLiteral("%1,%2").arg(w.first).arg(w.second)) ||
+        !transaction.Commit()) {
+        *problem = DeskText::DbContact;
+        return false;
+    }
+    return true;
+}
+
+std::optional<SoldPackage> RunningPackage(Desk& desk, const QString& machine, bool* failed) {
+    Query* q = Run(desk, kSoldColumns + QStringLiteral(" where p.machine=:m and p.state=:o"),
+                   {{QStringLiteral("m"), machine}, {QStringLiteral("o"), kOn}});
+    *failed = !q->Open();
+    if (*failed) return std::nullopt;
+    std::vector<SoldPackage> rows = ReadSold(q);
+    q->Close();
+    if (rows.empty()) return std::nullopt;
+    return rows.front();
+}
+
+std::vector<Offer> Offers(const Catalogue& catalogue, const SaleContext& where, const QDateTime& at,
+                          bool machineHoldsOne) {
+    std::vector<Offer> offers;
+    for (const Package& p : catalogue.packages)
+        offers.push_back({&p, WhyNotSellable(p, where.zone, at, where.holidays, machineHoldsOne)});
+    return offers;
+}
+
+bool SellPackage(Desk& desk, const QString& machine, const QString& name, const SaleContext& where) {
+    const std::optional<Catalogue> catalogue = StoredCatalogue(desk);
+    if (!catalogue) {
+        desk.prompts.message(DeskText::DbContact);
+        return false;
+    }
+    const Package* package = catalogue->Find(name);
+    if (!package) {
+        desk.prompts.message(QStringLiteral("没有名为“%1”的包时。").arg(name));
+        return false;
+    }
+    Query* q = Run(desk, QStringLiteral("select Cstate from Tcount where username=:m"),
+                   {{QStringLiteral("m"), machine}});
+    if (!q->Open()) {
+        desk.prompts.message(DeskText::DbContact);
+        return false;
+    }
+    const QString state = q->RecordCount() ? q->FieldText(QStringLiteral("Cstate")) : QString();
+    q->Close();
+    if (state != QStringLiteral("无") && state != QStringLiteral("正常")) {
+        desk.prompts.message(state.isEmpty() ? QStringLiteral("没有机器“%1”。").arg(machine)
+                                             : QStringLiteral("通宵中的机器不能买包时。"));
+        return false;
+    }
+    bool failed = false;
+    const std::optional<SoldPackage> running = RunningPackage(desk, machine, &failed);
+    if (failed) {
+        desk.prompts.message(DeskText::DbContact);
+        return false;
+    }
+    const QDateTime now = desk.clock.nowDateTime();
+    if (const std::optional<NotSellable> why =
+            WhyNotSellable(*package, where.zone, now, where.holidays, running.has_value())) {
+        desk.prompts.message(NotSellableText(*package, *why, where.zone));
+        return false;
+    }
+    const QDateTime ends = PackageEndsAt(*package, now);
+    if (state == QStringLiteral("无")) {
+        // The described start, with the sale in its transaction: "sj" leaves only when both
+        // can be recorded.
+        desk.SelectedMachine = machine;
+        if (!StartSession(desk, [&] { return RecordSale(desk, machine, *package, where.zone, now); }))
+            return false;
+    } else {
+        // A machine in session: the package starts now; the time before it stays billed.
+        Transaction transaction(desk.DataModule1);
+        Query* lock = Run(desk,
+                          QStringLiteral("select Cstate from Tcount where username=:m") +
+                              desk.DataModule1.engine().RowLock(),
+                          {{QStringLiteral("m"), machine}});
+        const bool locked = transaction.BeginWrite() && lock->Open();
+        const bool stillNormal =
+            locked && lock->RecordCount() && lock->FieldText(QStringLiteral("Cstate")) == state;
+        lock->Close();
+        // Under the row's lock: another desk may have sold it one meanwhile.
+        const bool holds = stillNormal && RunningPackage(desk, machine, &failed).has_value();
+        if (!locked || !stillNormal || failed || holds ||
+            !RecordSale(desk, machine, *package, where.zone, now) || !transaction.Commit()) {
+            transaction.Rollback();
+            desk.prompts.message(
+                holds ? NotSellableText(*package, NotSellable::AlreadyHolds, where.zone)
+                : locked && !stillNormal ? QStringLiteral("该机已不在上机状态，未售出。")
+                                         : DeskText::DbContact);
+            return false;
+        }
+        desk.RefreshSessionGrid();
+    }
+    desk.prompts.message(SoldText(*package, ends));
+    return true;
+}
+
+void WatchPackages(Desk& desk) {
+    Query* q = Run(desk, kSoldColumns +
+                             QStringLiteral(", Tcount c where p.state=:o and p.step<:l and "
+                                            "c.username=p.machine and c.Cstate='正常'"),
+                   {{QStringLiteral("o"), kOn}, {QStringLiteral("l"), QString::number(Locked)}});
+    if (!q->Open()) return;  // the passes report a database that cannot be read
+    std::vector<SoldPackage> rows = ReadSold(q);
+    std::vector<QDateTime> told;
+    for (int i = 0; i < q->RecordCount(); ++i)
+        told.push_back(QDateTime::fromString(q->FieldText(i, QStringLiteral("told")), kStamp));
+    q->Close();
+    const QDateTime now = desk.clock.nowDateTime();
+    const PackageWarnings warnings = StoredWarnings(desk);
+
+    struct Due {
+        SoldPackage sold;
+        int step;
+        int minutes;  // a warning's
+    };
+    std::vector<Due> due;
+    for (size_t i = 0; i < rows.size(); ++i) {
+        const SoldPackage& s = rows[i];
+        if (!s.ends.isValid()) continue;
+        const qint64 left = now.secsTo(s.ends);
+        int step = s.step, minutes = 0;
+        if (left <= 0) {
+            step = std::max(step, int(Ended));
+            // The grace minute counts from the end or, after a restart across it, from the
+            // lock's message: the player always gets a minute to save.
+            const QDateTime from = told[i].isValid() && told[i] > s.ends ? told[i] : s.ends;
+            if (s.package.atEnd == PackageEnd::Lock && s.step >= Ended && from.secsTo(now) >= 60)
+                step = Locked;
+        } else if (warnings.second > 0 && left <= warnings.second * 60) {
+            step = std::max(step, int(SecondWarned));
+            minutes = warnings.second;
+        } else if (warnings.first > 0 && left <= warnings.first * 60) {
+            step = std::max(step, int(FirstWarned));
+            minutes = warnings.first;
+        }
+        if (step <= s.step) continue;
+        // One desk claims each step: the one whose update finds the row where it was.
+        Query* claim = Run(desk,
+                           QStringLiteral("update Tpackage set step=:n, told=:t where id=:i and "
+                                          "step=:s and state=:o"),
+                           {{QStringLiteral("n"), QString::number(step)},
+                            {QStringLiteral("t"), now.toString(kStamp)},
+                            {QStringLiteral("i"), QString::number(s.id)},
+                            {QStringLiteral("s"), QString::number(s.step)},
+                            {QStringLiteral("o"), kOn}});
+        if (!claim->ExecSQL() || claim->RowsAffected() != 1) continue;
+        due.push_back({s, step, minutes});
+    }
+    // Every client is told first; only then does the operator read the boxes.
+    std::vector<bool> sent;
+    for (const Due& d : due) {
+        QString text;
+        switch (d.step) {
+            case FirstWarned:
+            case SecondWarned: text = PackageText::Warning(d.minutes); break;
+            case Ended:
+                text = d.sold.package.atEnd == PackageEnd::Lock ? PackageText::EndLock
+                                                                : PackageText::EndContinue;
+                break;
+            case Locked: text = Command::End; break;
+        }
+        sent.push_back(SendQuietly(desk, d.sold.machine, text));
+    }
+    for (size_t i = 0; i < due.size(); ++i) {
+        const Due& d = due[i];
+        if (d.step == FirstWarned || d.step == SecondWarned) {
+            QString text = QStringLiteral("机器“%1”的包时“%2”还剩%3分钟（%4 结束）。")
+                               .arg(d.sold.machine, d.sold.package.name)
+                               .arg(d.minutes)
+                               .arg(PackageEndText(d.sold.ends));
+            text += sent[i] ? QStringLiteral("已给它发了消息“%1”。").arg(PackageText::Warning(d.minutes))
+                            : QStringLiteral("给它的消息没有发出，请检查该机是否联网。");
+            desk.prompts.message(text);
+        } else if (d.step == Locked) {
+            desk.prompts.message(
+                sent[i] ? QStringLiteral("机器“%1”的包时“%2”已到，已锁机，等待结账。")
+                              .arg(d.sold.machine, d.sold.package.name)
+                        : QStringLiteral("机器“%1”的包时“%2”已到，锁机命令没有发出，请检查该机是否联网。")
+                              .arg(d.sold.machine, d.sold.package.name));
+        }
+    }
+}
+
+std::optional<PackageBill> PackageAtCheckout(Desk& desk, const QString& machine, bool* failed) {
+    std::optional<SoldPackage> sold = RunningPackage(desk, machine, failed);
+    if (!sold) return std::nullopt;
+    PackageBill bill{*sold, PackageRefundAt(sold->package, sold->paid, sold->sold, sold->ends,
+                                            desk.clock.nowDateTime())};
+    return bill;
+}
+
+namespace {
+
+bool SettlePackage(Desk& desk, const QString& machine) {
+    bool failed = false;
+    const std::optional<PackageBill> bill = PackageAtCheckout(desk, machine, &failed);
+    if (failed) return false;
+    if (!bill) return true;
+    if (bill->refund > 0) {
+        JournalEntry entry;
+        entry.kind = JournalKind::PackageRefund;
+        entry.machine = machine;
+        entry.amount = CentsText(-bill->refund);
+        entry.note = SoldNote(bill->sold.package, bill->sold.ends);
+        entry.target = QString::number(bill->sold.id);
+        if (!AppendJournal(desk, entry)) return false;
+    }
+    return Run(desk, QStringLiteral("update Tpackage set state='closed' where id=:i and state=:o"),
+               {{QStringLiteral("i"), QString::number(bill->sold.id)}, {QStringLiteral("o"), kOn}})
+        ->ExecSQL();
+}
+
+bool MovePackage(Desk& desk, const QString& from, const QString& to) {
+    return Run(desk, QStringLiteral("update Tpackage set machine=:t where machine=:f and state=:o"),
+               {{QStringLiteral("t"), to}, {QStringLiteral("f"), from}, {QStringLiteral("o"), kOn}})
+        ->ExecSQL();
+}
+
+}  // namespace
+
+void InstallPackageHooks(Desk& desk) {
+    desk.sessionSettled = [&desk](const QString& machine) { return SettlePackage(desk, machine); };
+    desk.sessionMoved = [&desk](const QString& from, const QString& to) {
+        return MovePackage(desk, from, to);
+    };
+}

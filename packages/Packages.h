@@ -1,0 +1,97 @@
+#pragma once
+
+#include <QDateTime>
+#include <QSet>
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+#include "packages/Package.h"
+
+class Desk;
+
+// Packages as the café keeps them: the catalogue (in Tsetting, for every desk), each sale (a row
+// of Tpackage, numbered by its journal row) and what the pass does as the end comes near.
+
+namespace PackageText {
+// The client's warning before the end, within the messenger's 28 bytes.
+QString Warning(int minutes);  // 包时还剩10分钟
+inline const QString EndContinue = QStringLiteral("包时已到，开始按时计费");
+inline const QString EndLock = QStringLiteral("包时已到，1分钟后锁机");
+inline const QString TimeCharge = QStringLiteral("按时计费");
+}  // namespace PackageText
+
+// Where a machine stands for a sale: its zone now and the holidays of the plan.
+struct SaleContext {
+    QString zone;
+    QSet<qint64> holidays;  // julian days
+    QStringList zones;      // every zone of the plan (what a catalogue may name)
+};
+
+// The saved catalogue: empty when none was saved; nullopt when it cannot be read.
+std::optional<Catalogue> StoredCatalogue(Desk& desk);
+// Checks it as 设置 does and saves it, journalled (the old and the new JSON). False with one
+// line saying what is wrong; nothing changes then.
+bool SaveCatalogue(Desk& desk, const Catalogue& catalogue, const QStringList& zones,
+                   QString* problem);
+
+// The warnings before the end, in minutes (10 and 1 unless set; 0: none).
+struct PackageWarnings {
+    int first = 10;
+    int second = 1;
+};
+PackageWarnings StoredWarnings(Desk& desk);
+bool SaveWarnings(Desk& desk, const PackageWarnings& warnings, QString* problem);
+
+// A package sold and not yet closed by a checkout or voided.
+struct SoldPackage {
+    qint64 id = 0;  // the sale's journal row
+    QString machine;
+    Package package;
+    QString zone;
+    QDateTime sold;  // to the second: its length counts from here
+    QDateTime ends;
+    qint64 paid = 0;  // fen, with extensions
+    int step = 0;     // Step below
+    QString desk;
+};
+// How far the end has come; each is claimed by one desk.
+enum PackageStep { Sold = 0, FirstWarned = 1, SecondWarned = 2, Ended = 3, Locked = 4 };
+
+// The running package of machine; nullopt when it has none. *failed when it cannot be read.
+std::optional<SoldPackage> RunningPackage(Desk& desk, const QString& machine, bool* failed);
+
+// The packages a machine may be sold now, in the catalogue's order; those it may not with why.
+struct Offer {
+    const Package* package;
+    std::optional<NotSellable> why;
+};
+std::vector<Offer> Offers(const Catalogue& catalogue, const SaleContext& where, const QDateTime& at,
+                          bool machineHoldsOne);
+
+// Sells package name to machine and takes the money (a journal row 包时售出): on an idle
+// machine the session starts on it ("sj", as 上机 does); on a machine in a normal session the
+// package starts now and the time before stays billed as before. With its boxes; true when
+// sold.
+bool SellPackage(Desk& desk, const QString& machine, const QString& name, const SaleContext& where);
+
+// Every tick: the warnings before the end, the end itself, and a locked package's "xiaji" a
+// minute after its end, each told once (on a server, by the one desk that claims it). The
+// client's messages go out without a box; the operator's warning comes as a reminder does.
+void WatchPackages(Desk& desk);
+
+// What a checkout shows for a machine's package: the price paid, the refund if it ended now.
+struct PackageBill {
+    SoldPackage sold;
+    qint64 refund = 0;  // fen
+};
+// nullopt when the machine holds none (or it cannot be read: *failed).
+std::optional<PackageBill> PackageAtCheckout(Desk& desk, const QString& machine, bool* failed);
+
+// Hooks the desk's checkouts and transfers: a checkout closes the machine's package and
+// journals its refund (a row 包时退款, cash out) in the checkout's transaction; a transfer
+// carries the package to the new machine.
+void InstallPackageHooks(Desk& desk);
+
+// 提示时间 of a package session: its end as H:mm.
+QString PackageEndText(const QDateTime& ends);

@@ -1,0 +1,385 @@
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QStringDecoder>
+#include <QTest>
+
+#include "billing/Checkout.h"
+#include "billing/Transfer.h"
+#include "ledger/Shifts.h"
+#include "packages/Packages.h"
+#include "record_store/Formats.h"
+#include "support/LedgerFixtures.h"
+
+// Packages sold, warned about and ended on real databases, with their datagrams on 127.0.0.1.
+namespace {
+
+const QByteArray kCatalogue = R"({"packages": [
+  {"name": "三小时", "zones": ["普通区"], "kind": "length", "minutes": 180, "price": "10",
+   "sell_days": ["mon","tue","wed","thu","fri","sat","sun","holiday"], "sell_from": "00:00",
+   "sell_to": "24:00", "at_end": "continue", "refund": "pro_rata"},
+  {"name": "一小时锁", "zones": ["普通区"], "kind": "length", "minutes": 60, "price": "4",
+   "sell_days": ["mon","tue","wed","thu","fri","sat","sun","holiday"], "sell_from": "00:00",
+   "sell_to": "24:00", "at_end": "lock"},
+  {"name": "包夜", "zones": ["普通区"], "kind": "window", "from": "22:00", "to": "08:00",
+   "price": "15", "sell_days": ["mon","tue","wed","thu","fri","sat","sun"],
+   "sell_from": "20:00", "sell_to": "04:00"}]})";
+
+const SaleContext kZone{QStringLiteral("普通区"), {}, {QStringLiteral("普通区")}};
+
+void SaveSample(Env& env) {
+    QString problem;
+    const std::optional<Catalogue> c = CatalogueFromJson(kCatalogue, &problem);
+    QVERIFY2(c, qPrintable(problem));
+    QVERIFY2(SaveCatalogue(*env.desk, *c, kZone.zones, &problem), qPrintable(problem));
+}
+
+// A machine whose commands reach the stand-in client on 127.0.0.1.
+void AddMachine(Env& env, const QString& name = QStringLiteral("m1")) {
+    env.addMachine(name);
+    env.resolver.table.insert(name, 0x7F000001);
+}
+
+void SetClock(FakeClock& clock, const QString& text) {
+    const QDateTime t = QDateTime::fromString(text, QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    clock.date = t.date();
+    clock.time = t.time();
+}
+
+// The texts the client got, decoded as it decodes them.
+QStringList Texts(Env& env, int atLeast = 0) {
+    QStringList texts;
+    for (const Receiver::Datagram& d : env.client.take(atLeast, atLeast ? 2000 : 200)) {
+        const int end = d.bytes.indexOf('\0');
+        QStringDecoder gbk("GBK");
+        texts << QString(gbk(end < 0 ? d.bytes : d.bytes.left(end)));
+    }
+    return texts;
+}
+
+QString PackageField(Env& env, const QString& machine, const QString& column) {
+    QSqlQuery q(QSqlDatabase::database(env.module->connectionName(), false));
+    q.prepare(QStringLiteral("select %1 from Tpackage where machine=:m").arg(column));
+    q.bindValue(QStringLiteral(":m"), machine);
+    if (!q.exec() || !q.next()) return QStringLiteral("<none>");
+    return q.value(0).toString();
+}
+
+}  // namespace
+
+class PackagesTest : public QObject {
+    Q_OBJECT
+
+  private slots:
+    CAFE_ENGINE_ROWS
+
+    void aSaleOnAnIdleMachineStartsItOnThePackage() {
+        Env env;
+        SaveSample(env);
+        AddMachine(env);
+        SetClock(env.clock, QStringLiteral("2026-12-11 14:03:25"));
+        QVERIFY(SellPackage(*env.desk, QStringLiteral("m1"), QStringLiteral("三小时"), kZone));
+        QCOMPARE(Texts(env, 1), QStringList{QStringLiteral("sj")});
+        QCOMPARE(env.field(QStringLiteral("m1"), QStringLiteral("Cstate")), QStringLiteral("正常"));
+        QCOMPARE(env.field(QStringLiteral("m1"), QStringLiteral("Tstart")), QStringLiteral("14:3:25"));
+        QCOMPARE(env.field(QStringLiteral("m1"), QStringLiteral("gotime")), QStringLiteral("17:03"));
+        // Its length counts from the very second of the start.
+        QCOMPARE(PackageField(env, QStringLiteral("m1"), QStringLiteral("ends")),
+                 QStringLiteral("2026-12-11 17:03:25"));
+        QCOMPARE(PackageField(env, QStringLiteral("m1"), QStringLiteral("paid")), QStringLiteral("1000"));
+        const std::vector<JournalRow> rows = AllJournalRows(env);
+        QCOMPARE(rows.back().entry.kind, JournalKind::PackageSale);
+        QCOMPARE(rows.back().entry.amount, QStringLiteral("10.00"));
+        QCOMPARE(rows.back().entry.machine, QStringLiteral("m1"));
+        QCOMPARE(PackageField(env, QStringLiteral("m1"), QStringLiteral("id")), QString::number(rows.back().id));
+        // The described start's box names the machine; then what to take.
+        QCOMPARE(env.prompts.take(),
+                 (QStringList{QStringLiteral("message|m1"),
+                              QStringLiteral("message|已售出“三小时”，收款 10 元，到 12月11日 17:03:25 结束。")}));
+    }
+
+    void aSaleInSessionStartsThePackageNow() {
+        Env env;
+        SaveSample(env);
+        env.addSession(QStringLiteral("m1"), QStringLiteral("13:0:0"), QStringLiteral("2"));
+        SetClock(env.clock, QStringLiteral("2026-12-11 14:00:00"));
+        QVERIFY(SellPackage(*env.desk, QStringLiteral("m1"), QStringLiteral("三小时"), kZone));
+        QCOMPARE(Texts(env), QStringList{});  // the client is already open
+        QCOMPARE(env.field(QStringLiteral("m1"), QStringLiteral("Tstart")), QStringLiteral("13:0:0"));
+        QCOMPARE(env.field(QStringLiteral("m1"), QStringLiteral("Tother")), QStringLiteral("2"));
+        QCOMPARE(PackageField(env, QStringLiteral("m1"), QStringLiteral("ends")),
+                 QStringLiteral("2026-12-11 17:00:00"));
+        QCOMPARE(JournalRowsOf(env, JournalKind::PackageSale), 1);
+    }
+
+    void aSaleThatCannotBeMadeSaysWhy_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("zone");
+        QTest::addColumn<QString>("at");
+        QTest::addColumn<QString>("box");
+        QTest::newRow("outside its hours") << "包夜" << "普通区" << "2026-12-11 19:59:00"
+            << "“包夜”现在不出售：它只在周一、周二、周三、周四、周五、周六、周日 20:00–04:00出售。";
+        QTest::newRow("wrong zone") << "三小时" << "包间" << "2026-12-11 14:00:00"
+            << "“三小时”不能卖给这台机器：它只用于普通区，这台机器在包间。";
+        QTest::newRow("not in the catalogue") << "五小时" << "普通区" << "2026-12-11 14:00:00"
+            << "没有名为“五小时”的包时。";
+    }
+    void aSaleThatCannotBeMadeSaysWhy() {
+        QFETCH(QString, name);
+        QFETCH(QString, zone);
+        QFETCH(QString, at);
+        QFETCH(QString, box);
+        Env env;
+        SaveSample(env);
+        AddMachine(env);
+        SetClock(env.clock, at);
+        const int before = int(AllJournalRows(env).size());
+        QVERIFY(!SellPackage(*env.desk, QStringLiteral("m1"), name, {zone, {}, {}}));
+        QCOMPARE(env.prompts.take(), QStringList{"message|" + box});
+        QCOMPARE(Texts(env), QStringList{});
+        QCOMPARE(env.field(QStringLiteral("m1"), QStringLiteral("Cstate")), QStringLiteral("无"));
+        QCOMPARE(int(AllJournalRows(env).size()), before);
+    }
+
+    void aMachineHoldsOnePackageAtATime() {
+        Env env;
+        SaveSample(env);
+        AddMachine(env);
+        SetClock(env.clock, QStringLiteral("2026-12-11 14:00:00"));
+        QVERIFY(SellPackage(*env.desk, QStringLiteral("m1"), QStringLiteral("三小时"), kZone));
+        env.prompts.take();
+        Texts(env, 1);
+        QVERIFY(!SellPackage(*env.desk, QStringLiteral("m1"), QStringLiteral("一小时锁"), kZone));
+        QCOMPARE(env.prompts.take(),
+                 QStringList{QStringLiteral("message|这台机器已经有一个包时，不能再买“一小时锁”（到期后再买，或用续时）。")});
+        QCOMPARE(JournalRowsOf(env, JournalKind::PackageSale), 1);
+    }
+
+    void warningsComeAtTenAndOneMinutes() {
+        Env env;
+        SaveSample(env);
+        AddMachine(env);
+        SetClock(env.clock, QStringLiteral("2026-12-11 14:00:00"));
+        QVERIFY(SellPackage(*env.desk, QStringLiteral("m1"), QStringLiteral("三小时"), kZone));
+        env.prompts.take();
+        Texts(env, 1);
+        const auto tickAt = [&](const char* at) {
+            SetClock(env.clock, QString::fromLatin1(at));
+            WatchPackages(*env.desk);
+        };
+        tickAt("2026-12-11 16:49:59");
+        QCOMPARE(Texts(env), QStringList{});
+        tickAt("2026-12-11 16:50:00");
+        QCOMPARE(Texts(env, 1), QStringList{QStringLiteral("包时还剩10分钟")});
+        QCOMPARE(env.prompts.take(),
+                 QStringList{QStringLiteral("message|机器“m1”的包时“三小时”还剩10分钟（17:00 结束）。"
+                                            "已给它发了消息“包时还剩10分钟”。")});
+        tickAt("2026-12-11 16:50:30");  // told once
+        QCOMPARE(Texts(env), QStringList{});
+        tickAt("2026-12-11 16:59:00");
+        QCOMPARE(Texts(env, 1), QStringList{QStringLiteral("包时还剩1分钟")});
+        QCOMPARE(env.prompts.take().size(), 1);
+        tickAt("2026-12-11 17:00:00");
+        QCOMPARE(Texts(env, 1), QStringList{QStringLiteral("包时已到，开始按时计费")});
+        QCOMPARE(env.prompts.take(), QStringList{});  // the reminder at 提示时间 tells the operator
+        tickAt("2026-12-11 18:00:00");  // continues at the hourly rate: nothing more to send
+        QCOMPARE(Texts(env), QStringList{});
+        QCOMPARE(env.field(QStringLiteral("m1"), QStringLiteral("Cstate")), QStringLiteral("正常"));
+    }
+
+    void theLockComesAfterAGraceMinute() {
+        Env env;
+        SaveSample(env);
+        AddMachine(env);
+        SetClock(env.clock, QStringLiteral("2026-12-11 23:30:10"));
+        QVERIFY(SellPackage(*env.desk, QStringLiteral("m1"), QStringLiteral("一小时锁"), kZone));
+        env.prompts.take();
+        Texts(env, 1);
+        SetClock(env.clock, QStringLiteral("2026-12-12 00:30:10"));
+        WatchPackages(*env.desk);
+        QCOMPARE(Texts(env, 1), QStringList{QStringLiteral("包时已到，1分钟后锁机")});
+        SetClock(env.clock, QStringLiteral("2026-12-12 00:31:09"));
+        WatchPackages(*env.desk);
+        QCOMPARE(Texts(env), QStringList{});
+        SetClock(env.clock, QStringLiteral("2026-12-12 00:31:10"));
+        WatchPackages(*env.desk);
+        QCOMPARE(Texts(env, 1), QStringList{QStringLiteral("xiaji")});
+        QCOMPARE(env.prompts.take(),
+                 QStringList{QStringLiteral("message|机器“m1”的包时“一小时锁”已到，已锁机，等待结账。")});
+        // It waits for its checkout: nothing more is sent.
+        SetClock(env.clock, QStringLiteral("2026-12-12 01:31:10"));
+        WatchPackages(*env.desk);
+        QCOMPARE(Texts(env), QStringList{});
+        QCOMPARE(env.field(QStringLiteral("m1"), QStringLiteral("Cstate")), QStringLiteral("正常"));
+    }
+
+    // A console closed across the end: no stale warning, the end at the next tick, and the
+    // player still gets the grace minute before the lock.
+    void aRestartAcrossTheEnd() {
+        Env env;
+        SaveSample(env);
+        AddMachine(env);
+        SetClock(env.clock, QStringLiteral("2026-12-11 14:00:00"));
+        QVERIFY(SellPackage(*env.desk, QStringLiteral("m1"), QStringLiteral("一小时锁"), kZone));
+        env.prompts.take();
+        Texts(env, 1);
+        SecondDesk later(env.connectionText(), env.path(QStringLiteral("later")),
+                         QStringLiteral("前台"), env.client.port());
+        later.resolver.table.insert(QStringLiteral("m1"), 0x7F000001);
+        SetClock(later.clock, QStringLiteral("2026-12-11 17:00:00"));
+        WatchPackages(*later.desk);
+        QCOMPARE(Texts(env, 1), QStringList{QStringLiteral("包时已到，1分钟后锁机")});
+        SetClock(later.clock, QStringLiteral("2026-12-11 17:00:30"));
+        WatchPackages(*later.desk);
+        QCOMPARE(Texts(env), QStringList{});
+        SetClock(later.clock, QStringLiteral("2026-12-11 17:01:00"));
+        WatchPackages(*later.desk);
+        QCOMPARE(Texts(env, 1), QStringList{QStringLiteral("xiaji")});
+        QCOMPARE(later.prompts.take().size(), 1);
+        QCOMPARE(env.prompts.take(), QStringList{});
+    }
+
+    void twoDesksOneWarning() {
+        Env env;
+        SaveSample(env);
+        AddMachine(env);
+        SetClock(env.clock, QStringLiteral("2026-12-11 14:00:00"));
+        QVERIFY(SellPackage(*env.desk, QStringLiteral("m1"), QStringLiteral("三小时"), kZone));
+        env.prompts.take();
+        Texts(env, 1);
+        SecondDesk other(env.connectionText(), env.path(QStringLiteral("second")),
+                         QStringLiteral("前台二"), env.client.port());
+        other.resolver.table.insert(QStringLiteral("m1"), 0x7F000001);
+        SetClock(env.clock, QStringLiteral("2026-12-11 16:55:00"));
+        SetClock(other.clock, QStringLiteral("2026-12-11 16:55:01"));
+        WatchPackages(*other.desk);
+        WatchPackages(*env.desk);
+        QCOMPARE(Texts(env, 1), QStringList{QStringLiteral("包时还剩10分钟")});
+        QCOMPARE(other.prompts.take().size() + env.prompts.take().size(), 1);
+    }
+
+    void warningsAreSetInSettings() {
+        Env env;
+        SaveSample(env);
+        QString problem;
+        QVERIFY(!SaveWarnings(*env.desk, {1, 5}, &problem));
+        QVERIFY(problem.contains(QStringLiteral("第一次要比第二次早")));
+        QVERIFY(SaveWarnings(*env.desk, {15, 0}, &problem));
+        AddMachine(env);
+        SetClock(env.clock, QStringLiteral("2026-12-11 14:00:00"));
+        QVERIFY(SellPackage(*env.desk, QStringLiteral("m1"), QStringLiteral("三小时"), kZone));
+        env.prompts.take();
+        Texts(env, 1);
+        SetClock(env.clock, QStringLiteral("2026-12-11 16:45:00"));
+        WatchPackages(*env.desk);
+        QCOMPARE(Texts(env, 1), QStringList{QStringLiteral("包时还剩15分钟")});
+        SetClock(env.clock, QStringLiteral("2026-12-11 16:59:30"));
+        WatchPackages(*env.desk);
+        QCOMPARE(Texts(env), QStringList{});
+    }
+
+    void theExpectedCashCountsSales() {
+        Env env;
+        SaveSample(env);
+        AddMachine(env);
+        QVERIFY(OpenShift(*env.desk, QStringLiteral("小王"), QStringLiteral("100")));
+        SetClock(env.clock, QStringLiteral("2026-12-11 14:00:00"));
+        QVERIFY(SellPackage(*env.desk, QStringLiteral("m1"), QStringLiteral("三小时"), kZone));
+        const std::optional<ShiftCount> count = CountShift(*env.desk, QStringLiteral("110"));
+        QVERIFY(count);
+        QCOMPARE(count->expectedCents, qint64(11000));
+        QCOMPARE(count->differenceCents, qint64(0));
+    }
+
+    void anEarlyCheckoutRefundsProRata_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("checkout");
+        QTest::addColumn<QString>("refund");  // the journal's amount; empty: no row
+        // 10 元 for 180 minutes, 119 whole minutes unused: 6.61… down to 6.6.
+        QTest::newRow("pro rata") << "三小时" << "2026-12-11 15:00:30" << "-6.60";
+        QTest::newRow("used up") << "三小时" << "2026-12-11 17:30:00" << "";
+        QTest::newRow("no refund") << "一小时锁" << "2026-12-11 14:10:00" << "";
+    }
+    void anEarlyCheckoutRefundsProRata() {
+        QFETCH(QString, name);
+        QFETCH(QString, checkout);
+        QFETCH(QString, refund);
+        Env env;
+        InstallPackageHooks(*env.desk);
+        SaveSample(env);
+        AddMachine(env);
+        QVERIFY(OpenShift(*env.desk, QStringLiteral("小王"), QStringLiteral("100")));
+        SetClock(env.clock, QStringLiteral("2026-12-11 14:00:00"));
+        QVERIFY(SellPackage(*env.desk, QStringLiteral("m1"), name, kZone));
+        Texts(env, 1);
+        SetClock(env.clock, checkout);
+        env.desk->RefreshSessionGrid();
+        bool failed = false;
+        const std::optional<PackageBill> shown = PackageAtCheckout(*env.desk, QStringLiteral("m1"), &failed);
+        QVERIFY(shown);
+        QCOMPARE(shown->refund, refund.isEmpty() ? qint64(0) : -*ParseCents(refund));
+        QVERIFY(CheckOut(*env.desk, QStringLiteral("m1")));
+        QCOMPARE(Texts(env, 1), QStringList{QStringLiteral("xiaji")});
+        QCOMPARE(JournalRowsOf(env, JournalKind::PackageRefund), refund.isEmpty() ? 0 : 1);
+        if (!refund.isEmpty()) QCOMPARE(AllJournalRows(env).back().entry.amount, refund);
+        QCOMPARE(PackageField(env, QStringLiteral("m1"), QStringLiteral("state")), QStringLiteral("closed"));
+        QVERIFY(!RunningPackage(*env.desk, QStringLiteral("m1"), &failed));
+        // The drawer: the float, the sale, the bill's total (nothing billed yet here), the refund.
+        const std::optional<ShiftCount> count = CountShift(*env.desk, QStringLiteral("100"));
+        QVERIFY(count);
+        const qint64 price = name == QStringLiteral("三小时") ? 1000 : 400;
+        qint64 billed = 0;
+        for (const JournalRow& row : AllJournalRows(env))
+            if (row.entry.kind == JournalKind::Checkout) billed += ParseCents(row.entry.total).value_or(0);
+        QCOMPARE(count->expectedCents,
+                 10000 + price + billed + (refund.isEmpty() ? 0 : *ParseCents(refund)));
+    }
+
+    void aTransferCarriesThePackage() {
+        Env env;
+        InstallPackageHooks(*env.desk);
+        SaveSample(env);
+        AddMachine(env);
+        AddMachine(env, QStringLiteral("m2"));
+        SetClock(env.clock, QStringLiteral("2026-12-11 14:00:00"));
+        QVERIFY(SellPackage(*env.desk, QStringLiteral("m1"), QStringLiteral("三小时"), kZone));
+        Texts(env, 1);
+        QVERIFY(TransferSession(*env.desk, QStringLiteral("m1"), QStringLiteral("m2")));
+        bool failed = false;
+        QVERIFY(!RunningPackage(*env.desk, QStringLiteral("m1"), &failed));
+        const std::optional<SoldPackage> moved = RunningPackage(*env.desk, QStringLiteral("m2"), &failed);
+        QVERIFY(moved);
+        QCOMPARE(moved->ends, QDateTime(QDate(2026, 12, 11), QTime(17, 0)));
+        QCOMPARE(env.field(QStringLiteral("m2"), QStringLiteral("gotime")), QStringLiteral("17:00"));
+        // The warning goes to the machine the package is on now.
+        SetClock(env.clock, QStringLiteral("2026-12-11 16:50:00"));
+        env.prompts.take();
+        WatchPackages(*env.desk);
+        QVERIFY(env.prompts.take().join(QString()).contains(QStringLiteral("机器“m2”的包时")));
+    }
+
+    void theCatalogueIsSavedWholeOrNotAtAll() {
+        Env env;
+        SaveSample(env);
+        QCOMPARE(JournalRowsOf(env, JournalKind::PackageCatalogue), 1);
+        std::optional<Catalogue> stored = StoredCatalogue(*env.desk);
+        QVERIFY(stored);
+        QCOMPARE(stored->packages.size(), size_t(3));
+        Catalogue bad = *stored;
+        bad.packages[0].zones = QStringList{QStringLiteral("VIP区")};
+        QString problem;
+        QVERIFY(!SaveCatalogue(*env.desk, bad, kZone.zones, &problem));
+        QCOMPARE(problem, QStringLiteral("包时“三小时”：区域“VIP区”不在价格方案里"));
+        env.failOn(QStringLiteral("insert"), QStringLiteral("Tjournal"));
+        stored->packages.pop_back();
+        QVERIFY(!SaveCatalogue(*env.desk, *stored, kZone.zones, &problem));
+        env.clearFailure();
+        QCOMPARE(StoredCatalogue(*env.desk)->packages.size(), size_t(3));
+    }
+};
+
+int runPackagesTest(int argc, char** argv) {
+    PackagesTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "test_packages.moc"
