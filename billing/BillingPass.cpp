@@ -11,14 +11,13 @@
 #include "billing/Messages.h"
 #include "desk/Desk.h"
 #include "ledger/Journal.h"
+#include "plans/Plans.h"
 #include "record_store/DatabaseError.h"
 
 namespace {
 
 double PartFee(double rate, int thirds) {
-    // rate x n / 3 x 10 in the x87 extended type, nearest integer with ties to even.
-    const long double tenths = static_cast<long double>(rate) * thirds / 3 * 10;
-    return static_cast<double>(std::nearbyintl(tenths) / 10);
+    return static_cast<double>(static_cast<long double>(PartTenths(rate, thirds)) / 10);
 }
 
 // The switch at midnight and its flagged journal row, both or neither.
@@ -63,6 +62,16 @@ QString NonFiniteBillText(const QString& machine) {
 ElapsedTime Elapsed(int startHour, int startMinute, int nowHour, int nowMinute) {
     if (nowMinute >= startMinute) return {nowHour - startHour, nowMinute - startMinute};
     return {nowHour - startHour - 1, nowMinute + 60 - startMinute};
+}
+
+RowTime SessionTimeFee(const PlanState& plans, double rate, const QString& machine,
+                       const QTime& start, const QTime& now, const QDateTime& at) {
+    if (plans.any) {
+        if (const std::optional<PlanBill> bill = SessionPlanBill(plans, machine, start, at))
+            return {bill->hours, bill->minutes, double(bill->fee) / 100};
+    }
+    const ElapsedTime used = Elapsed(start.hour(), start.minute(), now.hour(), now.minute());
+    return {used.hours, used.minutes, TimeFee(rate, used.hours, used.minutes)};
 }
 
 double TimeFee(double rate, int hours, int minutes) {
@@ -120,6 +129,7 @@ struct Pass {
     Runner run;
     std::shared_ptr<void> running;
     double rate = 0;
+    PlanState plans = {};
     std::vector<PassRow> rows = {};
     size_t next = 0;
     std::vector<PassWritten> written = {};  // committed, for the grid
@@ -172,7 +182,11 @@ void ReadStep(Pass& p, QSqlDatabase& db, const Engine& engine) {
         p.stop = Pass::ReadFailed;
         return;
     }
-    p.stop = p.rows.empty() ? Pass::NoRows : Pass::Done;
+    if (p.rows.empty()) {
+        p.stop = Pass::NoRows;
+        return;
+    }
+    p.stop = ReadPlanState(db, engine, p.rate, &p.plans, &error) ? Pass::Done : Pass::ReadFailed;
 }
 
 // The rows from p.next on, in one transaction, until the last, a row past midnight or a
@@ -204,9 +218,10 @@ void RowsStep(Pass& p, QSqlDatabase& db, const Engine& engine) {
                 p.stop = Pass::Midnight;
                 break;
             }
-            const ElapsedTime used =
-                Elapsed(start.hour(), start.minute(), now.hour(), now.minute());
-            const double fee = TimeFee(p.rate, used.hours, used.minutes);
+            const RowTime used =
+                SessionTimeFee(p.plans, p.rate, row.username, start, now,
+                               p.plans.any ? p.desk.clock.nowDateTime() : QDateTime());
+            const double fee = used.fee;
             const double other = ParseDecimal(row.other);
             if (!std::isfinite(fee) || !std::isfinite(fee + other)) {
                 // Never store "inf": every later pass would stop at this row.

@@ -10,6 +10,7 @@
 #include "desk/Desk.h"
 #include "desk/Messages.h"
 #include "ledger/Journal.h"
+#include "plans/Plans.h"
 
 std::optional<int> CheckoutRow(Desk& desk) {
     // With the grid closed there is no row to bill: reopen it (it finds the chosen machine
@@ -151,12 +152,14 @@ RowDecision LockAndSettle(Desk& desk, const ShownBill& bill, Query* update, cons
         update->SetParam(QString::fromLatin1(empty), QString());
     update->SetParam(QStringLiteral("tt8"), QStringLiteral("无"));
     update->SetParam(QStringLiteral("tt9"), machine);
-    // The bill shown is the money taken: it goes into the journal as shown.
+    // The bill shown is the money taken: it goes into the journal as shown, with its runs of
+    // hour slots under a plan, for the receipt.
     JournalEntry taken = BillEntry(JournalKind::Checkout, machine, bill.start,
                                    desk.clock.now().toString(QStringLiteral("H:mm:ss")), bill.used,
                                    bill.fee, bill.other, bill.total, bill.state);
-    taken.note = note;
-    return update->ExecSQL() && AppendJournal(desk, taken) &&
+    taken.note =
+        NoteWithDetail(note, PlanBillDetail(desk, machine, bill.start, bill.used, bill.state));
+    return update->ExecSQL() && AppendJournal(desk, taken) && DropSessionRecord(desk, machine) &&
                    (!desk.sessionSettled || desk.sessionSettled(machine))
                ? RowDecision::Reset
                : RowDecision::Failed;

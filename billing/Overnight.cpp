@@ -9,6 +9,7 @@
 #include "desk/Messages.h"
 #include "desk/SendCommand.h"
 #include "ledger/Journal.h"
+#include "plans/Plans.h"
 
 bool IsOvernight(Desk& desk) {
     Query* q = desk.DataModule1.ADOQuery2;
@@ -33,7 +34,19 @@ void StartOvernight(Desk& desk) {
     }
     const std::optional<Prices> prices = ReadPrices(desk);
     if (!prices) return;
-    const QString night = prices->overnight;
+    QString night = prices->overnight;
+    // Under a plan the machine's zone sells its own overnight, within its hours, and it ends.
+    const std::optional<NightSale> sale = PlanOvernight(desk, machine);
+    const QDateTime now = desk.clock.nowDateTime();
+    bool outsideHours = false;
+    if (sale) {
+        night = FenText(sale->price);
+        outsideHours = !sale->SellableAt(now.time().hour() * 60 + now.time().minute());
+        if (outsideHours &&
+            !desk.prompts.confirm(QStringLiteral("现在不在通宵的售卖时间（%1–%2）内，确定还要上通宵吗？")
+                                      .arg(MinuteText(sale->sellFrom), MinuteText(sale->sellTo))))
+            return;
+    }
 
     // The row is read under its lock, inside the write: a second desk cannot make the same
     // machine overnight twice, and an extra charge added meanwhile is kept.
@@ -81,6 +94,13 @@ void StartOvernight(Desk& desk) {
     entry.total = DecimalText(newSum);
     entry.state = QStringLiteral("通宵");
     entry.amount = DecimalText(nightPrice);
+    if (sale) {
+        entry.note = QStringLiteral("通宵到 %1 结束").arg(MinuteText(sale->ends));
+        if (outsideHours) {
+            entry.flagged = true;
+            entry.note += QStringLiteral("；在售卖时间外上通宵");
+        }
+    }
     q->Close();
     q->SetSql(QStringLiteral(
         "update Tcount set Tstart=:startTime,Tother=:NightMoney,Tsum=:allMoney,Cstate='通宵' "
@@ -89,8 +109,10 @@ void StartOvernight(Desk& desk) {
     q->SetParam(QStringLiteral("NightMoney"), entry.other);
     q->SetParam(QStringLiteral("allMoney"), entry.total);
     q->SetParam(QStringLiteral("UsName"), machine);
-    const bool written = q->ExecSQL() && (q->RowsAffected() == 0 || AppendJournal(desk, entry)) &&
-                         transaction.Commit();
+    const bool written =
+        q->ExecSQL() && (q->RowsAffected() == 0 || AppendJournal(desk, entry)) &&
+        (!sale || NoteOvernight(desk, machine, now, NextAt(now, sale->ends))) &&
+        transaction.Commit();
     if (!written) {
         transaction.Rollback();
         desk.prompts.message(BillingText::OvernightUpdateFault);

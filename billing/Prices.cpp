@@ -4,6 +4,7 @@
 #include "desk/Desk.h"
 #include "desk/Messages.h"
 #include "ledger/Journal.h"
+#include "plans/Plans.h"
 
 namespace {
 
@@ -61,7 +62,8 @@ bool SetPrices(Desk& desk, const QString& hourlyText, const QString& overnightTe
     change.kind = JournalKind::PriceChange;
     change.note = QStringLiteral("上网单价 %1 → %2 元/小时，通宵价 %3 → %4 元")
                       .arg(old->hourly, *hourly, old->overnight, *overnight);
-    ok = ok && q->ExecSQL() && AppendJournal(desk, change) && transaction.Commit();
+    ok = ok && q->ExecSQL() && AppendJournal(desk, change) &&
+         NoteTariff(desk, *hourly, *overnight) && transaction.Commit();
     if (!ok) {
         transaction.Rollback();
         desk.prompts.message(DeskText::DbContact);

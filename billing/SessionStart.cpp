@@ -4,6 +4,7 @@
 #include "billing/Messages.h"
 #include "client_channel/Datagram.h"
 #include "desk/Desk.h"
+#include "plans/Plans.h"
 #include "desk/Messages.h"
 #include "desk/SendCommand.h"
 
@@ -98,7 +99,8 @@ bool WriteSessionStart(Desk& desk, const QString& machine) {
     q->SetParam(QStringLiteral("tt7"), QString());
     q->SetParam(QStringLiteral("tt8"), QStringLiteral("正常"));
     q->SetParam(QStringLiteral("tt9"), machine);
-    const bool ok = q->ExecSQL();
+    // The full start, so a plan bills the session by the clock (Tstart is a time of day).
+    const bool ok = q->ExecSQL() && NoteSessionStart(desk, machine, desk.clock.nowDateTime());
     q->SetSql(QString::fromLatin1(TDataModule1::GridStatement));
     return ok;
 }

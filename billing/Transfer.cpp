@@ -4,6 +4,7 @@
 
 #include "client_channel/Datagram.h"
 #include "desk/Desk.h"
+#include "plans/Plans.h"
 #include "desk/Messages.h"
 #include "desk/SendCommand.h"
 #include "ledger/Journal.h"
@@ -73,7 +74,8 @@ bool TransferSession(Desk& desk, const QString& source, const QString& target,
     JournalEntry moving = BillEntry(JournalKind::Transfer, source, values[0], values[1], values[2],
                                     values[3], values[4], values[5], values[7]);
     moving.target = target;
-    if (!AppendJournal(desk, moving)) return fail(DeskText::DbRerun);
+    if (!AppendJournal(desk, moving) || !MoveSessionRecord(desk, source, target))
+        return fail(DeskText::DbRerun);
     if (desk.sessionMoved && !desk.sessionMoved(source, target)) return fail(DeskText::DbRerun);
     if (!transaction.Commit()) return fail(DeskText::DbRerun);
     desk.MoveReminder(source, target);  // the reminder goes with the session, as gotime does

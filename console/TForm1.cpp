@@ -20,6 +20,7 @@
 #include "billing/BillingPass.h"
 #include "billing/Bulk.h"
 #include "billing/Overnight.h"
+#include "billing/PlanWatch.h"
 #include "billing/Reminders.h"
 #include "billing/SessionStart.h"
 #include "client_channel/Datagram.h"
@@ -38,6 +39,7 @@
 #include "console/TtrunMoneys.h"
 #include "desk/SendCommand.h"
 #include "ledger/Shifts.h"
+#include "plans/Plans.h"
 #include "record_store/ConnectDatabase.h"
 #include "widgets/Themed.h"
 
@@ -505,7 +507,10 @@ void TForm1::BuildMiddle() {
     });
 
     connect(DBGrid1->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
-            [this](const QModelIndex& current) { desk.SetCurrentRow(current.row()); });
+            [this](const QModelIndex& current) {
+                desk.SetCurrentRow(current.row());
+                ShowZone();
+            });
     // A reminder that has fallen due shows in red until the session ends or a new one is set.
     DBGrid1->SetMarker([this](const QModelIndex& index) {
         const Query* grid = desk.DataModule1.ADOQuery1;
@@ -716,7 +721,17 @@ void TForm1::Timer1Timer() {
 }
 
 void TForm1::Timer2Timer() {
-    desk.GuardAnyway([this] { BillingPassBeside(desk); });
+    desk.GuardAnyway([this] {
+        BillingPassBeside(desk);
+        planWatch.Tick();
+        ShowZone();
+    });
+}
+
+// Beside "当前机器：", only under a price plan: the machine's zone.
+void TForm1::ShowZone() {
+    if (m_noDatabase || desk.ConnectionLost()) return;
+    Label4->setText(MachineZoneNow(desk, desk.CurrentRowMachine()));
 }
 
 void TForm1::DBGrid1DblClick() { N28Click(); }

@@ -6,6 +6,7 @@
 #include <QPointer>
 #include <optional>
 
+#include "billing/PlanWatch.h"
 #include "desk/Desk.h"
 
 class QAction;
@@ -87,6 +88,7 @@ class TForm1 : public QMainWindow {
 
   private:
     void FormCreate();
+    void ShowZone();
     void ShowDatabaseInUse();
     void BuildMenus();
     void BuildToolBar();
@@ -101,6 +103,7 @@ class TForm1 : public QMainWindow {
     void Unlocked();
     void StartSignIn();
 
+    PlanWatch planWatch{desk};
     bool m_sized = false;
     bool m_signInOn = false;
     QHash<QAction*, bool> m_enabledBeforeLock;

@@ -19,6 +19,7 @@
 #include "backups/Backup.h"
 #include "ledger/Journal.h"
 #include "billing/Prices.h"
+#include "console/TPlanEditor.h"
 #include "desk/Desk.h"
 #include "ledger/CafeName.h"
 #include "widgets/Themed.h"
@@ -37,7 +38,12 @@ TSettings::TSettings(Desk& deskRef, QWidget* owner)
     form->addRow(QStringLiteral("上网单价(&H)（元/小时）："), HourlyEdit);
     form->addRow(QStringLiteral("通宵价(&N)（元）："), OvernightEdit);
     SaveButton = new FlatButton(QStringLiteral("保存价格"), prices);
-    form->addRow(SaveButton);
+    PlanButton = new FlatButton(QStringLiteral("价格方案与试算…"), prices);
+    auto* priceButtons = new QHBoxLayout;
+    priceButtons->addWidget(SaveButton);
+    priceButtons->addWidget(PlanButton);
+    priceButtons->addStretch();
+    form->addRow(priceButtons);
     layout->addWidget(prices);
 
     auto* cafe = new QGroupBox(QStringLiteral("网吧和小票"), this);
@@ -133,6 +139,13 @@ TSettings::TSettings(Desk& deskRef, QWidget* owner)
     ShowDatabase();
 
     connect(SaveButton, &QPushButton::clicked, this, Owned([this] { SaveClick(); }));
+    // The plan's window goes on with the owner's approval 设置 was opened with.
+    connect(PlanButton, &QPushButton::clicked, this, [this] {
+        if (TPlanEditor::planEditor) TPlanEditor::planEditor->deleteLater();
+        TPlanEditor::planEditor = new TPlanEditor(desk, parentWidget());
+        TPlanEditor::planEditor->approverId = approverId;
+        TPlanEditor::planEditor->show();
+    });
     connect(ChooseButton, &QPushButton::clicked, this, Owned([this] { ChooseClick(); }));
     connect(BackupButton, &QPushButton::clicked, this, Owned([this] { BackupClick(); }));
     connect(RestoreButton, &QPushButton::clicked, this, Owned([this] { RestoreClick(); }));
@@ -150,8 +163,9 @@ TSettings::TSettings(Desk& deskRef, QWidget* owner)
     });
 }
 
-std::function<void()> TSettings::Owned(std::function<void()> command) {
-    return desk.Guarded([this, command] {
+std::function<void()> WithApprover(Desk& desk, const QString& approverId,
+                                   std::function<void()> command) {
+    return desk.Guarded([&desk, &approverId, command] {
         struct Restore {
             QString& id;
             const QString before;
@@ -160,6 +174,10 @@ std::function<void()> TSettings::Owned(std::function<void()> command) {
         if (!approverId.isEmpty()) desk.approverId = approverId;
         command();
     });
+}
+
+std::function<void()> TSettings::Owned(std::function<void()> command) {
+    return WithApprover(desk, approverId, std::move(command));
 }
 
 void TSettings::LoadAccounts() {

@@ -15,6 +15,11 @@ class QListWidget;
 class QPushButton;
 class QSpinBox;
 
+// command as a dialog's handler that runs with the owner's approval the dialog was opened with
+// (approverId, read when it runs): the rows it writes name the owner as approver.
+std::function<void()> WithApprover(Desk& desk, const QString& approverId,
+                                   std::function<void()> command);
+
 // "设置": the prices, the café's name and the receipt paper, the database in use and the
 // backups, the operators and the owner's seal.
 class TSettings : public QWidget {
@@ -34,6 +39,7 @@ class TSettings : public QWidget {
     QLineEdit* CafeNameEdit;    // 网吧名称: the same on every desk (in the database)
     QComboBox* PaperCombo;      // 小票纸: this desk's receipt printer
     QPushButton* CafeButton;    // 保存名称和小票纸
+    QPushButton* PlanButton;    // 价格方案与试算…
     QLabel* DatabaseLabel;      // the database in use
     QPushButton* ChooseButton;  // 选择数据库…
     QPushButton* BackupButton;  // 立即备份

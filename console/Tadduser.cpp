@@ -2,6 +2,7 @@
 
 #include <QCloseEvent>
 #include <QCollator>
+#include <QComboBox>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
@@ -11,6 +12,7 @@
 #include "accounts/Accounts.h"
 #include "desk/Desk.h"
 #include "machines/Machines.h"
+#include "plans/Plans.h"
 #include "widgets/Themed.h"
 
 MachineListBox::MachineListBox(QWidget* parent) : QListWidget(parent) {
@@ -112,6 +114,18 @@ Tadduser::Tadduser(Desk& deskRef, QWidget* owner)
     FlatButton3 =
         new FlatButton(QStringLiteral("退 出"), "FlatButton3", QRect(272, 200, 49, 25), box);
 
+    // Under a price plan: the zone of the machine chosen in the list (new machines are in the
+    // default zone until one is chosen here). Without a plan the dialog is as it always was.
+    ZoneCombo = new QComboBox(box);
+    ZoneCombo->setObjectName(QStringLiteral("ZoneCombo"));
+    ZoneCombo->setFont(font());
+    ZoneCombo->setGeometry(200, 172, 137, 22);
+    ZoneCombo->setToolTip(QStringLiteral("选中左边的计算机名，再选它所在的区域。"));
+    ZoneCombo->setAccessibleName(QStringLiteral("区域"));
+    connect(FlatListBox1, &QListWidget::itemSelectionChanged, this,
+            desk.Guarded([this] { ShowSelectedZone(); }));
+    connect(ZoneCombo, &QComboBox::activated, this, desk.Guarded([this] { ZoneChosen(); }));
+
     NameField(prompt, Edit1);
     FlatListBox1->setAccessibleName(QStringLiteral("已有的计算机名"));
     DialogKeys(this);
@@ -127,7 +141,39 @@ Tadduser::Tadduser(Desk& deskRef, QWidget* owner)
     Edit1->setFocus();  // the operator types the name at once
 }
 
+QString Tadduser::SelectedEntry() const {
+    for (int i = 1; i < FlatListBox1->count(); ++i)
+        if (FlatListBox1->item(i)->isSelected()) return FlatListBox1->item(i)->text();
+    return {};
+}
+
+void Tadduser::ShowSelectedZone() {
+    const QString machine = SelectedEntry();
+    ZoneCombo->setEnabled(!machine.isEmpty());
+    ZoneCombo->setCurrentIndex(ZoneCombo->findText(MachineZoneNow(desk, machine)));
+}
+
+void Tadduser::ZoneChosen() {
+    const QString machine = SelectedEntry();
+    if (machine.isEmpty()) return;
+    // A machine's zone is its price: under sign-in, the owner's to change.
+    const OwnerApproval approval(desk, QStringLiteral("更改机器“%1”的区域").arg(machine));
+    if (!approval) {
+        ShowSelectedZone();
+        return;
+    }
+    QString problem;
+    // The first zone is the default: choosing it leaves the machine unlisted.
+    const QString zone = ZoneCombo->currentIndex() == 0 ? QString() : ZoneCombo->currentText();
+    if (!SetMachineZone(desk, machine, zone, &problem)) desk.prompts.message(problem);
+}
+
 void Tadduser::LoadMachineList() {
+    const QStringList zones = PlanZoneNames(desk);
+    ZoneCombo->clear();
+    ZoneCombo->addItems(zones);
+    ZoneCombo->setVisible(!zones.isEmpty());
+    ZoneCombo->setEnabled(false);
     const std::optional<QStringList> names = AllMachineNames(desk);
     if (!names) return;  // the list keeps its entries
     FlatListBox1->clear();

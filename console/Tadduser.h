@@ -5,6 +5,7 @@
 #include <QWidget>
 
 class Desk;
+class QComboBox;
 class QLineEdit;
 class FlatButton;
 
@@ -35,11 +36,14 @@ class Tadduser : public QWidget {
     FlatButton* FlatButton1;  // 添 加
     FlatButton* FlatButton2;  // 删 除
     FlatButton* FlatButton3;  // 退 出
+    QComboBox* ZoneCombo;     // the chosen machine's zone, shown only under a price plan
 
     void LoadMachineList();
     void FlatButton1Click();  // 添 加: AddMachine with the typed name, then the list again
     void FlatButton2Click();
     void FlatButton3Click();
+    void ShowSelectedZone();
+    void ZoneChosen();
 
   protected:
     void showEvent(QShowEvent* event) override;
@@ -47,6 +51,7 @@ class Tadduser : public QWidget {
     void closeEvent(QCloseEvent* event) override;
 
   private:
+    QString SelectedEntry() const;
     Desk& desk;
     QWidget* m_box = nullptr;
     bool m_sized = false;

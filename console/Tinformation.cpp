@@ -6,6 +6,7 @@
 
 #include "billing/Checkout.h"
 #include "desk/Desk.h"
+#include "plans/Plans.h"
 #include "widgets/Themed.h"
 
 namespace {
@@ -61,6 +62,9 @@ Tinformation::Tinformation(Desk& deskRef, QWidget* owner)
         new FlatButton(QStringLiteral("转  账"), "XP_Button2", QRect(176, 214, 80, 26), this);
     XP_Button3 =
         new FlatButton(QStringLiteral("返  回"), "XP_Button3", QRect(296, 214, 80, 26), this);
+    // In the free place under the right column: the bill explained, for the customer who asks.
+    DetailButton = new FlatButton(QStringLiteral("明细"), "DetailButton", QRect(288, 136, 60, 22), group);
+    connect(DetailButton, &QPushButton::clicked, this, desk.Guarded([this] { DetailClick(); }));
     connect(XP_Button1, &QPushButton::clicked, this, desk.Guarded([this] { XP_Button1Click(); }));
     connect(XP_Button3, &QPushButton::clicked, this, [this] { XP_Button3Click(); });
     DialogKeys(this, XP_Button1);
@@ -102,6 +106,14 @@ void Tinformation::XP_Button1Click() {
 }
 
 void Tinformation::XP_Button3Click() { hide(); }
+
+void Tinformation::DetailClick() {
+    desk.prompts.message(BillBreakdown(desk, la_computername->text(), la_startime->text(),
+                                       la_totaltime->text(), la_timemoney->text(),
+                                       la_othermoney->text(), la_allmoney->text(),
+                                       la_onStatus->text())
+                             .join(QLatin1Char('\n')));
+}
 
 void OpenCheckout(Desk& desk, Tinformation& dialog) {
     if (const std::optional<int> row = CheckoutRow(desk)) dialog.ShowRow(*row);

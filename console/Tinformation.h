@@ -24,6 +24,7 @@ class Tinformation : public QWidget {
     FlatButton* XP_Button1;  // 结账下机
     FlatButton* XP_Button2;  // 转  账
     FlatButton* XP_Button3;  // 返  回
+    FlatButton* DetailButton;  // 明细: the bill explained
 
     // Fills the fields from the grid query's row (-1: all empty) and shows the dialog.
     void ShowRow(int gridRow);
@@ -31,6 +32,7 @@ class Tinformation : public QWidget {
 
     void XP_Button1Click();
     void XP_Button3Click();
+    void DetailClick();
 
   private:
     Desk& desk;

@@ -29,6 +29,8 @@ inline const QString ShiftClose = QStringLiteral("交班");       // amount coun
                                                                 // tother the difference, note
 inline const QString PriceChange = QStringLiteral("价格修改");  // note: old and new prices
 inline const QString Restore = QStringLiteral("恢复备份");  // flagged; note: file, rows
+inline const QString PlanChange = QStringLiteral("价格方案");  // note: from when, old and new plan
+inline const QString OvernightEnd = QStringLiteral("通宵结束");  // back to 正常 from tstart
 // Operators who sign in.
 inline const QString SignInOn = QStringLiteral("启用操作员登录");   // machine: the owner's name
 inline const QString SignInOff = QStringLiteral("关闭操作员登录");

@@ -107,6 +107,7 @@ std::optional<Report> LoadReport(Desk& desk, const QDate& from, const QDate& to,
         bill.other = row.entry.other;
         bill.total = row.entry.total;
         bill.state = row.entry.state;
+        bill.detail = DetailOfNote(row.entry.note);
         const auto fee = ParseCents(bill.fee), other = ParseCents(bill.other),
                    total = ParseCents(bill.total);
         bill.summable = fee && other && total;

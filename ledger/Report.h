@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "ledger/BillDetail.h"
 #include "ledger/Journal.h"
 
 class Desk;
@@ -21,6 +22,7 @@ struct ReportBill {
     // False when an amount is not one (written by another tool, or before amounts were
     // bounded): the bill is listed with its texts and flagged, and counted in no total.
     bool summable = true;
+    BillDetail detail;  // under a price plan: the zone and the runs of hour slots
 };
 
 // 营业报表 for the days from..to (a bill belongs to the day it was settled), of one desk or all.

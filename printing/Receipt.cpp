@@ -45,12 +45,65 @@ std::optional<QTime> TimeOf(const QString& text) {
 }
 
 // A line of the receipt: a label on the left and its value on the right, on one baseline; or
-// a centred text; or a rule.
+// a centred text; or a rule; or an indented note under the line before.
 struct Line {
-    enum Kind { Pair, Centre, Rule } kind;
+    enum Kind { Pair, Centre, Rule, Note } kind;
     QString left, right;
     QFont font;
 };
+
+std::vector<Line> Lines(const ReportBill& bill, const ReceiptPrint& print) {
+    const QFont body = PrintFont(kBody);
+    const QFont bold = PrintFont(kBody, true);
+    const QFont name = PrintFont(13, true);
+    const QFont total = PrintFont(11, true);
+    const QFont mark = PrintFont(12, true);
+    const QFont small = PrintFont(kBody - 1.5);
+    const QDateTime settled = QDateTime::fromString(bill.at, QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    const std::optional<QTime> end = TimeOf(bill.end);
+    const QDateTime ended = end && settled.isValid() ? QDateTime(settled.date(), *end) : settled;
+    const QString yuan = QStringLiteral(" 元");
+
+    std::vector<Line> lines{
+        {Line::Centre, print.cafeName, {}, name},
+        {Line::Centre, QStringLiteral("上网消费小票"), {}, body},
+    };
+    if (print.reprint) lines.push_back({Line::Centre, QStringLiteral("【补打】"), {}, mark});
+    lines.push_back({Line::Rule, {}, {}, body});
+    const auto pair = [&](const QString& label, const QString& value, const QFont& font) {
+        lines.push_back({Line::Pair, label, value, font});
+    };
+    pair(QStringLiteral("单号"), QString::number(bill.id), body);
+    pair(QStringLiteral("机器号"), bill.machine, body);
+    const QString started = DateAndTime(SessionStart(bill));
+    pair(QStringLiteral("上机"), started.isEmpty() ? bill.start : started, body);
+    pair(QStringLiteral("下机"), DateAndTime(ended), body);
+    pair(QStringLiteral("共用时间"), bill.used, body);
+    // Under a price plan the fee is explained as 明细 shows it: the zone, then each run of
+    // hour slots with its amount and, below it, how it was counted.
+    if (!bill.detail.zone.isEmpty()) pair(QStringLiteral("区域"), bill.detail.zone, body);
+    for (const BillRun& run : bill.detail.runs) {
+        const std::optional<qint64> fen = ParseCents(run.amount);
+        pair(run.label, fen ? CentsText(*fen) + yuan : run.amount, body);
+        if (!run.detail.isEmpty()) lines.push_back({Line::Note, run.detail, {}, small});
+    }
+    // An amount that is not one is printed as it was written, never as 0.00.
+    const auto amount = [&](qint64 cents, const QString& written) {
+        return bill.summable ? CentsText(cents) + yuan : written;
+    };
+    pair(QStringLiteral("上网费用"), amount(bill.feeCents, bill.fee), body);
+    pair(QStringLiteral("附加费"), amount(bill.otherCents, bill.other), body);
+    lines.push_back({Line::Rule, {}, {}, body});
+    pair(QStringLiteral("共需费用"), amount(bill.totalCents, bill.total), total);
+    lines.push_back({Line::Rule, {}, {}, body});
+    if (!bill.operatorName.isEmpty()) pair(QStringLiteral("值班员"), bill.operatorName, body);
+    pair(QStringLiteral("前台"), bill.desk, body);
+    pair(print.reprint ? QStringLiteral("补打时间") : QStringLiteral("打印时间"),
+         DateAndTime(print.printedAt), body);
+    lines.push_back({Line::Centre, QString(), {}, body});
+    lines.push_back({Line::Centre, QStringLiteral("谢谢光临"), {}, bold});
+    return lines;
+}
 
 }  // namespace
 
@@ -86,48 +139,17 @@ QDateTime SessionStart(const ReportBill& bill) {
     return best;
 }
 
+QStringList ReceiptText(const ReportBill& bill, const ReceiptPrint& print) {
+    QStringList text;
+    for (const Line& line : Lines(bill, print))
+        text << (line.kind == Line::Rule   ? QStringLiteral("--")
+                 : line.kind == Line::Pair ? line.left + QLatin1Char('\t') + line.right
+                                           : line.left);
+    return text;
+}
+
 bool PaintReceipt(QPagedPaintDevice& device, const ReportBill& bill, const ReceiptPrint& print) {
-    const QFont body = PrintFont(kBody);
-    const QFont bold = PrintFont(kBody, true);
-    const QFont name = PrintFont(13, true);
-    const QFont total = PrintFont(11, true);
-    const QFont mark = PrintFont(12, true);
-    const QDateTime settled = QDateTime::fromString(bill.at, QStringLiteral("yyyy-MM-dd HH:mm:ss"));
-    const std::optional<QTime> end = TimeOf(bill.end);
-    const QDateTime ended = end && settled.isValid() ? QDateTime(settled.date(), *end) : settled;
-    const QString yuan = QStringLiteral(" 元");
-
-    std::vector<Line> lines{
-        {Line::Centre, print.cafeName, {}, name},
-        {Line::Centre, QStringLiteral("上网消费小票"), {}, body},
-    };
-    if (print.reprint) lines.push_back({Line::Centre, QStringLiteral("【补打】"), {}, mark});
-    lines.push_back({Line::Rule, {}, {}, body});
-    const auto pair = [&](const QString& label, const QString& value, const QFont& font) {
-        lines.push_back({Line::Pair, label, value, font});
-    };
-    pair(QStringLiteral("单号"), QString::number(bill.id), body);
-    pair(QStringLiteral("机器号"), bill.machine, body);
-    const QString started = DateAndTime(SessionStart(bill));
-    pair(QStringLiteral("上机"), started.isEmpty() ? bill.start : started, body);
-    pair(QStringLiteral("下机"), DateAndTime(ended), body);
-    pair(QStringLiteral("共用时间"), bill.used, body);
-    // An amount that is not one is printed as it was written, never as 0.00.
-    const auto amount = [&](qint64 cents, const QString& written) {
-        return bill.summable ? CentsText(cents) + yuan : written;
-    };
-    pair(QStringLiteral("上网费用"), amount(bill.feeCents, bill.fee), body);
-    pair(QStringLiteral("附加费"), amount(bill.otherCents, bill.other), body);
-    lines.push_back({Line::Rule, {}, {}, body});
-    pair(QStringLiteral("共需费用"), amount(bill.totalCents, bill.total), total);
-    lines.push_back({Line::Rule, {}, {}, body});
-    if (!bill.operatorName.isEmpty()) pair(QStringLiteral("值班员"), bill.operatorName, body);
-    pair(QStringLiteral("前台"), bill.desk, body);
-    pair(print.reprint ? QStringLiteral("补打时间") : QStringLiteral("打印时间"),
-         DateAndTime(print.printedAt), body);
-    lines.push_back({Line::Centre, QString(), {}, body});
-    lines.push_back({Line::Centre, QStringLiteral("谢谢光临"), {}, bold});
-
+    const std::vector<Line> lines = Lines(bill, print);
     const Paper& paper = PaperOf(print.paper);
     const Ink ink(device);
     // The roll is as long as the receipt: measured in points, as the page will be.
@@ -164,6 +186,11 @@ bool PaintReceipt(QPagedPaintDevice& device, const ReportBill& bill, const Recei
             case Line::Centre:
                 onPage.Text(p, QRectF(0, y, width, h), line.left, Qt::AlignHCenter);
                 break;
+            case Line::Note: {
+                const double indent = onPage.pt(6);
+                onPage.Text(p, QRectF(indent, y, width - indent, h), line.left, Qt::AlignLeft);
+                break;
+            }
             case Line::Pair: {
                 // The label keeps its width; the value takes the rest, on the same baseline.
                 const double label = onPage.Width(line.font, line.left) + onPage.pt(6);

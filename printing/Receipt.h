@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 #include <QString>
+#include <QStringList>
 
 #include "ledger/Report.h"
 
@@ -26,6 +27,10 @@ struct ReceiptPrint {
 // When the session began: its start time on the day that fits the bill's length and the time
 // it was settled (a session may run past midnight); invalid when the texts do not tell.
 QDateTime SessionStart(const ReportBill& bill);
+
+// The receipt's lines in order, as text: a label and its value with a tab between, "--" for a
+// rule. What PaintReceipt paints, line for line.
+QStringList ReceiptText(const ReportBill& bill, const ReceiptPrint& print);
 
 // Sets the device's page for the paper and paints the receipt on it.
 bool PaintReceipt(QPagedPaintDevice& device, const ReportBill& bill, const ReceiptPrint& print);

@@ -36,6 +36,7 @@ TDataModule1::TDataModule1(QObject* parent, DefaultFile defaultFile)
     ADOQuery2 = new Query(this, m_name, engine, hooks);
     ADOQuery3 = new Query(this, m_name, engine, hooks);
     JournalQuery = new Query(this, m_name, engine, hooks);
+    PlanQuery = new Query(this, m_name, engine, hooks);
     ADOQuery1->SetSql(QString::fromLatin1(GridStatement));
     m_health = new QTimer(this);
     m_health->setInterval(1000);
@@ -56,6 +57,7 @@ TDataModule1::~TDataModule1() {
     delete ADOQuery2;
     delete ADOQuery3;
     delete JournalQuery;
+    delete PlanQuery;
     QSqlDatabase::removeDatabase(m_name);
 }
 
@@ -66,7 +68,7 @@ void TDataModule1::Disconnect() {
     m_lost = false;
     m_health->stop();
     m_retry->stop();
-    for (Query* q : {ADOQuery1, ADOQuery2, ADOQuery3, JournalQuery}) q->Detach();
+    for (Query* q : {ADOQuery1, ADOQuery2, ADOQuery3, JournalQuery, PlanQuery}) q->Detach();
     QSqlDatabase db = QSqlDatabase::database(m_name, false);
     db.close();
 }
@@ -107,7 +109,7 @@ bool TDataModule1::Connect() {
         return fail(reason);
     if (OurTables(db) != 2) return fail(QStringLiteral("数据库中没有 Tcount 和 Tmoney 表"));
     m_schemaError.clear();
-    MigrateSchema(db, &m_schemaError);
+    MigrateSchema(db, *m_engine, &m_schemaError);
     Listen(db);
     if (!m_engine->IsFile()) {
         m_serving = true;
@@ -147,7 +149,7 @@ void TDataModule1::GoLost() {
     m_health->stop();
     qCDebug(lcDb) << "connection lost:" << m_engine->Describe(m_connectionString);
     // The rows shown stay; only the statements of the dead connection go.
-    for (Query* q : {ADOQuery1, ADOQuery2, ADOQuery3, JournalQuery}) q->Forget();
+    for (Query* q : {ADOQuery1, ADOQuery2, ADOQuery3, JournalQuery, PlanQuery}) q->Forget();
     QSqlDatabase::database(m_name, false).close();
     m_backoffMs = 500;
     m_retry->start(m_backoffMs);

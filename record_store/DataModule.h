@@ -89,6 +89,7 @@ class TDataModule1 : public QObject {
     Query* ADOQuery2;     // work query
     Query* ADOQuery3;     // second work query (the billing pass's updates)
     Query* JournalQuery;  // the takings journal's own, so no operation's query is disturbed
+    Query* PlanQuery;     // the price plans' and the sessions' start records
 
     // The grid's statement, set again at every refresh; and the one checkout and the clock
     // refresh reopen the grid with: every column, the same nine while Tcount keeps its shape.

@@ -6,6 +6,7 @@
 #include <QStringList>
 #include <algorithm>
 #include <iterator>
+#include <vector>
 
 #include "record_store/DatabaseError.h"
 #include "record_store/Engine.h"
@@ -43,45 +44,68 @@ bool HasTable(const QSqlDatabase& db, const QString& table) {
     });
 }
 
-// The console's own tables, by schema version: step n brings version n-1 to n.
-const QStringList kSteps[] = {
-    // 1: the takings journal, append-only, each row chained to the one before by SHA-256.
-    {QStringLiteral(
-         "create table Tjournal (id integer primary key, at text not null, desk text not "
-         "null, operator text not null, kind text not null, machine text not null, target "
-         "text not null, tstart text not null, tend text not null, stime text not null, "
-         "tmoney text not null, tother text not null, tsum text not null, state text not "
-         "null, amount text not null, note text not null, flagged integer not null, prev "
-         "text not null, hash text not null)"),
-     QStringLiteral("create index Tjournal_at on Tjournal(at)"),
-     QStringLiteral("create table Tschema (version integer not null)")},
-    // 2: what the café sets once for every desk (its name on reports and receipts).
-    {QStringLiteral("create table Tsetting (name text not null primary key, value text not null)")},
-    // 3: operators who sign in. Journal rows name the account (an id that survives a rename)
-    // and, for what a cashier did with the owner's password, the owner; v says which canonical
-    // text a row's hash covers, so the rows written before keep verifying. The owner's seal
-    // keys: each a public key and the salt its private half is derived with from the password,
-    // from the journal row (since) where a change of the owner's password brought it in.
-    {QStringLiteral("alter table Tjournal add column v integer not null default 1"),
-     QStringLiteral("alter table Tjournal add column account text not null default ''"),
-     QStringLiteral("alter table Tjournal add column approver text not null default ''"),
-     QStringLiteral(
-         "create table Taccount (id integer primary key, name text not null, role text not "
-         "null, hash text not null, enabled integer not null, failures integer not null, "
-         "lockouts integer not null, locked_until text not null)"),
-     QStringLiteral("create table Tsealkey (salt text not null, publickey text not null, since integer "
-                    "not null)")},
-    // 4: packages sold: one row per sale, numbered by the sale's journal row, the package as it
-    // was sold (body), its end, what was paid for it with extensions (fen), how far the end has
-    // come (step: claimed by one desk each, told: when) and whether it is on, closed at checkout
-    // or voided.
-    {QStringLiteral(
-        "create table Tpackage (id integer not null primary key, machine text not null, name "
-        "text not null, body text not null, zone text not null, sold text not null, ends text "
-        "not null, paid text not null, step integer not null, told text not null, state text "
-        "not null, desk text not null)"),
-     QStringLiteral("create index Tpackage_machine on Tpackage(machine, state)")},
-};
+// The console's own tables, by schema version: step n brings version n-1 to n. Tables keyed by
+// machine name take the engine's case rule, as Tcount does.
+std::vector<QStringList> Steps(const Engine& engine) {
+    const Engine::TableRules rules = engine.Tables();
+    return {
+        // 1: the takings journal, append-only, each row chained to the one before by SHA-256.
+        {QStringLiteral(
+             "create table Tjournal (id integer primary key, at text not null, desk text not "
+             "null, operator text not null, kind text not null, machine text not null, target "
+             "text not null, tstart text not null, tend text not null, stime text not null, "
+             "tmoney text not null, tother text not null, tsum text not null, state text not "
+             "null, amount text not null, note text not null, flagged integer not null, prev "
+             "text not null, hash text not null)"),
+         QStringLiteral("create index Tjournal_at on Tjournal(at)"),
+         QStringLiteral("create table Tschema (version integer not null)")},
+        // 2: what the café sets once for every desk (its name on reports and receipts).
+        {QStringLiteral(
+            "create table Tsetting (name text not null primary key, value text not null)")},
+        // 3: operators who sign in. Journal rows name the account (an id that survives a rename)
+        // and, for what a cashier did with the owner's password, the owner; v says which canonical
+        // text a row's hash covers, so the rows written before keep verifying. The owner's seal
+        // keys: each a public key and the salt its private half is derived with from the password,
+        // from the journal row (since) where a change of the owner's password brought it in.
+        {QStringLiteral("alter table Tjournal add column v integer not null default 1"),
+         QStringLiteral("alter table Tjournal add column account text not null default ''"),
+         QStringLiteral("alter table Tjournal add column approver text not null default ''"),
+         QStringLiteral(
+             "create table Taccount (id integer primary key, name text not null, role text not "
+             "null, hash text not null, enabled integer not null, failures integer not null, "
+             "lockouts integer not null, locked_until text not null)"),
+         QStringLiteral("create table Tsealkey (salt text not null, publickey text not null, "
+                        "since integer not null)")},
+        // 4: price plans. Each version takes effect at its date-time (body empty: no plan, the
+        // single rate); holidays; the machines' zones; each session's full start and zone.
+        rules.before +
+            QStringList{
+                QStringLiteral("create table Tplan (id integer not null primary key, effective "
+                               "text not null, body text not null, base text not null, night "
+                               "text not null)"),
+                QStringLiteral("create table Tholiday (day text not null primary key)"),
+                QStringLiteral("create table Tzone (") + rules.nameColumn +
+                    QStringLiteral(", zone text not null)"),
+                QStringLiteral("create table Tsession (") + rules.nameColumn +
+                    QStringLiteral(", started text not null, zone text not null, carried text "
+                                   "not null, night_ends text not null, warned integer not "
+                                   "null)")},
+        // 5: packages sold: one row per sale, numbered by the sale's journal row, the package as
+        // it was sold (body), its end, what was paid for it with extensions (fen), how far the
+        // end has come (step: claimed by one desk each, told: when) and whether it is on,
+        // closed at checkout or voided. A session's prepaid time: from when until when it is
+        // covered (empty: not at all) and whether time after it is billed (1) or not (0: locked).
+        {QStringLiteral(
+             "create table Tpackage (id integer not null primary key, machine text not null, "
+             "name text not null, body text not null, zone text not null, sold text not null, "
+             "ends text not null, paid text not null, step integer not null, told text not "
+             "null, state text not null, desk text not null)"),
+         QStringLiteral("create index Tpackage_machine on Tpackage(machine, state)"),
+         QStringLiteral("alter table Tsession add column prepaid_from text not null default ''"),
+         QStringLiteral("alter table Tsession add column prepaid_to text not null default ''"),
+         QStringLiteral("alter table Tsession add column bill_after integer not null default 1")},
+    };
+}
 
 }  // namespace
 
@@ -107,7 +131,7 @@ int OurTables(const QSqlDatabase& db) {
     return found;
 }
 
-bool MigrateSchema(QSqlDatabase& db, QString* error) {
+bool MigrateSchema(QSqlDatabase& db, const Engine& engine, QString* error) {
     int version = 0;
     if (HasTable(db, QStringLiteral("Tschema"))) {
         QSqlQuery q(db);
@@ -117,9 +141,9 @@ bool MigrateSchema(QSqlDatabase& db, QString* error) {
         }
         if (q.next()) version = q.value(0).toInt();
     }
-    constexpr int latest = int(std::size(kSteps));
-    for (int step = version; step < latest; ++step) {
-        QStringList statements = kSteps[step];
+    const std::vector<QStringList> steps = Steps(engine);
+    for (int step = version; step < int(steps.size()); ++step) {
+        QStringList statements = steps[size_t(step)];
         statements << QStringLiteral("delete from Tschema")
                    << QStringLiteral("insert into Tschema (version) values (%1)").arg(step + 1);
         if (!RunInOneTransaction(db, statements, error)) return false;

@@ -17,4 +17,4 @@ int OurTables(const QSqlDatabase& db);
 
 // Brings the console's own tables to the latest version, each step in one transaction. A file
 // that cannot take them (read-only) still serves; what needs them fails. False with the reason.
-bool MigrateSchema(QSqlDatabase& db, QString* error);
+bool MigrateSchema(QSqlDatabase& db, const Engine& engine, QString* error);

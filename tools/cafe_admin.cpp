@@ -1,12 +1,15 @@
 // cafe-admin: the owner's command line. The same operations as the window, without one:
 //   cafe-admin [--database FILE|URI] COMMAND ...
-// Exit status: 0 done, 1 the database or a file failed, 2 a command not understood, 3 the
-// takings journal has been altered, 4 an owner's seal does not hold. Passwords and PINs are read
-// from standard input, one a line, never from the command line, and never echoed.
+// Exit status: 0 done, 1 the database or a file failed (a plan refused too), 2 a command not
+// understood, 3 the takings journal has been altered, 4 an owner's seal does not hold. Passwords
+// and PINs are read from standard input, one a line, never from the command line, and never
+// echoed.
 #include <QCommandLineParser>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QSaveFile>
 #include <QSysInfo>
 #include <cstdio>
 #include <functional>
@@ -28,6 +31,7 @@
 #include "ledger/CafeName.h"
 #include "ledger/Journal.h"
 #include "ledger/Report.h"
+#include "plans/Plans.h"
 #include "printing/ReportDocument.h"
 #include "record_store/ConnectDatabase.h"
 #include "record_store/DataModule.h"
@@ -154,6 +158,133 @@ int BackupCommand(Admin& admin, const QStringList& arguments) {
     Say(stdout, QStringLiteral("已备份到“%1”").arg(arguments[0]));
     return Done;
 }
+
+// A date-time option ("YYYY-MM-DD HH:MM"); an absent one is invalid and not an error.
+bool DateTimeOption(const QCommandLineParser& parser, const QCommandLineOption& option,
+                    QDateTime* value) {
+    if (!parser.isSet(option)) return true;
+    *value = ParsePlanDateTime(parser.value(option));
+    return value->isValid();
+}
+
+QString DateTimeFormText(const QString& option) {
+    return QStringLiteral("%1 要写成 \"年-月-日 时:分\"，例如 \"2027-01-01 08:00\"").arg(option);
+}
+
+int PricesExportCommand(Admin& admin, const QStringList& arguments) {
+    if (arguments.size() > 1)
+        return Fail(Usage, QStringLiteral("prices export 后面最多写一个文件名"));
+    const std::optional<QByteArray> json = ExportPlan(admin.desk);
+    if (!json)
+        return Fail(Failed, QStringLiteral("现在没有价格方案（全天按单一价格计费），没有可导出的"));
+    if (arguments.isEmpty()) {
+        // The plan itself is the output, for a pipe to another branch's import.
+        std::fwrite(json->constData(), 1, size_t(json->size()), stdout);
+        return Done;
+    }
+    QSaveFile file(arguments[0]);
+    if (!file.open(QIODevice::WriteOnly) || file.write(*json) < 0 || !file.commit())
+        return Fail(Failed,
+                    QStringLiteral("无法写入文件“%1”：%2").arg(arguments[0], file.errorString()));
+    Say(stdout, QStringLiteral("价格方案已导出到“%1”").arg(arguments[0]));
+    return Done;
+}
+
+// The arguments of prices import and off: that many files and an optional --from.
+// Done with them, or the exit status after its line.
+int FromAndFiles(const QString& word, const QStringList& arguments, int files,
+                 const QString& usage, QDateTime* when, QStringList* positional) {
+    QCommandLineParser parser;
+    const QCommandLineOption from(QStringLiteral("from"), QString(), QStringLiteral("when"));
+    parser.addOption(from);
+    if (!parser.parse(QStringList{word} + arguments) ||
+        parser.positionalArguments().size() != files)
+        return Fail(Usage, usage);
+    if (!DateTimeOption(parser, from, when)) return Fail(Usage, DateTimeFormText("--from"));
+    *positional = parser.positionalArguments();
+    return Done;
+}
+
+int PricesImportCommand(Admin& admin, const QStringList& arguments) {
+    QDateTime when;
+    QStringList files;
+    if (const int code = FromAndFiles(QStringLiteral("import"), arguments, 1,
+                                      QStringLiteral("prices import 后面要写一个文件名，"
+                                                     "可加 --from \"年-月-日 时:分\""),
+                                      &when, &files))
+        return code;
+    QFile file(files[0]);
+    if (!file.open(QIODevice::ReadOnly))
+        return Fail(Failed,
+                    QStringLiteral("无法读取文件“%1”：%2").arg(files[0], file.errorString()));
+    const QByteArray json = file.readAll();
+    // Prices are the owner's, as in the window.
+    if (SignInOn(admin.desk) && !OwnerFromInput(admin)) return Failed;
+    const QDateTime effective = PlanEffectiveFrom(admin.desk, when);
+    const QString wrong =
+        ImportPlan(admin.desk, json, when.isValid() ? PlanDateTimeText(when) : QString());
+    if (!wrong.isEmpty())
+        return Fail(Failed, QStringLiteral("价格方案没有导入，什么也没有改：%1").arg(wrong));
+    Say(stdout, QStringLiteral("价格方案已导入，自 %1 起生效").arg(PlanDateTimeText(effective)));
+    return Done;
+}
+
+int PricesOffCommand(Admin& admin, const QStringList& arguments) {
+    QDateTime when;
+    QStringList none;
+    if (const int code =
+            FromAndFiles(QStringLiteral("off"), arguments, 0,
+                         QStringLiteral("prices off 只可加 --from \"年-月-日 时:分\""), &when, &none))
+        return code;
+    if (!SavedPlan(admin.desk)) {
+        Say(stdout, QStringLiteral("现在没有价格方案，已经是全天按单一价格计费，没有改动"));
+        return Done;
+    }
+    if (SignInOn(admin.desk) && !OwnerFromInput(admin)) return Failed;
+    const QDateTime effective = PlanEffectiveFrom(admin.desk, when);
+    QString why;
+    if (!PlanOff(admin.desk, when, &why))
+        return Fail(Failed, QStringLiteral("价格方案没有停用：%1").arg(why));
+    Say(stdout, QStringLiteral("价格方案已停用，自 %1 起全天按单一价格计费")
+                    .arg(PlanDateTimeText(effective)));
+    return Done;
+}
+
+int BillCommand(Admin& admin, const QStringList& arguments) {
+    QCommandLineParser parser;
+    const QCommandLineOption zone(QStringLiteral("zone"), QString(), QStringLiteral("name"));
+    const QCommandLineOption start(QStringLiteral("start"), QString(), QStringLiteral("when"));
+    const QCommandLineOption end(QStringLiteral("end"), QString(), QStringLiteral("when"));
+    const QCommandLineOption json(QStringLiteral("json"));
+    parser.addOptions({zone, start, end, json});
+    if (!parser.parse(QStringList{QStringLiteral("bill")} + arguments) ||
+        !parser.positionalArguments().isEmpty())
+        return Fail(Usage, QStringLiteral("bill 的参数不对（用 --help 查看用法）"));
+    if (!parser.isSet(start) || !parser.isSet(end))
+        return Fail(Usage, QStringLiteral("要写 --start 和 --end（\"年-月-日 时:分\"）"));
+    QDateTime from, to;
+    if (!DateTimeOption(parser, start, &from)) return Fail(Usage, DateTimeFormText("--start"));
+    if (!DateTimeOption(parser, end, &to)) return Fail(Usage, DateTimeFormText("--end"));
+    if (to < from) return Fail(Usage, QStringLiteral("结束时间不能早于开始时间"));
+    QString unknownZone;
+    const std::optional<PlanBill> bill =
+        PreviewBill(admin.desk, parser.value(zone), from, to, &unknownZone);
+    if (!bill) {
+        if (!unknownZone.isEmpty()) return Fail(Usage, unknownZone);
+        return Fail(Failed, QStringLiteral("价格无法读取，没有算出费用"));
+    }
+    if (parser.isSet(json)) {
+        Say(stdout, QString::fromUtf8(BillJson(*bill)));
+        return Done;
+    }
+    for (const QString& line : SlotLines(*bill)) Say(stdout, line);
+    Say(stdout, QStringLiteral("共用时间 %1时%2分，上网费用 %3元")
+                    .arg(bill->hours)
+                    .arg(bill->minutes)
+                    .arg(FenText(bill->fee)));
+    return Done;
+}
+
 
 // Typing not shown on a terminal (a console on Windows) while it lives; a pipe is left alone.
 class EchoOff {
@@ -379,6 +510,29 @@ const std::vector<Command>& Commands() {
          QStringLiteral("把数据库一致地复制到文件（和“设置”里的“立即备份”一样）；数据库在\n"
                         "服务器上时说明怎样用 pg_dump 备份。"),
          BackupCommand},
+        {{QStringLiteral("prices"), QStringLiteral("export")},
+         QStringLiteral("prices export [文件]"),
+         QStringLiteral("把在用的价格方案写成 JSON（不写文件时写到标准输出），\n"
+                        "可以拿到别的分店导入。"),
+         PricesExportCommand},
+        {{QStringLiteral("prices"), QStringLiteral("import")},
+         QStringLiteral("prices import 文件 [--from \"年-月-日 时:分\"]"),
+         QStringLiteral("导入价格方案，和“设置”里保存一样检查（每个区域每种日子的每一分钟\n"
+                        "恰好一个价格）；有错时什么也不改，说出区域、日子和时间。不写 --from\n"
+                        "时马上生效；之前已开始的整点时段仍按原价。操作员登录打开时，先从标准输入\n"
+                        "读店主密码。"),
+         PricesImportCommand},
+        {{QStringLiteral("prices"), QStringLiteral("off")},
+         QStringLiteral("prices off [--from \"年-月-日 时:分\"]"),
+         QStringLiteral("停用价格方案，回到全天一个上网单价（记入营业记录）。操作员登录打开时，\n"
+                        "先从标准输入读店主密码。"),
+         PricesOffCommand},
+        {{QStringLiteral("bill")},
+         QStringLiteral(
+             "bill [--zone 区域] --start \"年-月-日 时:分\" --end \"年-月-日 时:分\" [--json]"),
+         QStringLiteral("试算：这段时间上网要付多少，按整点时段列出，和计费用同一套算法。\n"
+                        "没有价格方案时按上网单价算。--json 时输出一个对象（total、slots）。"),
+         BillCommand},
     };
     return commands;
 }
@@ -386,7 +540,7 @@ const std::vector<Command>& Commands() {
 QString Help() {
     QString text = QStringLiteral(
         "用法：cafe-admin [--database 数据库] 命令 [参数]\n"
-        "青岚网吧综合管理系统的店主命令行：不开窗口，出报表、查账、备份。\n\n命令：\n");
+        "青岚网吧综合管理系统的店主命令行：不开窗口，出报表、查账、备份、管价格。\n\n命令：\n");
     for (const Command& c : Commands()) {
         text += QStringLiteral("  ") + c.usage + QLatin1Char('\n');
         for (const QString& line : c.help.split(QLatin1Char('\n')))
@@ -401,8 +555,8 @@ QString Help() {
         "  -h, --help          显示本帮助后退出。\n"
         "  -v, --version       显示版本后退出。\n\n"
         "密码和PIN只从标准输入读（每行一个），不写在命令行上，也不显示出来。\n"
-        "退出码：0 成功；1 数据库或文件出错；2 命令或参数不对；3 营业记录被改动；\n"
-        "4 店主封账对不上。\n");
+        "退出码：0 成功；1 数据库或文件出错（导入的价格方案不合格也是 1）；2 命令或参数不对；\n"
+        "3 营业记录被改动；4 店主封账对不上。\n");
     return text;
 }
 

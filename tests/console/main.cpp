@@ -13,6 +13,7 @@ int runAdminTest(int argc, char** argv);
 int runDesktopProgramTest(int argc, char** argv);
 int runServerWindowTest(int argc, char** argv);
 int runPasswordAndPortTest(int argc, char** argv);
+int runPlanWindowTest(int argc, char** argv);
 int runSignInWindowTest(int argc, char** argv);
 
 int main(int argc, char** argv) {
@@ -29,6 +30,7 @@ int main(int argc, char** argv) {
     failures += runAdminTest(argc, argv);
     failures += runServerWindowTest(argc, argv);
     failures += runPasswordAndPortTest(argc, argv);
+    failures += runPlanWindowTest(argc, argv);
     failures += runSignInWindowTest(argc, argv);
     failures += runDesktopProgramTest(argc, argv);  // last: it installs Qt's translations
     return failures;

@@ -1,6 +1,9 @@
 #include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QPushButton>
 #include <QSettings>
@@ -11,11 +14,16 @@
 
 #include "accounts/Accounts.h"
 #include "backups/Backup.h"
+#include "billing/BillingPass.h"
 #include "billing/Checkout.h"
+#include "billing/SessionStart.h"
 #include "console/TForm1.h"
 #include "console/TReport.h"
 #include "ledger/Journal.h"
-#include "support/Fixtures.h"
+#include "plans/Plans.h"
+#include "support/AccountFixtures.h"
+#include "support/LedgerFixtures.h"
+#include "support/TestPlan.h"
 
 // cafe-admin, the owner's command line, run as a program on the desk's database.
 namespace {
@@ -313,16 +321,262 @@ class AdminTest : public QObject {
         const Ran ran = admin({"--help"}, home.path());
         QCOMPARE(ran.code, 0);
         QVERIFY(ran.out.startsWith(QStringLiteral("用法：cafe-admin")));
-        for (const char* command : {"report --from", "journal verify", "backup 文件"})
+        for (const char* command : {"report --from", "journal verify", "backup 文件",
+                                    "prices export", "prices import 文件", "prices off",
+                                    "bill [--zone 区域]"})
             QVERIFY(ran.out.contains(QString::fromUtf8(command)));
         QCOMPARE(admin({"--version"}, home.path()).out,
                  QStringLiteral("cafe-admin " CAFE_VERSION "\n"));
     }
 };
 
+namespace {
+
+QString write(Env& env, const char* name, const QByteArray& bytes) {
+    QFile file(env.path(QString::fromUtf8(name)));
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+        qFatal("cannot write %s", name);
+    return file.fileName();
+}
+
+Ran adminOn(Env& env, const QStringList& arguments, const QByteArray& input = {}) {
+    return admin(QStringList{"--database", env.connectionText()} + arguments,
+                 env.path(QStringLiteral("home")), input);
+}
+
+QString tariffRate(Env& env) {
+    Query* q = env.module->ADOQuery3;
+    q->Close();
+    q->SetSql(QStringLiteral("select OneTime from Tmoney"));
+    return q->Open() ? q->FieldText(QStringLiteral("OneTime")) : QStringLiteral("?");
+}
+
+}  // namespace
+
+// cafe-admin's price commands, on both engines: the plan copied from one café to another, an
+// import refused whole, the preview equal to what the pass bills.
+class PlanAdminTest : public QObject {
+    Q_OBJECT
+
+  private slots:
+    CAFE_ENGINE_ROWS
+    void cleanupTestCase() { TestEngine::Reset(); }
+
+    void planCopiedToAnotherBranchAndTurnedOff() {
+        QTemporaryDir carried;
+        const QString copy = carried.filePath(QStringLiteral("plan.json"));
+        QByteArray exported;
+        {
+            Env shop;
+            const QString file = write(shop, "plan.json", kTestPlan);
+            Ran ran = adminOn(shop, {"prices", "import", file, "--from", "2030-01-01 08:00"});
+            QCOMPARE(ran.code, 0);
+            QCOMPARE(ran.out, QStringLiteral("价格方案已导入，自 2030-01-01 08:00 起生效\n"));
+            QCOMPARE(JournalRowsOf(shop, JournalKind::PlanChange), 1);
+            ran = adminOn(shop, {"prices", "export"});
+            QCOMPARE(ran.code, 0);
+            exported = ran.out.toUtf8();
+            PlanProblem problem;
+            QCOMPARE(exported, PlanToJson(*PlanFromJson(kTestPlan, &problem)));
+            ran = adminOn(shop, {"prices", "export", copy});
+            QCOMPARE(ran.code, 0);
+            QCOMPARE(ran.out.count(u'\n'), 1);
+        }
+        Env branch;
+        Ran ran = adminOn(branch, {"prices", "import", copy});
+        QCOMPARE(ran.code, 0);
+        QCOMPARE(adminOn(branch, {"prices", "export"}).out.toUtf8(), exported);
+        QCOMPARE(tariffRate(branch), QStringLiteral("3"));  // the default zone's usual rate
+
+        ran = adminOn(branch, {"prices", "off"});
+        QCOMPARE(ran.code, 0);
+        QVERIFY(ran.out.startsWith(QStringLiteral("价格方案已停用")));
+        QCOMPARE(JournalRowsOf(branch, JournalKind::PlanChange), 2);
+        ran = adminOn(branch, {"prices", "export"});
+        QCOMPARE(ran.code, 1);
+        QVERIFY(ran.err.contains(QStringLiteral("现在没有价格方案")));
+        QCOMPARE(ran.out, QString());
+        ran = adminOn(branch, {"prices", "off"});  // nothing to turn off: no row
+        QCOMPARE(ran.code, 0);
+        QCOMPARE(JournalRowsOf(branch, JournalKind::PlanChange), 2);
+    }
+
+    // Under sign-in a plan is the owner's: nothing changes without the password, and each
+    // change names the owner who allowed it.
+    void pricesAreTheOwnersUnderSignIn() {
+        Env env;
+        TurnOnSignIn(env, QStringLiteral("owner-pass-1"), QStringLiteral("1234"));
+        const QString owner = FindAccount(*env.desk, QStringLiteral("老板"))->id;
+        const QStringList import{"prices", "import", write(env, "plan.json", kTestPlan)};
+        for (const QByteArray& typed : {QByteArray(), QByteArray("wrong-pass-1\n")}) {
+            const Ran ran = adminOn(env, import, typed);
+            QCOMPARE(ran.code, 1);
+            QCOMPARE(ran.out, QString());
+            QCOMPARE(JournalRowsOf(env, JournalKind::PlanChange), 0);
+        }
+        QCOMPARE(adminOn(env, import, "owner-pass-1\n").code, 0);
+        QCOMPARE(adminOn(env, {"prices", "off"}, "wrong-pass-1\n").code, 1);
+        QVERIFY(SavedPlan(*env.desk));
+        QCOMPARE(adminOn(env, {"prices", "off"}, "owner-pass-1\n").code, 0);
+        QVERIFY(!SavedPlan(*env.desk));
+        QStringList approvers;
+        for (const JournalRow& row : AllJournalRows(env))
+            if (row.entry.kind == JournalKind::PlanChange) approvers << row.approver;
+        QCOMPARE(approvers, (QStringList{owner, owner}));
+    }
+
+    // Whatever is wrong, one line says what, and nothing is written.
+    void importRefusedChangesNothing_data() {
+        QTest::addColumn<QByteArray>("json");
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("says");
+        QByteArray gap = kTestPlan;
+        gap.replace(R"("from": "22:00", "to": "24:00", "hourly": "2")",
+                    R"("from": "22:00", "to": "23:30", "hourly": "2")");
+        QByteArray overlap = kTestPlan;
+        overlap.replace(R"("from": "08:00", "to": "22:00")", R"("from": "07:00", "to": "22:00")");
+        QByteArray strayMachine = kTestPlan;
+        strayMachine.replace(R"("pc07": "电竞区")", R"("pc07": "包间")");
+        const QStringList plain{"prices", "import", "PLAN"};
+        QTest::newRow("a gap")
+            << gap << plain << 1
+            << QStringLiteral("区域“普通区”，周一(mon)，23:30–24:00 没有价格（空档）");
+        QTest::newRow("an overlap")
+            << overlap << plain << 1
+            << QStringLiteral("区域“普通区”，周一(mon)，07:00–08:00 有2个价格（重叠）");
+        QTest::newRow("a machine in no zone")
+            << strayMachine << plain << 1 << QStringLiteral("机器“pc07”的区域“包间”不在方案中");
+        QTest::newRow("not json") << QByteArray("{\"zones\": [") << plain << 1
+                                  << QStringLiteral("不是价格方案的 JSON");
+        QTest::newRow("no such file") << kTestPlan << QStringList{"prices", "import", "nothere.json"}
+                                      << 1 << QStringLiteral("无法读取文件“nothere.json”");
+        QTest::newRow("a start that is not one")
+            << kTestPlan << QStringList{"prices", "import", "PLAN", "--from", "2027-01-01"} << 2
+            << QStringLiteral("--from 要写成");
+        QTest::newRow("no file") << kTestPlan << QStringList{"prices", "import"} << 2
+                                 << QStringLiteral("要写一个文件名");
+    }
+    void importRefusedChangesNothing() {
+        QFETCH(QByteArray, json);
+        QFETCH(QStringList, arguments);
+        QFETCH(int, code);
+        QFETCH(QString, says);
+        Env env;
+        arguments.replaceInStrings(QStringLiteral("PLAN"),
+                                   write(env, "plan.json", json));
+        const Ran ran = adminOn(env, arguments);
+        QCOMPARE(ran.code, code);
+        QVERIFY2(ran.err.contains(says), qPrintable(ran.err));
+        QCOMPARE(ran.err.count(u'\n'), 1);
+        QCOMPARE(ran.out, QString());
+        QCOMPARE(JournalRowsOf(env, JournalKind::PlanChange), 0);
+        QVERIFY(!SavedPlan(*env.desk));
+        QCOMPARE(tariffRate(env), QStringLiteral("2"));
+    }
+
+    // `bill` is the pass's own computation: the same session, the same amount, slot by slot.
+    void billEqualsThePass_data() {
+        QTest::addColumn<QString>("machine");
+        QTest::addColumn<QString>("zone");
+        QTest::addColumn<QString>("start");
+        QTest::addColumn<QString>("end");
+        QTest::addColumn<QString>("total");
+        QTest::addColumn<int>("slotCount");
+        // 2026-12-09 is a Wednesday, 2026-12-12 a Saturday.
+        QTest::newRow("across the 08:00 band") << "pc01" << "普通区" << "2026-12-09 06:30"
+                                               << "2026-12-09 09:10" << "7" << 2;
+        QTest::newRow("a weekend in 电竞区") << "pc07" << "电竞区" << "2026-12-12 00:50"
+                                            << "2026-12-12 03:10" << "18.7" << 2;
+    }
+    void billEqualsThePass() {
+        QFETCH(QString, machine);
+        QFETCH(QString, zone);
+        QFETCH(QString, start);
+        QFETCH(QString, end);
+        QFETCH(QString, total);
+        QFETCH(int, slotCount);
+        Env env;
+        env.addMachine(machine);
+        env.resolver.table.insert(machine, 0x7F000001);
+        env.clock.date = QDate(2026, 12, 1);
+        PlanProblem problem;
+        QString why;
+        QVERIFY2(SavePlan(*env.desk, *PlanFromJson(kTestPlan, &problem), {}, &why), qPrintable(why));
+        const QDateTime from = ParsePlanDateTime(start), to = ParsePlanDateTime(end);
+        env.clock.date = from.date();
+        env.clock.time = from.time();
+        env.desk->SelectedMachine = machine;
+        env.desk->Guard([&] { StartSession(*env.desk); });
+        env.clock.date = to.date();
+        env.clock.time = to.time().addSecs(20);  // seconds do not count
+        env.desk->Guard([&] { BillingPass(*env.desk); });
+        QCOMPARE(env.field(machine, QStringLiteral("Tmoney")), total + QStringLiteral("元"));
+
+        Ran ran = adminOn(env, {"bill", "--zone", zone, "--start", start, "--end", end, "--json"});
+        QCOMPARE(ran.code, 0);
+        const QJsonObject bill = QJsonDocument::fromJson(ran.out.toUtf8()).object();
+        QCOMPARE(bill.value(QStringLiteral("total")).toString(), total);
+        QCOMPARE(bill.value(QStringLiteral("used")).toString(), env.field(machine, "Stime"));
+        const QJsonArray runs = bill.value(QStringLiteral("slots")).toArray();
+        QCOMPARE(runs.size(), slotCount);
+        QCOMPARE(runs.first().toObject().value(QStringLiteral("from")).toString(), start);
+        QCOMPARE(runs.last().toObject().value(QStringLiteral("to")).toString(), end);
+        ran = adminOn(env, {"bill", "--zone", zone, "--start", start, "--end", end});
+        QCOMPARE(ran.code, 0);
+        QCOMPARE(ran.out.count(u'\n'), slotCount + 1);
+        QVERIFY2(ran.out.endsWith(QStringLiteral("上网费用 %1元\n").arg(total)), qPrintable(ran.out));
+    }
+
+    // Without a plan: Tmoney's rate by the part-hour bands, whatever zone is named.
+    void billWithoutAPlan() {
+        Env env;
+        const Ran ran = adminOn(env, {"bill", "--zone", "电竞区", "--start", "2026-12-09 10:00",
+                                      "--end", "2026-12-09 11:10", "--json"});
+        QCOMPARE(ran.code, 0);
+        QCOMPARE(ran.out,
+                 QStringLiteral(
+                     R"({"slots":[{"amount":"2","from":"2026-12-09 10:00","rate":"2","to":"2026-12-09 11:00"},)"
+                     R"({"amount":"0.7","from":"2026-12-09 11:00","rate":"2","to":"2026-12-09 11:10"}],"total":"2.7","used":"1时10分"})"
+                     "\n"));
+    }
+
+    void billMistakes_data() {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("says");
+        QTest::newRow("a zone the plan has not")
+            << QStringList{"--zone", "包间", "--start", "2026-12-09 10:00", "--end",
+                           "2026-12-09 11:00"}
+            << QStringLiteral("区域“包间”不在 2026-12-01 10:00 起的价格方案中（有：普通区、电竞区）");
+        QTest::newRow("the end before the start")
+            << QStringList{"--start", "2026-12-09 10:00", "--end", "2026-12-09 09:59"}
+            << QStringLiteral("结束时间不能早于开始时间");
+        QTest::newRow("a start without a time")
+            << QStringList{"--start", "2026-12-09", "--end", "2026-12-09 11:00"}
+            << QStringLiteral("--start 要写成");
+        QTest::newRow("no end") << QStringList{"--start", "2026-12-09 10:00"}
+                                << QStringLiteral("要写 --start 和 --end");
+    }
+    void billMistakes() {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, says);
+        Env env;
+        env.clock.date = QDate(2026, 12, 1);
+        PlanProblem problem;
+        QString why;
+        QVERIFY2(SavePlan(*env.desk, *PlanFromJson(kTestPlan, &problem), {}, &why), qPrintable(why));
+        const Ran ran = adminOn(env, QStringList{"bill"} + arguments);
+        QCOMPARE(ran.code, 2);
+        QVERIFY2(ran.err.startsWith(QStringLiteral("cafe-admin: ") + says), qPrintable(ran.err));
+        QCOMPARE(ran.err.count(u'\n'), 1);
+        QCOMPARE(ran.out, QString());
+    }
+};
+
 int runAdminTest(int argc, char** argv) {
     AdminTest test;
-    return QTest::qExec(&test, argc, argv);
+    PlanAdminTest plans;
+    return QTest::qExec(&test, argc, argv) + QTest::qExec(&plans, argc, argv);
 }
 
 #include "test_admin.moc"

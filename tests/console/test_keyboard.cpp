@@ -78,7 +78,8 @@ class KeyboardTest : public QObject {
         QCOMPARE(env.prompts.take().last(), QStringLiteral("message|下机到这已经全部完成了."));
     }
 
-    // Tab walks the bill's buttons, never its nine read-only fields.
+    // Tab walks the bill's buttons, never its nine read-only fields; 明细 comes after the
+    // described three.
     void theBillTabsBetweenItsButtons() {
         Env env;
         env.addSession(QStringLiteral("pc"), QStringLiteral("9:0:0"));
@@ -89,11 +90,12 @@ class KeyboardTest : public QObject {
         QTRY_VERIFY(bill->isActiveWindow());
         QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(bill->XP_Button1));
         QList<QWidget*> visited;
-        for (int i = 0; i < 3; ++i) {
+        for (int i = 0; i < 4; ++i) {
             press(Qt::Key_Tab);
             visited << QApplication::focusWidget();
         }
-        const QList<QWidget*> buttons{bill->XP_Button2, bill->XP_Button3, bill->XP_Button1};
+        const QList<QWidget*> buttons{bill->XP_Button2, bill->XP_Button3, bill->DetailButton,
+                                      bill->XP_Button1};
         QCOMPARE(visited, buttons);
     }
 

@@ -3,6 +3,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
 #include <QSqlDatabase>
@@ -13,12 +14,15 @@
 #include "widgets/Themed.h"
 #include "console/TAddother.h"
 #include "console/TForm1.h"
+#include "console/TPlanEditor.h"
 #include "console/TReport.h"
 #include "console/TSettings.h"
 #include "console/TSignIn.h"
 #include "console/Tadduser.h"
 #include "ledger/Journal.h"
+#include "plans/Plans.h"
 #include "support/AccountFixtures.h"
+#include "support/TestPlan.h"
 
 // Operators who sign in, through the window: the cover, the lock, and what a cashier may not
 // do without the owner's password.
@@ -118,7 +122,8 @@ class SignInWindowTest : public QObject {
     void ownerOnlyActions_data() {
         QTest::addColumn<QString>("action");
         QTest::addColumn<bool>("password");
-        for (const char* action : {"设置", "负数附加费", "删除上机中的机器", "导出报表"}) {
+        for (const char* action :
+             {"设置", "负数附加费", "删除上机中的机器", "导出报表", "价格方案", "机器区域"}) {
             QTest::newRow(qPrintable(QStringLiteral("%1, refused").arg(QString::fromUtf8(action))))
                 << QString::fromUtf8(action) << false;
             QTest::newRow(qPrintable(QStringLiteral("%1, allowed").arg(QString::fromUtf8(action))))
@@ -132,6 +137,11 @@ class SignInWindowTest : public QObject {
         Env env;
         TurnOn(env);
         env.addSession(QStringLiteral("pc"), QStringLiteral("9:00:00"), QStringLiteral("5"));
+        if (action == QStringLiteral("机器区域")) {  // a plan to choose a zone of
+            PlanProblem problem;
+            QString why;
+            QVERIFY(SavePlan(*env.desk, *PlanFromJson(kTestPlan, &problem), {}, &why));
+        }
         TForm1 form(*env.desk);
         SignInThroughCover(form, QStringLiteral("小王"), kPin);
         QTRY_VERIFY(!env.desk->BackgroundBusy());
@@ -149,6 +159,28 @@ class SignInWindowTest : public QObject {
                 QTest::mouseClick(TSettings::settings->SaveButton, Qt::LeftButton);
                 QCOMPARE(RowsOf(env, JournalKind::PriceChange), 1);
             }
+        } else if (action == QStringLiteral("价格方案")) {
+            // The plan's window goes on with the approval 设置 was opened with.
+            form.action("N7")->trigger();
+            if (TSettings::settings && TSettings::settings->isVisible()) {
+                QTest::mouseClick(TSettings::settings->PlanButton, Qt::LeftButton);
+                TPlanEditor::planEditor->PlanText->setPlainText(QString::fromUtf8(kTestPlan));
+                QTest::mouseClick(TPlanEditor::planEditor->SaveButton, Qt::LeftButton);
+                done = RowsOf(env, JournalKind::PlanChange) == 1;
+                delete TPlanEditor::planEditor;
+            }
+        } else if (action == QStringLiteral("机器区域")) {
+            form.action("N3")->trigger();
+            Tadduser* dialog = Tadduser::adduser;
+            for (int i = 1; i < dialog->FlatListBox1->count(); ++i)
+                dialog->FlatListBox1->item(i)->setSelected(
+                    dialog->FlatListBox1->item(i)->text() == QStringLiteral("pc"));
+            dialog->ZoneCombo->setCurrentIndex(1);
+            emit dialog->ZoneCombo->activated(1);
+            done = MachineZoneNow(*env.desk, QStringLiteral("pc")) == QStringLiteral("电竞区");
+            // Refused, the box shows the zone the machine is still in.
+            QCOMPARE(dialog->ZoneCombo->currentIndex(), done ? 1 : 0);
+            if (done) QCOMPARE(RowsOf(env, JournalKind::PlanChange), 1);
         } else if (action == QStringLiteral("负数附加费")) {
             ChargeThroughDialog(form, QStringLiteral("pc"), QStringLiteral("-2"));
             done = env.field(QStringLiteral("pc"), QStringLiteral("Tother")) == QStringLiteral("3");

@@ -272,6 +272,65 @@ class PrintingTest : public QObject {
         QVERIFY(!printed.contains(QStringLiteral("0.00")));
     }
 
+    // Without a plan the receipt is line for line what it has always been; under one, the
+    // zone and the runs of hour slots come between the time used and the fee, nothing else
+    // moves, and the longest run still fits the narrowest roll.
+    void receiptListsThePlansRuns() {
+        const ReportBill plain = KnownDay().bills[1];
+        const ReceiptPrint print{kPrint.cafeName, QDateTime(QDate(2026, 12, 10), QTime(9, 0)),
+                                 true, ReceiptPaper::Roll58};
+        const QStringList was{"青岚网吧",
+                              "上网消费小票",
+                              "【补打】",
+                              "--",
+                              "单号\t9",
+                              "机器号\tpc04",
+                              "上机\t2026-12-09 09:05:07",
+                              "下机\t2026-12-09 17:25:58",
+                              "共用时间\t8时20分",
+                              "上网费用\t17.30 元",
+                              "附加费\t1.50 元",
+                              "--",
+                              "共需费用\t18.80 元",
+                              "--",
+                              "值班员\t小王",
+                              "前台\t前台一",
+                              "补打时间\t2026-12-10 09:00:00",
+                              "",
+                              "谢谢光临"};
+        QCOMPARE(ReceiptText(plain, print), was);
+
+        ReportBill planned = plain;
+        planned.detail = {QStringLiteral("电竞区"),
+                          {{"12-08 09:05–12-09 17:05", "32小时 × 2元/小时", "64"},
+                           {"17:05–17:25", "不足1小时（20分钟），12.35元/小时", "8.3"},
+                           {"通宵前的上网费", "", "2x"}}};  // not an amount: as written
+        QStringList with = was;
+        const QStringList runs{"区域\t电竞区",
+                               "12-08 09:05–12-09 17:05\t64.00 元",
+                               "32小时 × 2元/小时",
+                               "17:05–17:25\t8.30 元",
+                               "不足1小时（20分钟），12.35元/小时", "通宵前的上网费\t2x"};
+        for (qsizetype i = 0; i < runs.size(); ++i) with.insert(9 + i, runs[i]);
+        QCOMPARE(ReceiptText(planned, print), with);
+
+        QTemporaryDir dir;
+        const QString pdf = dir.filePath(QStringLiteral("receipt.pdf"));
+        QVERIFY(WriteReceiptPdf(pdf, planned, print, nullptr));
+        std::vector<Word> words = Words(pdf);
+        std::sort(words.begin(), words.end(), [](const Word& a, const Word& b) {
+            return std::pair(a.yMin, a.xMin) < std::pair(b.yMin, b.xMin);
+        });
+        for (size_t i = 0; i < words.size(); ++i) {
+            QVERIFY2(words[i].xMax <= 58 * 72 / 25.4, qPrintable(words[i].text));
+            if (i > 0 && words[i].yMin == words[i - 1].yMin)  // a label never runs into its value
+                QVERIFY2(words[i - 1].xMax < words[i].xMin, qPrintable(words[i].text));
+        }
+        const QString text = Text(pdf);
+        QVERIFY2(text.contains(QStringLiteral("12.35元/小时")), qPrintable(text));
+        QVERIFY(text.contains(QStringLiteral("17:05–17:25")));
+    }
+
     void aFirstPrintIsNoReprint() {
         QTemporaryDir dir;
         const QString pdf = dir.filePath(QStringLiteral("receipt.pdf"));

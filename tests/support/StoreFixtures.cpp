@@ -83,6 +83,8 @@ bool TestEngine::UseEngineRow(QString* why) {
 
 bool TestEngine::Postgres() { return g_engine == QStringLiteral("postgresql"); }
 
+void TestEngine::Reset() { g_engine = QStringLiteral("sqlite"); }
+
 StoreEnv::StoreEnv() : previousDir(QDir::currentPath()) {
     QDir::setCurrent(dir.path());
     settings = QSettingsStore::forFile(dir.filePath(QStringLiteral("settings.ini")));

@@ -73,6 +73,7 @@ void AddEngineRows();
 // The row's engine; false (with why) when its rows are to be skipped.
 bool UseEngineRow(QString* why);
 bool Postgres();  // the current row's
+void Reset();     // SQLite again, for the classes that follow one with engine rows
 }  // namespace TestEngine
 
 #define CAFE_ENGINE_ROWS                                             \
