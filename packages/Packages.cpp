@@ -11,6 +11,7 @@
 #include "desk/Messages.h"
 #include "desk/SendCommand.h"
 #include "ledger/Journal.h"
+#include "plans/Plans.h"
 #include "record_store/Formats.h"
 
 namespace {
@@ -72,6 +73,16 @@ bool RecordSale(Desk& desk, const QString& machine, const Package& p, const QStr
     entry.amount = CentsText(p.price);
     entry.note = SoldNote(p, ends);
     if (!AppendJournal(desk, entry)) return false;
+    // The session's start as billing takes it: today at Tstart (read after the start wrote it).
+    Query* t = Run(desk, QStringLiteral("select Tstart from Tcount where username=:m"),
+                   {{QStringLiteral("m"), machine}});
+    if (!t->Open() || t->RecordCount() == 0) return false;
+    const QTime tstart = QTime::fromString(t->FieldText(QStringLiteral("Tstart")), QStringLiteral("H:m:s"));
+    t->Close();
+    QDateTime sessionStart(sold.date(), tstart.isValid() ? tstart : sold.time());
+    if (sessionStart > sold) sessionStart = sessionStart.addDays(-1);
+    if (!NotePrepaid(desk, machine, sessionStart, sold, ends, p.atEnd == PackageEnd::Continue))
+        return false;
     Query* q = Run(desk, QStringLiteral("select max(id) as last from Tjournal"));
     if (!q->Open() || q->RecordCount() == 0) return false;
     const QString id = q->FieldText(QStringLiteral("last"));

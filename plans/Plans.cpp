@@ -183,13 +183,20 @@ bool ReadPlanState(QSqlDatabase& db, const Engine& engine, double rate, PlanStat
                error) &&
            engine.Walk(
                db,
-               QStringLiteral("select username, started, zone, carried from Tsession") + only,
+               QStringLiteral("select username, started, zone, carried, prepaid_from, "
+                              "prepaid_to, bill_after from Tsession") +
+                   only,
                values,
                [&](const QString* r, int) {
                    SessionRecord s;
                    s.startedMinute = ParseWallMinute(r[1], &s.startedSecond);
                    s.zone = r[2];
                    if (r[3] != QLatin1String("0")) s.carried = ParseCents(r[3]).value_or(0);
+                   if (!r[5].isEmpty()) {
+                       s.prepaidFrom = QDateTime::fromString(r[4], kStamp);
+                       s.prepaidTo = QDateTime::fromString(r[5], kStamp);
+                       s.billAfter = r[6] != QLatin1String("0");
+                   }
                    // By the name as Tcount holds it: the console writes both from one text.
                    state->sessions.insert(r[0], s);
                },
@@ -255,12 +262,44 @@ QString SessionZone(const PlanState& state, const QString& machine, const QDateT
     return state.pricing.ZoneOf(machine, now);
 }
 
+namespace {
+
+// A session with time paid up front: the time before it as if settled then, nothing while it
+// covers, then (unless it locks) whole minutes from the very second it ended; by the plan in
+// force, or the tariff's rate while none is. Used time is the whole session's.
+PlanBill PrepaidBill(const PlanState& state, const SessionRecord& record, const QString& machine,
+                     const QDateTime& now, bool withSlots) {
+    const qint64 at = WallMinute(now);
+    QString zone = record.zone;
+    if (zone.isEmpty()) zone = state.pricing.ZoneOf(machine, now);
+    const qint64 start = record.startedMinute;
+    PlanBill bill = BillByPlan(state.pricing, zone, start, at);
+    bill.fee = 0;
+    bill.runs.clear();
+    const auto add = [&](qint64 from, qint64 to) {
+        const PlanBill part = BillByPlan(state.pricing, zone, from, to, withSlots);
+        bill.fee += part.fee;
+        bill.runs.insert(bill.runs.end(), part.runs.begin(), part.runs.end());
+    };
+    add(start, std::min(WallMinute(record.prepaidFrom), at));
+    if (record.billAfter && now > record.prepaidTo) {
+        const qint64 ended = WallMinute(record.prepaidTo);
+        add(ended, ended + record.prepaidTo.secsTo(now) / 60);
+    }
+    bill.fee += record.carried;
+    return bill;
+}
+
+}  // namespace
+
 std::optional<PlanBill> SessionPlanBill(const PlanState& state, const QString& machine,
                                         const QTime& tstart, const QDateTime& now,
                                         bool withSlots) {
     const qint64 at = WallMinute(now);
-    if (!state.pricing.On(at)) return std::nullopt;
     const SessionRecord* record = RecordOf(state, machine, tstart);
+    if (record && record->prepaidTo.isValid())
+        return PrepaidBill(state, *record, machine, now, withSlots);
+    if (!state.pricing.On(at)) return std::nullopt;
     // A session without a record began today at Tstart.
     const qint64 start =
         record ? record->startedMinute : at - at % 1440 + tstart.hour() * 60 + tstart.minute();
@@ -287,6 +326,24 @@ bool NoteSessionStart(Desk& desk, const QString& machine, const QDateTime& start
                {{QStringLiteral("m"), machine},
                 {QStringLiteral("s"), StampText(started)},
                 {QStringLiteral("z"), zone}});
+}
+
+bool NotePrepaid(Desk& desk, const QString& machine, const QDateTime& sessionStart,
+                 const QDateTime& from, const QDateTime& to, bool billAfter) {
+    if (!Select(desk, QStringLiteral("select username from Tsession where username=:m"),
+                {{QStringLiteral("m"), machine}}))
+        return false;
+    // A session started before its record was kept gets one from its start.
+    if (desk.DataModule1.PlanQuery->RecordCount() == 0 &&
+        !NoteSessionStart(desk, machine, sessionStart))
+        return false;
+    return Run(desk,
+               QStringLiteral("update Tsession set prepaid_from=:f, prepaid_to=:t, bill_after=:a "
+                              "where username=:m"),
+               {{QStringLiteral("f"), StampText(from)},
+                {QStringLiteral("t"), StampText(to)},
+                {QStringLiteral("a"), billAfter ? QStringLiteral("1") : QStringLiteral("0")},
+                {QStringLiteral("m"), machine}});
 }
 
 bool MoveSessionRecord(Desk& desk, const QString& from, const QString& to) {

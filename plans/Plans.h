@@ -23,6 +23,10 @@ struct SessionRecord {
     int startedSecond = 0;
     QString zone;       // empty: the machine's zone
     qint64 carried = 0;  // fen billed before (time fee before an overnight that ended)
+    // Time paid for up front (a package): not billed from prepaidFrom to prepaidTo; after it,
+    // billed from that minute on when billAfter, else not at all.
+    QDateTime prepaidFrom, prepaidTo;
+    bool billAfter = true;
 };
 
 struct PlanState {
@@ -56,6 +60,11 @@ QString SessionZone(const PlanState& state, const QString& machine, const QDateT
 bool NoteSessionStart(Desk& desk, const QString& machine, const QDateTime& started);
 bool MoveSessionRecord(Desk& desk, const QString& from, const QString& to);
 bool DropSessionRecord(Desk& desk, const QString& machine);
+// Time paid up front in the caller's transaction: from..to is not billed; after to, billed
+// from that minute when billAfter. sessionStart: the session's full start, for a session whose
+// record was not kept.
+bool NotePrepaid(Desk& desk, const QString& machine, const QDateTime& sessionStart,
+                 const QDateTime& from, const QDateTime& to, bool billAfter);
 // An overnight sold under a plan: from now, ending at ends.
 bool NoteOvernight(Desk& desk, const QString& machine, const QDateTime& now,
                    const QDateTime& ends);

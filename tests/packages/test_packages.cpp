@@ -3,12 +3,15 @@
 #include <QStringDecoder>
 #include <QTest>
 
+#include "billing/BillingPass.h"
 #include "billing/Checkout.h"
 #include "billing/Transfer.h"
 #include "ledger/Shifts.h"
 #include "packages/Packages.h"
+#include "plans/Plans.h"
 #include "record_store/Formats.h"
 #include "support/LedgerFixtures.h"
+#include "support/TestPlan.h"
 
 // Packages sold, warned about and ended on real databases, with their datagrams on 127.0.0.1.
 namespace {
@@ -31,6 +34,14 @@ void SaveSample(Env& env) {
     const std::optional<Catalogue> c = CatalogueFromJson(kCatalogue, &problem);
     QVERIFY2(c, qPrintable(problem));
     QVERIFY2(SaveCatalogue(*env.desk, *c, kZone.zones, &problem), qPrintable(problem));
+}
+
+void UseTestPlan(Env& env) {
+    PlanProblem read;
+    const std::optional<Plan> plan = PlanFromJson(kTestPlan, &read);
+    QVERIFY(plan);
+    QString problem;
+    QVERIFY2(SavePlan(*env.desk, *plan, {}, &problem), qPrintable(problem));
 }
 
 // A machine whose commands reach the stand-in client on 127.0.0.1.
@@ -355,6 +366,54 @@ class PackagesTest : public QObject {
         env.prompts.take();
         WatchPackages(*env.desk);
         QVERIFY(env.prompts.take().join(QString()).contains(QStringLiteral("机器“m2”的包时")));
+    }
+
+    // 普通区 bills 3 an hour on weekdays: nothing while the package covers, then from the
+    // very second it ended, whole minutes; a locking package bills nothing after its end.
+    void afterTheEndTimeIsBilledFromThatMinute_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("at");
+        QTest::addColumn<QString>("used");
+        QTest::addColumn<QString>("fee");
+        QTest::newRow("covered") << "三小时" << "2026-12-11 16:00:00" << "1时57分" << "0元";
+        QTest::newRow("4 min 59 s after") << "三小时" << "2026-12-11 17:08:24" << "3时5分" << "0元";
+        QTest::newRow("5 minutes after") << "三小时" << "2026-12-11 17:08:25" << "3时5分" << "1元";
+        QTest::newRow("an hour after") << "三小时" << "2026-12-11 18:03:25" << "4时0分" << "3元";
+        QTest::newRow("locked: nothing after") << "一小时锁" << "2026-12-11 18:00:00" << "3时57分" << "0元";
+    }
+    void afterTheEndTimeIsBilledFromThatMinute() {
+        QFETCH(QString, name);
+        QFETCH(QString, at);
+        QFETCH(QString, used);
+        QFETCH(QString, fee);
+        Env env;
+        SetClock(env.clock, QStringLiteral("2026-12-11 09:00:00"));
+        UseTestPlan(env);
+        SaveSample(env);
+        AddMachine(env);
+        env.sql(QStringLiteral("update Tcount set Tother='1.5' where username='m1'"));
+        SetClock(env.clock, QStringLiteral("2026-12-11 14:03:25"));
+        QVERIFY(SellPackage(*env.desk, QStringLiteral("m1"), name, kZone));
+        SetClock(env.clock, at);
+        env.desk->Guard([&] { BillingPass(*env.desk); });
+        QCOMPARE(env.field(QStringLiteral("m1"), QStringLiteral("Stime")), used);
+        QCOMPARE(env.field(QStringLiteral("m1"), QStringLiteral("Tmoney")), fee);
+    }
+
+    void theTimeBeforeAPackageStaysBilled() {
+        Env env;
+        SetClock(env.clock, QStringLiteral("2026-12-11 09:00:00"));
+        UseTestPlan(env);
+        SaveSample(env);
+        env.addSession(QStringLiteral("m1"), QStringLiteral("13:0:0"), QStringLiteral("2"));
+        SetClock(env.clock, QStringLiteral("2026-12-11 14:10:00"));
+        QVERIFY(SellPackage(*env.desk, QStringLiteral("m1"), QStringLiteral("三小时"), kZone));
+        SetClock(env.clock, QStringLiteral("2026-12-11 16:00:00"));
+        env.desk->Guard([&] { BillingPass(*env.desk); });
+        // 1 h 10 min before the package: 3 + a third of 3.
+        QCOMPARE(env.field(QStringLiteral("m1"), QStringLiteral("Tmoney")), QStringLiteral("4元"));
+        QCOMPARE(env.field(QStringLiteral("m1"), QStringLiteral("Tsum")), QStringLiteral("6"));
+        QCOMPARE(env.field(QStringLiteral("m1"), QStringLiteral("Stime")), QStringLiteral("3时0分"));
     }
 
     void theCatalogueIsSavedWholeOrNotAtAll() {
