@@ -22,6 +22,7 @@ void StartCommand(Desk& desk) {
         desk.prompts.message(BillingText::AlreadyInSession);
         return;
     }
+    if (desk.offerStart && desk.offerStart(desk.SelectedMachine)) return;
     desk.prompts.message(QStringLiteral("上机"));
     StartSession(desk);
 }

@@ -21,6 +21,8 @@
 #include "billing/Bulk.h"
 #include "billing/Overnight.h"
 #include "billing/PlanWatch.h"
+#include "console/TPackageChoice.h"
+#include "packages/Packages.h"
 #include "billing/Reminders.h"
 #include "billing/SessionStart.h"
 #include "client_channel/Datagram.h"
@@ -70,6 +72,10 @@ TForm1::TForm1(Desk& deskRef, QWidget* parent) : QMainWindow(parent), desk(deskR
     setPalette(pal);
     move(228, 58);
     resize(808, 582);
+
+    // Packages: the choice at 上机, and what a checkout or transfer does with a package.
+    InstallPackageHooks(desk);
+    OfferPackagesAtStart(desk, this);
 
     BuildMenus();
     BuildToolBar();
@@ -724,6 +730,7 @@ void TForm1::Timer2Timer() {
     desk.GuardAnyway([this] {
         BillingPassBeside(desk);
         planWatch.Tick();
+        WatchPackages(desk);
         ShowZone();
     });
 }

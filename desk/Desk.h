@@ -90,6 +90,10 @@ class Desk : public QObject {
     std::function<bool(const QString& machine)> sessionSettled;
     std::function<bool(const QString& from, const QString& to)> sessionMoved;
 
+    // 上机 on an idle machine asks this first, when set: true when it dealt with the start
+    // itself (sold a package, or the operator cancelled), false for the described start.
+    std::function<bool(const QString& machine)> offerStart;
+
     // Reminders by machine (MachineNameKey); a transfer carries its reminder along.
     QHash<QString, Reminder> reminders;
     void MoveReminder(const QString& from, const QString& to);

@@ -147,6 +147,14 @@ QString PackageEndText(const QDateTime& ends) {
     return ends.toString(QStringLiteral("H:mm"));
 }
 
+SaleContext SaleContextFor(Desk& desk, const QString& machine) {
+    SaleContext where;
+    where.zone = MachineZoneNow(desk, machine);
+    where.zones = PlanZoneNames(desk);
+    if (const std::optional<PlanState> state = ReadPlanState(desk)) where.holidays = state->pricing.holidays;
+    return where;
+}
+
 std::optional<Catalogue> StoredCatalogue(Desk& desk) {
     const std::optional<QString> json = Option(desk, kCatalogueOption);
     if (!json) return std::nullopt;

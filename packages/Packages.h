@@ -28,6 +28,9 @@ struct SaleContext {
     QStringList zones;      // every zone of the plan (what a catalogue may name)
 };
 
+// Where machine stands now under the plan in force (its zone, the holidays, the zones).
+SaleContext SaleContextFor(Desk& desk, const QString& machine);
+
 // The saved catalogue: empty when none was saved; nullopt when it cannot be read.
 std::optional<Catalogue> StoredCatalogue(Desk& desk);
 // Checks it as 设置 does and saves it, journalled (the old and the new JSON). False with one
