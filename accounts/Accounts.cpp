@@ -26,11 +26,7 @@ bool Fail(QString* why, const QString& text) {
 
 // Statements on the journal's own query, which every step closes again.
 Query* Run(Desk& desk, const QString& statement, const Params& params) {
-    Query* q = desk.DataModule1.JournalQuery;
-    q->Close();
-    q->SetSql(statement);
-    for (const auto& [name, value] : params) q->SetParam(name, value);
-    return q;
+    return desk.DataModule1.JournalQuery->Statement(statement, params);
 }
 
 std::optional<QString> Option(Desk& desk, const QString& name) {
@@ -268,12 +264,8 @@ bool DisableSignIn(Desk& desk, const Secret& ownerPassword, QString* why) {
     if (!transaction.BeginWrite() ||
         !SetOption(desk, QStringLiteral("signin"), QStringLiteral("0")))
         return Fail(why, DeskText::DbContact);
-    const QString before = desk.approverId;
-    desk.approverId = owner->id;
-    const bool done =
-        JournalAndCommit(desk, transaction, Entry(JournalKind::SignInOff, owner->name), why);
-    desk.approverId = before;
-    return done;
+    const ApprovedBy approved(desk, owner->id);
+    return JournalAndCommit(desk, transaction, Entry(JournalKind::SignInOff, owner->name), why);
 }
 
 bool AddAccount(Desk& desk, const QString& name, const QString& role, const Secret& pin,
@@ -497,12 +489,11 @@ bool SealJournal(Desk& desk, const Secret& ownerPassword, QString* why, JournalM
 
     Transaction transaction(desk.DataModule1);
     if (!transaction.BeginWrite()) return Fail(why, DeskText::DbContact);
-    const QString before = desk.approverId;
-    desk.approverId = owner->id;
-    const std::optional<JournalMark> mark =
-        AppendSeal(desk, JournalKind::Seal, print,
-                   [&](const QByteArray& message) { return SignatureHex(message, keys); });
-    desk.approverId = before;
+    const std::optional<JournalMark> mark = [&] {
+        const ApprovedBy approved(desk, owner->id);
+        return AppendSeal(desk, JournalKind::Seal, print,
+                          [&](const QByteArray& message) { return SignatureHex(message, keys); });
+    }();
     if (!mark) {
         transaction.Rollback();
         return Fail(why, QStringLiteral("营业记录还是空的，或者无法写入：没有封账。"));
@@ -533,10 +524,9 @@ bool ChangeOwnerPassword(Desk& desk, const Secret& oldPassword, const Secret& ne
     // the new. Seals made before keep holding with the old key, which stays beside it.
     Transaction transaction(desk.DataModule1);
     if (!transaction.BeginWrite()) return Fail(why, DeskText::DbContact);
-    const QString before = desk.approverId;
-    desk.approverId = owner->id;
-    const std::optional<JournalMark> mark =
-        AppendSeal(desk, JournalKind::SealKeyChange, print, [&](const QByteArray& message) {
+    const std::optional<JournalMark> mark = [&] {
+        const ApprovedBy approved(desk, owner->id);
+        return AppendSeal(desk, JournalKind::SealKeyChange, print, [&](const QByteArray& message) {
             const QString signedNew = SignatureHex(message, newKeys);
             const QString signedOld =
                 SignatureHex(KeyChangeMessage(message, newKeys.publicKey), oldKeys);
@@ -544,7 +534,7 @@ bool ChangeOwnerPassword(Desk& desk, const Secret& oldPassword, const Secret& ne
                        ? QString()
                        : signedNew + QLatin1Char(' ') + signedOld;
         });
-    desk.approverId = before;
+    }();
     const bool written =
         mark && InsertSealKey(desk, salt, newKeys.publicKey, mark->id + 1) &&
         Run(desk, QStringLiteral("update Taccount set hash=:h where id=:i"),

@@ -64,16 +64,6 @@ ElapsedTime Elapsed(int startHour, int startMinute, int nowHour, int nowMinute) 
     return {nowHour - startHour - 1, nowMinute + 60 - startMinute};
 }
 
-RowTime SessionTimeFee(const PlanState& plans, double rate, const QString& machine,
-                       const QTime& start, const QTime& now, const QDateTime& at) {
-    if (plans.any) {
-        if (const std::optional<PlanBill> bill = SessionPlanBill(plans, machine, start, at))
-            return {bill->hours, bill->minutes, double(bill->fee) / 100};
-    }
-    const ElapsedTime used = Elapsed(start.hour(), start.minute(), now.hour(), now.minute());
-    return {used.hours, used.minutes, TimeFee(rate, used.hours, used.minutes)};
-}
-
 double TimeFee(double rate, int hours, int minutes) {
     const double whole = hours * rate;
     if (minutes < 5) return whole;
@@ -118,6 +108,54 @@ struct PassRow {
     QString username, start, other;
 };
 
+// Under a plan: the versions in force, the records of the sessions that are more than their
+// row says (begun on an earlier day, kept), and the machines' zones.
+struct RowPlan {
+    PlanCache& plans;
+    const QHash<QString, SessionRecord>& kept;
+};
+
+// What a row's bill is at now, or why the pass stops at it. The one place a row's values are
+// computed: under the plan in force (pricing, when one is), by the clock from the session's
+// full start; without one, the part-hour rule at the tariff's rate from Tstart to now. A text
+// that does not convert throws ConversionError.
+struct RowBill {
+    enum Outcome { Billed, Midnight, NotFinite } outcome = Billed;
+    QString used, fee, total;
+};
+
+RowBill PriceRow(RowPlan* plan, double rate, const QTime& now, const QDateTime& at,
+                 const PassRow& row, size_t index) {
+    const QTime start = ParseDateTime(row.start);
+    if (now.hour() < start.hour() ||
+        (now.hour() == start.hour() && now.minute() < start.minute()))  // almost a day
+        return {RowBill::Midnight, {}, {}, {}};
+    std::optional<PlanBill> byPlan;
+    if (plan) {
+        // Any other session began today at its Tstart in its machine's zone.
+        const auto kept = plan->kept.isEmpty() ? plan->kept.constEnd()
+                                               : plan->kept.constFind(row.username);
+        byPlan = SessionPlanBill(plan->plans.state.pricing,
+                                 kept == plan->kept.constEnd() ? nullptr : &*kept,
+                                 plan->plans.ListedZone(index, row.username), start, at);
+    }
+    ElapsedTime used{0, 0};
+    double fee = 0;
+    if (byPlan) {
+        used = {byPlan->hours, byPlan->minutes};
+        fee = double(byPlan->fee) / 100;
+    } else {
+        used = Elapsed(start.hour(), start.minute(), now.hour(), now.minute());
+        fee = TimeFee(rate, used.hours, used.minutes);
+    }
+    const double other = ParseDecimal(row.other);
+    // Never store "inf": every later pass would stop at this row.
+    if (!std::isfinite(fee) || !std::isfinite(fee + other)) return {RowBill::NotFinite, {}, {}, {}};
+    return {RowBill::Billed,
+            QString::number(used.hours) + u'时' + QString::number(used.minutes) + u'分',
+            DecimalText(fee) + QStringLiteral("元"), DecimalText(fee + other)};
+}
+
 struct PassWritten {
     size_t row;
     QString used, fee, total;
@@ -129,7 +167,9 @@ struct Pass {
     Runner run;
     std::shared_ptr<void> running;
     double rate = 0;
-    PlanState plans = {};
+    std::shared_ptr<PlanCache> plans = {};  // the desk's, kept from pass to pass
+    bool underPlan = false;
+    QHash<QString, SessionRecord> kept = {};
     std::vector<PassRow> rows = {};
     size_t next = 0;
     std::vector<PassWritten> written = {};  // committed, for the grid
@@ -186,7 +226,18 @@ void ReadStep(Pass& p, QSqlDatabase& db, const Engine& engine) {
         p.stop = Pass::NoRows;
         return;
     }
-    p.stop = ReadPlanState(db, engine, p.rate, &p.plans, &error) ? Pass::Done : Pass::ReadFailed;
+    // The plans are read again only when a change moved their stamp; under one, the only
+    // records read are those of sessions that are more than their row says.
+    const QDateTime now = p.desk.clock.nowDateTime();
+    if (!RefreshPlanCache(db, engine, p.plans.get(), &error)) {
+        p.stop = Pass::ReadFailed;
+        return;
+    }
+    p.plans->state.pricing.base = {qint64(std::llround(static_cast<long double>(p.rate) * 100)),
+                                   p.rate};
+    p.underPlan = p.plans->state.any && p.plans->state.pricing.On(now);
+    p.stop = !p.underPlan || ReadKeptSessions(db, engine, now, &p.kept, &error) ? Pass::Done
+                                                                                : Pass::ReadFailed;
 }
 
 // The rows from p.next on, in one transaction, until the last, a row past midnight or a
@@ -208,30 +259,25 @@ void RowsStep(Pass& p, QSqlDatabase& db, const Engine& engine) {
     std::unique_ptr<Engine::RowStatement> update;
     QString error;
     p.stop = Pass::Done;
+    const QDateTime at = p.desk.clock.nowDateTime();
+    const QTime now = p.desk.clock.now();
+    RowPlan under{*p.plans, p.kept};
+    RowPlan* plan = p.underPlan ? &under : nullptr;
     for (; p.next < p.rows.size(); ++p.next) {
         const PassRow& row = p.rows[p.next];
         try {
-            const QTime now = p.desk.clock.now();
-            const QTime start = ParseDateTime(row.start);
-            if (now.hour() < start.hour() ||
-                (now.hour() == start.hour() && now.minute() < start.minute())) {  // almost a day
+            RowBill bill = PriceRow(plan, p.rate, now, at, row, p.next);
+            if (bill.outcome == RowBill::Midnight) {
                 p.stop = Pass::Midnight;
                 break;
             }
-            const RowTime used =
-                SessionTimeFee(p.plans, p.rate, row.username, start, now,
-                               p.plans.any ? p.desk.clock.nowDateTime() : QDateTime());
-            const double fee = used.fee;
-            const double other = ParseDecimal(row.other);
-            if (!std::isfinite(fee) || !std::isfinite(fee + other)) {
-                // Never store "inf": every later pass would stop at this row.
+            if (bill.outcome == RowBill::NotFinite) {
                 p.stop = Pass::NotFinite;
                 p.text = row.username;
                 break;
             }
-            PassWritten values{
-                p.next, QString::number(used.hours) + u'时' + QString::number(used.minutes) + u'分',
-                DecimalText(fee) + QStringLiteral("元"), DecimalText(fee + other)};
+            PassWritten values{p.next, std::move(bill.used), std::move(bill.fee),
+                               std::move(bill.total)};
             if (!open) open = db.transaction();
             // A row another desk holds is left for a later pass: it must not fail this one.
             const QString skipLocked = engine.SkipLocked();
@@ -361,7 +407,9 @@ void Continue(const std::shared_ptr<Pass>& p) {
 
 void StartPass(Desk& desk, Runner run) {
     if (desk.billingPassRunning || desk.ConnectionLost()) return;
+    if (!desk.passCache) desk.passCache = std::make_shared<PlanCache>();
     auto p = std::make_shared<Pass>(Pass{desk, std::move(run), Hold(desk.billingPassRunning)});
+    p->plans = std::static_pointer_cast<PlanCache>(desk.passCache);
     p->run([p](QSqlDatabase& db, const Engine& engine) { ReadStep(*p, db, engine); },
            [p] {
                if (p->stop == Pass::NoRows) return;  // nothing written, the grid left alone

@@ -4,8 +4,6 @@
 #include <QString>
 #include <QTime>
 
-struct PlanState;
-
 class Desk;
 
 // Every 30 s: writes the time of day into Tnow of the normal sessions and shows it in the grid.
@@ -38,15 +36,3 @@ ElapsedTime Elapsed(int startHour, int startMinute, int nowHour, int nowMinute);
 // the whole rate from 40; the part formed in extended precision, rounded to a tenth (ties
 // to even).
 double TimeFee(double rate, int hours, int minutes);
-
-struct RowTime {
-    int hours;
-    int minutes;
-    double fee;  // yuan
-};
-
-// What a billing pass writes for a session in 正常 whose Tstart is start: under the plan in
-// force at `at`, by the clock from the session's full start; without one, the rule above at
-// the tariff's rate, from start to now. One function, so a preview bills as the pass does.
-RowTime SessionTimeFee(const PlanState& plans, double rate, const QString& machine,
-                       const QTime& start, const QTime& now, const QDateTime& at);

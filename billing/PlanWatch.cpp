@@ -1,5 +1,6 @@
 #include "billing/PlanWatch.h"
 
+#include <QSqlDatabase>
 #include <vector>
 
 #include "client_channel/Datagram.h"
@@ -7,6 +8,7 @@
 #include "desk/SendCommand.h"
 #include "ledger/Journal.h"
 #include "plans/Plans.h"
+#include "record_store/Engine.h"
 
 namespace {
 const QString kStamp = QStringLiteral("yyyy-MM-dd HH:mm:ss");
@@ -34,8 +36,9 @@ bool EndOvernight(Desk& desk, const QString& machine, const QDateTime& ends) {
     const QString fee = FenText(carried) + QStringLiteral("元");
     Query* p = dm.PlanQuery;
     p->Close();
-    p->SetSql(QStringLiteral("update Tsession set started=:s, carried=:c, night_ends='', warned=0 "
-                             "where username=:m and night_ends=:e"));
+    // Kept: what was billed before the overnight is more than its Tcount row says.
+    p->SetSql(QStringLiteral("update Tsession set started=:s, carried=:c, night_ends='', warned=0, "
+                             "kept=1 where username=:m and night_ends=:e"));
     p->SetParam(QStringLiteral("s"), ends.toString(kStamp));
     p->SetParam(QStringLiteral("c"), FenText(carried));
     p->SetParam(QStringLiteral("m"), machine);
@@ -55,28 +58,89 @@ bool EndOvernight(Desk& desk, const QString& machine, const QDateTime& ends) {
     return q->ExecSQL() && AppendJournal(desk, entry) && transaction.Commit();
 }
 
+PlanWatchRead ReadPlanWatch(QSqlDatabase& db, const Engine& engine, const QDateTime& now) {
+    PlanWatchRead read;
+    QString error;
+    QStringList inForce;
+    read.ok =
+        engine.Walk(
+            db,
+            QStringLiteral("select s.username, s.night_ends, s.warned from Tsession s, Tcount c "
+                           "where c.username=s.username and s.night_ends<>'' and "
+                           "c.Cstate='通宵' order by s.username"),
+            {},
+            [&](const QString* r, int) {
+                read.nights.push_back({r[0], QDateTime::fromString(r[1], kStamp),
+                                       r[2] == QLatin1String("1")});
+            },
+            &error) &&
+        engine.Walk(
+            db,
+            QStringLiteral(
+                "select body, base, night from Tplan where effective<=? order by id desc"),
+            {now.toString(kStamp)},
+            [&](const QString* r, int) {
+                if (inForce.isEmpty()) inForce = QStringList{r[0], r[1], r[2]};
+            },
+            &error);
+    if (!read.ok || inForce.value(0).isEmpty()) return read;  // no plan in force
+    PlanProblem problem;
+    const std::optional<std::vector<Zone>> zones = ZonesFromJson(inForce[0].toUtf8(), &problem);
+    if (!zones || zones->empty()) return read;
+    read.defaultZone = zones->front().name;
+    read.tariffWritten = inForce[1] + QLatin1Char('/') + inForce[2];
+    read.ok = engine.Walk(
+                  db, QStringLiteral("select OneTime, Tnight from Tmoney"), {},
+                  [&](const QString* r, int) {
+                      if (read.tariffSeen.isEmpty()) read.tariffSeen = r[0] + u'/' + r[1];
+                  },
+                  &error) &&
+              engine.Walk(
+                  db, QStringLiteral("select username, zone from Tzone"), {},
+                  [&](const QString* r, int) { read.zoneOf.insert(MachineNameKey(r[0]), r[1]); },
+                  &error);
+    return read;
+}
+
 void PlanWatch::Tick() {
     if (!desk.DataModule1.SchemaError().isEmpty() || desk.ConnectionLost()) return;
+    QSqlDatabase db = QSqlDatabase::database(desk.DataModule1.connectionName(), false);
+    Act(ReadPlanWatch(db, desk.DataModule1.engine(), desk.clock.nowDateTime()));
+}
+
+void PlanWatch::TickBeside() {
+    if (!desk.DataModule1.SchemaError().isEmpty() || desk.ConnectionLost() ||
+        desk.planWatchRunning)
+        return;
+    desk.planWatchRunning = true;
+    auto read = std::make_shared<PlanWatchRead>();
+    const QDateTime now = desk.clock.nowDateTime();
+    desk.RunOnWorker(
+        [read, now](QSqlDatabase& db, const Engine& engine) {
+            *read = ReadPlanWatch(db, engine, now);
+        },
+        [this, read, alive = std::weak_ptr<bool>(m_alive), &d = desk] {
+            d.planWatchRunning = false;
+            if (alive.lock()) Act(*read);
+        });
+}
+
+QString PlanWatch::ZoneOf(const QString& machine) const {
+    if (m_defaultZone.isEmpty() || machine.isEmpty()) return {};
+    return m_zoneOf.value(MachineNameKey(machine), m_defaultZone);
+}
+
+void PlanWatch::Act(const PlanWatchRead& read) {
+    if (!read.ok) return;  // said at the next pass, if it stays so
+    m_defaultZone = read.defaultZone;
+    m_zoneOf = read.zoneOf;
+    if (onRead) onRead();
     const QDateTime now = desk.clock.nowDateTime();
     Query* q = desk.DataModule1.PlanQuery;
-    q->Close();
-    q->SetSql(QStringLiteral("select s.username, s.night_ends, s.warned from Tsession s, Tcount c "
-                             "where c.username=s.username and s.night_ends<>'' and "
-                             "c.Cstate='通宵' order by s.username"));
-    if (!q->Open()) return;  // said at the next pass, if it stays so
-    struct Night {
-        QString machine;
-        QDateTime ends;
-        bool warned;
-    };
-    std::vector<Night> nights;
-    for (int i = 0; i < q->RecordCount(); ++i)
-        nights.push_back({q->FieldText(i, QStringLiteral("username")),
-                          QDateTime::fromString(q->FieldText(i, QStringLiteral("night_ends")), kStamp),
-                          q->FieldText(i, QStringLiteral("warned")) == QStringLiteral("1")});
-    q->Close();
     bool ended = false;
-    for (const Night& n : nights) {
+    // Only an overnight that ends or is about to writes, as a command does: on the window's
+    // connection, and claimed by the update, so of several desks one tells.
+    for (const PlanWatchRead::Night& n : read.nights) {
         if (!n.ends.isValid()) continue;
         if (now >= n.ends) {
             if (!EndOvernight(desk, n.machine, n.ends)) continue;
@@ -85,7 +149,7 @@ void PlanWatch::Tick() {
                                      .arg(n.machine, MinuteText(n.ends.time().hour() * 60 +
                                                                 n.ends.time().minute())));
         } else if (!n.warned && now.secsTo(n.ends) <= 600) {
-            // The update is the claim: of several desks, the one that changes the row tells.
+            q->Close();
             q->SetSql(QStringLiteral("update Tsession set warned=1 where username=:m and warned=0 "
                                      "and night_ends=:e"));
             q->SetParam(QStringLiteral("m"), n.machine);
@@ -102,19 +166,11 @@ void PlanWatch::Tick() {
     }
     if (ended) desk.RefreshSessionGrid();
     // Tmoney changed by another tool while a plan is on: said once for each change.
-    if (const auto written = PlanTariff(desk)) {
-        q->Close();
-        q->SetSql(QStringLiteral("select * from Tmoney"));
-        if (!q->Open()) return;
-        q->First();
-        const QString seen = q->FieldText(QStringLiteral("OneTime")) + QLatin1Char('/') +
-                             q->FieldText(QStringLiteral("Tnight"));
-        q->Close();
-        if (seen == written->first + QLatin1Char('/') + written->second || seen == m_toldTariff)
-            return;
-        m_toldTariff = seen;
-        desk.prompts.message(
-            QStringLiteral("上网价格表（Tmoney）被别的程序改成了 %1，价格方案仍然有效：按方案计费。")
-                .arg(seen));
-    }
+    if (read.defaultZone.isEmpty() || read.tariffSeen == read.tariffWritten ||
+        read.tariffSeen == m_toldTariff)
+        return;
+    m_toldTariff = read.tariffSeen;
+    desk.prompts.message(
+        QStringLiteral("上网价格表（Tmoney）被别的程序改成了 %1，价格方案仍然有效：按方案计费。")
+            .arg(read.tariffSeen));
 }

@@ -102,6 +102,9 @@ TForm1::TForm1(Desk& deskRef, QWidget* parent) : QMainWindow(parent), desk(deskR
     Timer2->start();
 
     FormCreate();
+    // The zone beside "当前机器：" is what the plan's watch last read, beside the window.
+    planWatch.onRead = [this] { ShowZone(); };
+    desk.GuardAnyway([this] { planWatch.TickBeside(); });
     // A lost server is said once, here, and the grid marked as not current; once the desk is
     // back, the ticks that were skipped meanwhile run at once.
     connect(&desk, &Desk::connectionChanged, this, &TForm1::ShowDatabaseInUse);
@@ -729,16 +732,15 @@ void TForm1::Timer1Timer() {
 void TForm1::Timer2Timer() {
     desk.GuardAnyway([this] {
         BillingPassBeside(desk);
-        planWatch.Tick();
+        planWatch.TickBeside();
         WatchPackages(desk);
-        ShowZone();
     });
 }
 
 // Beside "当前机器：", only under a price plan: the machine's zone.
 void TForm1::ShowZone() {
     if (m_noDatabase || desk.ConnectionLost()) return;
-    Label4->setText(MachineZoneNow(desk, desk.CurrentRowMachine()));
+    Label4->setText(planWatch.ZoneOf(desk.CurrentRowMachine()));
 }
 
 void TForm1::DBGrid1DblClick() { N28Click(); }

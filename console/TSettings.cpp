@@ -166,12 +166,7 @@ TSettings::TSettings(Desk& deskRef, QWidget* owner)
 std::function<void()> WithApprover(Desk& desk, const QString& approverId,
                                    std::function<void()> command) {
     return desk.Guarded([&desk, &approverId, command] {
-        struct Restore {
-            QString& id;
-            const QString before;
-            ~Restore() { id = before; }
-        } restore{desk.approverId, desk.approverId};
-        if (!approverId.isEmpty()) desk.approverId = approverId;
+        const ApprovedBy approved(desk, approverId);
         command();
     });
 }

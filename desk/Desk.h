@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 #include <QHash>
+#include <memory>
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -123,7 +124,11 @@ class Desk : public QObject {
     // A pass waiting in a box must not be entered again by the next tick.
     bool clockRefreshRunning = false;
     bool billingPassRunning = false;
+    // What the billing passes keep between their ticks (the billing room's own type), touched
+    // by one pass at a time.
+    std::shared_ptr<void> passCache;
     bool remindersRunning = false;
+    bool planWatchRunning = false;
 
     // The grid query's current row (-1 when it is closed or empty).
     int CurrentRow() const { return m_currentRow; }
@@ -232,4 +237,21 @@ class Desk : public QObject {
     int m_currentRow = -1;
     int m_guardDepth = 0;
     QString m_currentName;  // survives a closed grid, so a reopen finds the same machine
+};
+
+// While it lives, the journal rows this desk writes name approver (an empty one changes
+// nothing); the approver before comes back when it goes.
+class ApprovedBy {
+  public:
+    ApprovedBy(Desk& desk, const QString& approver)
+        : m_id(desk.approverId), m_before(desk.approverId) {
+        if (!approver.isEmpty()) m_id = approver;
+    }
+    ~ApprovedBy() { m_id = m_before; }
+    ApprovedBy(const ApprovedBy&) = delete;
+    ApprovedBy& operator=(const ApprovedBy&) = delete;
+
+  private:
+    QString& m_id;
+    const QString m_before;
 };

@@ -481,10 +481,8 @@ std::optional<std::vector<JournalRow>> ReadJournal(Desk& desk, const QDateTime& 
 
 std::optional<std::vector<JournalRow>> SelectJournal(
     Desk& desk, const QString& where, const QList<std::pair<QString, QString>>& params) {
-    Query* q = desk.DataModule1.JournalQuery;
-    q->Close();
-    q->SetSql(QStringLiteral("select * from Tjournal") + where);
-    for (const auto& [name, value] : params) q->SetParam(name, value);
+    Query* q = desk.DataModule1.JournalQuery->Statement(
+        QStringLiteral("select * from Tjournal") + where, params);
     if (!q->Open()) return std::nullopt;
     std::vector<JournalRow> rows;
     rows.reserve(q->RecordCount());

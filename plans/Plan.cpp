@@ -369,19 +369,31 @@ QString Pricing::ZoneOf(const QString& machine, const QDateTime& at) const {
     return {};
 }
 
+namespace {
+
+// The zone named in a version, or its default (a zone since renamed or removed).
+const Zone& ZoneIn(const std::vector<Zone>& zones, const QString& name) {
+    for (const Zone& z : zones)
+        if (z.name == name) return z;
+    return zones.front();
+}
+
+}  // namespace
+
+Rate Pricing::RateIn(const Zone& zone, qint64 at) const {
+    const qint64 julian = at / 1440;
+    const int day = holidays.contains(julian) ? kHoliday : int(julian % 7);  // day 0 a Monday
+    const int minute = int(at % 1440);
+    for (const Band& b : zone.BandsFor(day))
+        if (minute >= b.from && minute < b.to) return Rate::FromFen(b.hourly);
+    return base;  // a checked plan covers every minute
+}
+
 Rate Pricing::RateAt(const QString& zoneName, qint64 at) const {
     const PlanVersion* v = InForce(at);
     if (v && !v->zones && v->single) return *v->single;
     if (!v || !v->zones || v->zones->empty()) return base;
-    const Zone* zone = &v->zones->front();  // a zone since renamed or removed: the default
-    for (const Zone& z : *v->zones)
-        if (z.name == zoneName) zone = &z;
-    const qint64 julian = at / 1440;
-    const int day = holidays.contains(julian) ? kHoliday : int(julian % 7);  // day 0 a Monday
-    const int minute = int(at % 1440);
-    for (const Band& b : zone->BandsFor(day))
-        if (minute >= b.from && minute < b.to) return Rate::FromFen(b.hourly);
-    return base;  // a checked plan covers every minute
+    return RateIn(ZoneIn(*v->zones, zoneName), at);
 }
 
 PlanBill BillByPlan(const Pricing& pricing, const QString& zone, const QDateTime& start,
@@ -406,14 +418,26 @@ PlanBill BillByPlan(const Pricing& pricing, const QString& zone, qint64 from, qi
         }
         bill.runs.push_back({FromWallMinute(at), FromWallMinute(at + length), rate, amount, part});
     };
+    // The zone is looked up once for each version the slots meet, not at every slot.
+    const PlanVersion* version = nullptr;
+    const Zone* inVersion = nullptr;
+    const auto rateAt = [&](qint64 at) {
+        const PlanVersion* v = pricing.InForce(at);
+        if (!v || !v->zones || v->zones->empty()) return pricing.RateAt(zone, at);
+        if (v != version) {
+            version = v;
+            inVersion = &ZoneIn(*v->zones, zone);
+        }
+        return pricing.RateIn(*inVersion, at);
+    };
     for (int h = 0; h < bill.hours; ++h) {
         const qint64 at = from + qint64(h) * 60;
-        const Rate rate = pricing.RateAt(zone, at);
+        const Rate rate = rateAt(at);
         add(at, 60, rate, rate.fen, false);
     }
     if (bill.minutes >= 5) {
         const qint64 at = from + qint64(bill.hours) * 60;
-        const Rate rate = pricing.RateAt(zone, at);
+        const Rate rate = rateAt(at);
         const qint64 amount = bill.minutes >= 40   ? rate.fen
                               : bill.minutes >= 20 ? PartTenths(rate.yuan, 2) * 10
                                                    : PartTenths(rate.yuan, 1) * 10;

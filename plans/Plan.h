@@ -137,6 +137,8 @@ struct Pricing {
     QString ZoneOf(const QString& machine, const QDateTime& at) const;
     Rate RateAt(const QString& zone, const QDateTime& at) const { return RateAt(zone, WallMinute(at)); }
     Rate RateAt(const QString& zone, qint64 minute) const;
+    // The rate of a zone of the version in force, by the day type and minute.
+    Rate RateIn(const Zone& zone, qint64 minute) const;
 };
 
 // Cuts start..end (seconds do not count) into hour slots from the start: each whole hour at

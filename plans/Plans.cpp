@@ -33,19 +33,11 @@ bool HasPlanTables(QSqlDatabase& db) {
 
 // One statement on the plans' query with its values by name; false when it fails.
 bool Run(Desk& desk, const QString& sql, const QList<std::pair<QString, QString>>& values = {}) {
-    Query* q = desk.DataModule1.PlanQuery;
-    q->Close();
-    q->SetSql(sql);
-    for (const auto& [name, value] : values) q->SetParam(name, value);
-    return q->ExecSQL();
+    return desk.DataModule1.PlanQuery->Statement(sql, values)->ExecSQL();
 }
 
 bool Select(Desk& desk, const QString& sql, const QList<std::pair<QString, QString>>& values = {}) {
-    Query* q = desk.DataModule1.PlanQuery;
-    q->Close();
-    q->SetSql(sql);
-    for (const auto& [name, value] : values) q->SetParam(name, value);
-    return q->Open();
+    return desk.DataModule1.PlanQuery->Statement(sql, values)->Open();
 }
 
 // The plans' tables are there (the file took the migration); otherwise nothing is recorded.
@@ -114,6 +106,41 @@ bool KeepSingleRate(Desk& desk) {
 
 }  // namespace
 
+namespace {
+
+// The zones of the version in force now; nullopt without a plan.
+std::optional<std::vector<Zone>> ZonesNow(Desk& desk) {
+    if (!Select(desk, QStringLiteral("select body from Tplan where effective<=:n order by id desc"),
+                {{QStringLiteral("n"), StampText(desk.clock.nowDateTime())}}))
+        return std::nullopt;
+    const QString body = desk.DataModule1.PlanQuery->FieldText(QStringLiteral("body"));
+    if (body.isEmpty()) return std::nullopt;
+    PlanProblem problem;
+    std::optional<std::vector<Zone>> zones = ZonesFromJson(body.toUtf8(), &problem);
+    if (zones && zones->empty()) return std::nullopt;
+    return zones;
+}
+
+// Every desk's pass reads the versions, holidays and zones again.
+bool MoveStamp(Desk& desk) { return Run(desk, QStringLiteral("update Tplanstamp set n=n+1")); }
+
+// From now on every pass reads the record of these sessions (all, or machine's), their zone as
+// it is now: a change of the zones, or a transfer, moves no session begun before it.
+bool KeepSessions(Desk& desk, const QString& machine) {
+    // A session in no listed zone is in the default zone of now: it stays there.
+    const std::optional<std::vector<Zone>> zones = ZonesNow(desk);
+    const QString fallback = zones ? zones->front().name : QString();
+    return Run(desk,
+               QStringLiteral("update Tsession set kept=1, zone=case when zone='' then :d else "
+                              "zone end") +
+                   (machine.isEmpty() ? QString() : QStringLiteral(" where username=:m")),
+               machine.isEmpty() ? QList<std::pair<QString, QString>>{{QStringLiteral("d"), fallback}}
+                                 : QList<std::pair<QString, QString>>{{QStringLiteral("d"), fallback},
+                                                                      {QStringLiteral("m"), machine}});
+}
+
+}  // namespace
+
 QDateTime PlanEffectiveFrom(Desk& desk, const QDateTime& from) {
     QDateTime now = desk.clock.nowDateTime();
     now.setTime(QTime(now.time().hour(), now.time().minute()));
@@ -132,8 +159,8 @@ QDateTime NextAt(const QDateTime& now, int minute) {
     return at;
 }
 
-bool ReadPlanState(QSqlDatabase& db, const Engine& engine, double rate, PlanState* state,
-                   QString* error, const QString& machine) {
+bool ReadPlanPricing(QSqlDatabase& db, const Engine& engine, double rate, PlanState* state,
+                     QString* error) {
     state->pricing.base = {qint64(std::llround(static_cast<long double>(rate) * 100)), rate};
     std::vector<QStringList> versions;
     const bool read = engine.Walk(
@@ -166,41 +193,101 @@ bool ReadPlanState(QSqlDatabase& db, const Engine& engine, double rate, PlanStat
         while (!list.empty() && list.back().fromMinute >= v.fromMinute) list.pop_back();
         list.push_back(std::move(v));
     }
+    return engine.Walk(
+        db, QStringLiteral("select day from Tholiday"), {},
+        [&](const QString* r, int) {
+            state->pricing.holidays.insert(
+                QDate::fromString(r[0], QStringLiteral("yyyy-MM-dd")).toJulianDay());
+        },
+        error);
+}
+
+namespace {
+
+// r: username, started, zone, carried, prepaid_from, prepaid_to, bill_after.
+std::optional<SessionRecord> RecordFromTexts(const QString* r) {
+    if (r[1].isEmpty()) return std::nullopt;
+    SessionRecord s;
+    s.startedMinute = ParseWallMinute(r[1], &s.startedSecond);
+    s.zone = r[2];
+    if (r[3] != QLatin1String("0")) s.carried = ParseCents(r[3]).value_or(0);
+    if (!r[5].isEmpty()) {
+        s.prepaidFrom = QDateTime::fromString(r[4], kStamp);
+        s.prepaidTo = QDateTime::fromString(r[5], kStamp);
+        s.billAfter = r[6] != QLatin1String("0");
+    }
+    return s;
+}
+
+// The machines' zones, and the sessions' records by the name as Tcount holds it (the console
+// writes both from one text); where narrows them with its values.
+bool ReadZones(QSqlDatabase& db, const Engine& engine, const QString& where,
+               const QStringList& values, QHash<QString, QString>* zoneOf, QString* error) {
+    return engine.Walk(
+        db, QStringLiteral("select username, zone from Tzone") + where, values,
+        [&](const QString* r, int) { zoneOf->insert(MachineNameKey(r[0]), r[1]); }, error);
+}
+
+bool ReadSessions(QSqlDatabase& db, const Engine& engine, const QString& where,
+                  const QStringList& values, QHash<QString, SessionRecord>* sessions,
+                  QString* error) {
+    return engine.Walk(
+        db,
+        QStringLiteral("select username, started, zone, carried, prepaid_from, prepaid_to, "
+                       "bill_after from Tsession") +
+            where,
+        values,
+        [&](const QString* r, int) {
+            if (std::optional<SessionRecord> s = RecordFromTexts(r))
+                sessions->insert(r[0], *s);
+        },
+        error);
+}
+
+}  // namespace
+
+QString PlanCache::ListedZone(size_t row, const QString& machine) {
+    if (state.pricing.zoneOf.isEmpty()) return {};
+    if (row < byRow.size() && byRow[row].first == machine) return byRow[row].second;
+    if (row >= byRow.size()) byRow.resize(row + 1);
+    byRow[row] = {machine, state.pricing.zoneOf.value(MachineNameKey(machine))};
+    return byRow[row].second;
+}
+
+bool RefreshPlanCache(QSqlDatabase& db, const Engine& engine, PlanCache* cache, QString* error) {
+    qint64 stamp = -1;
+    if (!engine.Walk(
+            db, QStringLiteral("select n from Tplanstamp"), {},
+            [&](const QString* r, int) { stamp = r[0].toLongLong(); }, error)) {
+        if (HasPlanTables(db)) return false;
+        *cache = PlanCache{};  // a file without them has no plan
+        return true;
+    }
+    if (stamp == cache->stamp) return true;
+    // Read after the stamp: a change committed meanwhile moves it again for the next pass.
+    PlanCache fresh;
+    fresh.stamp = stamp;
+    if (!ReadPlanPricing(db, engine, 0, &fresh.state, error) ||
+        !ReadZones(db, engine, {}, {}, &fresh.state.pricing.zoneOf, error))
+        return false;
+    *cache = std::move(fresh);
+    return true;
+}
+
+bool ReadKeptSessions(QSqlDatabase& db, const Engine& engine, const QDateTime& now,
+                      QHash<QString, SessionRecord>* sessions, QString* error) {
+    return ReadSessions(db, engine, QStringLiteral(" where started<? or kept=1"),
+                        {StampText(QDateTime(now.date(), QTime(0, 0)))}, sessions, error);
+}
+
+bool ReadPlanState(QSqlDatabase& db, const Engine& engine, double rate, PlanState* state,
+                   QString* error, const QString& machine) {
+    if (!ReadPlanPricing(db, engine, rate, state, error)) return false;
+    if (!state->any) return true;
     const QString only = machine.isEmpty() ? QString() : QStringLiteral(" where username=?");
     const QStringList values = machine.isEmpty() ? QStringList() : QStringList{machine};
-    return engine.Walk(
-               db, QStringLiteral("select day from Tholiday"), {},
-               [&](const QString* r, int) {
-                   state->pricing.holidays.insert(
-                       QDate::fromString(r[0], QStringLiteral("yyyy-MM-dd")).toJulianDay());
-               },
-               error) &&
-           engine.Walk(
-               db, QStringLiteral("select username, zone from Tzone") + only, values,
-               [&](const QString* r, int) {
-                   state->pricing.zoneOf.insert(MachineNameKey(r[0]), r[1]);
-               },
-               error) &&
-           engine.Walk(
-               db,
-               QStringLiteral("select username, started, zone, carried, prepaid_from, "
-                              "prepaid_to, bill_after from Tsession") +
-                   only,
-               values,
-               [&](const QString* r, int) {
-                   SessionRecord s;
-                   s.startedMinute = ParseWallMinute(r[1], &s.startedSecond);
-                   s.zone = r[2];
-                   if (r[3] != QLatin1String("0")) s.carried = ParseCents(r[3]).value_or(0);
-                   if (!r[5].isEmpty()) {
-                       s.prepaidFrom = QDateTime::fromString(r[4], kStamp);
-                       s.prepaidTo = QDateTime::fromString(r[5], kStamp);
-                       s.billAfter = r[6] != QLatin1String("0");
-                   }
-                   // By the name as Tcount holds it: the console writes both from one text.
-                   state->sessions.insert(r[0], s);
-               },
-               error);
+    return ReadZones(db, engine, only, values, &state->pricing.zoneOf, error) &&
+           ReadSessions(db, engine, only, values, &state->sessions, error);
 }
 
 namespace {
@@ -238,13 +325,17 @@ std::optional<PlanState> ReadPlanState(Desk& desk) {
 
 namespace {
 
-// The session's record, when it belongs to the session Tstart shows (it began at that time).
+// The record, when it belongs to the session Tstart shows (it began at that time).
+const SessionRecord* Matching(const SessionRecord* r, const QTime& tstart) {
+    if (!r || r->startedMinute < 0 ||
+        r->startedMinute % 1440 != tstart.hour() * 60 + tstart.minute())
+        return nullptr;
+    return r;
+}
+
 const SessionRecord* RecordOf(const PlanState& state, const QString& machine, const QTime& tstart) {
     const auto it = state.sessions.constFind(machine);
-    if (it == state.sessions.constEnd() || it->startedMinute < 0 ||
-        it->startedMinute % 1440 != tstart.hour() * 60 + tstart.minute())
-        return nullptr;
-    return &*it;
+    return Matching(it == state.sessions.constEnd() ? nullptr : &*it, tstart);
 }
 
 }  // namespace
@@ -267,17 +358,17 @@ namespace {
 // A session with time paid up front: the time before it as if settled then, nothing while it
 // covers, then (unless it locks) whole minutes from the very second it ended; by the plan in
 // force, or the tariff's rate while none is. Used time is the whole session's.
-PlanBill PrepaidBill(const PlanState& state, const SessionRecord& record, const QString& machine,
-                     const QDateTime& now, bool withSlots) {
+PlanBill PrepaidBill(const Pricing& pricing, const SessionRecord& record,
+                     const QString& listedZone, const QDateTime& now, bool withSlots) {
     const qint64 at = WallMinute(now);
     QString zone = record.zone;
-    if (zone.isEmpty()) zone = state.pricing.ZoneOf(machine, now);
+    if (zone.isEmpty()) zone = listedZone;
     const qint64 start = record.startedMinute;
-    PlanBill bill = BillByPlan(state.pricing, zone, start, at);
+    PlanBill bill = BillByPlan(pricing, zone, start, at);
     bill.fee = 0;
     bill.runs.clear();
     const auto add = [&](qint64 from, qint64 to) {
-        const PlanBill part = BillByPlan(state.pricing, zone, from, to, withSlots);
+        const PlanBill part = BillByPlan(pricing, zone, from, to, withSlots);
         bill.fee += part.fee;
         bill.runs.insert(bill.runs.end(), part.runs.begin(), part.runs.end());
     };
@@ -295,19 +386,27 @@ PlanBill PrepaidBill(const PlanState& state, const SessionRecord& record, const 
 std::optional<PlanBill> SessionPlanBill(const PlanState& state, const QString& machine,
                                         const QTime& tstart, const QDateTime& now,
                                         bool withSlots) {
+    const auto it = state.sessions.constFind(machine);
+    return SessionPlanBill(state.pricing, it == state.sessions.constEnd() ? nullptr : &*it,
+                           state.pricing.zoneOf.value(MachineNameKey(machine)), tstart, now,
+                           withSlots);
+}
+
+std::optional<PlanBill> SessionPlanBill(const Pricing& pricing, const SessionRecord* record,
+                                        const QString& listedZone, const QTime& tstart,
+                                        const QDateTime& now, bool withSlots) {
     const qint64 at = WallMinute(now);
-    const SessionRecord* record = RecordOf(state, machine, tstart);
+    record = Matching(record, tstart);
     if (record && record->prepaidTo.isValid())
-        return PrepaidBill(state, *record, machine, now, withSlots);
-    if (!state.pricing.On(at)) return std::nullopt;
+        return PrepaidBill(pricing, *record, listedZone, now, withSlots);
+    if (!pricing.On(at)) return std::nullopt;
     // A session without a record began today at Tstart.
     const qint64 start =
         record ? record->startedMinute : at - at % 1440 + tstart.hour() * 60 + tstart.minute();
     QString zone = record ? record->zone : QString();
-    if (zone.isEmpty() && !state.pricing.zoneOf.isEmpty())
-        zone = state.pricing.zoneOf.value(MachineNameKey(machine));
-    if (zone.isEmpty()) zone = state.pricing.InForce(at)->zones->front().name;
-    PlanBill bill = BillByPlan(state.pricing, zone, start, at, withSlots);
+    if (zone.isEmpty()) zone = listedZone;
+    if (zone.isEmpty()) zone = pricing.InForce(at)->zones->front().name;
+    PlanBill bill = BillByPlan(pricing, zone, start, at, withSlots);
     if (record) bill.fee += record->carried;
     return bill;
 }
@@ -322,7 +421,7 @@ bool NoteSessionStart(Desk& desk, const QString& machine, const QDateTime& start
                {{QStringLiteral("m"), machine}}) &&
            Run(desk,
                QStringLiteral("insert into Tsession (username, started, zone, carried, "
-                              "night_ends, warned) values (:m, :s, :z, '0', '', 0)"),
+                              "night_ends, warned, kept) values (:m, :s, :z, '0', '', 0, 0)"),
                {{QStringLiteral("m"), machine},
                 {QStringLiteral("s"), StampText(started)},
                 {QStringLiteral("z"), zone}});
@@ -337,7 +436,9 @@ bool NotePrepaid(Desk& desk, const QString& machine, const QDateTime& sessionSta
     if (desk.DataModule1.PlanQuery->RecordCount() == 0 &&
         !NoteSessionStart(desk, machine, sessionStart))
         return false;
-    return Run(desk,
+    // Every pass reads a prepaid session's record, its zone the one it was sold for.
+    return KeepSessions(desk, machine) &&
+           Run(desk,
                QStringLiteral("update Tsession set prepaid_from=:f, prepaid_to=:t, bill_after=:a "
                               "where username=:m"),
                {{QStringLiteral("f"), StampText(from)},
@@ -348,7 +449,9 @@ bool NotePrepaid(Desk& desk, const QString& machine, const QDateTime& sessionSta
 
 bool MoveSessionRecord(Desk& desk, const QString& from, const QString& to) {
     if (!Recording(desk)) return true;
-    return Run(desk, QStringLiteral("delete from Tsession where username=:m"),
+    // The session keeps its zone on the machine it moves to.
+    return KeepSessions(desk, from) &&
+           Run(desk, QStringLiteral("delete from Tsession where username=:m"),
                {{QStringLiteral("m"), to}}) &&
            Run(desk, QStringLiteral("update Tsession set username=:t where username=:f"),
                {{QStringLiteral("t"), to}, {QStringLiteral("f"), from}});
@@ -405,7 +508,8 @@ bool SavePlan(Desk& desk, const Plan& plan, const QDateTime& from, QString* prob
     } else if (ok && Select(desk, QStringLiteral("select Tnight from Tmoney"))) {
         night = desk.DataModule1.PlanQuery->FieldText(QStringLiteral("Tnight"));
     }
-    ok = ok && KeepSingleRate(desk) &&
+    // Sessions begun before keep their zone; every desk reads the plan again.
+    ok = ok && KeepSessions(desk, {}) && MoveStamp(desk) && KeepSingleRate(desk) &&
          AddVersion(desk, PlanEffectiveFrom(desk, from), ZonesToJson(plan.zones), base, night,
                     problem) &&
          Run(desk, QStringLiteral("delete from Tholiday"));
@@ -436,7 +540,7 @@ bool PlanOff(Desk& desk, const QDateTime& from, QString* problem) {
         return false;
     }
     Transaction transaction(desk.DataModule1);
-    if (!transaction.BeginWrite() ||
+    if (!transaction.BeginWrite() || !MoveStamp(desk) ||
         !AddVersion(desk, PlanEffectiveFrom(desk, from), {}, {}, {}, problem) ||
         !transaction.Commit()) {
         transaction.Rollback();
@@ -457,7 +561,7 @@ bool SetMachineZone(Desk& desk, const QString& machine, const QString& zone, QSt
     change.machine = machine;
     change.note = zone.isEmpty() ? QStringLiteral("机器归入默认区域")
                                  : QStringLiteral("机器归入区域“%1”").arg(zone);
-    bool ok = transaction.BeginWrite() &&
+    bool ok = transaction.BeginWrite() && KeepSessions(desk, machine) && MoveStamp(desk) &&
               Run(desk, QStringLiteral("delete from Tzone where username=:m"),
                   {{QStringLiteral("m"), machine}});
     if (!zone.isEmpty())
@@ -479,18 +583,6 @@ std::optional<NightSale> PlanOvernight(Desk& desk, const QString& machine) {
     for (const Zone& zone : *state->pricing.InForce(now)->zones)
         if (zone.name == zoneName) return zone.overnight;
     return state->pricing.InForce(now)->zones->front().overnight;
-}
-
-std::optional<std::pair<QString, QString>> PlanTariff(Desk& desk) {
-    if (!Recording(desk)) return std::nullopt;
-    const QString now = StampText(desk.clock.nowDateTime());
-    if (!Select(desk, QStringLiteral("select body, base, night from Tplan where effective<=:n "
-                                     "order by id desc"),
-                {{QStringLiteral("n"), now}}))
-        return std::nullopt;
-    Query* q = desk.DataModule1.PlanQuery;
-    if (q->RecordCount() == 0 || q->FieldText(QStringLiteral("body")).isEmpty()) return std::nullopt;
-    return std::pair{q->FieldText(QStringLiteral("base")), q->FieldText(QStringLiteral("night"))};
 }
 
 std::optional<PlanBill> PreviewBill(Desk& desk, const QString& zone, const QDateTime& start,
@@ -515,20 +607,13 @@ std::optional<PlanBill> PreviewBill(Desk& desk, const QString& zone, const QDate
 
 QString MachineZoneNow(Desk& desk, const QString& machine) {
     if (!Recording(desk) || machine.isEmpty()) return {};
-    // The version in force: the newest saved of those already in effect.
-    if (!Select(desk, QStringLiteral("select body from Tplan where effective<=:n order by id desc"),
-                {{QStringLiteral("n"), StampText(desk.clock.nowDateTime())}}))
-        return {};
-    Query* q = desk.DataModule1.PlanQuery;
-    const QString body = q->FieldText(QStringLiteral("body"));
-    if (body.isEmpty()) return {};
+    const std::optional<std::vector<Zone>> zones = ZonesNow(desk);
+    if (!zones) return {};
     if (Select(desk, QStringLiteral("select zone from Tzone where username=:m"),
                {{QStringLiteral("m"), machine}}) &&
-        !q->FieldText(QStringLiteral("zone")).isEmpty())
-        return q->FieldText(QStringLiteral("zone"));
-    PlanProblem problem;
-    const std::optional<std::vector<Zone>> zones = ZonesFromJson(body.toUtf8(), &problem);
-    return zones && !zones->empty() ? zones->front().name : QString();
+        !desk.DataModule1.PlanQuery->FieldText(QStringLiteral("zone")).isEmpty())
+        return desk.DataModule1.PlanQuery->FieldText(QStringLiteral("zone"));
+    return zones->front().name;
 }
 
 QStringList PlanZoneNames(Desk& desk) {
@@ -681,7 +766,8 @@ QByteArray BillJson(const PlanBill& bill) {
 
 bool NoteTariff(Desk& desk, const QString& hourly, const QString& overnight) {
     if (!Recording(desk)) return true;
-    return Run(desk,
+    return MoveStamp(desk) &&
+           Run(desk,
                QStringLiteral("update Tplan set base=:a, night=:b where body<>'' and id=(select "
                               "max(id) from Tplan)"),
                {{QStringLiteral("a"), hourly}, {QStringLiteral("b"), overnight}});

@@ -5,6 +5,8 @@
 #include <QString>
 #include <QStringList>
 #include <optional>
+#include <utility>
+#include <vector>
 
 #include "ledger/BillDetail.h"
 #include "plans/Plan.h"
@@ -41,6 +43,25 @@ struct PlanState {
 // session are read.
 bool ReadPlanState(QSqlDatabase& db, const Engine& engine, double rate, PlanState* state,
                    QString* error, const QString& machine = {});
+// What the billing pass keeps between its ticks: the versions, holidays and machines' zones as
+// they were when Tplanstamp last moved (every change of them moves it, on whichever desk), and
+// the listed zone of the machine at each place of the pass's rows, as last looked up.
+struct PlanCache {
+    qint64 stamp = -1;
+    PlanState state;  // no sessions; the pass sets the tariff's rate
+    std::vector<std::pair<QString, QString>> byRow;
+    // The listed zone of the machine at row of a pass (empty: not listed). The rows come in
+    // the same order pass after pass, so the machine there is looked up only when it changed.
+    QString ListedZone(size_t row, const QString& machine);
+};
+// Reads again what the stamp says has changed, on any connection (the pass's worker). False
+// with the error; a file without the plans' tables has no plan.
+bool RefreshPlanCache(QSqlDatabase& db, const Engine& engine, PlanCache* cache, QString* error);
+// The records a pass needs: of sessions begun before today, or kept (their zone kept over a
+// change of the zones, a transfer, an overnight that ended). Any other session began today at
+// its Tstart in its machine's zone, as its record says. By the name as Tcount holds it.
+bool ReadKeptSessions(QSqlDatabase& db, const Engine& engine, const QDateTime& now,
+                      QHash<QString, SessionRecord>* sessions, QString* error);
 // The same on the desk's connection, with the tariff read too; nullopt after its box.
 std::optional<PlanState> ReadPlanState(Desk& desk);
 
@@ -50,6 +71,11 @@ std::optional<PlanState> ReadPlanState(Desk& desk);
 std::optional<PlanBill> SessionPlanBill(const PlanState& state, const QString& machine,
                                         const QTime& tstart, const QDateTime& now,
                                         bool withSlots = false);
+// The same given the session's record (null: none) and the machine's listed zone (empty: the
+// default), as the pass reads them with the row.
+std::optional<PlanBill> SessionPlanBill(const Pricing& pricing, const SessionRecord* record,
+                                        const QString& listedZone, const QTime& tstart,
+                                        const QDateTime& now, bool withSlots = false);
 // The session's full start and zone as billing takes them.
 QDateTime SessionStart(const PlanState& state, const QString& machine, const QTime& tstart,
                        const QDateTime& now);
@@ -94,10 +120,6 @@ QDateTime ParsePlanDateTime(const QString& text);  // invalid when it is not one
 // The overnight the machine's zone sells under the plan in force now; nullopt without a plan
 // or when the zone sells none (the tariff's 通宵 then, as without a plan).
 std::optional<NightSale> PlanOvernight(Desk& desk, const QString& machine);
-
-// What the newest version wrote into Tmoney (OneTime, Tnight) while a plan is on; nullopt when
-// no plan is on now.
-std::optional<std::pair<QString, QString>> PlanTariff(Desk& desk);
 
 // 试算 and `cafe-admin bill`: a session of zone (empty: the default zone) from start to end,
 // priced by the same slots as the billing pass; without a plan, at Tmoney's rate by the

@@ -57,6 +57,14 @@ void Query::SetSql(const QString& statement) {
     for (Param& p : m_params) p.set = false;
 }
 
+Query* Query::Statement(const QString& statement,
+                        const QList<std::pair<QString, QString>>& params) {
+    Close();
+    SetSql(statement);
+    for (const auto& [name, value] : params) SetParam(name, value);
+    return this;
+}
+
 void Query::SetParam(const QString& name, const QString& value) {
     // A null QString would bind as SQL NULL; the console always writes texts.
     const QString text = value.isNull() ? QStringLiteral("") : value;

@@ -37,6 +37,9 @@ class Query : public QAbstractTableModel {
     void Close();
     void SetSql(const QString& statement);
     void SetParam(const QString& name, const QString& value);
+    // Close, SetSql and a SetParam for each value by name, at one go; Open or ExecSQL follows.
+    Query* Statement(const QString& statement,
+                     const QList<std::pair<QString, QString>>& params = {});
     bool Open();
     bool ExecSQL();
     // ExecSQL with the values given in the order the statement names its parameters: for a

@@ -77,7 +77,10 @@ std::vector<QStringList> Steps(const Engine& engine) {
          QStringLiteral("create table Tsealkey (salt text not null, publickey text not null, "
                         "since integer not null)")},
         // 4: price plans. Each version takes effect at its date-time (body empty: no plan, the
-        // single rate); holidays; the machines' zones; each session's full start and zone.
+        // single rate); holidays; the machines' zones; each session's full start and zone, kept
+        // (1) when it is more than "begun today at Tstart in the machine's zone", so a pass
+        // reads only those and the sessions begun on an earlier day; a stamp that every change
+        // of the versions, holidays or zones moves, on whichever desk.
         rules.before +
             QStringList{
                 QStringLiteral("create table Tplan (id integer not null primary key, effective "
@@ -89,7 +92,11 @@ std::vector<QStringList> Steps(const Engine& engine) {
                 QStringLiteral("create table Tsession (") + rules.nameColumn +
                     QStringLiteral(", started text not null, zone text not null, carried text "
                                    "not null, night_ends text not null, warned integer not "
-                                   "null)")},
+                                   "null, kept integer not null)"),
+                QStringLiteral("create index Tsession_started on Tsession(started)"),
+                QStringLiteral("create index Tsession_kept on Tsession(kept)"),
+                QStringLiteral("create table Tplanstamp (n integer not null)"),
+                QStringLiteral("insert into Tplanstamp (n) values (0)")},
         // 5: packages sold: one row per sale, numbered by the sale's journal row, the package as
         // it was sold (body), its end, what was paid for it with extensions (fen), how far the
         // end has come (step: claimed by one desk each, told: when) and whether it is on,

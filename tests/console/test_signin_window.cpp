@@ -1,4 +1,8 @@
 #include <QAction>
+#include <QApplication>
+#include <QFile>
+#include <QPrintDialog>
+#include <QTableWidget>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -11,6 +15,7 @@
 #include <QTimer>
 
 #include "accounts/Accounts.h"
+#include "billing/Checkout.h"
 #include "widgets/Themed.h"
 #include "console/TAddother.h"
 #include "console/TForm1.h"
@@ -210,6 +215,60 @@ class SignInWindowTest : public QObject {
             QCOMPARE(RowsOf(env, JournalKind::ExtraCharge), 1);  // the charge's row has both
         if (password && action == QStringLiteral("删除上机中的机器"))
             QCOMPARE(RowsOf(env, JournalKind::DeletedInSession), 1);
+    }
+
+    // Saving, printing and reprinting a past bill are owner-only too: without the password no
+    // file is written and no print dialog opens.
+    void printingAsksForTheOwner_data() {
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<bool>("password");
+        for (const char* action : {"存为PDF", "打印报表", "补打小票"}) {
+            QTest::newRow(qPrintable(QStringLiteral("%1, refused").arg(QString::fromUtf8(action))))
+                << QString::fromUtf8(action) << false;
+            QTest::newRow(qPrintable(QStringLiteral("%1, allowed").arg(QString::fromUtf8(action))))
+                << QString::fromUtf8(action) << true;
+        }
+    }
+    void printingAsksForTheOwner() {
+        QFETCH(QString, action);
+        QFETCH(bool, password);
+        Env env;
+        TurnOn(env);
+        env.addSession(QStringLiteral("pc"), QStringLiteral("9:00:00"), QStringLiteral("5"));
+        env.resolver.table.insert(QStringLiteral("pc"), 0x7F000001);
+        TForm1 form(*env.desk);
+        SignInThroughCover(form, QStringLiteral("小王"), kPin);
+        QTRY_VERIFY(!env.desk->BackgroundBusy());
+        QVERIFY(CheckOut(*env.desk, QStringLiteral("pc")));
+        form.action("N70")->trigger();
+        TReport* report = TReport::report;
+        QVERIFY(report);
+        QCOMPARE(report->BillsTable->rowCount(), 1);
+        report->BillsTable->setCurrentCell(0, 0);
+        env.prompts.take();
+        env.prompts.secrets.push_back(password ? kOwnerPassword : QStringLiteral("a-guess-123"));
+        env.chooser.saveAnswer = env.path(QStringLiteral("day.pdf"));
+        int printDialogs = 0;
+        QTimer closer;
+        closer.setInterval(20);
+        connect(&closer, &QTimer::timeout, &closer, [&] {
+            if (auto* dialog = qobject_cast<QPrintDialog*>(QApplication::activeModalWidget())) {
+                ++printDialogs;
+                dialog->reject();
+            }
+        });
+        closer.start();
+        QPushButton* button = action == QStringLiteral("存为PDF")   ? report->PdfButton
+                              : action == QStringLiteral("打印报表") ? report->PrintButton
+                                                                     : report->ReceiptButton;
+        QTest::mouseClick(button, Qt::LeftButton);
+        const bool done = action == QStringLiteral("存为PDF")
+                              ? QFile::exists(*env.chooser.saveAnswer)
+                              : printDialogs == 1;
+        QCOMPARE(done, password);
+        const QStringList boxes = env.prompts.take();
+        QVERIFY2(boxes.filter(QStringLiteral("secret|")).size() == 1, qPrintable(boxes.join('\n')));
+        QCOMPARE(RowsOf(env, JournalKind::Approval), password ? 1 : 0);
     }
 
     // The owner changes the password in 设置 with the old one; the new key's fingerprint is

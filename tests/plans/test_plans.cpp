@@ -1,15 +1,19 @@
 #include <QTest>
+#include <QTimer>
+#include <QUrl>
 
 #include "billing/BillingPass.h"
 #include "billing/Checkout.h"
 #include "billing/Overnight.h"
 #include "billing/PlanWatch.h"
+#include "billing/Prices.h"
 #include "billing/SessionStart.h"
 #include "billing/Transfer.h"
 #include "client_channel/Datagram.h"
 #include "ledger/Report.h"
 #include "plans/Plans.h"
 #include "support/LedgerFixtures.h"
+#include "support/PausableProxy.h"
 #include "support/TestPlan.h"
 
 namespace {
@@ -67,6 +71,17 @@ void Start(Env& env, const QString& machine) {
     env.desk->Guard([&] { StartSession(*env.desk); });
     QCOMPARE(env.field(machine, QStringLiteral("Cstate")), QStringLiteral("正常"));
     env.prompts.take();
+}
+
+// The test plan saved at 09:00 on Wednesday 2026-12-09, machine in session from 10:00 and
+// billed at 10:20 (what the pass keeps from tick to tick is filled).
+void InSessionSinceTen(Env& env, const QString& machine) {
+    SetClock(env, QStringLiteral("2026-12-09 09:00:00"));
+    UsePlan(env);
+    SetClock(env, QStringLiteral("2026-12-09 10:00:00"));
+    Start(env, machine);
+    SetClock(env, QStringLiteral("2026-12-09 10:20:00"));
+    Pass(env);
 }
 
 }  // namespace
@@ -319,6 +334,73 @@ class PlansTest : public QObject {
         QCOMPARE(env.field("pc09", "Tmoney"), QStringLiteral("16元"));
     }
 
+    // A session keeps the zone it began in: a machine moved to another zone, a transfer to a
+    // machine of another zone, a plan saved meanwhile. The pass, 明细 and the receipt agree.
+    void aSessionKeepsItsZone_data() {
+        QTest::addColumn<QString>("machine");
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<QString>("zone");
+        QTest::addColumn<QString>("fee");
+        // Wednesday 10:00 to 11:10: 普通区 3 + a third of 3 (1); 电竞区 5 + a third of 5 (1.7).
+        QTest::newRow("a listed machine moved") << "pc07" << "zone" << "电竞区" << "6.7元";
+        QTest::newRow("an unlisted machine moved") << "pc01" << "zone" << "普通区" << "4元";
+        QTest::newRow("moved to a machine of 电竞区") << "pc01" << "transfer" << "普通区" << "4元";
+        QTest::newRow("moved from one") << "pc07" << "transfer back" << "电竞区" << "6.7元";
+        QTest::newRow("a plan saved listing it elsewhere") << "pc01" << "plan" << "普通区" << "4元";
+    }
+    void aSessionKeepsItsZone() {
+        QFETCH(QString, machine);
+        QFETCH(QString, change);
+        QFETCH(QString, zone);
+        QFETCH(QString, fee);
+        Env env;
+        AddPc(env, QStringLiteral("pc01"));
+        AddPc(env, QStringLiteral("pc07"));
+        InSessionSinceTen(env, machine);
+        QString problem;
+        QString billed = machine;
+        if (change == QStringLiteral("zone")) {
+            QVERIFY(SetMachineZone(*env.desk, machine,
+                                   machine == QStringLiteral("pc07") ? QString() : "电竞区",
+                                   &problem));
+        } else if (change.startsWith(QStringLiteral("transfer"))) {
+            billed = machine == QStringLiteral("pc07") ? QStringLiteral("pc01")
+                                                       : QStringLiteral("pc07");
+            QVERIFY(TransferSession(*env.desk, machine, billed, {}));
+        } else {
+            Plan moved = TestPlan();
+            moved.machines.insert(machine, QStringLiteral("电竞区"));
+            QVERIFY2(SavePlan(*env.desk, moved, {}, &problem), qPrintable(problem));
+        }
+        SetClock(env, QStringLiteral("2026-12-09 11:10:00"));
+        Pass(env);
+        QCOMPARE(env.field(billed, "Tmoney"), fee);
+        const QStringList shown = BillBreakdown(
+            *env.desk, billed, env.field(billed, "Tstart"), env.field(billed, "Stime"),
+            env.field(billed, "Tmoney"), env.field(billed, "Tother"), env.field(billed, "Tsum"),
+            QStringLiteral("正常"));
+        QVERIFY2(shown.contains(QStringLiteral("区域 ") + zone), qPrintable(shown.join('\n')));
+    }
+
+    // Another desk's change of the plan reaches this desk's next pass, though this desk keeps
+    // what it read from pass to pass.
+    void anotherDesksPlanReachesThisDesksPass() {
+        Env env;
+        AddPc(env, QStringLiteral("pc01"));
+        InSessionSinceTen(env, QStringLiteral("pc01"));
+        QCOMPARE(env.field("pc01", "Tmoney"), QStringLiteral("2元"));  // two thirds of 3
+        SecondDesk other(env.connectionText(), env.path(QStringLiteral("second")),
+                         QStringLiteral("前台二"), env.client.port());
+        other.clock.time = QTime(10, 30);
+        QString problem;
+        QVERIFY2(SavePlan(*other.desk, FlatPlan(QStringLiteral("9")), {}, &problem),
+                 qPrintable(problem));
+        SetClock(env, QStringLiteral("2026-12-09 11:40:00"));
+        Pass(env);
+        // 10:00 at 3 (begun before the change); 11:00, 40 minutes, the whole of 9.
+        QCOMPARE(env.field("pc01", "Tmoney"), QStringLiteral("12元"));
+    }
+
     void overnightEndsAndIsBilledFromItsEnd() {
         Env env;
         AddPc(env, QStringLiteral("pc01"));
@@ -363,6 +445,60 @@ class PlansTest : public QObject {
         QCOMPARE(env.field("pc01", "Stime"), QStringLiteral("1时10分"));
         QCOMPARE(env.field("pc01", "Tmoney"), QStringLiteral("7元"));
         QCOMPARE(env.field("pc01", "Tsum"), QStringLiteral("17"));
+    }
+
+    // Tmoney changed by another tool while a plan is on is said once, and the plan still
+    // bills; a change made in 设置 is not another tool's.
+    void anotherToolsTariffIsSaidOnce() {
+        Env env;
+        AddPc(env, QStringLiteral("pc01"));
+        InSessionSinceTen(env, QStringLiteral("pc01"));
+        PlanWatch watch(*env.desk);
+        env.prompts.take();
+        watch.Tick();
+        QCOMPARE(env.prompts.take(), QStringList());  // what the plan wrote there
+        env.otherTool(QStringLiteral("update Tmoney set OneTime='5'"));
+        watch.Tick();
+        watch.Tick();
+        QCOMPARE(env.prompts.take(),
+                 QStringList{"message|上网价格表（Tmoney）被别的程序改成了 5/10，价格方案仍然有效："
+                             "按方案计费。"});
+        SetClock(env, QStringLiteral("2026-12-09 11:10:00"));
+        Pass(env);
+        QCOMPARE(env.field("pc01", "Tmoney"), QStringLiteral("4元"));  // 3 + a third of 3
+        QVERIFY(SetPrices(*env.desk, QStringLiteral("6"), QStringLiteral("10")));
+        env.prompts.take();
+        watch.Tick();
+        QCOMPARE(env.prompts.take(), QStringList());
+    }
+
+    // The watch reads beside the window: with the server's network stalled the window's loop
+    // keeps turning, and the zones it shows are those it read last.
+    void theWatchNeverHoldsTheWindow() {
+        if (!TestEngine::Postgres()) QSKIP("a server whose network stalls");
+        Env env;
+        AddPc(env, QStringLiteral("pc07"));
+        UsePlan(env);
+        QUrl uri(env.connectionText());
+        PausableProxy proxy(quint16(uri.port()));
+        uri.setPort(proxy.port());
+        SecondDesk other(uri.toString(), env.path(QStringLiteral("second")),
+                         QStringLiteral("前台二"), env.client.port());
+        PlanWatch watch(*other.desk);
+        watch.TickBeside();
+        QTRY_VERIFY(!other.desk->planWatchRunning);
+        QCOMPARE(watch.ZoneOf(QStringLiteral("PC07")), QStringLiteral("电竞区"));
+        QCOMPARE(watch.ZoneOf(QStringLiteral("pc01")), QStringLiteral("普通区"));
+        proxy.pause();
+        watch.TickBeside();
+        bool turned = false;
+        QTimer::singleShot(0, [&] { turned = true; });
+        QTRY_VERIFY(turned);
+        QVERIFY(other.desk->planWatchRunning);
+        QCOMPARE(watch.ZoneOf(QStringLiteral("pc07")), QStringLiteral("电竞区"));
+        proxy.resume();
+        QTRY_VERIFY_WITH_TIMEOUT(!other.desk->planWatchRunning, 60000);
+        QCOMPARE(other.prompts.boxes, QStringList());
     }
 
     void overnightOutsideItsHours_data() {
