@@ -10,6 +10,7 @@
 #include "desk/Desk.h"
 #include "desk/Messages.h"
 #include "desk/SendCommand.h"
+#include "accounts/Accounts.h"
 #include "ledger/Journal.h"
 #include "plans/Plans.h"
 #include "record_store/Formats.h"
@@ -26,11 +27,7 @@ using Params = QList<std::pair<QString, QString>>;
 // Statements on the journal's own query, which every step closes again: a tick's statements
 // never disturb a command's.
 Query* Run(Desk& desk, const QString& statement, const Params& params = {}) {
-    Query* q = desk.DataModule1.JournalQuery;
-    q->Close();
-    q->SetSql(statement);
-    for (const auto& [name, value] : params) q->SetParam(name, value);
-    return q;
+    return desk.DataModule1.JournalQuery->Statement(statement, params);
 }
 
 std::optional<QString> Option(Desk& desk, const QString& name) {
@@ -433,4 +430,172 @@ void InstallPackageHooks(Desk& desk) {
     desk.sessionMoved = [&desk](const QString& from, const QString& to) {
         return MovePackage(desk, from, to);
     };
+}
+
+namespace {
+
+// Opens a write transaction holding machine's row, and reads its running package under it (a
+// checkout or another desk may have come first). nullopt after its box.
+std::optional<SoldPackage> HoldRunning(Desk& desk, Transaction& transaction, const QString& machine,
+                                       qint64 id) {
+    Query* lock = Run(desk,
+                      QStringLiteral("select Cstate from Tcount where username=:m") +
+                          desk.DataModule1.engine().RowLock(),
+                      {{QStringLiteral("m"), machine}});
+    if (!transaction.BeginWrite() || !lock->Open()) {
+        desk.prompts.message(DeskText::DbContact);
+        return std::nullopt;
+    }
+    lock->Close();
+    bool failed = false;
+    std::optional<SoldPackage> sold = RunningPackage(desk, machine, &failed);
+    if (failed) {
+        desk.prompts.message(DeskText::DbContact);
+        return std::nullopt;
+    }
+    if (!sold || sold->id != id) {
+        desk.prompts.message(QStringLiteral("机器“%1”的包时已结账或已作废，没有改动。").arg(machine));
+        return std::nullopt;
+    }
+    return sold;
+}
+
+bool Finish(Desk& desk, Transaction& transaction, bool ok) {
+    if (!ok || !transaction.Commit()) {
+        transaction.Rollback();
+        desk.prompts.message(DeskText::DbContact);
+        return false;
+    }
+    desk.RefreshSessionGrid();
+    return true;
+}
+
+std::optional<SoldPackage> RunningOrSay(Desk& desk, const QString& machine) {
+    bool failed = false;
+    std::optional<SoldPackage> sold = RunningPackage(desk, machine, &failed);
+    if (failed)
+        desk.prompts.message(DeskText::DbContact);
+    else if (!sold)
+        desk.prompts.message(QStringLiteral("机器“%1”没有包时。").arg(machine));
+    return sold;
+}
+
+// In the caller's transaction: the package covers the session until ends, its warnings
+// armed again, paid now paid.
+bool MoveEnd(Desk& desk, const SoldPackage& sold, const QDateTime& ends, qint64 paid) {
+    return NotePrepaid(desk, sold.machine, sold.sold, sold.sold, ends,
+                       sold.package.atEnd == PackageEnd::Continue) &&
+           Run(desk,
+               QStringLiteral("update Tpackage set ends=:e, paid=:p, step=0, told='' where id=:i"),
+               {{QStringLiteral("e"), ends.toString(kStamp)},
+                {QStringLiteral("p"), QString::number(paid)},
+                {QStringLiteral("i"), QString::number(sold.id)}})
+               ->ExecSQL() &&
+           Run(desk, QStringLiteral("update Tcount set gotime=:g where username=:m"),
+               {{QStringLiteral("g"), PackageEndText(ends)}, {QStringLiteral("m"), sold.machine}})
+               ->ExecSQL();
+}
+
+}  // namespace
+
+bool VoidPackage(Desk& desk, const QString& machine, const QString& reason) {
+    const QString why = reason.simplified();
+    if (why.isEmpty()) {
+        desk.prompts.message(QStringLiteral("作废包时要写明原因。"));
+        return false;
+    }
+    const std::optional<SoldPackage> sold = RunningOrSay(desk, machine);
+    if (!sold) return false;
+    // A mistake is put right at the desk at once; later the money is the owner's to give back.
+    const bool late = sold->sold.secsTo(desk.clock.nowDateTime()) > kVoidMinutes * 60;
+    const OwnerApproval approval(
+        desk, QStringLiteral("作废机器“%1”的包时“%2”（售出已超过%3分钟）")
+                  .arg(machine, sold->package.name)
+                  .arg(kVoidMinutes),
+        late);
+    if (!approval) return false;
+    Transaction transaction(desk.DataModule1);
+    const std::optional<SoldPackage> held = HoldRunning(desk, transaction, machine, sold->id);
+    if (!held) return false;
+    JournalEntry entry;
+    entry.kind = JournalKind::PackageVoid;
+    entry.machine = machine;
+    entry.amount = CentsText(-held->paid);
+    entry.note = QStringLiteral("%1；%2").arg(why, SoldNote(held->package, held->ends));
+    entry.target = QString::number(held->id);
+    // The session is billed by the clock from its start, as if no package had been sold.
+    const bool ok =
+        AppendJournal(desk, entry) &&
+        Run(desk, QStringLiteral("update Tpackage set state='void' where id=:i and state=:o"),
+            {{QStringLiteral("i"), QString::number(held->id)}, {QStringLiteral("o"), kOn}})
+            ->ExecSQL() &&
+        DropPrepaid(desk, machine) &&
+        Run(desk, QStringLiteral("update Tcount set gotime='' where username=:m"),
+            {{QStringLiteral("m"), machine}})
+            ->ExecSQL();
+    if (!Finish(desk, transaction, ok)) return false;
+    desk.prompts.message(QStringLiteral("已作废机器“%1”的包时“%2”，退还 %3 元；该机从上机时起按时计费。")
+                             .arg(machine, held->package.name, YuanText(held->paid)));
+    return true;
+}
+
+bool ExtendPackage(Desk& desk, const QString& machine, const Extension& extension,
+                   const SaleContext& where) {
+    const std::optional<SoldPackage> sold = RunningOrSay(desk, machine);
+    if (!sold) return false;
+    const QDateTime now = desk.clock.nowDateTime();
+    Package another;
+    qint64 price = extension.price;
+    QString what = QStringLiteral("%1分钟").arg(extension.minutes);
+    if (!extension.package.isEmpty()) {
+        const std::optional<Catalogue> catalogue = StoredCatalogue(desk);
+        const Package* p = catalogue ? catalogue->Find(extension.package) : nullptr;
+        if (!catalogue) {
+            desk.prompts.message(DeskText::DbContact);
+            return false;
+        }
+        if (!p) {
+            desk.prompts.message(QStringLiteral("没有名为“%1”的包时。").arg(extension.package));
+            return false;
+        }
+        if (const std::optional<NotSellable> why =
+                WhyNotSellable(*p, where.zone, now, where.holidays, false)) {
+            desk.prompts.message(NotSellableText(*p, *why, where.zone));
+            return false;
+        }
+        another = *p;
+        price = p->price;
+        what = QStringLiteral("%1（%2）").arg(p->name, PackageKindText(*p));
+    } else if (extension.minutes < 1 || extension.minutes > 10080 || price <= 0 ||
+               price > 1000000) {
+        desk.prompts.message(QStringLiteral("续时要写分钟数（1到10080）和收款金额（大于0，最多10000元）。"));
+        return false;
+    }
+    Transaction transaction(desk.DataModule1);
+    const std::optional<SoldPackage> held = HoldRunning(desk, transaction, machine, sold->id);
+    if (!held) return false;
+    if (held->ends <= now) {
+        transaction.Rollback();
+        desk.prompts.message(QStringLiteral("机器“%1”的包时“%2”已经结束，不能续时。").arg(machine, held->package.name));
+        return false;
+    }
+    // The time bought follows on from the end, without a gap or an overlap.
+    const QDateTime ends = extension.package.isEmpty()
+                               ? held->ends.addSecs(qint64(extension.minutes) * 60)
+                               : another.kind == PackageKind::Length
+                                     ? held->ends.addSecs(qint64(another.minutes) * 60)
+                                     : PackageEndsAt(another, held->ends);
+    JournalEntry entry;
+    entry.kind = JournalKind::PackageExtend;
+    entry.machine = machine;
+    entry.amount = CentsText(price);
+    entry.note = QStringLiteral("%1：续%2，到 %3").arg(held->package.name, what, ends.toString(kStamp));
+    entry.target = QString::number(held->id);
+    if (!Finish(desk, transaction,
+                AppendJournal(desk, entry) && MoveEnd(desk, *held, ends, held->paid + price)))
+        return false;
+    desk.prompts.message(QStringLiteral("机器“%1”的包时“%2”已续%3，收款 %4 元，到 %5 结束。")
+                             .arg(machine, held->package.name, what, YuanText(price),
+                                  ends.toString(QStringLiteral("M月d日 H:mm:ss"))));
+    return true;
 }

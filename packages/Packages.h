@@ -78,6 +78,25 @@ std::vector<Offer> Offers(const Catalogue& catalogue, const SaleContext& where, 
 // sold.
 bool SellPackage(Desk& desk, const QString& machine, const QString& name, const SaleContext& where);
 
+// A sale made by mistake is voided (a journal row 包时作废 giving back all that was paid for it,
+// extensions included; never an edit): within kVoidMinutes of the sale by whoever is at the
+// desk, later only with the owner's approval; a reason is required. The session is then billed
+// by the clock from its start. With its boxes; true when voided.
+constexpr int kVoidMinutes = 5;
+bool VoidPackage(Desk& desk, const QString& machine, const QString& reason);
+
+// More time for a running package: another package of the catalogue (sellable now, in the
+// machine's zone; a length adds its minutes, a window or "until" runs to its next end after
+// the current one) or minutes for money. A journal row 包时续时; the end moves and the warnings
+// come again. Not once the package has ended. With its boxes; true when done.
+struct Extension {
+    QString package;  // the catalogue's; empty: minutes for price
+    int minutes = 0;
+    qint64 price = 0;  // fen
+};
+bool ExtendPackage(Desk& desk, const QString& machine, const Extension& extension,
+                   const SaleContext& where);
+
 // Every tick: the warnings before the end, the end itself, and a locked package's "xiaji" a
 // minute after its end, each told once (on a server, by the one desk that claims it). The
 // client's messages go out without a box; the operator's warning comes as a reminder does.

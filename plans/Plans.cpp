@@ -447,6 +447,13 @@ bool NotePrepaid(Desk& desk, const QString& machine, const QDateTime& sessionSta
                 {QStringLiteral("m"), machine}});
 }
 
+bool DropPrepaid(Desk& desk, const QString& machine) {
+    return Run(desk,
+               QStringLiteral("update Tsession set prepaid_from='', prepaid_to='', bill_after=1 "
+                              "where username=:m"),
+               {{QStringLiteral("m"), machine}});
+}
+
 bool MoveSessionRecord(Desk& desk, const QString& from, const QString& to) {
     if (!Recording(desk)) return true;
     // The session keeps its zone on the machine it moves to.

@@ -91,6 +91,8 @@ bool DropSessionRecord(Desk& desk, const QString& machine);
 // record was not kept.
 bool NotePrepaid(Desk& desk, const QString& machine, const QDateTime& sessionStart,
                  const QDateTime& from, const QDateTime& to, bool billAfter);
+// The session is billed by the clock from its start again, as if nothing was paid up front.
+bool DropPrepaid(Desk& desk, const QString& machine);
 // An overnight sold under a plan: from now, ending at ends.
 bool NoteOvernight(Desk& desk, const QString& machine, const QDateTime& now,
                    const QDateTime& ends);

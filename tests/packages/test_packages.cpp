@@ -3,6 +3,7 @@
 #include <QStringDecoder>
 #include <QTest>
 
+#include "accounts/Accounts.h"
 #include "billing/BillingPass.h"
 #include "billing/Checkout.h"
 #include "billing/Transfer.h"
@@ -10,6 +11,7 @@
 #include "packages/Packages.h"
 #include "plans/Plans.h"
 #include "record_store/Formats.h"
+#include "support/AccountFixtures.h"
 #include "support/LedgerFixtures.h"
 #include "support/TestPlan.h"
 
@@ -26,6 +28,9 @@ const QByteArray kCatalogue = R"({"packages": [
   {"name": "包夜", "zones": ["普通区"], "kind": "window", "from": "22:00", "to": "08:00",
    "price": "15", "sell_days": ["mon","tue","wed","thu","fri","sat","sun"],
    "sell_from": "20:00", "sell_to": "04:00"}]})";
+
+const QString kOwnerPassword = QStringLiteral("店主的密码-2026");
+const QString kPin = QStringLiteral("4711");
 
 const SaleContext kZone{QStringLiteral("普通区"), {}, {QStringLiteral("普通区")}};
 
@@ -414,6 +419,162 @@ class PackagesTest : public QObject {
         QCOMPARE(env.field(QStringLiteral("m1"), QStringLiteral("Tmoney")), QStringLiteral("4元"));
         QCOMPARE(env.field(QStringLiteral("m1"), QStringLiteral("Tsum")), QStringLiteral("6"));
         QCOMPARE(env.field(QStringLiteral("m1"), QStringLiteral("Stime")), QStringLiteral("3时0分"));
+    }
+
+    // The cashier 小王 is signed in: a void within five minutes is theirs, later the owner's.
+    void aVoidWithinFiveMinutesOrWithTheOwner_data() {
+        QTest::addColumn<QString>("at");
+        QTest::addColumn<QString>("typed");  // the owner's password; empty: cancelled
+        QTest::addColumn<bool>("voided");
+        QTest::newRow("at five minutes") << "2026-12-11 14:05:00" << "" << true;
+        QTest::newRow("after, cancelled") << "2026-12-11 14:05:01" << "" << false;
+        QTest::newRow("after, a wrong password") << "2026-12-11 14:30:00" << "猜的" << false;
+        QTest::newRow("after, with the owner") << "2026-12-11 14:30:00" << kOwnerPassword << true;
+    }
+    void aVoidWithinFiveMinutesOrWithTheOwner() {
+        QFETCH(QString, at);
+        QFETCH(QString, typed);
+        QFETCH(bool, voided);
+        Env env;
+        SetClock(env.clock, QStringLiteral("2026-12-11 09:00:00"));
+        UseTestPlan(env);
+        SaveSample(env);
+        AddMachine(env);
+        TurnOnSignIn(env, kOwnerPassword, kPin);
+        QCOMPARE(SignIn(*env.desk, QStringLiteral("小王"), Typed(kPin)).result, SignInResult::Ok);
+        QVERIFY(OpenShift(*env.desk, QStringLiteral("小王"), QStringLiteral("100")));
+        SetClock(env.clock, QStringLiteral("2026-12-11 14:00:00"));
+        QVERIFY(SellPackage(*env.desk, QStringLiteral("m1"), QStringLiteral("三小时"), kZone));
+        SetClock(env.clock, at);
+        env.prompts.take();
+        if (!typed.isEmpty()) env.prompts.secrets.push_back(typed);
+        QCOMPARE(VoidPackage(*env.desk, QStringLiteral("m1"), QStringLiteral("卖错了机器")), voided);
+        const QStringList boxes = env.prompts.take();
+        const bool late = at > QStringLiteral("2026-12-11 14:05:00");
+        QCOMPARE(boxes.first().startsWith(QStringLiteral("secret|")), late);
+        QCOMPARE(JournalRowsOf(env, JournalKind::PackageVoid), voided ? 1 : 0);
+        QCOMPARE(PackageField(env, QStringLiteral("m1"), QStringLiteral("state")),
+                 voided ? QStringLiteral("void") : QStringLiteral("on"));
+        const std::optional<ShiftCount> count = CountShift(*env.desk, QStringLiteral("100"));
+        QVERIFY(count);
+        QCOMPARE(count->expectedCents, voided ? qint64(10000) : qint64(11000));
+        if (!voided) return;
+        QCOMPARE(boxes.last(), QStringLiteral("message|已作废机器“m1”的包时“三小时”，退还 10 元；该机从上机时起按时计费。"));
+        JournalRow row;
+        for (const JournalRow& r : AllJournalRows(env))
+            if (r.entry.kind == JournalKind::PackageVoid) row = r;
+        QCOMPARE(row.entry.amount, QStringLiteral("-10.00"));
+        QVERIFY(row.entry.note.startsWith(QStringLiteral("卖错了机器；三小时")));
+        QCOMPARE(row.approver.isEmpty(), !late);
+        QCOMPARE(env.field(QStringLiteral("m1"), QStringLiteral("gotime")), QString());
+        // Billed by the clock from its start: an hour at 3.
+        SetClock(env.clock, QStringLiteral("2026-12-11 15:00:00"));
+        env.desk->Guard([&] { BillingPass(*env.desk); });
+        QCOMPARE(env.field(QStringLiteral("m1"), QStringLiteral("Tmoney")), QStringLiteral("3元"));
+    }
+
+    void aVoidNeedsAReason() {
+        Env env;
+        SaveSample(env);
+        AddMachine(env);
+        SetClock(env.clock, QStringLiteral("2026-12-11 14:00:00"));
+        QVERIFY(SellPackage(*env.desk, QStringLiteral("m1"), QStringLiteral("三小时"), kZone));
+        env.prompts.take();
+        QVERIFY(!VoidPackage(*env.desk, QStringLiteral("m1"), QStringLiteral(" \n ")));
+        QCOMPARE(env.prompts.take(), QStringList{QStringLiteral("message|作废包时要写明原因。")});
+        QCOMPARE(JournalRowsOf(env, JournalKind::PackageVoid), 0);
+        QCOMPARE(PackageField(env, QStringLiteral("m1"), QStringLiteral("state")), QStringLiteral("on"));
+    }
+
+    void anExtensionMovesTheEnd_data() {
+        QTest::addColumn<QString>("package");  // empty: minutes for money
+        QTest::addColumn<int>("minutes");
+        QTest::addColumn<QString>("price");
+        QTest::addColumn<QString>("ends");
+        QTest::newRow("30 minutes for 2") << "" << 30 << "2" << "2026-12-11 17:30:00";
+        QTest::newRow("another length") << "三小时" << 0 << "10" << "2026-12-11 20:00:00";
+    }
+    void anExtensionMovesTheEnd() {
+        QFETCH(QString, package);
+        QFETCH(int, minutes);
+        QFETCH(QString, price);
+        QFETCH(QString, ends);
+        Env env;
+        SetClock(env.clock, QStringLiteral("2026-12-11 09:00:00"));
+        UseTestPlan(env);
+        SaveSample(env);
+        AddMachine(env);
+        SetClock(env.clock, QStringLiteral("2026-12-11 14:00:00"));
+        QVERIFY(SellPackage(*env.desk, QStringLiteral("m1"), QStringLiteral("三小时"), kZone));
+        Texts(env, 1);
+        SetClock(env.clock, QStringLiteral("2026-12-11 16:51:00"));
+        WatchPackages(*env.desk);
+        QCOMPARE(Texts(env, 1), QStringList{PackageText::Warning(10)});
+        QVERIFY(ExtendPackage(*env.desk, QStringLiteral("m1"), {package, minutes, *ParseCents(price)}, kZone));
+        env.prompts.take();
+        const QDateTime end = QDateTime::fromString(ends, QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+        bool failed = false;
+        QCOMPARE(RunningPackage(*env.desk, QStringLiteral("m1"), &failed)->ends, end);
+        QCOMPARE(PackageField(env, QStringLiteral("m1"), QStringLiteral("paid")),
+                 QString::number(1000 + *ParseCents(price)));
+        QCOMPARE(env.field(QStringLiteral("m1"), QStringLiteral("gotime")), PackageEndText(end));
+        const JournalRow row = AllJournalRows(env).back();
+        QCOMPARE(row.entry.kind, JournalKind::PackageExtend);
+        QCOMPARE(row.entry.amount, CentsText(*ParseCents(price)));
+        // Still covered after the old end; the warnings come again before the new one.
+        SetClock(env.clock, end.addSecs(-9 * 60).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
+        env.desk->Guard([&] { BillingPass(*env.desk); });
+        QCOMPARE(env.field(QStringLiteral("m1"), QStringLiteral("Tmoney")), QStringLiteral("0元"));
+        WatchPackages(*env.desk);
+        QCOMPARE(Texts(env, 1), QStringList{PackageText::Warning(10)});
+    }
+
+    void aWindowExtendsToItsNextEnd() {
+        Env env;
+        SaveSample(env);
+        AddMachine(env);
+        SetClock(env.clock, QStringLiteral("2026-12-11 19:00:00"));
+        QVERIFY(SellPackage(*env.desk, QStringLiteral("m1"), QStringLiteral("三小时"), kZone));
+        SetClock(env.clock, QStringLiteral("2026-12-11 19:59:00"));
+        // 包夜 is sold from 20:00: not before, as a sale.
+        env.prompts.take();
+        QVERIFY(!ExtendPackage(*env.desk, QStringLiteral("m1"), {QStringLiteral("包夜"), 0, 0}, kZone));
+        QVERIFY(env.prompts.take().join(QString()).contains(QStringLiteral("现在不出售")));
+        SetClock(env.clock, QStringLiteral("2026-12-11 21:00:00"));
+        QVERIFY(ExtendPackage(*env.desk, QStringLiteral("m1"), {QStringLiteral("包夜"), 0, 0}, kZone));
+        bool failed = false;
+        QCOMPARE(RunningPackage(*env.desk, QStringLiteral("m1"), &failed)->ends,
+                 QDateTime(QDate(2026, 12, 12), QTime(8, 0)));
+    }
+
+    void noExtensionOnceItEnded_data() {
+        QTest::addColumn<int>("minutes");
+        QTest::addColumn<QString>("price");
+        QTest::addColumn<QString>("at");
+        QTest::addColumn<QString>("box");
+        QTest::newRow("ended") << 30 << "2" << "2026-12-11 17:00:00"
+                               << "机器“m1”的包时“三小时”已经结束，不能续时。";
+        QTest::newRow("no minutes") << 0 << "2" << "2026-12-11 16:00:00"
+                                    << "续时要写分钟数（1到10080）和收款金额（大于0，最多10000元）。";
+        QTest::newRow("no money") << 30 << "0" << "2026-12-11 16:00:00"
+                                  << "续时要写分钟数（1到10080）和收款金额（大于0，最多10000元）。";
+    }
+    void noExtensionOnceItEnded() {
+        QFETCH(int, minutes);
+        QFETCH(QString, price);
+        QFETCH(QString, at);
+        QFETCH(QString, box);
+        Env env;
+        SaveSample(env);
+        AddMachine(env);
+        SetClock(env.clock, QStringLiteral("2026-12-11 14:00:00"));
+        QVERIFY(SellPackage(*env.desk, QStringLiteral("m1"), QStringLiteral("三小时"), kZone));
+        SetClock(env.clock, at);
+        env.prompts.take();
+        QVERIFY(!ExtendPackage(*env.desk, QStringLiteral("m1"), {{}, minutes, *ParseCents(price)}, kZone));
+        QCOMPARE(env.prompts.take(), QStringList{"message|" + box});
+        QCOMPARE(JournalRowsOf(env, JournalKind::PackageExtend), 0);
+        QCOMPARE(PackageField(env, QStringLiteral("m1"), QStringLiteral("ends")), QStringLiteral("2026-12-11 17:00:00"));
     }
 
     void theCatalogueIsSavedWholeOrNotAtAll() {
