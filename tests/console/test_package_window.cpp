@@ -1,5 +1,9 @@
 #include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
+#include <QPushButton>
+#include <QSpinBox>
 #include <QTest>
 #include <QTimer>
 
@@ -8,6 +12,7 @@
 #include "console/TPackageChoice.h"
 #include "packages/Packages.h"
 #include "plans/Plans.h"
+#include "ledger/Journal.h"
 #include "support/LedgerFixtures.h"
 
 // 上机 with packages on sale: the choice, Return keeping the described start.
@@ -83,6 +88,44 @@ class PackageWindowTest : public QObject {
         QCOMPARE(env.field(QStringLiteral("127.0.0.1"), QStringLiteral("Cstate")), state);
         QCOMPARE(HoldsPackage(env), sold);
         QCOMPARE(env.prompts.take().contains(QStringLiteral("message|上机")), row == -1);
+    }
+
+    // The pop-up's 包时 on a machine in a session: buy, extend by minutes, void; each button's
+    // box and the label the operator reads after it.
+    void thePackageDeskBuysExtendsAndVoids() {
+        Env env;
+        TForm1 form(*env.desk);
+        SellSomething(env);
+        env.addSession(QStringLiteral("127.0.0.1"), QStringLiteral("9:00:00"));
+        env.clock.date = QDate(2026, 12, 11);
+        env.clock.time = QTime(14, 0);
+        env.prompts.take();
+        TPackageDesk desk(*env.desk, QStringLiteral("127.0.0.1"), &form);
+        QCOMPARE(desk.Current->text(), QStringLiteral("该机没有包时。"));
+        QVERIFY(!desk.Void->isEnabled());
+        QCOMPARE(desk.List->item(0)->text(), QStringLiteral("三小时　3小时　10元"));
+        desk.List->setCurrentRow(0);
+        desk.Buy->click();
+        QCOMPARE(desk.Current->text(),
+                 QStringLiteral("当前包时：三小时（3小时），14:00 售出，到 12月11日 17:00 结束，已收 10 元。"));
+        QCOMPARE(desk.List->item(0)->text(), QStringLiteral("三小时　3小时　10元（本机已有包时）"));
+        QVERIFY(!desk.Buy->isEnabled());
+        desk.Minutes->setValue(30);
+        desk.Money->setText(QStringLiteral("2.5"));
+        desk.ExtendByMinutes->click();
+        QCOMPARE(desk.Current->text(),
+                 QStringLiteral("当前包时：三小时（3小时），14:00 售出，到 12月11日 17:30 结束，已收 12.5 元。"));
+        desk.Void->click();  // no reason: nothing happens but the box
+        QVERIFY(HoldsPackage(env));
+        desk.Reason->setText(QStringLiteral("客人不要了"));
+        desk.Void->click();
+        QCOMPARE(desk.Current->text(), QStringLiteral("该机没有包时。"));
+        QCOMPARE(env.prompts.take(),
+                 (QStringList{QStringLiteral("message|已售出“三小时”，收款 10 元，到 12月11日 17:00:00 结束。"),
+                              QStringLiteral("message|机器“127.0.0.1”的包时“三小时”已续30分钟，收款 2.5 元，到 12月11日 17:30:00 结束。"),
+                              QStringLiteral("message|作废包时要写明原因。"),
+                              QStringLiteral("message|已作废机器“127.0.0.1”的包时“三小时”，退还 12.5 元；该机从上机时起按时计费。")}));
+        QCOMPARE(JournalRowsOf(env, JournalKind::PackageVoid), 1);
     }
 };
 
