@@ -86,9 +86,15 @@ class Desk : public QObject {
     QString PerDatabaseKey(const QString& kind) const;
 
     // What a capability above the sessions keeps beside a session (a package sold for it) and
-    // settles with it: called inside the transaction of a checkout (settled) or a transfer
-    // (moved), after the rows changed; false rolls the whole change back. Unset: nothing.
-    std::function<bool(const QString& machine)> sessionSettled;
+    // settles with it: called inside the transaction of a checkout (settled, at the moment the
+    // bill is taken, before its journal row, adding the lines the receipt lists for it) or a
+    // transfer (moved), after the rows changed; false rolls the whole change back. Unset:
+    // nothing.
+    struct SettledLine {
+        QString label, detail, amount;  // amount in yuan, as the bill writes money
+    };
+    std::function<bool(const QString& machine, const QDateTime& at, std::vector<SettledLine>* lines)>
+        sessionSettled;
     std::function<bool(const QString& from, const QString& to)> sessionMoved;
 
     // 上机 on an idle machine asks this first, when set: true when it dealt with the start

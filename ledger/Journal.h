@@ -50,6 +50,9 @@ inline const QString PackageExtend = QStringLiteral("包时续时");
 inline const QString PackageVoid = QStringLiteral("包时作废");     // note: the reason
 inline const QString PackageRefund = QStringLiteral("包时退款");   // at an early checkout
 inline const QString PackageCatalogue = QStringLiteral("包时目录");  // note: old and new
+// A package carried by a transfer into another zone, with the owner's approval; flagged.
+// machine: from, target: to, note: the package and the zones.
+inline const QString PackageCrossZone = QStringLiteral("包时跨区");
 // Whether a row's amount is cash in or out of the drawer beside the checkouts' totals.
 inline bool PackageMoney(const QString& kind) {
     return kind == PackageSale || kind == PackageExtend || kind == PackageVoid ||

@@ -388,21 +388,35 @@ void WatchPackages(Desk& desk) {
     }
 }
 
-std::optional<PackageBill> PackageAtCheckout(Desk& desk, const QString& machine, bool* failed) {
+std::optional<PackageBill> PackageAtCheckout(Desk& desk, const QString& machine, bool* failed,
+                                             const QDateTime& at) {
     std::optional<SoldPackage> sold = RunningPackage(desk, machine, failed);
     if (!sold) return std::nullopt;
     PackageBill bill{*sold, PackageRefundAt(sold->package, sold->paid, sold->sold, sold->ends,
-                                            desk.clock.nowDateTime())};
+                                            at.isValid() ? at : desk.clock.nowDateTime())};
     return bill;
+}
+
+std::vector<Desk::SettledLine> PackageLines(const PackageBill& bill) {
+    std::vector<Desk::SettledLine> lines{
+        {QStringLiteral("包时“%1”").arg(bill.sold.package.name),
+         QStringLiteral("%1，已预付").arg(PackageKindText(bill.sold.package)), YuanText(bill.sold.paid)}};
+    if (bill.refund > 0)
+        lines.push_back({QStringLiteral("包时退款"), QStringLiteral("未用时间按比例退还"),
+                         YuanText(-bill.refund)});
+    return lines;
 }
 
 namespace {
 
-bool SettlePackage(Desk& desk, const QString& machine) {
+bool SettlePackage(Desk& desk, const QString& machine, const QDateTime& at,
+                   std::vector<Desk::SettledLine>* lines) {
     bool failed = false;
-    const std::optional<PackageBill> bill = PackageAtCheckout(desk, machine, &failed);
+    const std::optional<PackageBill> bill = PackageAtCheckout(desk, machine, &failed, at);
     if (failed) return false;
     if (!bill) return true;
+    const std::vector<Desk::SettledLine> mine = PackageLines(*bill);
+    lines->insert(lines->end(), mine.begin(), mine.end());
     if (bill->refund > 0) {
         JournalEntry entry;
         entry.kind = JournalKind::PackageRefund;
@@ -417,7 +431,30 @@ bool SettlePackage(Desk& desk, const QString& machine) {
         ->ExecSQL();
 }
 
+// The zone a package moved from..to would leave for, when it is another one.
+std::optional<std::pair<SoldPackage, QString>> ZoneChange(Desk& desk, const QString& from,
+                                                          const QString& to, bool* failed) {
+    const std::optional<SoldPackage> sold = RunningPackage(desk, from, failed);
+    if (!sold) return std::nullopt;
+    const QString zone = MachineZoneNow(desk, to);
+    if (zone == sold->zone) return std::nullopt;
+    return std::pair{*sold, zone};
+}
+
 bool MovePackage(Desk& desk, const QString& from, const QString& to) {
+    bool failed = false;
+    const auto change = ZoneChange(desk, from, to, &failed);
+    if (failed) return false;
+    if (change) {
+        JournalEntry entry;
+        entry.kind = JournalKind::PackageCrossZone;
+        entry.machine = from;
+        entry.target = to;
+        entry.note = QStringLiteral("%1：%2 → %3").arg(change->first.package.name, change->first.zone,
+                                                       change->second);
+        entry.flagged = true;
+        if (!AppendJournal(desk, entry)) return false;
+    }
     return Run(desk, QStringLiteral("update Tpackage set machine=:t where machine=:f and state=:o"),
                {{QStringLiteral("t"), to}, {QStringLiteral("f"), from}, {QStringLiteral("o"), kOn}})
         ->ExecSQL();
@@ -425,8 +462,20 @@ bool MovePackage(Desk& desk, const QString& from, const QString& to) {
 
 }  // namespace
 
+std::optional<QString> CrossZoneMove(Desk& desk, const QString& from, const QString& to) {
+    bool failed = false;
+    const auto change = ZoneChange(desk, from, to, &failed);
+    if (!change) return std::nullopt;
+    return QStringLiteral("把“%1”的包时“%2”（%3）转到%4的“%5”")
+        .arg(from, change->first.package.name, change->first.zone,
+             change->second.isEmpty() ? QStringLiteral("其他区域") : change->second, to);
+}
+
 void InstallPackageHooks(Desk& desk) {
-    desk.sessionSettled = [&desk](const QString& machine) { return SettlePackage(desk, machine); };
+    desk.sessionSettled = [&desk](const QString& machine, const QDateTime& at,
+                                  std::vector<Desk::SettledLine>* lines) {
+        return SettlePackage(desk, machine, at, lines);
+    };
     desk.sessionMoved = [&desk](const QString& from, const QString& to) {
         return MovePackage(desk, from, to);
     };

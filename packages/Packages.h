@@ -6,9 +6,9 @@
 #include <QStringList>
 #include <optional>
 
+#include "desk/Desk.h"
 #include "packages/Package.h"
 
-class Desk;
 
 // Packages as the café keeps them: the catalogue (in Tsetting, for every desk), each sale (a row
 // of Tpackage, numbered by its journal row) and what the pass does as the end comes near.
@@ -107,12 +107,22 @@ struct PackageBill {
     SoldPackage sold;
     qint64 refund = 0;  // fen
 };
-// nullopt when the machine holds none (or it cannot be read: *failed).
-std::optional<PackageBill> PackageAtCheckout(Desk& desk, const QString& machine, bool* failed);
+// nullopt when the machine holds none (or it cannot be read: *failed). at: the checkout's
+// moment (invalid: now).
+std::optional<PackageBill> PackageAtCheckout(Desk& desk, const QString& machine, bool* failed,
+                                             const QDateTime& at = {});
+// What the bill and the receipt list for it: the package with what was paid up front, and the
+// refund when there is one (amounts in yuan, as the bill writes money).
+std::vector<Desk::SettledLine> PackageLines(const PackageBill& bill);
+
+// A transfer from..to that would carry from's package into another zone: the box's text for
+// the owner's approval; nullopt when it stays in its zone (or there is none).
+std::optional<QString> CrossZoneMove(Desk& desk, const QString& from, const QString& to);
 
 // Hooks the desk's checkouts and transfers: a checkout closes the machine's package and
 // journals its refund (a row 包时退款, cash out) in the checkout's transaction; a transfer
-// carries the package to the new machine.
+// carries the package to the new machine, a flagged row 包时跨区 when that is in another zone
+// (the approval was asked for before, with CrossZoneMove).
 void InstallPackageHooks(Desk& desk);
 
 // 提示时间 of a package session: its end as H:mm.

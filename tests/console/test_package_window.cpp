@@ -8,7 +8,13 @@
 #include <QTimer>
 
 #include "billing/SessionStart.h"
+#include "billing/BillingPass.h"
+#include "billing/Checkout.h"
 #include "console/TForm1.h"
+#include "console/Tinformation.h"
+#include "ledger/Report.h"
+#include "printing/Receipt.h"
+#include "widgets/Themed.h"
 #include "console/TPackageChoice.h"
 #include "packages/Packages.h"
 #include "plans/Plans.h"
@@ -23,7 +29,7 @@ const QByteArray kPlan = R"({"zones": [{"name": "普通区", "rates": [{"days": 
 const QByteArray kCatalogue = R"({"packages": [
   {"name": "三小时", "zones": ["普通区"], "kind": "length", "minutes": 180, "price": "10",
    "sell_days": ["mon","tue","wed","thu","fri","sat","sun","holiday"], "sell_from": "00:00",
-   "sell_to": "24:00"}]})";
+   "sell_to": "24:00", "refund": "pro_rata"}]})";
 
 void SellSomething(Env& env) {
     PlanProblem read;
@@ -126,6 +132,36 @@ class PackageWindowTest : public QObject {
                               QStringLiteral("message|作废包时要写明原因。"),
                               QStringLiteral("message|已作废机器“127.0.0.1”的包时“三小时”，退还 12.5 元；该机从上机时起按时计费。")}));
         QCOMPARE(JournalRowsOf(env, JournalKind::PackageVoid), 1);
+    }
+
+    // 下机 of a package session: what was paid up front, what is still due and the refund in
+    // the dialog; the receipt lists the package and the refund.
+    void theBillAndTheReceiptListThePackage() {
+        Env env;
+        TForm1 form(*env.desk);
+        SellSomething(env);
+        env.addSession(QStringLiteral("127.0.0.1"), QStringLiteral("13:00:00"));
+        env.clock.date = QDate(2026, 12, 11);
+        env.clock.time = QTime(14, 0);
+        QVERIFY(SellPackage(*env.desk, QStringLiteral("127.0.0.1"), QStringLiteral("三小时"),
+                            SaleContextFor(*env.desk, QStringLiteral("127.0.0.1"))));
+        env.clock.time = QTime(15, 0, 30);
+        BillingPass(*env.desk);
+        env.desk->RefreshSessionGrid();
+        env.prompts.take();
+        Tinformation dialog(*env.desk, nullptr);
+        dialog.ShowRow(0);
+        // An hour before the package at 3; 119 unused minutes of 180 give back 6.6.
+        QCOMPARE(dialog.PackageLine->text(), QStringLiteral("包时“三小时”预付 10 元，还应付 3 元，退还 6.6 元"));
+        dialog.DetailButton->click();
+        QVERIFY(env.prompts.take().join(QString()).endsWith(dialog.PackageLine->text()));
+        QVERIFY(CheckOut(*env.desk, QStringLiteral("127.0.0.1")));
+        const std::optional<Report> report = LoadReport(*env.desk, env.clock.date, env.clock.date);
+        QVERIFY(report && report->bills.size() == 1);
+        const QStringList receipt = ReceiptText(report->bills[0], {QStringLiteral("青岚网吧"), {}, false, ReceiptPaper::Roll58});
+        const QString text = receipt.join(QLatin1Char('\n'));
+        QVERIFY2(text.contains(QStringLiteral("包时“三小时”\t10")), qPrintable(text));
+        QVERIFY2(text.contains(QStringLiteral("包时退款\t-6.6")), qPrintable(text));
     }
 };
 

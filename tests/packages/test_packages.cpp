@@ -336,9 +336,21 @@ class PackagesTest : public QObject {
         QVERIFY(CheckOut(*env.desk, QStringLiteral("m1")));
         QCOMPARE(Texts(env, 1), QStringList{QStringLiteral("xiaji")});
         QCOMPARE(JournalRowsOf(env, JournalKind::PackageRefund), refund.isEmpty() ? 0 : 1);
-        if (!refund.isEmpty()) QCOMPARE(AllJournalRows(env).back().entry.amount, refund);
+        for (const JournalRow& row : AllJournalRows(env))
+            if (row.entry.kind == JournalKind::PackageRefund) QCOMPARE(row.entry.amount, refund);
         QCOMPARE(PackageField(env, QStringLiteral("m1"), QStringLiteral("state")), QStringLiteral("closed"));
         QVERIFY(!RunningPackage(*env.desk, QStringLiteral("m1"), &failed));
+        // The checkout's row lists the package for the receipt: what was paid, the refund.
+        BillDetail detail;
+        for (const JournalRow& row : AllJournalRows(env))
+            if (row.entry.kind == JournalKind::Checkout) detail = DetailOfNote(row.entry.note);
+        QStringList listed;
+        for (const BillRun& run : detail.runs) listed << run.label + "|" + run.detail + "|" + run.amount;
+        QStringList expected{name == QStringLiteral("三小时") ? QStringLiteral("包时“三小时”|3小时，已预付|10")
+                                                             : QStringLiteral("包时“一小时锁”|1小时，已预付|4")};
+        if (!refund.isEmpty())
+            expected << QStringLiteral("包时退款|未用时间按比例退还|") + refund.chopped(1);
+        QCOMPARE(listed, expected);
         // The drawer: the float, the sale, the bill's total (nothing billed yet here), the refund.
         const std::optional<ShiftCount> count = CountShift(*env.desk, QStringLiteral("100"));
         QVERIFY(count);
@@ -371,6 +383,34 @@ class PackagesTest : public QObject {
         env.prompts.take();
         WatchPackages(*env.desk);
         QVERIFY(env.prompts.take().join(QString()).contains(QStringLiteral("机器“m2”的包时")));
+    }
+
+    void aTransferIntoAnotherZoneIsFlagged() {
+        Env env;
+        InstallPackageHooks(*env.desk);
+        SetClock(env.clock, QStringLiteral("2026-12-11 09:00:00"));
+        UseTestPlan(env);
+        SaveSample(env);
+        AddMachine(env);
+        AddMachine(env, QStringLiteral("m2"));
+        AddMachine(env, QStringLiteral("pc07"));  // 电竞区
+        SetClock(env.clock, QStringLiteral("2026-12-11 14:00:00"));
+        QVERIFY(SellPackage(*env.desk, QStringLiteral("m1"), QStringLiteral("三小时"), kZone));
+        QCOMPARE(CrossZoneMove(*env.desk, QStringLiteral("m1"), QStringLiteral("m2")), std::nullopt);
+        QCOMPARE(CrossZoneMove(*env.desk, QStringLiteral("m1"), QStringLiteral("pc07")),
+                 QStringLiteral("把“m1”的包时“三小时”（普通区）转到电竞区的“pc07”"));
+        QVERIFY(TransferSession(*env.desk, QStringLiteral("m1"), QStringLiteral("m2")));
+        QCOMPARE(JournalRowsOf(env, JournalKind::PackageCrossZone), 0);
+        QVERIFY(TransferSession(*env.desk, QStringLiteral("m2"), QStringLiteral("pc07")));
+        const std::vector<JournalRow> rows = AllJournalRows(env);
+        const auto moved = std::find_if(rows.begin(), rows.end(), [](const JournalRow& r) {
+            return r.entry.kind == JournalKind::PackageCrossZone;
+        });
+        QVERIFY(moved != rows.end());
+        QVERIFY(moved->entry.flagged);
+        QCOMPARE(moved->entry.note, QStringLiteral("三小时：普通区 → 电竞区"));
+        bool failed = false;
+        QVERIFY(RunningPackage(*env.desk, QStringLiteral("pc07"), &failed));
     }
 
     // 普通区 bills 3 an hour on weekdays: nothing while the package covers, then from the
