@@ -96,6 +96,9 @@ class Desk : public QObject {
     std::function<bool(const QString& machine, const QDateTime& at, std::vector<SettledLine>* lines)>
         sessionSettled;
     std::function<bool(const QString& from, const QString& to)> sessionMoved;
+    // A machine deleted in mid-session, in the delete's transaction: what was kept beside the
+    // session ends with it; *note says what for the delete's flagged row.
+    std::function<bool(const QString& machine, QString* note)> sessionDropped;
 
     // 上机 on an idle machine asks this first, when set: true when it dealt with the start
     // itself (sold a package, or the operator cancelled), false for the described start.

@@ -460,6 +460,19 @@ bool MovePackage(Desk& desk, const QString& from, const QString& to) {
         ->ExecSQL();
 }
 
+// The owner settles a deleted session by hand (its row is flagged), so nothing is given back
+// here: the package ends, and the row says what had been paid for it.
+bool DropPackage(Desk& desk, const QString& machine, QString* note) {
+    bool failed = false;
+    const std::optional<SoldPackage> sold = RunningPackage(desk, machine, &failed);
+    if (failed) return false;
+    if (!sold) return true;
+    *note = QStringLiteral("包时“%1”已收 %2 元，未退").arg(sold->package.name, YuanText(sold->paid));
+    return Run(desk, QStringLiteral("update Tpackage set state='dropped' where id=:i and state=:o"),
+               {{QStringLiteral("i"), QString::number(sold->id)}, {QStringLiteral("o"), kOn}})
+        ->ExecSQL();
+}
+
 }  // namespace
 
 std::optional<QString> CrossZoneMove(Desk& desk, const QString& from, const QString& to) {
@@ -475,6 +488,9 @@ void InstallPackageHooks(Desk& desk) {
     desk.sessionSettled = [&desk](const QString& machine, const QDateTime& at,
                                   std::vector<Desk::SettledLine>* lines) {
         return SettlePackage(desk, machine, at, lines);
+    };
+    desk.sessionDropped = [&desk](const QString& machine, QString* note) {
+        return DropPackage(desk, machine, note);
     };
     desk.sessionMoved = [&desk](const QString& from, const QString& to) {
         return MovePackage(desk, from, to);

@@ -8,6 +8,7 @@
 #include "billing/Checkout.h"
 #include "billing/Transfer.h"
 #include "ledger/Shifts.h"
+#include "machines/Machines.h"
 #include "packages/Packages.h"
 #include "plans/Plans.h"
 #include "record_store/Formats.h"
@@ -411,6 +412,29 @@ class PackagesTest : public QObject {
         QCOMPARE(moved->entry.note, QStringLiteral("三小时：普通区 → 电竞区"));
         bool failed = false;
         QVERIFY(RunningPackage(*env.desk, QStringLiteral("pc07"), &failed));
+    }
+
+    // Deleted in mid-session: the bill is left to the owner (flagged), the package ends without
+    // a refund, and a machine of that name added again starts clean.
+    void aMachineDeletedInSessionEndsItsPackage() {
+        Env env;
+        InstallPackageHooks(*env.desk);
+        SaveSample(env);
+        AddMachine(env);
+        SetClock(env.clock, QStringLiteral("2026-12-11 14:00:00"));
+        QVERIFY(SellPackage(*env.desk, QStringLiteral("m1"), QStringLiteral("三小时"), kZone));
+        Texts(env, 1);
+        SetClock(env.clock, QStringLiteral("2026-12-11 14:30:00"));
+        QVERIFY(DeleteMachine(*env.desk, QStringLiteral("m1")));
+        QCOMPARE(PackageField(env, QStringLiteral("m1"), QStringLiteral("state")), QStringLiteral("dropped"));
+        QCOMPARE(JournalRowsOf(env, JournalKind::PackageRefund), 0);
+        const JournalRow row = AllJournalRows(env).back();
+        QCOMPARE(row.entry.kind, JournalKind::DeletedInSession);
+        QVERIFY(row.entry.flagged);
+        QCOMPARE(row.entry.note, QStringLiteral("在上机中被删除，账未结；包时“三小时”已收 10 元，未退"));
+        AddMachine(env);
+        env.prompts.take();
+        QVERIFY(SellPackage(*env.desk, QStringLiteral("m1"), QStringLiteral("三小时"), kZone));
     }
 
     // 普通区 bills 3 an hour on weekdays: nothing while the package covers, then from the
