@@ -171,9 +171,10 @@ bool CopyRestored(QSqlDatabase& db, qint64* rowsBefore, qint64* rowsRestored, QS
                               "restored.Tmoney")) &&
            run(QStringLiteral("delete from Tjournal")) &&
            (journalTables == 0 ||
-            run(QStringLiteral("insert into Tjournal (%1) select %1 from restored.Tjournal "
-                               "order by id")
-                    .arg(journal)));
+            (run(QStringLiteral("insert into Tjournal (%1) select %1 from restored.Tjournal "
+                                "order by id")
+                     .arg(journal)) &&
+             FillJournalFen(db, error)));  // the totals in fen from the texts, as stored
 }
 
 }  // namespace

@@ -6,6 +6,8 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <cstdio>
 #include <cstdlib>
@@ -35,12 +37,19 @@ int main(int argc, char* argv[]) {
     QDir::setCurrent(dir.path());
     TDataModule1 dm;
     BenchDesk bench(dm, dir.path(), QDateTime(QDate(2026, 12, 9), QTime(10, 0)));
+    // A machine in session, for the dialogs that need one (the bill, a reminder).
+    QSqlQuery(QSqlDatabase::database(dm.connectionName()))
+        .exec(QStringLiteral("insert into Tcount (username, Tstart, Tnow, Stime, Tmoney, Tother, "
+                             "Tsum, gotime, Cstate) values ('pc', '9:0:0', '9:0:0', '0', '0', "
+                             "'0', '0', '', '正常')"));
     TForm1 form(*bench.desk);
     form.show();
     QApplication::processEvents();
 
-    // 添加主机, 自动搜索, 青岚信使, 添加附加费, 转账, 营业报表, 交班, 高级控制, 青岚帮助
-    const char* commands[] = {"N2", "N5", "N10", "N12", "N13", "N70", "N71", "N7", "N34"};
+    // 添加主机, 自动搜索, 青岚信使, 添加附加费, 转账, 营业报表, 交班, 高级控制, 青岚帮助, 定时提醒,
+    // 下机 (the bill, made once and shown again)
+    const char* commands[] = {"N2",  "N5", "N10", "N12", "N13", "N70",
+                              "N71", "N7", "N34", "N15", "N28"};
     const auto round = [&] {
         for (const char* command : commands) {
             form.action(command)->trigger();

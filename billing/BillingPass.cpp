@@ -104,8 +104,9 @@ std::shared_ptr<void> Hold(bool& flag) {
     return std::shared_ptr<void>(&flag, [](void* f) { *static_cast<bool*>(f) = false; });
 }
 
+// A normal row as the pass read it: what the bill is computed from, and what it shows now.
 struct PassRow {
-    QString username, start, other;
+    QString username, start, other, used, fee, total;
 };
 
 // Under a plan: the versions in force, the records of the sessions that are more than their
@@ -156,6 +157,17 @@ RowBill PriceRow(RowPlan* plan, double rate, const QTime& now, const QDateTime& 
             DecimalText(fee) + QStringLiteral("元"), DecimalText(fee + other)};
 }
 
+// The pass's write: the three texts, only while the row is still the normal session it read.
+const Engine::GuardedRows& PassWrite() {
+    static const Engine::GuardedRows spec{
+        QStringLiteral("Tcount"),
+        QStringLiteral("username"),
+        QStringLiteral("Cstate='正常'"),
+        {QStringLiteral("Tstart"), QStringLiteral("Tother")},
+        {QStringLiteral("Stime"), QStringLiteral("Tmoney"), QStringLiteral("Tsum")}};
+    return spec;
+}
+
 struct PassWritten {
     size_t row;
     QString used, fee, total;
@@ -185,7 +197,7 @@ struct Pass {
     QString text = {};  // the error's own text (Unhandled), the machine (NotFinite)
 };
 
-// The tariff and the normal rows. Only the three fields the pass reads; in name order, so the
+// The tariff and the normal rows: what a bill is computed from and what it shows; in name order, so the
 // passes of several desks lock rows in the same order.
 void ReadStep(Pass& p, QSqlDatabase& db, const Engine& engine) {
     // The tariff: a query that fails, a table without a row or a rate that is not a number
@@ -211,11 +223,11 @@ void ReadStep(Pass& p, QSqlDatabase& db, const Engine& engine) {
     QString error;
     const bool read = engine.Walk(
         db,
-        QStringLiteral(
-            "select username,Tstart,Tother from Tcount where Cstate='正常' order by username"),
+        QStringLiteral("select username,Tstart,Tother,Stime,Tmoney,Tsum from Tcount where "
+                       "Cstate='正常' order by username"),
         {},
         [&](const QString* r, int) {
-            p.rows.push_back({r[0], r[1], r[2]});
+            p.rows.push_back({r[0], r[1], r[2], r[3], r[4], r[5]});
         },
         &error);
     if (!read) {
@@ -240,24 +252,16 @@ void ReadStep(Pass& p, QSqlDatabase& db, const Engine& engine) {
                                                                                 : Pass::ReadFailed;
 }
 
-// The rows from p.next on, in one transaction, until the last, a row past midnight or a
-// failure. What was written before the stop is committed; a commit that fails (another program
-// holds the file) loses them, the operator is told, and the next tick bills from scratch.
+// The rows from p.next on, until the last, a row past midnight or a failure: those whose texts
+// change are written in one transaction and committed. What was written before the stop stays;
+// a commit that fails (another program holds the file) loses them, the operator is told, and
+// the next tick bills from scratch.
 void RowsStep(Pass& p, QSqlDatabase& db, const Engine& engine) {
-    std::vector<PassWritten> written;
-    bool open = false;
-    const auto commit = [&] {
-        if (!open) return true;
-        open = false;
-        if (db.commit()) return true;
-        db.rollback();
-        return false;
-    };
-    // A row whose three texts would not change is not written at all (no page, no flush), and
-    // then neither the grid nor the screen changes for it. Nor is a row that changed since it
-    // was read (a checkout, a charge, another desk): the next pass bills it from what it is then.
-    std::unique_ptr<Engine::RowStatement> update;
-    QString error;
+    // A row whose three texts would not change is not written at all (no statement, no page),
+    // and then neither the grid nor the screen changes for it. Nor is a row that changed since
+    // it was read (a checkout, a charge, another desk): the next pass bills it from what it is.
+    std::vector<QStringList> batch;
+    std::vector<PassWritten> values;
     p.stop = Pass::Done;
     const QDateTime at = p.desk.clock.nowDateTime();
     const QTime now = p.desk.clock.now();
@@ -276,36 +280,11 @@ void RowsStep(Pass& p, QSqlDatabase& db, const Engine& engine) {
                 p.text = row.username;
                 break;
             }
-            PassWritten values{p.next, std::move(bill.used), std::move(bill.fee),
-                               std::move(bill.total)};
-            if (!open) open = db.transaction();
-            // A row another desk holds is left for a later pass: it must not fail this one.
-            const QString skipLocked = engine.SkipLocked();
-            if (!update)
-                update = engine.PrepareRowStatement(
-                    db,
-                    QStringLiteral("update Tcount set Stime=:sumtime,Tmoney=:sumMoney,"
-                                   "Tsum=:allMoney where username=:aid and Cstate='正常' and "
-                                   "Tstart=:start and Tother=:other and (Stime is distinct "
-                                   "from :s or Tmoney is distinct from :m or Tsum is distinct "
-                                   "from :t)") +
-                        (skipLocked.isEmpty()
-                             ? QString()
-                             : QStringLiteral(" and username in (select username from Tcount "
-                                              "where username=:free") +
-                                   skipLocked + QLatin1Char(')')),
-                    &error);
-            QStringList bound{values.used, values.fee,  values.total, row.username, row.start,
-                              row.other,   values.used, values.fee,   values.total};
-            if (!skipLocked.isEmpty()) bound << row.username;
-            int changed = 0;
-            if (!open || !update || !update->Exec(bound, &changed, &error)) {
-                update.reset();
-                if (commit()) p.written.insert(p.written.end(), written.begin(), written.end());
-                p.stop = Pass::UpdateFailed;  // the rows before it stay written
-                return;
-            }
-            if (changed > 0) written.push_back(std::move(values));
+            if (bill.used == row.used && bill.fee == row.fee && bill.total == row.total) continue;
+            batch.push_back(
+                {row.username, row.start, row.other, bill.used, bill.fee, bill.total});
+            values.push_back({p.next, std::move(bill.used), std::move(bill.fee),
+                              std::move(bill.total)});
         } catch (const ConversionError& e) {
             // A text that does not convert ends the pass at its row; the rows before it stay.
             p.stop = Pass::Unhandled;
@@ -313,12 +292,22 @@ void RowsStep(Pass& p, QSqlDatabase& db, const Engine& engine) {
             break;
         }
     }
-    update.reset();  // finished before the commit
-    if (!commit()) {
+    if (batch.empty()) return;  // nothing changes: no transaction, no statement
+    std::vector<size_t> written;
+    QString error;
+    const bool ok = db.transaction() && engine.WriteGuardedRows(db, PassWrite(), batch, &written,
+                                                               &error);
+    if (!ok) p.stop = Pass::UpdateFailed;  // the rows before it stay written where they can
+    if (!ok && written.empty()) {
+        db.rollback();
+        return;
+    }
+    if (!db.commit()) {
+        db.rollback();
         p.stop = Pass::UpdateFailed;
         return;
     }
-    p.written.insert(p.written.end(), written.begin(), written.end());
+    for (const size_t w : written) p.written.push_back(std::move(values[w]));
 }
 
 void Finish(const std::shared_ptr<Pass>& p) {
@@ -410,15 +399,16 @@ void StartPass(Desk& desk, Runner run) {
     if (!desk.passCache) desk.passCache = std::make_shared<PlanCache>();
     auto p = std::make_shared<Pass>(Pass{desk, std::move(run), Hold(desk.billingPassRunning)});
     p->plans = std::static_pointer_cast<PlanCache>(desk.passCache);
-    p->run([p](QSqlDatabase& db, const Engine& engine) { ReadStep(*p, db, engine); },
-           [p] {
-               if (p->stop == Pass::NoRows) return;  // nothing written, the grid left alone
-               if (p->stop != Pass::Done) {
-                   AfterRows(p);
-                   return;
-               }
-               Continue(p);
-           });
+    // The rows are read and written in one visit to the runner's connection.
+    p->run(
+        [p](QSqlDatabase& db, const Engine& engine) {
+            ReadStep(*p, db, engine);
+            if (p->stop == Pass::Done) RowsStep(*p, db, engine);
+        },
+        [p] {
+            if (p->stop == Pass::NoRows) return;  // nothing written, the grid left alone
+            AfterRows(p);
+        });
 }
 
 // The clock refresh. With the grid open: the update on the runner's connection, and the

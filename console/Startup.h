@@ -10,6 +10,7 @@ class TNMUDP;
 struct StartOptions {
     QString database;         // --database FILE: this start only; the setting stays
     bool dataFolder = false;  // --in-data-folder: count.db in the user's data folder
+    bool verify = false;      // --verify: check the whole journal's chain, print, end
 };
 
 // What the command line asks for. Read before any window exists, so --help and --version

@@ -6,6 +6,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QPainter>
+#include <QPointer>
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QPushButton>
@@ -18,6 +19,7 @@
 #include "console/TSettings.h"
 #include "desk/Desk.h"
 #include "ledger/CafeName.h"
+#include "ledger/Shifts.h"
 #include "printing/Receipt.h"
 #include "widgets/Themed.h"
 
@@ -175,6 +177,10 @@ TReport::TReport(Desk& deskRef, QWidget* owner)
     PdfButton = new FlatButton(QStringLiteral("存为PDF"), this);
     PrintButton = new FlatButton(QStringLiteral("打  印"), this);
     ReceiptButton = new FlatButton(QStringLiteral("补打小票"), this);
+    VerifyButton = new FlatButton(QStringLiteral("核对全部记录"), this);
+    VerifyButton->setToolTip(
+        QStringLiteral("从第一条起核对全部营业记录有没有被改动、删除或插入（在后台进行）"));
+    buttons->addWidget(VerifyButton);
     buttons->addStretch();
     for (QPushButton* b : {CsvButton, PdfButton, PrintButton, ReceiptButton}) {
         b->setMinimumWidth(80);
@@ -187,10 +193,25 @@ TReport::TReport(Desk& deskRef, QWidget* owner)
     connect(PdfButton, &QPushButton::clicked, this, desk.Guarded([this] { PdfClick(); }));
     connect(PrintButton, &QPushButton::clicked, this, desk.Guarded([this] { PrintClick(); }));
     connect(ReceiptButton, &QPushButton::clicked, this, desk.Guarded([this] { ReceiptClick(); }));
+    connect(VerifyButton, &QPushButton::clicked, this, desk.Guarded([this] { VerifyClick(); }));
     DialogKeys(this);
     desk.Guard([this] {
         for (const QString& name : JournalDesks(desk)) DeskCombo->addItem(name);
         QueryClick();
+    });
+}
+
+void TReport::VerifyClick() {
+    // The whole chain, beside the window; the answer comes as a box when it is done, even if
+    // this window has closed meanwhile.
+    VerifyButton->setEnabled(false);
+    QPointer<QPushButton> button = VerifyButton;
+    Desk& d = desk;
+    CheckJournalBeside(d, JournalCheck::Full, [&d, button](const ChainCheck& check) {
+        if (button) button->setEnabled(true);
+        d.prompts.message(check.result == ChainCheck::Intact
+                              ? QStringLiteral("全部营业记录核对完毕，没有发现改动。")
+                              : ChainAlteredText(check));
     });
 }
 

@@ -57,6 +57,7 @@ class TReport : public QWidget {
     QPushButton* PdfButton;
     QPushButton* PrintButton;
     QPushButton* ReceiptButton;
+    QPushButton* VerifyButton;
 
     const std::optional<Report>& Shown() const { return m_report; }
 
@@ -65,6 +66,7 @@ class TReport : public QWidget {
     void PdfClick();
     void PrintClick();
     void ReceiptClick();
+    void VerifyClick();
 
     // The café's name as set now, and the desk's clock.
     ReportPrint PrintInfo();

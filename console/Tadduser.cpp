@@ -8,6 +8,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QScrollBar>
+#include <algorithm>
+#include <vector>
 
 #include "accounts/Accounts.h"
 #include "desk/Desk.h"
@@ -17,34 +19,50 @@
 
 MachineListBox::MachineListBox(QWidget* parent) : QListWidget(parent) {
     setSelectionMode(QAbstractItemView::SingleSelection);
+    // One line of text each: the view need not measure thousands of entries to lay them out.
+    setUniformItemSizes(true);
 }
 
-void MachineListBox::AddSorted(const QString& entry) {
+namespace {
+
+const QCollator& ListCollator() {
     static const QCollator collator = [] {
         QCollator c;  // the system locale's order
         c.setCaseSensitivity(Qt::CaseInsensitive);
         return c;
     }();
-    // Sorted without regard to case, but only an identical text is dropped: every row of the
-    // table must show, or it could never be deleted here.
-    auto order = [&](const QString& other) {
-        const int byLocale = collator.compare(entry, other);
-        if (byLocale != 0) return byLocale;
-        const int byCase = entry.compare(other, Qt::CaseInsensitive);
-        return byCase != 0 ? byCase : entry.compare(other);
+    return collator;
+}
+
+// Sorted without regard to case, but only an identical text is dropped: every row of the
+// table must show, or it could never be deleted here. byLocale: the collator's verdict.
+int Order(int byLocale, const QString& a, const QString& b) {
+    if (byLocale != 0) return byLocale;
+    const int byCase = a.compare(b, Qt::CaseInsensitive);
+    return byCase != 0 ? byCase : a.compare(b);
+}
+
+}  // namespace
+
+void MachineListBox::Fill(const QString& header, const QStringList& entries) {
+    // Sorted once and put in at one go: not a look-up and an insert per name, which at
+    // thousands of machines is what the operator waited for.
+    QStringList sorted = entries;
+    const QCollator& collator = ListCollator();
+    const auto before = [&](const QString& a, const QString& b) {
+        return Order(collator.compare(a, b), a, b) < 0;
     };
-    // Binary search below the header: the list can hold thousands of machines.
-    int low = 1, high = count();
-    while (low < high) {
-        const int mid = (low + high) / 2;
-        if (order(item(mid)->text()) > 0)
-            low = mid + 1;
-        else
-            high = mid;
-    }
-    if (low < count() && order(item(low)->text()) == 0) return;
-    insertItem(low, entry);
+    // The table's own order is most often already the list's (names like pc001): then one
+    // look at each neighbour is all the sorting there is.
+    if (!std::is_sorted(sorted.begin(), sorted.end(), before))
+        std::sort(sorted.begin(), sorted.end(), before);
+    sorted.erase(std::unique(sorted.begin(), sorted.end()), sorted.end());
+    sorted.prepend(header);
+    setUpdatesEnabled(false);
+    clear();
+    addItems(sorted);
     clearSelection();
+    setUpdatesEnabled(true);
 }
 
 void MachineListBox::keyPressEvent(QKeyEvent* event) {
@@ -176,11 +194,9 @@ void Tadduser::LoadMachineList() {
     ZoneCombo->setEnabled(false);
     const std::optional<QStringList> names = AllMachineNames(desk);
     if (!names) return;  // the list keeps its entries
-    FlatListBox1->clear();
-    FlatListBox1->addItem(QString::fromUtf8(Header));
+    FlatListBox1->Fill(QString::fromUtf8(Header), *names);
     // The header names the list; it is not a machine to delete.
     FlatListBox1->item(0)->setFlags(Qt::ItemIsEnabled);
-    for (const QString& name : *names) FlatListBox1->AddSorted(name);
 }
 
 void Tadduser::FlatButton1Click() {

@@ -15,7 +15,8 @@ class MachineListBox : public QListWidget {
     Q_OBJECT
   public:
     explicit MachineListBox(QWidget* parent);
-    void AddSorted(const QString& entry);  // below the header, at its sorted place
+    // The header, then the entries in that order, identical ones once: the whole list at once.
+    void Fill(const QString& header, const QStringList& entries);
 
   protected:
     void keyPressEvent(QKeyEvent* event) override;

@@ -8,18 +8,47 @@
 #include <QTimer>
 #include <algorithm>
 #include <atomic>
+#include <deque>
+#include <mutex>
 
 #include "client_channel/NMUDP.h"
 #include "desk/Messages.h"
 #include "desk/SendCommand.h"
 
+// Calls from one thread to another, in order. They wait under a lock that ThreadSanitizer
+// sees; Qt's event queue carries only the wake-up, by name (Qt is not built with it, so a
+// call it carried would look like a race).
+class Desk::Mailbox {
+  public:
+    void Put(std::function<void()> call) {
+        const std::lock_guard lock(m_lock);
+        m_calls.push_back(std::move(call));
+    }
+    std::function<void()> Take() {
+        const std::lock_guard lock(m_lock);
+        if (m_calls.empty()) return [] {};
+        std::function<void()> call = std::move(m_calls.front());
+        m_calls.pop_front();
+        return call;
+    }
+
+  private:
+    std::mutex m_lock;
+    std::deque<std::function<void()>> m_calls;
+};
+
 namespace {
 
 // The worker's connection, on the worker's thread only.
 class WorkerContext : public QObject {
+    Q_OBJECT
   public:
     explicit WorkerContext(const QString& name) : m_name(name) {}
     ~WorkerContext() override { Close(); }
+
+    Desk::Mailbox inbox;
+    // One call from the inbox, for each wake-up.
+    Q_INVOKABLE void RunNext() { inbox.Take()(); }
 
     QSqlDatabase Connection(const QString& text) {
         if (text != m_text || !QSqlDatabase::database(m_name, false).isOpen()) {
@@ -34,18 +63,17 @@ class WorkerContext : public QObject {
         return QSqlDatabase::database(m_name, false);
     }
     const Engine& engine() const { return *m_engine; }
-    void Reset() {
+    Q_INVOKABLE void Reset() {
         Close();
         m_text.clear();
     }
-
-  private:
-    void Close() {
+    Q_INVOKABLE void Close() {
         if (!QSqlDatabase::contains(m_name)) return;
         QSqlDatabase::database(m_name, false).close();
         QSqlDatabase::removeDatabase(m_name);
     }
 
+  private:
     QString m_name;
     QString m_text;
     std::unique_ptr<Engine> m_engine;
@@ -63,7 +91,8 @@ Desk::Desk(TDataModule1& module, const DeskSeams& seams, QObject* parent)
       resolver(*seams.resolver),
       deskName(seams.deskName),
       databaseForThisStart(seams.databaseForThisStart),
-      NMUDP1(new TNMUDP(*seams.resolver, this)) {
+      NMUDP1(new TNMUDP(*seams.resolver, this)),
+      m_answers(std::make_unique<Mailbox>()) {
     // As the window layout loads it: the local port replaces the socket and binds it.
     NMUDP1->RemotePort = seams.remotePort;
     NMUDP1->SetLocalPort(seams.localPort);
@@ -99,10 +128,7 @@ Desk::Desk(TDataModule1& module, const DeskSeams& seams, QObject* parent)
     connect(&DataModule1, &TDataModule1::connectionLost, this, [this] {
         // The server that dropped the window's connection most likely dropped the worker's: it
         // starts afresh at its next job instead of failing it first.
-        if (m_workerContext)
-            QMetaObject::invokeMethod(m_workerContext, [context = m_workerContext] {
-                static_cast<WorkerContext*>(context)->Reset();
-            });
+        if (m_workerContext) QMetaObject::invokeMethod(m_workerContext, "Reset");
         UpdateConnectionState();
     });
     connect(&DataModule1, &TDataModule1::connectionRestored, this, &Desk::UpdateConnectionState);
@@ -177,6 +203,14 @@ QString Desk::PerDatabaseKey(const QString& kind) const {
     return HeadKey(file.exists() ? file.canonicalFilePath() : file.absoluteFilePath(), kind);
 }
 
+QString Desk::DatabaseSetting(const QString& name) const {
+    return settings.value(PerDatabaseKey(name));
+}
+
+void Desk::SetDatabaseSetting(const QString& name, const QString& value) {
+    settings.setValue(PerDatabaseKey(name), value);
+}
+
 JournalMark Desk::JournalHead() {
     // "id hash" (before times were kept) or "id hash yyyy-MM-dd HH:mm:ss"; a head kept under
     // the connection's own spelling (before files were named by their path) still counts.
@@ -192,9 +226,10 @@ void Desk::NoteJournalAppend(const JournalMark& row) { m_pendingHead = row; }
 Desk::~Desk() {
     if (m_workerThread) {
         // The worker's connection closes on its own thread, then the thread ends.
-        QMetaObject::invokeMethod(m_workerContext, [context = m_workerContext] { delete context; });
+        QMetaObject::invokeMethod(m_workerContext, "Close", Qt::BlockingQueuedConnection);
         m_workerThread->quit();
         m_workerThread->wait();
+        delete m_workerContext;
         delete m_workerThread;
     }
     for (QThread* worker : m_workers) {
@@ -223,36 +258,49 @@ void Desk::RunOnWorker(std::function<void(QSqlDatabase& db, const Engine& engine
         m_workerContext->moveToThread(m_workerThread);
         m_workerThread->start();
     }
-    QMetaObject::invokeMethod(
-        m_workerContext,
-        [this, context = static_cast<WorkerContext*>(m_workerContext),
-         text = DataModule1.ConnectionString(), work = std::move(work),
-         then = std::move(then)]() mutable {
-            QSqlDatabase db = context->Connection(text);
-            work(db, context->engine());
-            // A server's connection that is closed now was lost (or never made): the next
-            // job connects again.
-            const bool lost = !context->engine().IsFile() && !db.isOpen();
-            QMetaObject::invokeMethod(
-                this,
-                [this, lost, then = std::move(then)] {
-                    WorkerAnswered(lost);
-                    GuardAnyway(then);
-                },
-                Qt::QueuedConnection);
-        },
-        Qt::QueuedConnection);
+    auto* context = static_cast<WorkerContext*>(m_workerContext);
+    context->inbox.Put([this, context, text = DataModule1.ConnectionString(),
+                        work = std::move(work), then = std::move(then)]() mutable {
+        QSqlDatabase db = context->Connection(text);
+        {
+            // What the job holds goes here, before then() is handed back: a pass's last
+            // reference must drop on the window's thread, where its flag is read.
+            std::function<void(QSqlDatabase&, const Engine&)> job;
+            job.swap(work);
+            job(db, context->engine());
+        }
+        // A server's connection that is closed now was lost (or never made): the next
+        // job connects again.
+        const bool lost = !context->engine().IsFile() && !db.isOpen();
+        m_answers->Put([this, lost, then = std::move(then)]() mutable {
+            WorkerAnswered(lost);
+            std::function<void()> answer;
+            answer.swap(then);
+            GuardAnyway(answer);
+        });
+        QMetaObject::invokeMethod(this, "TakeAnswer", Qt::QueuedConnection);
+    });
+    QMetaObject::invokeMethod(context, "RunNext", Qt::QueuedConnection);
 }
 
-void Desk::RunInBackground(std::function<void()> work, std::function<void()> then) {
-    QThread* worker = QThread::create(std::move(work));
+void Desk::TakeAnswer() { m_answers->Take()(); }
+
+void Desk::RunInBackground(std::function<void()> work, std::function<void()> then,
+                           QThread::Priority priority) {
+    // The answer waits for the window in a mailbox of its own, taken once the thread has ended.
+    auto answer = std::make_shared<Mailbox>();
+    QThread* worker =
+        QThread::create([answer, work = std::move(work), then = std::move(then)]() mutable {
+            work();
+            answer->Put(std::move(then));
+        });
     m_workers << worker;
-    connect(worker, &QThread::finished, this, [this, worker, then = std::move(then)] {
+    connect(worker, &QThread::finished, this, [this, worker, answer] {
         m_workers.removeOne(worker);
         worker->deleteLater();
-        GuardAnyway(then);
+        GuardAnyway(answer->Take());
     });
-    worker->start();
+    worker->start(priority);
 }
 
 void Desk::SetCurrentRow(int row) {
@@ -423,3 +471,5 @@ void Desk::RefreshSessionGrid() {
     q->SetSql(statement);
     if (!q->Open() && !DataModule1.Lost()) prompts.error(DeskText::GridOpenFailed);
 }
+
+#include "Desk.moc"

@@ -6,6 +6,7 @@
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <QThread>
 #include <exception>
 #include <functional>
 #include <optional>
@@ -18,7 +19,6 @@
 
 class HostResolver;
 class TNMUDP;
-class QThread;
 class QTimer;
 class QSqlDatabase;
 
@@ -117,7 +117,8 @@ class Desk : public QObject {
 
     // Runs work on a thread of its own (which must use its own database connection), then
     // then() back on this thread inside the guard. The desk waits for it before it goes.
-    void RunInBackground(std::function<void()> work, std::function<void()> then);
+    void RunInBackground(std::function<void()> work, std::function<void()> then,
+                         QThread::Priority priority = QThread::InheritPriority);
     bool BackgroundBusy() const { return !m_workers.isEmpty(); }
 
     // Inside a write transaction: the rows of these machines locked until the commit, taken in
@@ -129,6 +130,10 @@ class Desk : public QObject {
     JournalMark JournalHead();
     // Remembered once the transaction that appended it has committed (and so is on disk).
     void NoteJournalAppend(const JournalMark& row);
+    // A setting of this desk that belongs to the database in use (another database, another
+    // value): the journal's verified row, the date of its last whole-chain check.
+    QString DatabaseSetting(const QString& name) const;
+    void SetDatabaseSetting(const QString& name, const QString& value);
 
     // A pass waiting in a box must not be entered again by the next tick.
     bool clockRefreshRunning = false;
@@ -235,6 +240,13 @@ class Desk : public QObject {
 
     std::optional<JournalMark> m_pendingHead;  // appended, not yet committed
     QList<QThread*> m_workers;
+  public:
+    class Mailbox;  // calls handed from one thread to another
+
+  private:
+    std::unique_ptr<Mailbox> m_answers;  // the worker's answers, in order
+    Q_INVOKABLE void TakeAnswer();
+
     QThread* m_workerThread = nullptr;   // RunOnWorker's, made on first use
     QObject* m_workerContext = nullptr;  // lives on it
     // The worker connection's count of others' commits when the grid was last read beside.

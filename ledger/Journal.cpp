@@ -4,10 +4,12 @@
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <algorithm>
 #include <sodium.h>
 
 #include "desk/Desk.h"
 #include "record_store/DatabaseError.h"
+#include "record_store/Schema.h"
 
 namespace {
 
@@ -35,6 +37,7 @@ JournalRow RowAt(const Query* q, int i) {
     row.entry.flagged = f("flagged") == QStringLiteral("1");
     row.prev = f("prev");
     row.hash = f("hash");
+    row.totalFen = f("total_fen");
     row.version = f("v").toInt() >= 2 ? 2 : 1;
     row.account = f("account");
     row.approver = f("approver");
@@ -42,6 +45,42 @@ JournalRow RowAt(const Query* q, int i) {
 }
 
 ChainCheck Altered(qint64 id, const QString& detail) { return {ChainCheck::Altered, id, detail}; }
+
+QString FenOf(const JournalEntry& e) { return JournalFenText(e.fee, e.other, e.total); }
+
+// What the chain checks read of a row, in this order (ChainRow takes them by position).
+const QString kChainColumns = QStringLiteral(
+    "id, at, desk, operator, kind, machine, target, tstart, tend, stime, tmoney, tother, tsum, "
+    "state, amount, note, flagged, prev, hash, total_fen, v, account, approver");
+
+JournalRow ChainRow(const QString* r) {
+    JournalRow row;
+    JournalEntry& e = row.entry;
+    row.id = r[0].toLongLong();
+    row.at = r[1];
+    row.desk = r[2];
+    row.operatorName = r[3];
+    e.kind = r[4];
+    e.machine = r[5];
+    e.target = r[6];
+    e.start = r[7];
+    e.end = r[8];
+    e.used = r[9];
+    e.fee = r[10];
+    e.other = r[11];
+    e.total = r[12];
+    e.state = r[13];
+    e.amount = r[14];
+    e.note = r[15];
+    e.flagged = r[16] == QStringLiteral("1");
+    row.prev = r[17];
+    row.hash = r[18];
+    row.totalFen = r[19];
+    row.version = r[20].toInt() >= 2 ? 2 : 1;
+    row.account = r[21];
+    row.approver = r[22];
+    return row;
+}
 
 ChainCheck Broken(qint64 id, const QString& detail) { return {ChainCheck::SealBroken, id, detail}; }
 
@@ -140,7 +179,7 @@ ChainCheck CheckLinks(const std::vector<JournalRow>& rows, qint64 firstId, QStri
             return Altered(expected, QStringLiteral("第%1条记录被删除").arg(expected));
         if (row.prev != prev)
             return Altered(row.id, QStringLiteral("第%1条记录与前一条接不上").arg(row.id));
-        if (JournalHash(row) != row.hash)
+        if (JournalHash(row) != row.hash || row.totalFen != FenOf(row.entry))
             return Altered(row.id, QStringLiteral("第%1条记录的内容被改动").arg(row.id));
         prev = row.hash;
         ++expected;
@@ -148,20 +187,17 @@ ChainCheck CheckLinks(const std::vector<JournalRow>& rows, qint64 firstId, QStri
     return {};
 }
 
-// Rows counted from 1 without a gap, and the row this desk wrote last still there: from counts
-// and one look-up, without reading the rows. Says only whether all fits.
+// The first row still 1 and the row this desk wrote last still there: look-ups by the key, so
+// a report's check does not grow with the journal (a gap elsewhere is the chain checks').
+// Says only whether all fits.
 ChainCheck CheckComplete(Desk& desk) {
     Query* q = desk.DataModule1.JournalQuery;
     q->Close();
-    q->SetSql(
-        QStringLiteral("select count(*) as n, min(id) as first, max(id) as last from "
-                       "Tjournal"));
+    q->SetSql(QStringLiteral("select min(id) as first from Tjournal"));
     if (!q->Open()) return {ChainCheck::Unreadable, 0, q->LastError()};
-    const qint64 n = q->FieldText(QStringLiteral("n")).toLongLong();
-    const qint64 first = q->FieldText(QStringLiteral("first")).toLongLong();
-    const qint64 last = q->FieldText(QStringLiteral("last")).toLongLong();
+    const QString first = q->FieldText(QStringLiteral("first"));
     q->Close();
-    if (n > 0 && (first != 1 || last != n)) return Altered(0, {});
+    if (!first.isEmpty() && first.toLongLong() != 1) return Altered(0, {});
     const JournalMark head = desk.JournalHead();
     if (head.id > 0) {
         q->SetSql(QStringLiteral("select hash from Tjournal where id=:id"));
@@ -258,9 +294,9 @@ bool AppendRow(Desk& desk, const JournalEntry& entry,
     q->SetSql(QStringLiteral(
         "insert into Tjournal (id, at, desk, operator, kind, machine, target, tstart, tend, "
         "stime, tmoney, tother, tsum, state, amount, note, flagged, prev, hash, v, account, "
-        "approver) values (:id, :at, :desk, :operator, :kind, :machine, :target, :tstart, "
-        ":tend, :stime, :tmoney, :tother, :tsum, :state, :amount, :note, :flagged, :prev, "
-        ":hash, :v, :account, :approver)"));
+        "approver, total_fen) values (:id, :at, :desk, :operator, :kind, :machine, :target, "
+        ":tstart, :tend, :stime, :tmoney, :tother, :tsum, :state, :amount, :note, :flagged, "
+        ":prev, :hash, :v, :account, :approver, cast(nullif(:fen, '') as bigint))"));
     const std::pair<const char*, QString> values[] = {
         {"id", QString::number(row.id)},
         {"at", row.at},
@@ -284,6 +320,7 @@ bool AppendRow(Desk& desk, const JournalEntry& entry,
         {"v", QString::number(row.version)},
         {"account", row.account},
         {"approver", row.approver},
+        {"fen", FenOf(row.entry)},
     };
     for (const auto& [name, value] : values) q->SetParam(QString::fromLatin1(name), value);
     if (!q->ExecSQL()) return false;
@@ -332,59 +369,116 @@ ChainCheck VerifyJournal(Desk& desk) {
     return VerifyJournalOn(desk.DataModule1.connectionName(), desk.JournalHead());
 }
 
+namespace {
+ChainCheck VerifyJournalAfterRow(const QString& connectionName, std::pair<qint64, QString> from,
+                                 const JournalMark& head, std::pair<qint64, QString>* verified);
+}  // namespace
+
 ChainCheck VerifyJournalOn(const QString& connectionName, const JournalMark& head) {
+    return VerifyJournalAfter(connectionName, {0, QString()}, head, nullptr);
+}
+
+ChainCheck VerifyJournalAfter(const QString& connectionName, std::pair<qint64, QString> from,
+                              const JournalMark& head, std::pair<qint64, QString>* verified) {
+    // When the rows after from do not fit, the whole chain is read, so the first row that does
+    // not fit is named wherever it lies, and a file that merely ends early is told as such.
+    if (from.first > 0) {
+        const ChainCheck since = VerifyJournalAfterRow(connectionName, from, head, verified);
+        if (since.result == ChainCheck::Intact || since.result == ChainCheck::Unreadable)
+            return since;
+        return VerifyJournalAfterRow(connectionName, {0, QString()}, head, verified);
+    }
+    return VerifyJournalAfterRow(connectionName, from, head, verified);
+}
+
+namespace {
+
+ChainCheck VerifyJournalAfterRow(const QString& connectionName, std::pair<qint64, QString> from,
+                                 const JournalMark& head, std::pair<qint64, QString>* verified) {
+    QSqlDatabase db = QSqlDatabase::database(connectionName, false);
     // Before the rows: PostgreSQL streams a forward-only query, and the connection takes no
     // other statement until it is read to the end.
-    const SealKeyring keys(QSqlDatabase::database(connectionName, false));
-    QSqlQuery q(QSqlDatabase::database(connectionName, false));
+    const SealKeyring keys(db);
+    QSqlQuery q(db);
     q.setForwardOnly(true);
-    if (!q.exec(QStringLiteral(
-            "select id, at, desk, operator, kind, machine, target, tstart, tend, stime, tmoney, "
-            "tother, tsum, state, amount, note, flagged, prev, hash, v, account, approver from "
-            "Tjournal order by id")))
-        return {ChainCheck::Unreadable, 0, DatabaseErrorText(q.lastError())};
+    const auto unreadable = [&] {
+        return ChainCheck{ChainCheck::Unreadable, 0, DatabaseErrorText(q.lastError())};
+    };
+    // A row's hash, or empty when it is not there: one look-up by the key, whatever the size.
+    const auto hashOf = [&](qint64 id, QString* hash) {
+        q.prepare(QStringLiteral("select hash from Tjournal where id=?"));
+        q.addBindValue(id);
+        if (!q.exec()) return false;
+        *hash = q.next() ? q.value(0).toString() : QString();
+        q.finish();
+        return !q.lastError().isValid();
+    };
+    constexpr int kColumns = 23;
+    QString texts[kColumns];
+    const auto readRow = [&] {
+        for (int c = 0; c < kColumns; ++c) texts[c] = q.value(c).toString();
+        return ChainRow(texts);
+    };
     qint64 seals = 0;
     qint64 changes = 0;
-    QString prev = JournalSeed();
-    qint64 expected = 1;
-    bool headSeen = head.id == 0;
-    JournalRow row;
-    JournalEntry& e = row.entry;
+    // A seal holds only by the key in force when it was made: the seals up to the verified row
+    // are read by their kind and held to the keys the database has now, so a key replaced or
+    // slipped in since is found however old the seals it breaks.
+    const auto checkSeal = [&](const JournalRow& row) {
+        const ChainCheck seal = keys.Check(row);
+        if (seal.result != ChainCheck::Intact) return seal;
+        ++seals;
+        if (row.entry.kind == JournalKind::SealKeyChange) ++changes;
+        return ChainCheck{};
+    };
+    QString hash;
+    if (from.first > 0) {
+        if (!hashOf(from.first, &hash)) return unreadable();
+        if (hash != from.second)
+            return Altered(from.first, QStringLiteral("第%1条记录被删除或被改动").arg(from.first));
+        // By the kind index, whatever the journal's size.
+        q.prepare(QStringLiteral("select ") + kChainColumns +
+                  QStringLiteral(" from Tjournal where id in (select id from Tjournal where kind "
+                                 "in (?, ?) and +id<=?) order by id"));
+        q.addBindValue(JournalKind::Seal);
+        q.addBindValue(JournalKind::SealKeyChange);
+        q.addBindValue(from.first);
+        if (!q.exec()) return unreadable();
+        while (q.next())
+            if (const ChainCheck seal = checkSeal(readRow()); seal.result != ChainCheck::Intact)
+                return seal;
+        if (q.lastError().isValid()) return unreadable();
+        q.finish();
+    }
+    if (!q.exec(QStringLiteral("select min(id) from Tjournal"))) return unreadable();
+    if (q.next() && !q.value(0).isNull() && q.value(0).toLongLong() != 1)
+        return Altered(1, QStringLiteral("第1条记录被删除"));
+    q.finish();
+    // From the verified row itself: its content must still give its hash.
+    q.prepare(QStringLiteral("select ") + kChainColumns +
+              QStringLiteral(" from Tjournal where id>=? order by id"));
+    q.addBindValue(std::max<qint64>(from.first, 1));
+    if (!q.exec()) return unreadable();
+    QString prev = from.first > 0 ? from.second : JournalSeed();
+    qint64 expected = from.first > 0 ? from.first : 1;
+    bool headSeen = head.id <= from.first;
     while (q.next()) {
-        row.id = q.value(0).toLongLong();
-        row.at = q.value(1).toString();
-        row.desk = q.value(2).toString();
-        row.operatorName = q.value(3).toString();
-        e.kind = q.value(4).toString();
-        e.machine = q.value(5).toString();
-        e.target = q.value(6).toString();
-        e.start = q.value(7).toString();
-        e.end = q.value(8).toString();
-        e.used = q.value(9).toString();
-        e.fee = q.value(10).toString();
-        e.other = q.value(11).toString();
-        e.total = q.value(12).toString();
-        e.state = q.value(13).toString();
-        e.amount = q.value(14).toString();
-        e.note = q.value(15).toString();
-        e.flagged = q.value(16).toString() == QStringLiteral("1");
-        row.prev = q.value(17).toString();
-        row.hash = q.value(18).toString();
-        row.version = q.value(19).toInt() >= 2 ? 2 : 1;
-        row.account = q.value(20).toString();
-        row.approver = q.value(21).toString();
+        const JournalRow row = readRow();
         if (row.id != expected)
             return Altered(expected, QStringLiteral("第%1条记录被删除").arg(expected));
+        if (row.id == from.first) {  // the verified row: its hash as remembered, its content
+            if (JournalHash(row) != row.hash || row.totalFen != FenOf(row.entry))
+                return Altered(row.id, QStringLiteral("第%1条记录的内容被改动").arg(row.id));
+            ++expected;
+            continue;
+        }
         if (row.prev != prev)
             return Altered(row.id, QStringLiteral("第%1条记录与前一条接不上").arg(row.id));
-        if (JournalHash(row) != row.hash)
+        if (JournalHash(row) != row.hash || row.totalFen != FenOf(row.entry))
             return Altered(row.id, QStringLiteral("第%1条记录的内容被改动").arg(row.id));
-        if (IsSeal(e.kind)) {
-            if (const ChainCheck seal = keys.Check(row); seal.result != ChainCheck::Intact)
+        if (IsSeal(row.entry.kind))
+            if (const ChainCheck seal = checkSeal(row); seal.result != ChainCheck::Intact)
                 return seal;
-            ++seals;
-            if (e.kind == JournalKind::SealKeyChange) ++changes;
-        }
         if (row.id == head.id) {
             if (row.hash != head.hash)
                 return Altered(head.id, QStringLiteral("本机写入的第%1条记录被改动").arg(head.id));
@@ -393,17 +487,41 @@ ChainCheck VerifyJournalOn(const QString& connectionName, const JournalMark& hea
         prev = row.hash;
         ++expected;
     }
-    if (q.lastError().isValid())
-        return {ChainCheck::Unreadable, 0, DatabaseErrorText(q.lastError())};
+    if (q.lastError().isValid()) return unreadable();
+    q.finish();
     if (const ChainCheck brought = keys.CheckAllBroughtIn(changes);
         brought.result != ChainCheck::Intact)
         return brought;
+    // The row this desk wrote last, when it lies before the rows checked now.
+    if (head.id > 0 && head.id <= from.first) {
+        if (!hashOf(head.id, &hash)) return unreadable();
+        if (!hash.isEmpty() && hash != head.hash)
+            return Altered(head.id, QStringLiteral("本机写入的第%1条记录被改动").arg(head.id));
+        headSeen = !hash.isEmpty();
+    }
     // Every row fits and the file simply ends earlier than this desk's last row.
-    ChainCheck check = headSeen ? ChainCheck{ChainCheck::Intact, 0, {}, 0, seals}
-                                : ChainCheck{ChainCheck::Shorter, head.id, head.at, expected - 1, seals};
+    ChainCheck check =
+        headSeen ? ChainCheck{ChainCheck::Intact, 0, {}, 0, seals}
+                 : ChainCheck{ChainCheck::Shorter, head.id, head.at, expected - 1, seals};
     check.keyFingerprint = keys.CurrentFingerprint();
     check.keyHistory = keys.History();
+    if (headSeen && verified)
+        *verified = expected - 1 > from.first ? std::pair{expected - 1, prev} : from;
     return check;
+}
+
+}  // namespace
+
+std::pair<qint64, QString> VerifiedJournalRow(Desk& desk) {
+    const QStringList parts =
+        desk.DatabaseSetting(QStringLiteral("journalVerified")).split(QLatin1Char(' '));
+    if (parts.size() != 2) return {0, QString()};
+    return {parts[0].toLongLong(), parts[1]};
+}
+
+void SetVerifiedJournalRow(Desk& desk, const std::pair<qint64, QString>& row) {
+    desk.SetDatabaseSetting(QStringLiteral("journalVerified"),
+                            QStringLiteral("%1 %2").arg(row.first).arg(row.second));
 }
 
 ChainCheck VerifyJournalRange(Desk& desk, qint64 firstId, qint64 lastId) {
@@ -415,25 +533,41 @@ ChainCheck VerifyJournalRange(Desk& desk, qint64 firstId, qint64 lastId) {
     if (complete.result == ChainCheck::Unreadable) return complete;
     if (complete.result != ChainCheck::Intact) return whole();
     if (firstId > lastId) return complete;
-    const auto rows = SelectJournal(desk, QStringLiteral(" where id>=:a and id<=:b order by id"),
-                                    {{QStringLiteral("a"), QString::number(firstId - 1)},
-                                     {QStringLiteral("b"), QString::number(lastId)}});
-    if (!rows) return {ChainCheck::Unreadable, 0, desk.DataModule1.JournalQuery->LastError()};
+    // Rows up to the verified one were checked as a chain (at start, weekly, on demand): of
+    // them only that row is read again, for its hash; the rows after it up to the range's last
+    // are checked from it, as the start checks them. Without a verified row, the range's rows
+    // and their link to the row before.
+    const std::pair<qint64, QString> verified = VerifiedJournalRow(desk);
+    const bool fromVerified = verified.first > 0;
+    const qint64 from = fromVerified ? verified.first : firstId - 1;
+    const qint64 to = std::max(from, lastId);
+    Query* q = desk.DataModule1.JournalQuery;
+    q->Close();
+    q->SetSql(QStringLiteral("select ") + kChainColumns +
+              QStringLiteral(" from Tjournal where id>=? and id<=? order by id"));
+    std::vector<JournalRow> rows;
+    if (!q->ForEachRow([&](const QString* r, int) { rows.push_back(ChainRow(r)); },
+                       {QString::number(from), QString::number(to)}))
+        return {ChainCheck::Unreadable, 0, q->LastError()};
     ChainCheck range;
-    if (firstId == 1) {
-        range = CheckLinks(*rows, 1, JournalSeed());
-    } else if (rows->empty() || rows->front().id != firstId - 1) {
-        range = Altered(firstId - 1, {});
+    if (from == 0) {
+        range = CheckLinks(rows, 1, JournalSeed());
+    } else if (rows.empty() || rows.front().id != from ||
+               (fromVerified && (rows.front().hash != verified.second ||
+                                 JournalHash(rows.front()) != rows.front().hash ||
+                                 rows.front().totalFen != FenOf(rows.front().entry)))) {
+        range = Altered(from, {});
     } else {
-        const std::vector<JournalRow> shown(rows->begin() + 1, rows->end());
-        range = CheckLinks(shown, firstId, rows->front().hash);
+        const std::vector<JournalRow> after(rows.begin() + 1, rows.end());
+        range = CheckLinks(after, from + 1, rows.front().hash);
     }
     if (range.result != ChainCheck::Intact) return whole();
     // Every seal, wherever it lies: the rows before it may have been rewritten by the chain's
-    // own rule, which only the signature over the row before finds.
+    // own rule, which only the signature over the row before finds. Seals and the rows they
+    // seal are found by the kind index, so this does not grow with the journal.
     const auto sealed = SelectJournal(
-        desk, QStringLiteral(" where kind in (:k, :c) or id in (select id-1 from Tjournal where "
-                             "kind in (:k2, :c2)) order by id"),
+        desk, QStringLiteral(" where id in (select id from Tjournal where kind in (:k, :c) union "
+                             "all select id-1 from Tjournal where kind in (:k2, :c2)) order by id"),
         {{QStringLiteral("k"), JournalKind::Seal},
          {QStringLiteral("c"), JournalKind::SealKeyChange},
          {QStringLiteral("k2"), JournalKind::Seal},
@@ -450,6 +584,9 @@ ChainCheck VerifyJournalRange(Desk& desk, qint64 firstId, qint64 lastId) {
         if (row.entry.kind == JournalKind::SealKeyChange) ++changes;
     }
     if (keys.CheckAllBroughtIn(changes).result != ChainCheck::Intact) return whole();
+    // The chain is now known whole up to the range's last row.
+    if (fromVerified && rows.back().id > verified.first)
+        SetVerifiedJournalRow(desk, {rows.back().id, rows.back().hash});
     return range;
 }
 

@@ -89,6 +89,7 @@ struct JournalRow {
     int version = 2;
     QString account;
     QString approver;
+    QString totalFen;  // the total in fen beside its text, for the engine to sum; empty: none
 };
 
 // Appends entry inside the caller's open transaction. False when it could not be written; the
@@ -144,10 +145,22 @@ ChainCheck VerifyJournal(Desk& desk);
 // The same on any open connection to the database (another thread's), given the head this
 // desk remembers. Streams the rows: a year of a busy café is 100,000 of them.
 ChainCheck VerifyJournalOn(const QString& connectionName, const JournalMark& head);
-// The same for the rows firstId..lastId and their link to the row before, with completeness
-// checked over the whole table from counts alone; when anything does not fit, the whole chain
-// is verified, so the first row that does not fit is named wherever it lies.
+// The rows after from (a row verified before: it must still be there with its hash), their
+// links and hashes, no gap after it, the first row still 1 and the desk's head still there:
+// what start-up checks, so that its time follows the rows added, not the journal's size.
+// Rows before from are the whole chain's check. verified: the newest row checked.
+ChainCheck VerifyJournalAfter(const QString& connectionName, std::pair<qint64, QString> from,
+                              const JournalMark& head, std::pair<qint64, QString>* verified);
+// What a report checks for the rows firstId..lastId: the first row and this desk's last row by
+// the key; rows up to the desk's verified row (checked at start, weekly or on demand) only by
+// that row's hash; the rows after it up to lastId (or, with no verified row, the range and its
+// link to the row before) by hash and link. When anything does not fit, the whole chain is
+// verified, so the first row that does not fit is named wherever it lies. An intact check
+// from the verified row moves it to lastId.
 ChainCheck VerifyJournalRange(Desk& desk, qint64 firstId, qint64 lastId);
+// The newest row this desk has verified the chain up to, for the database in use (0: none).
+std::pair<qint64, QString> VerifiedJournalRow(Desk& desk);
+void SetVerifiedJournalRow(Desk& desk, const std::pair<qint64, QString>& row);
 // The operator's box for a chain that does not verify: "营业记录已被改动" and the first bad row,
 // or that the database holds fewer rows than this desk wrote, and when it wrote them.
 QString ChainAlteredText(const ChainCheck& check);

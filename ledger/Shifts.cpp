@@ -2,6 +2,7 @@
 
 #include <QSqlDatabase>
 #include <QSqlError>
+#include <functional>
 #include <memory>
 
 #include "desk/Desk.h"
@@ -16,59 +17,93 @@ qint64 Cents(const QString& text) { return ParseCents(text).value_or(0); }
 constexpr int kMaxOperatorName = 32;
 constexpr qint64 kMaxCashCents = 100000 * 100;  // what one drawer can hold, and then some
 
+// A seal key other than the one this desk saw last: someone may have put their own in and
+// signed the seals again. The owner's paper says which one is theirs. One the seen key vouched
+// for (the owner changed the password since) is no alarm.
+void WatchSealKey(Desk& desk, const ChainCheck& check) {
+    if (check.keyFingerprint.isEmpty()) return;
+    const QString key = desk.PerDatabaseKey(QStringLiteral("sealKey"));
+    const QString seen = desk.settings.value(key);
+    if (!seen.isEmpty() && !check.keyHistory.contains(seen)) {
+        desk.prompts.message(
+            QStringLiteral("店主封账的公钥变了：本机上次见到的指纹是 %1，现在是 %2。"
+                           "请店主核对记在纸上的指纹；不是店主换的，封账就不可信。")
+                .arg(seen, check.keyFingerprint));
+        return;
+    }
+    desk.settings.setValue(key, check.keyFingerprint);
+}
+
 }  // namespace
+
+void CheckJournalBeside(Desk& desk, JournalCheck kind, std::function<void(const ChainCheck&)> done) {
+    const QString source = desk.DataModule1.connectionName();
+    const auto head = desk.JournalHead();
+    const auto from = kind == JournalCheck::SinceLastVerified
+                          ? VerifiedJournalRow(desk)
+                          : std::pair<qint64, QString>{0, QString()};
+    const QDate today = desk.clock.nowDateTime().date();
+    struct Outcome {
+        ChainCheck check;
+        std::pair<qint64, QString> verified;
+    };
+    auto outcome = std::make_shared<Outcome>();
+    desk.RunInBackground(
+        [source, head, from, outcome] {
+            const QString name = source + QStringLiteral("-journal-check");
+            {
+                QSqlDatabase db = QSqlDatabase::cloneDatabase(source, name);
+                outcome->check =
+                    db.open() ? VerifyJournalAfter(name, from, head, &outcome->verified)
+                              : ChainCheck{ChainCheck::Unreadable, 0,
+                                           DatabaseErrorText(db.lastError())};
+                db.close();
+            }
+            QSqlDatabase::removeDatabase(name);
+        },
+        [&desk, kind, today, outcome, done = std::move(done)] {
+            if (outcome->check.result == ChainCheck::Intact) {
+                SetVerifiedJournalRow(desk, outcome->verified);
+                if (kind != JournalCheck::SinceLastVerified)
+                    desk.SetDatabaseSetting(QStringLiteral("journalFullCheck"),
+                                            today.toString(Qt::ISODate));
+            }
+            done(outcome->check);
+        },
+        kind == JournalCheck::Weekly ? QThread::LowestPriority : QThread::InheritPriority);
+}
 
 void ResumeJournal(Desk& desk) {
     if (!desk.DataModule1.SchemaError().isEmpty()) return;  // a file that cannot hold it
     if (const std::optional<Shift> shift = OpenShiftOf(desk))
         desk.operatorName = shift->operatorName;
-    // A year of a busy café takes more than half a second to verify: the window opens at once
-    // and the box, if any, comes when the check is done.
-    const QString source = desk.DataModule1.connectionName();
-    const auto head = desk.JournalHead();
-    auto check = std::make_shared<ChainCheck>();
-    desk.RunInBackground(
-        [source, head, check] {
-            const QString name = source + QStringLiteral("-journal-check");
-            {
-                QSqlDatabase db = QSqlDatabase::cloneDatabase(source, name);
-                *check = db.open() ? VerifyJournalOn(name, head)
-                                   : ChainCheck{ChainCheck::Unreadable, 0,
-                                                DatabaseErrorText(db.lastError())};
-                db.close();
-            }
-            QSqlDatabase::removeDatabase(name);
-        },
-        [&desk, check] {
-            if (check->result != ChainCheck::Intact) {
-                desk.prompts.message(ChainAlteredText(*check));
-                return;
-            }
-            // A seal key other than the one this desk saw last: someone may have put their own
-            // in and signed the seals again. The owner's paper says which one is theirs. One
-            // the seen key vouched for (the owner changed the password since) is no alarm.
-            if (check->keyFingerprint.isEmpty()) return;
-            const QString key = desk.PerDatabaseKey(QStringLiteral("sealKey"));
-            const QString seen = desk.settings.value(key);
-            if (!seen.isEmpty() && !check->keyHistory.contains(seen)) {
-                desk.prompts.message(
-                    QStringLiteral("店主封账的公钥变了：本机上次见到的指纹是 %1，现在是 %2。"
-                                   "请店主核对记在纸上的指纹；不是店主换的，封账就不可信。")
-                        .arg(seen, check->keyFingerprint));
-                return;
-            }
-            desk.settings.setValue(key, check->keyFingerprint);
-        });
+    // Only the rows added since the last check are verified at start, beside the window; the
+    // whole chain once a week, at low priority. The box, if any, comes when the check is done.
+    const QDate last = QDate::fromString(desk.DatabaseSetting(QStringLiteral("journalFullCheck")),
+                                         Qt::ISODate);
+    const bool weekly = !last.isValid() || last.daysTo(desk.clock.nowDateTime().date()) >= 7 ||
+                        last > desk.clock.nowDateTime().date();
+    CheckJournalBeside(desk, weekly ? JournalCheck::Weekly : JournalCheck::SinceLastVerified,
+                       [&desk](const ChainCheck& check) {
+                           if (check.result != ChainCheck::Intact) {
+                               desk.prompts.message(ChainAlteredText(check));
+                               return;
+                           }
+                           WatchSealKey(desk, check);
+                       });
 }
 
 std::optional<Shift> OpenShiftOf(Desk& desk) {
-    const auto rows =
-        SelectJournal(desk,
-                      QStringLiteral(" where desk=:d and (kind=:o or kind=:c) order by id "
-                                     "desc limit 1"),
-                      {{QStringLiteral("d"), desk.deskName},
-                       {QStringLiteral("o"), JournalKind::ShiftOpen},
-                       {QStringLiteral("c"), JournalKind::ShiftClose}});
+    // The desk's last opening and last closing, each one look-up in (desk, kind, id).
+    const auto rows = SelectJournal(
+        desk,
+        QStringLiteral(" where id in ((select max(id) from Tjournal where desk=:d1 and kind=:o), "
+                       "(select max(id) from Tjournal where desk=:d2 and kind=:c)) order by id "
+                       "desc limit 1"),
+        {{QStringLiteral("d1"), desk.deskName},
+         {QStringLiteral("d2"), desk.deskName},
+         {QStringLiteral("o"), JournalKind::ShiftOpen},
+         {QStringLiteral("c"), JournalKind::ShiftClose}});
     if (!rows || rows->empty() || rows->front().entry.kind != JournalKind::ShiftOpen)
         return std::nullopt;
     const JournalRow& open = rows->front();

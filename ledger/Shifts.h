@@ -1,7 +1,10 @@
 #pragma once
 
 #include <QString>
+#include <functional>
 #include <optional>
+
+#include "ledger/Journal.h"
 
 class Desk;
 
@@ -41,6 +44,18 @@ std::optional<ShiftCount> ShiftCountOf(Desk& desk);
 // settled after the count makes a difference); a difference needs a note. True when closed.
 bool CloseShift(Desk& desk, const QString& note);
 
-// At start: the operator on duty comes back from the open shift, and the whole chain is
-// verified; only a chain that does not verify says anything ("营业记录已被改动").
+// At start: the operator on duty comes back from the open shift, and the chain is verified
+// beside the window: the rows added since the last verified one, or the whole chain when the
+// last full check is a week old. Only a chain that does not verify says anything
+// ("营业记录已被改动").
 void ResumeJournal(Desk& desk);
+
+enum class JournalCheck {
+    SinceLastVerified,  // the rows after the last verified one
+    Full,               // the whole chain, now (on demand)
+    Weekly,             // the whole chain, at low priority
+};
+// Runs a check of the chain on a thread of its own; done() comes back on the desk's thread.
+// An intact chain moves the desk's verified head (and, for a whole-chain check, its date).
+void CheckJournalBeside(Desk& desk, JournalCheck kind,
+                        std::function<void(const ChainCheck&)> done);

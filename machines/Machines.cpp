@@ -23,8 +23,15 @@ std::optional<QStringList> Names(Desk& desk, const QString& statement, const QSt
 }  // namespace
 
 std::optional<QStringList> AllMachineNames(Desk& desk) {
-    return Names(desk, QStringLiteral("select username from Tcount order by username"),
-                 DeskText::DbFault);
+    // Walked, not opened as a grid: a café's whole list, thousands of names, for one dialog.
+    Query* q = desk.DataModule1.ADOQuery2;
+    q->SetSql(QStringLiteral("select username from Tcount order by username"));
+    QStringList names;
+    if (!q->ForEachRow([&](const QString* row, int) { names << row[0]; })) {
+        desk.prompts.message(DeskText::DbFault);
+        return std::nullopt;
+    }
+    return names;
 }
 
 std::optional<QStringList> MachineNamesByState(Desk& desk, int mode) {

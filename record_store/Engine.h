@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <vector>
 
 class QSqlDatabase;
 class QSqlQuery;
@@ -101,6 +102,13 @@ class Engine {
     static bool WalkRows(QSqlQuery& q,
                          const std::function<void(const QString* row, int columns)>& visit,
                          QString* error);
+  protected:
+    // Qt's way, with the rows read from the server one at a time (forwardOnly) or all at once.
+    bool WalkQt(QSqlDatabase& db, const QString& sql, const QStringList& values,
+                const std::function<void(const QString* row, int columns)>& visit,
+                QString* error, bool forwardOnly) const;
+
+  public:
     class RowStatement {
       public:
         virtual ~RowStatement() = default;
@@ -109,4 +117,21 @@ class Engine {
     };
     virtual std::unique_ptr<RowStatement> PrepareRowStatement(QSqlDatabase& db, const QString& sql,
                                                               QString* error) const;
+
+    // Many rows of one table written with their guards (the billing pass): each row is its
+    // key, the texts its guard columns must still hold, then the texts its set columns get.
+    // A row is left alone when it no longer meets the condition or its guards, when its set
+    // columns already hold those texts, or when another desk holds it (it is written by a
+    // later pass instead of failing this one).
+    struct GuardedRows {
+        QString table, key, condition;
+        QStringList guards, sets;
+    };
+    // Runs inside the caller's open transaction. written: the indexes of the rows changed.
+    // False on a failure, with written holding what stays once committed: on SQLite the rows
+    // before the failing one (one statement per row); on PostgreSQL none, as the whole batch
+    // is one statement and a failed statement undoes its transaction.
+    virtual bool WriteGuardedRows(QSqlDatabase& db, const GuardedRows& spec,
+                                  const std::vector<QStringList>& rows,
+                                  std::vector<size_t>* written, QString* error) const;
 };

@@ -5,16 +5,20 @@
 #include <QSqlQuery>
 #include <QStringList>
 #include <algorithm>
-#include <iterator>
+#include <functional>
 #include <vector>
 
 #include "record_store/DatabaseError.h"
 #include "record_store/Engine.h"
+#include "record_store/Formats.h"
 
 namespace {
 
-// All of them or none.
-bool RunInOneTransaction(QSqlDatabase& db, const QStringList& statements, QString* error) {
+using Fill = std::function<bool(QSqlDatabase& db, QSqlQuery& q)>;
+
+// All of them or none; fill (when given) runs after the statements, in the same transaction.
+bool RunInOneTransaction(QSqlDatabase& db, const QStringList& statements, QString* error,
+                         const Fill& fill = {}) {
     const auto failed = [&](const QSqlError& e) {
         if (error) *error = DatabaseErrorText(e);
         return false;
@@ -30,6 +34,12 @@ bool RunInOneTransaction(QSqlDatabase& db, const QStringList& statements, QStrin
                 return failed(e);
             }
         }
+        if (fill && !fill(db, q)) {
+            const QSqlError e = q.lastError();
+            q.finish();
+            db.rollback();
+            return failed(e);
+        }
     }
     if (db.commit()) return true;
     const QSqlError e = db.lastError();
@@ -44,73 +54,108 @@ bool HasTable(const QSqlDatabase& db, const QString& table) {
     });
 }
 
+// Each row's total in fen, from its texts as the reports read them (none when one of them is not
+// an amount): the engine sums and groups them exactly.
+bool FillTotalFen(QSqlDatabase& db, QSqlQuery& q) {
+    std::vector<std::pair<qint64, QString>> fen;
+    q.setForwardOnly(true);
+    if (!q.exec(QStringLiteral("select id, tmoney, tother, tsum from Tjournal"))) return false;
+    while (q.next())
+        fen.emplace_back(
+            q.value(0).toLongLong(),
+            JournalFenText(q.value(1).toString(), q.value(2).toString(), q.value(3).toString()));
+    if (q.lastError().isValid()) return false;
+    q.finish();
+    if (!q.prepare(QStringLiteral("update Tjournal set total_fen=? where id=?"))) return false;
+    for (const auto& [id, cents] : fen) {
+        q.bindValue(0, cents.isEmpty() ? QVariant(QMetaType(QMetaType::LongLong))
+                                       : QVariant(cents.toLongLong()));
+        q.bindValue(1, id);
+        if (!q.exec()) return false;
+    }
+    (void)db;
+    return true;
+}
+
+struct Step {
+    QStringList statements;
+    Fill fill = {};
+};
+
 // The console's own tables, by schema version: step n brings version n-1 to n. Tables keyed by
 // machine name take the engine's case rule, as Tcount does.
-std::vector<QStringList> Steps(const Engine& engine) {
+std::vector<Step> Steps(const Engine& engine) {
     const Engine::TableRules rules = engine.Tables();
     return {
         // 1: the takings journal, append-only, each row chained to the one before by SHA-256.
-        {QStringLiteral(
-             "create table Tjournal (id integer primary key, at text not null, desk text not "
-             "null, operator text not null, kind text not null, machine text not null, target "
-             "text not null, tstart text not null, tend text not null, stime text not null, "
-             "tmoney text not null, tother text not null, tsum text not null, state text not "
-             "null, amount text not null, note text not null, flagged integer not null, prev "
-             "text not null, hash text not null)"),
-         QStringLiteral("create index Tjournal_at on Tjournal(at)"),
-         QStringLiteral("create table Tschema (version integer not null)")},
+        {{QStringLiteral(
+              "create table Tjournal (id integer primary key, at text not null, desk text not "
+              "null, operator text not null, kind text not null, machine text not null, target "
+              "text not null, tstart text not null, tend text not null, stime text not null, "
+              "tmoney text not null, tother text not null, tsum text not null, state text not "
+              "null, amount text not null, note text not null, flagged integer not null, prev "
+              "text not null, hash text not null)"),
+          QStringLiteral("create index Tjournal_at on Tjournal(at)"),
+          QStringLiteral("create table Tschema (version integer not null)")}},
         // 2: what the café sets once for every desk (its name on reports and receipts).
-        {QStringLiteral(
-            "create table Tsetting (name text not null primary key, value text not null)")},
+        {{QStringLiteral(
+            "create table Tsetting (name text not null primary key, value text not null)")}},
         // 3: operators who sign in. Journal rows name the account (an id that survives a rename)
         // and, for what a cashier did with the owner's password, the owner; v says which canonical
         // text a row's hash covers, so the rows written before keep verifying. The owner's seal
         // keys: each a public key and the salt its private half is derived with from the password,
         // from the journal row (since) where a change of the owner's password brought it in.
-        {QStringLiteral("alter table Tjournal add column v integer not null default 1"),
-         QStringLiteral("alter table Tjournal add column account text not null default ''"),
-         QStringLiteral("alter table Tjournal add column approver text not null default ''"),
-         QStringLiteral(
-             "create table Taccount (id integer primary key, name text not null, role text not "
-             "null, hash text not null, enabled integer not null, failures integer not null, "
-             "lockouts integer not null, locked_until text not null)"),
-         QStringLiteral("create table Tsealkey (salt text not null, publickey text not null, "
-                        "since integer not null)")},
+        {{QStringLiteral("alter table Tjournal add column v integer not null default 1"),
+          QStringLiteral("alter table Tjournal add column account text not null default ''"),
+          QStringLiteral("alter table Tjournal add column approver text not null default ''"),
+          QStringLiteral(
+              "create table Taccount (id integer primary key, name text not null, role text not "
+              "null, hash text not null, enabled integer not null, failures integer not null, "
+              "lockouts integer not null, locked_until text not null)"),
+          QStringLiteral("create table Tsealkey (salt text not null, publickey text not null, "
+                         "since integer not null)")}},
         // 4: price plans. Each version takes effect at its date-time (body empty: no plan, the
         // single rate); holidays; the machines' zones; each session's full start and zone, kept
         // (1) when it is more than "begun today at Tstart in the machine's zone", so a pass
         // reads only those and the sessions begun on an earlier day; a stamp that every change
         // of the versions, holidays or zones moves, on whichever desk.
-        rules.before +
-            QStringList{
-                QStringLiteral("create table Tplan (id integer not null primary key, effective "
-                               "text not null, body text not null, base text not null, night "
-                               "text not null)"),
-                QStringLiteral("create table Tholiday (day text not null primary key)"),
-                QStringLiteral("create table Tzone (") + rules.nameColumn +
-                    QStringLiteral(", zone text not null)"),
-                QStringLiteral("create table Tsession (") + rules.nameColumn +
-                    QStringLiteral(", started text not null, zone text not null, carried text "
-                                   "not null, night_ends text not null, warned integer not "
-                                   "null, kept integer not null)"),
-                QStringLiteral("create index Tsession_started on Tsession(started)"),
-                QStringLiteral("create index Tsession_kept on Tsession(kept)"),
-                QStringLiteral("create table Tplanstamp (n integer not null)"),
-                QStringLiteral("insert into Tplanstamp (n) values (0)")},
-        // 5: packages sold: one row per sale, numbered by the sale's journal row, the package as
+        {rules.before +
+         QStringList{
+             QStringLiteral("create table Tplan (id integer not null primary key, effective "
+                            "text not null, body text not null, base text not null, night "
+                            "text not null)"),
+             QStringLiteral("create table Tholiday (day text not null primary key)"),
+             QStringLiteral("create table Tzone (") + rules.nameColumn +
+                 QStringLiteral(", zone text not null)"),
+             QStringLiteral("create table Tsession (") + rules.nameColumn +
+                 QStringLiteral(", started text not null, zone text not null, carried text "
+                                "not null, night_ends text not null, warned integer not "
+                                "null, kept integer not null)"),
+             QStringLiteral("create index Tsession_started on Tsession(started)"),
+             QStringLiteral("create index Tsession_kept on Tsession(kept)"),
+             QStringLiteral("create table Tplanstamp (n integer not null)"),
+             QStringLiteral("insert into Tplanstamp (n) values (0)")}},
+        // 5: totals in fen for the engine to sum, and indexes for the reports' filters and the
+        // open shift's look-up, so neither reads the whole journal.
+        {{QStringLiteral("alter table Tjournal add column total_fen bigint"),
+          QStringLiteral("create index Tjournal_kind_at on Tjournal(kind, at)"),
+          QStringLiteral("create index Tjournal_desk_kind_at on Tjournal(desk, kind, at)"),
+          QStringLiteral("create index Tjournal_desk_kind_id on Tjournal(desk, kind, id)")},
+         FillTotalFen},
+        // 6: packages sold: one row per sale, numbered by the sale's journal row, the package as
         // it was sold (body), its end, what was paid for it with extensions (fen), how far the
         // end has come (step: claimed by one desk each, told: when) and whether it is on,
         // closed at checkout or voided. A session's prepaid time: from when until when it is
         // covered (empty: not at all) and whether time after it is billed (1) or not (0: locked).
-        {QStringLiteral(
-             "create table Tpackage (id integer not null primary key, machine text not null, "
-             "name text not null, body text not null, zone text not null, sold text not null, "
-             "ends text not null, paid text not null, step integer not null, told text not "
-             "null, state text not null, desk text not null)"),
-         QStringLiteral("create index Tpackage_machine on Tpackage(machine, state)"),
-         QStringLiteral("alter table Tsession add column prepaid_from text not null default ''"),
-         QStringLiteral("alter table Tsession add column prepaid_to text not null default ''"),
-         QStringLiteral("alter table Tsession add column bill_after integer not null default 1")},
+        {{QStringLiteral(
+              "create table Tpackage (id integer not null primary key, machine text not null, "
+              "name text not null, body text not null, zone text not null, sold text not null, "
+              "ends text not null, paid text not null, step integer not null, told text not "
+              "null, state text not null, desk text not null)"),
+          QStringLiteral("create index Tpackage_machine on Tpackage(machine, state)"),
+          QStringLiteral("alter table Tsession add column prepaid_from text not null default ''"),
+          QStringLiteral("alter table Tsession add column prepaid_to text not null default ''"),
+          QStringLiteral("alter table Tsession add column bill_after integer not null default 1")}},
     };
 }
 
@@ -148,12 +193,25 @@ bool MigrateSchema(QSqlDatabase& db, const Engine& engine, QString* error) {
         }
         if (q.next()) version = q.value(0).toInt();
     }
-    const std::vector<QStringList> steps = Steps(engine);
+    const std::vector<Step> steps = Steps(engine);
     for (int step = version; step < int(steps.size()); ++step) {
-        QStringList statements = steps[size_t(step)];
+        QStringList statements = steps[size_t(step)].statements;
         statements << QStringLiteral("delete from Tschema")
                    << QStringLiteral("insert into Tschema (version) values (%1)").arg(step + 1);
-        if (!RunInOneTransaction(db, statements, error)) return false;
+        if (!RunInOneTransaction(db, statements, error, steps[size_t(step)].fill)) return false;
     }
     return true;
+}
+
+QString JournalFenText(const QString& fee, const QString& other, const QString& total) {
+    const auto cents = ParseCents(total);
+    if (!cents || !ParseCents(fee) || !ParseCents(other)) return {};
+    return QString::number(*cents);
+}
+
+bool FillJournalFen(QSqlDatabase& db, QString* error) {
+    QSqlQuery q(db);
+    if (FillTotalFen(db, q)) return true;
+    if (error) *error = DatabaseErrorText(q.lastError());
+    return false;
 }

@@ -480,6 +480,17 @@ class AccountsTest : public QObject {
         QCOMPARE(check.seals, 3);
         QCOMPARE(check.keyFingerprint, newPrint);
         QCOMPARE(check.keyHistory, (QStringList{oldPrint, newPrint}));
+        // The start's check from a verified row after every seal holds them to the keys as well.
+        const JournalRow last = AllJournalRows(env).back();
+        const std::pair<qint64, QString> verified{last.id, last.hash};
+        const auto sinceVerified = [&] {
+            return VerifyJournalAfter(env.module->connectionName(), verified, JournalMark{},
+                                      nullptr);
+        };
+        check = sinceVerified();
+        QCOMPARE(check.result, ChainCheck::Intact);
+        QCOMPARE(check.seals, 3);
+        QCOMPARE(check.keyHistory, (QStringList{oldPrint, newPrint}));
         if (statement.isEmpty()) {
             // A desk that saw the old key takes the one it vouched for without a word.
             env.settings->setValue(env.desk->PerDatabaseKey(QStringLiteral("sealKey")), oldPrint);
@@ -496,6 +507,7 @@ class AccountsTest : public QObject {
         env.settings->setValue(env.desk->PerDatabaseKey(QStringLiteral("journalHead")), {});
         check = VerifyJournal(*env.desk);
         QCOMPARE(check.result, ChainCheck::SealBroken);
+        QCOMPARE(sinceVerified().result, ChainCheck::SealBroken);
         const auto report = LoadReport(*env.desk, env.clock.date, env.clock.date);
         QCOMPARE(report->check.result, ChainCheck::SealBroken);
     }

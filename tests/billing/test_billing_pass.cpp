@@ -399,6 +399,47 @@ class BillingPassTest : public QObject {
         QCOMPARE(bill(env, "x"), (QStringList{"0时30分", "1.3元", "6.3"}));
     }
 
+    // A pass whose rows would not change sends nothing that writes: it goes through where no
+    // write could, and the next minute's pass, which has rows to write, does not.
+    void passThatChangesNothingWritesNothing() {
+        Env env;
+        env.clock.time = QTime(10, 10, 0);
+        env.addSession(QStringLiteral("a"), QStringLiteral("10:0:0"));
+        env.addSession(QStringLiteral("b"), QStringLiteral("9:0:0"), QStringLiteral("1.5"));
+        env.desk->RefreshSessionGrid();
+        BillingPass(*env.desk);
+        QCOMPARE(env.prompts.take(), QStringList());
+        QCOMPARE(bill(env, "b"), (QStringList{"1时10分", "2.7元", "4.2"}));
+        env.setReadOnly(true);
+        env.clock.time = QTime(10, 10, 50);
+        BillingPass(*env.desk);
+        QCOMPARE(env.prompts.take(), QStringList());
+        env.clock.time = QTime(10, 11, 0);
+        BillingPass(*env.desk);
+        QCOMPARE(env.prompts.take(), QStringList{"message|数据库运行出错，请关闭并重试一次！"});
+        env.setReadOnly(false);
+        BillingPass(*env.desk);
+        QCOMPARE(env.prompts.take(), QStringList());
+        QCOMPARE(bill(env, "a"), (QStringList{"0时11分", "0.7元", "0.7"}));
+        gridMatches(env);
+    }
+
+    // Names travel to the server packed in arrays: none may be read as anything but itself.
+    void namesThatLookLikeSyntaxAreBilled() {
+        Env env;
+        env.clock.time = QTime(10, 30, 0);
+        const QStringList names{QStringLiteral("a\"b"), QStringLiteral("c\\d"),
+                                QStringLiteral("e,f{g}"), QStringLiteral("NULL"),
+                                QStringLiteral("网 吧'1")};
+        for (const QString& name : names) env.addSession(name, QStringLiteral("10:0:0"));
+        env.desk->RefreshSessionGrid();
+        BillingPass(*env.desk);
+        QCOMPARE(env.prompts.take(), QStringList());
+        for (const QString& name : names)
+            QCOMPARE(bill(env, name), (QStringList{"0时30分", "1.3元", "1.3"}));
+        gridMatches(env);
+    }
+
     // Beside the window, on the desk's worker: the same values, the same boxes in the same
     // order, no row after a No billed in that pass, the rows before a failure as here.
     void passBesideTheWindowAsksAndStopsAsHere() {

@@ -54,9 +54,10 @@ class MoneyWindowTest : public QObject {
         QTest::addColumn<QString>("statement");
         QTest::addColumn<QString>("box");
         QTest::addColumn<QString>("names");
-        QTest::newRow("a row edited") << QStringLiteral("update Tjournal set amount='50' where id=1")
+        // The start checks from the last row it verified (here this desk's last row) on.
+        QTest::newRow("a row edited") << QStringLiteral("update Tjournal set amount='60' where id=2")
                                       << QStringLiteral("message|营业记录已被改动")
-                                      << QStringLiteral("第1条");
+                                      << QStringLiteral("第2条");
         // A backup copied back by hand, or a power cut: said as what it is, with the time.
         QTest::newRow("the newest row gone")
             << QStringLiteral("delete from Tjournal where id=2")
@@ -85,6 +86,28 @@ class MoneyWindowTest : public QObject {
         QCOMPARE(boxes.size(), 1);
         QVERIFY2(boxes[0].startsWith(box), qPrintable(boxes[0]));
         QVERIFY2(boxes[0].contains(names), qPrintable(boxes[0]));
+    }
+
+    // A row before the last verified one waits for the whole chain, checked once a week.
+    void olderRowsAreTheWeeklyChecks() {
+        Env env;
+        env.addMachine(QStringLiteral("pc"), QStringLiteral("通宵"));
+        AddExtraCharge(*env.desk, QStringLiteral("pc"), QStringLiteral("5"));
+        AddExtraCharge(*env.desk, QStringLiteral("pc"), QStringLiteral("6"));
+        env.prompts.take();
+        const auto start = [&] {
+            TForm1 form(*env.desk);
+            [&] { QTRY_VERIFY(!env.desk->BackgroundBusy()); }();  // the check runs beside
+            QCoreApplication::processEvents();
+            return env.prompts.take();
+        };
+        QCOMPARE(start(), QStringList());  // the first start checks the whole chain: intact
+        env.sql(QStringLiteral("update Tjournal set amount='50' where id=1"));
+        QCOMPARE(start(), QStringList());  // before the verified row: not read at start
+        env.clock.date = env.clock.date.addDays(7);  // a week on: the whole chain
+        const QStringList boxes = start();
+        QCOMPARE(boxes.size(), 1);
+        QVERIFY2(boxes[0].contains(QStringLiteral("第1条")), qPrintable(boxes[0]));
     }
 
     // The report reads its days and says a break in a box, as at start, besides marking it.

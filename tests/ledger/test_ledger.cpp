@@ -1,4 +1,5 @@
 #include <QProcess>
+#include <QSqlDatabase>
 #include <QStandardPaths>
 #include <QTest>
 
@@ -8,6 +9,7 @@
 #include "ledger/Journal.h"
 #include "ledger/Report.h"
 #include "ledger/Shifts.h"
+#include "record_store/Schema.h"
 #include "support/LedgerFixtures.h"
 
 // The money record: a chain that finds what another tool changed, shifts with a blind count,
@@ -52,6 +54,53 @@ class LedgerTest : public QObject {
             << QStringLiteral("update Tjournal set operator='别人' where id=1") << qint64(1);
         QTest::newRow("this desk's last row edited")
             << QStringLiteral("update Tjournal set tsum='1', hash='x' where id=3") << qint64(3);
+        QTest::newRow("total in fen edited")
+            << QStringLiteral("update Tjournal set total_fen=99900 where id=2") << qint64(2);
+    }
+
+    // At start only the rows after the last verified one are checked: what was changed there,
+    // or the verified row itself, is found; a change before it waits for the whole-chain check.
+    void startChecksTheRowsAfterTheVerifiedOne_data() {
+        QTest::addColumn<QString>("statement");
+        QTest::addColumn<int>("sinceVerified");  // ChainCheck::Result
+        QTest::addColumn<qint64>("firstBad");
+        QTest::newRow("untouched") << QString() << int(ChainCheck::Intact) << qint64(0);
+        QTest::newRow("row after it edited")
+            << QStringLiteral("update Tjournal set tsum='1' where id=4") << int(ChainCheck::Altered)
+            << qint64(4);
+        QTest::newRow("verified row deleted")
+            << QStringLiteral("delete from Tjournal where id=3") << int(ChainCheck::Altered)
+            << qint64(3);
+        QTest::newRow("row before it edited")
+            << QStringLiteral("update Tjournal set tsum='1' where id=2") << int(ChainCheck::Intact)
+            << qint64(2);
+        QTest::newRow("first row deleted")
+            << QStringLiteral("delete from Tjournal where id=1") << int(ChainCheck::Altered)
+            << qint64(1);
+    }
+    void startChecksTheRowsAfterTheVerifiedOne() {
+        QFETCH(QString, statement);
+        QFETCH(int, sinceVerified);
+        QFETCH(qint64, firstBad);
+        Env env;
+        AddBill(env, QStringLiteral("pc"), QStringLiteral("通宵"), QStringLiteral("0"),
+                QStringLiteral("10"), QStringLiteral("10"));
+        for (const char* amount : {"1", "2", "3", "4"})
+            AddExtraCharge(*env.desk, QStringLiteral("pc"), QString::fromLatin1(amount));
+        const std::vector<JournalRow> rows = AllJournalRows(env);
+        QCOMPARE(rows.size(), size_t(4));
+        const std::pair<qint64, QString> verified{3, rows[2].hash};
+        if (!statement.isEmpty()) env.otherTool(statement);
+        const QString connection = env.module->connectionName();
+        std::pair<qint64, QString> newest;
+        const ChainCheck since = VerifyJournalAfter(connection, verified, {}, &newest);
+        QCOMPARE(int(since.result), sinceVerified);
+        if (since.result == ChainCheck::Altered) QCOMPARE(since.firstBad, firstBad);
+        if (since.result == ChainCheck::Intact) QCOMPARE(newest.first, qint64(4));
+        // The whole chain finds every one of them.
+        const ChainCheck full = VerifyJournalAfter(connection, {0, QString()}, {}, nullptr);
+        QCOMPARE(full.result, statement.isEmpty() ? ChainCheck::Intact : ChainCheck::Altered);
+        if (!statement.isEmpty()) QCOMPARE(full.firstBad, firstBad);
     }
     void tamperingIsFound() {
         QFETCH(QString, statement);
@@ -83,8 +132,10 @@ class LedgerTest : public QObject {
         QTest::addColumn<QStringList>("statements");
         QTest::addColumn<int>("result");
         QTest::addColumn<qint64>("firstBad");
+        // Outside the report's days and its links: the chain checks', so that a report does
+        // not read the whole journal (VerifyJournal below names it).
         QTest::newRow("a middle row deleted")
-            << QStringList{"delete from Tjournal where id=6"} << int(ChainCheck::Altered)
+            << QStringList{"delete from Tjournal where id=6"} << int(ChainCheck::Intact)
             << qint64(6);
         QTest::newRow("rows renumbered after a delete")
             << QStringList{"delete from Tjournal where id=6",
@@ -124,8 +175,9 @@ class LedgerTest : public QObject {
         const auto report = LoadReport(*env.desk, env.clock.date, env.clock.date);
         QVERIFY(report);
         QCOMPARE(int(report->check.result), result);
-        QCOMPARE(report->check.firstBad, firstBad);
+        if (result != ChainCheck::Intact) QCOMPARE(report->check.firstBad, firstBad);
         QCOMPARE(VerifyJournal(*env.desk).firstBad, firstBad);
+        if (result == ChainCheck::Intact) return;
         const QString box = ChainAlteredText(report->check);
         if (result == ChainCheck::Shorter) {
             QVERIFY2(!box.contains(QStringLiteral("改动")), qPrintable(box));
@@ -136,6 +188,58 @@ class LedgerTest : public QObject {
         } else {
             QVERIFY(box.startsWith(QStringLiteral("营业记录已被改动")));
         }
+    }
+
+    // A report does not hash again what the start verified: of the rows up to the desk's
+    // verified row only that row's hash is read; the rows after it are checked, and an intact
+    // report moves the verified row to its last. 20 rows, the day's are 12 to 20, verified up
+    // to 16.
+    void theReportChecksFromTheVerifiedRow_data() {
+        QTest::addColumn<QString>("statement");
+        QTest::addColumn<int>("result");
+        QTest::addColumn<qint64>("firstBad");
+        QTest::newRow("untouched") << QString() << int(ChainCheck::Intact) << qint64(0);
+        QTest::newRow("a row after the verified one edited")
+            << QStringLiteral("update Tjournal set tother='0' where id=18")
+            << int(ChainCheck::Altered) << qint64(18);
+        QTest::newRow("the verified row edited")
+            << QStringLiteral("update Tjournal set tother='0' where id=16")
+            << int(ChainCheck::Altered) << qint64(16);
+        QTest::newRow("the verified row's hash rewritten")
+            << QStringLiteral("update Tjournal set hash='0' where id=16")
+            << int(ChainCheck::Altered) << qint64(16);
+        // Verified before: the whole-chain checks' (weekly, 核对全部记录) to find.
+        QTest::newRow("a row of the day before the verified one edited")
+            << QStringLiteral("update Tjournal set tother='0' where id=14")
+            << int(ChainCheck::Intact) << qint64(14);
+    }
+    void theReportChecksFromTheVerifiedRow() {
+        QFETCH(QString, statement);
+        QFETCH(int, result);
+        QFETCH(qint64, firstBad);
+        Env env;
+        AddBill(env, QStringLiteral("pc"), QStringLiteral("通宵"), QStringLiteral("0"),
+                QStringLiteral("10"), QStringLiteral("10"));
+        env.clock.date = QDate(2026, 12, 8);
+        for (int i = 1; i <= 20; ++i) {
+            if (i == 12) env.clock.date = QDate(2026, 12, 9);
+            env.clock.time = QTime(10, i, 0);
+            QCOMPARE(AddExtraCharge(*env.desk, QStringLiteral("pc"), QStringLiteral("1")),
+                     ChargeOutcome::Added);
+        }
+        const std::vector<JournalRow> rows = AllJournalRows(env);
+        SetVerifiedJournalRow(*env.desk, {16, rows[15].hash});
+        if (!statement.isEmpty()) env.otherTool(statement);
+        const auto report = LoadReport(*env.desk, env.clock.date, env.clock.date);
+        QVERIFY(report);
+        QCOMPARE(int(report->check.result), result);
+        if (result == ChainCheck::Intact) {
+            QCOMPARE(VerifiedJournalRow(*env.desk), (std::pair<qint64, QString>{20, rows[19].hash}));
+        } else {
+            QCOMPARE(report->check.firstBad, firstBad);
+            QCOMPARE(VerifiedJournalRow(*env.desk).first, qint64(16));
+        }
+        if (!statement.isEmpty()) QCOMPARE(VerifyJournal(*env.desk).firstBad, firstBad);
     }
 
     void blindCountNeedsANoteForADifference() {
@@ -313,6 +417,42 @@ class LedgerTest : public QObject {
         // Cents text keeps the sign of small losses.
         QCOMPARE(CentsText(-5), QStringLiteral("-0.05"));
         QCOMPARE(CentsText(-105), QStringLiteral("-1.05"));
+    }
+
+    // A journal written before the totals in fen were stored: the migration fills them from
+    // the texts, the chain still verifies and the report sums to the fen.
+    void olderJournalGetsItsTotalsInFen() {
+        Env env;
+        const QStringList totals{"0.1", "7.7"};
+        int n = 0;
+        for (const QString& total : totals) {
+            const QString name = QStringLiteral("127.0.0.%1").arg(++n);
+            AddBill(env, name, QStringLiteral("正常"), QStringLiteral("0元"), QStringLiteral("0"),
+                    total);
+            env.desk->RefreshSessionGrid();
+            QVERIFY(CheckOut(*env.desk, name));
+        }
+        env.prompts.take();
+        for (const char* index : {"Tjournal_kind_at", "Tjournal_desk_kind_at", "Tjournal_desk_kind_id"})
+            env.sql(QStringLiteral("drop index ") + QString::fromLatin1(index));
+        env.sql(QStringLiteral("alter table Tjournal drop column total_fen"));
+        // and the packages' step after it
+        env.sql(QStringLiteral("drop table Tpackage"));
+        for (const char* column : {"prepaid_from", "prepaid_to", "bill_after"})
+            env.sql(QStringLiteral("alter table Tsession drop column ") +
+                    QString::fromLatin1(column));
+        env.sql(QStringLiteral("update Tschema set version=4"));  // the step before the fen
+        QSqlDatabase db = QSqlDatabase::database(env.module->connectionName());
+        QString error;
+        QVERIFY2(MigrateSchema(db, env.module->engine(), &error), qPrintable(error));
+        QStringList fen;
+        for (const JournalRow& row : AllJournalRows(env)) fen << row.totalFen;
+        QCOMPARE(fen, (QStringList{"10", "770"}));
+        QCOMPARE(VerifyJournal(*env.desk).result, ChainCheck::Intact);
+        const auto report = LoadReport(*env.desk, env.clock.date, env.clock.date);
+        QVERIFY(report);
+        QCOMPARE(report->totalCents, qint64(780));
+        QCOMPARE(report->check.result, ChainCheck::Intact);
     }
 
     void csvBytes() {

@@ -1,8 +1,10 @@
 #include <QAbstractItemModelTester>
 #include <QSignalSpy>
+#include <QSqlDatabase>
 #include <QTest>
 
 #include "record_store/DataModule.h"
+#include "record_store/Engine.h"
 #include "support/StoreFixtures.h"
 
 // The grid query as the model a view shows: Qt's own checker watches every signal and answer
@@ -128,6 +130,64 @@ class GridModelTest : public QObject {
         QVERIFY(!grid->Reopen());
         QVERIFY(!grid->Active());
         QCOMPARE(grid->rowCount(), 0);
+    }
+
+    // The rows a pass or a report walks, as the engine's fast path reads them: the same texts
+    // as Qt's own path, a null as empty, values bound by position even beside a '?' in a
+    // literal, and a failure told in the database's words.
+    void walkedRowsAreTheTextsAsStored_data() {
+        QTest::addColumn<QString>("sql");
+        QTest::addColumn<QStringList>("values");
+        QTest::addColumn<QStringList>("rows");  // each row's columns joined with '|'
+        QTest::newRow("texts and a null")
+            << QStringLiteral("select username, Tstart, gotime from Tcount order by username")
+            << QStringList{}
+            << QStringList{QStringLiteral("a'1|9:0:0|"), QStringLiteral("机器二|9:5:0|")};
+        QTest::newRow("a bound value beside a '?' in a literal")
+            << QStringLiteral("select username, '?' from Tcount where username=?")
+            << QStringList{QStringLiteral("机器二")} << QStringList{QStringLiteral("机器二|?")};
+        QTest::newRow("named values") << QStringLiteral(
+                                             "select username from Tcount where Tstart=:start")
+                                      << QStringList{QStringLiteral("9:0:0")}
+                                      << QStringList{QStringLiteral("a'1")};
+        QTest::newRow("no rows") << QStringLiteral("select username from Tcount where 1=0")
+                                 << QStringList{} << QStringList{};
+    }
+    void walkedRowsAreTheTextsAsStored() {
+        QFETCH(QString, sql);
+        QFETCH(QStringList, values);
+        QFETCH(QStringList, rows);
+        StoreEnv env;
+        env.addSession(QStringLiteral("a'1"), QStringLiteral("9:0:0"));
+        env.addSession(QStringLiteral("机器二"), QStringLiteral("9:5:0"));
+        env.sql(QStringLiteral("update Tcount set gotime=null"));
+        QSqlDatabase db = QSqlDatabase::database(env.module->connectionName());
+        QStringList read;
+        QString error;
+        QVERIFY2(env.module->engine().Walk(
+                     db, sql, values,
+                     [&](const QString* row, int columns) {
+                         read << QStringList(row, row + columns).join(QLatin1Char('|'));
+                     },
+                     &error),
+                 qPrintable(error));
+        QCOMPARE(read, rows);
+    }
+    void aWalkThatFailsSaysWhy() {
+        StoreEnv env;
+        QSqlDatabase db = QSqlDatabase::database(env.module->connectionName());
+        QString error;
+        int rows = 0;
+        QVERIFY(!env.module->engine().Walk(
+            db, QStringLiteral("select nothere from Tcount where username=?"), {QStringLiteral("x")},
+            [&](const QString*, int) { ++rows; }, &error));
+        QCOMPARE(rows, 0);
+        QVERIFY2(error.contains(QStringLiteral("nothere")), qPrintable(error));
+        // The connection goes on working.
+        QVERIFY(env.module->engine().Walk(db, QStringLiteral("select count(*) from Tcount"), {},
+                                          [&](const QString* r, int) { rows = r[0].toInt(); },
+                                          &error));
+        QCOMPARE(rows, 0);
     }
 };
 
