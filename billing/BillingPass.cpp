@@ -159,13 +159,13 @@ RowBill PriceRow(RowPlan* plan, double rate, const QTime& now, const QDateTime& 
 
 // The pass's write: the three texts, only while the row is still the normal session it read.
 const Engine::GuardedRows& PassWrite() {
-    static const Engine::GuardedRows spec{
+    static const Engine::GuardedRows shape{
         QStringLiteral("Tcount"),
         QStringLiteral("username"),
         QStringLiteral("Cstate='正常'"),
         {QStringLiteral("Tstart"), QStringLiteral("Tother")},
         {QStringLiteral("Stime"), QStringLiteral("Tmoney"), QStringLiteral("Tsum")}};
-    return spec;
+    return shape;
 }
 
 struct PassWritten {

@@ -171,6 +171,9 @@ void Desk::RetryWorker() {
 }
 
 void Desk::UpdateConnectionState() {
+    // The worker may meet a lost server before the window's connection is next looked at; the
+    // strip must not say "connected" over a window connection already known to be dead.
+    DataModule1.CheckConnection();
     const bool lost = DataModule1.Lost() || m_workerLost;
     if (lost == m_shownLost) return;
     m_shownLost = lost;

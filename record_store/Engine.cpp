@@ -504,22 +504,22 @@ class PostgresEngine : public Engine {
 
     // One statement for the whole batch: the rows travel as one array per column, and the
     // server matches, guards, locks and writes them in one go, answering which it changed.
-    bool WriteGuardedRows(QSqlDatabase& db, const GuardedRows& spec,
+    bool WriteGuardedRows(QSqlDatabase& db, const GuardedRows& shape,
                           const std::vector<QStringList>& rows, std::vector<size_t>* written,
                           QString* error) const override {
         if (rows.empty()) return true;
-        const int guards = int(spec.guards.size());
-        const int columns = 1 + guards + int(spec.sets.size());
+        const int guards = int(shape.guards.size());
+        const int columns = 1 + guards + int(shape.sets.size());
         QStringList arrays, names, set, match, differs;
         for (int c = 0; c < columns; ++c) {
             arrays << QStringLiteral("cast(? as text[])");
             names << QStringLiteral("c%1").arg(c);
         }
         for (int g = 0; g < guards; ++g)
-            match << QStringLiteral(" and t.%1=v.c%2").arg(spec.guards[g]).arg(1 + g);
-        for (int s = 0; s < spec.sets.size(); ++s) {
-            set << QStringLiteral("%1=l.c%2").arg(spec.sets[s]).arg(1 + guards + s);
-            differs << QStringLiteral("t.%1 is distinct from v.c%2").arg(spec.sets[s]).arg(
+            match << QStringLiteral(" and t.%1=v.c%2").arg(shape.guards[g]).arg(1 + g);
+        for (int s = 0; s < shape.sets.size(); ++s) {
+            set << QStringLiteral("%1=l.c%2").arg(shape.sets[s]).arg(1 + guards + s);
+            differs << QStringLiteral("t.%1 is distinct from v.c%2").arg(shape.sets[s]).arg(
                            1 + guards + s);
         }
         // The rows are matched, guarded and locked in one join (those another desk holds left
@@ -528,13 +528,13 @@ class PostgresEngine : public Engine {
             QStringLiteral(
                 "with l as (select t.ctid as at, v.* from %1 as t join unnest(%2) with "
                 "ordinality as v(%3, i) on t.%4=v.c0 where ")
-                .arg(spec.table, arrays.join(QLatin1Char(',')), names.join(QLatin1Char(',')),
-                     spec.key) +
-            (spec.condition.isEmpty() ? QStringLiteral("true") : spec.condition) +
+                .arg(shape.table, arrays.join(QLatin1Char(',')), names.join(QLatin1Char(',')),
+                     shape.key) +
+            (shape.condition.isEmpty() ? QStringLiteral("true") : shape.condition) +
             match.join(QString()) + QStringLiteral(" and (") +
             differs.join(QStringLiteral(" or ")) +
             QStringLiteral(") for update of t skip locked) update %1 as t set %2 from l where t.ctid=l.at returning l.i")
-                .arg(spec.table, set.join(QLatin1Char(',')));
+                .arg(shape.table, set.join(QLatin1Char(',')));
         QSqlQuery q(db);
         q.setForwardOnly(true);
         if (!q.prepare(sql)) {
@@ -648,24 +648,24 @@ std::unique_ptr<Engine::RowStatement> Engine::PrepareRowStatement(QSqlDatabase& 
     return statement;
 }
 
-bool Engine::WriteGuardedRows(QSqlDatabase& db, const GuardedRows& spec,
+bool Engine::WriteGuardedRows(QSqlDatabase& db, const GuardedRows& shape,
                               const std::vector<QStringList>& rows, std::vector<size_t>* written,
                               QString* error) const {
     if (rows.empty()) return true;
     // One prepared statement, run for each row: SQLite has no round trips to save.
     QStringList set, differs;
-    for (const QString& column : spec.sets) {
+    for (const QString& column : shape.sets) {
         set << column + QStringLiteral("=?");
         differs << column + QStringLiteral(" is distinct from ?");
     }
     QString sql = QStringLiteral("update %1 set %2 where %3=?")
-                      .arg(spec.table, set.join(QLatin1Char(',')), spec.key);
-    if (!spec.condition.isEmpty()) sql += QStringLiteral(" and ") + spec.condition;
-    for (const QString& column : spec.guards) sql += QStringLiteral(" and ") + column + QStringLiteral("=?");
+                      .arg(shape.table, set.join(QLatin1Char(',')), shape.key);
+    if (!shape.condition.isEmpty()) sql += QStringLiteral(" and ") + shape.condition;
+    for (const QString& column : shape.guards) sql += QStringLiteral(" and ") + column + QStringLiteral("=?");
     sql += QStringLiteral(" and (") + differs.join(QStringLiteral(" or ")) + QLatin1Char(')');
     const std::unique_ptr<RowStatement> statement = PrepareRowStatement(db, sql, error);
     if (!statement) return false;
-    const qsizetype guards = spec.guards.size();
+    const qsizetype guards = shape.guards.size();
     QStringList values;
     for (size_t r = 0; r < rows.size(); ++r) {
         const QStringList& row = rows[r];

@@ -131,7 +131,7 @@ class Engine {
     // False on a failure, with written holding what stays once committed: on SQLite the rows
     // before the failing one (one statement per row); on PostgreSQL none, as the whole batch
     // is one statement and a failed statement undoes its transaction.
-    virtual bool WriteGuardedRows(QSqlDatabase& db, const GuardedRows& spec,
+    virtual bool WriteGuardedRows(QSqlDatabase& db, const GuardedRows& shape,
                                   const std::vector<QStringList>& rows,
                                   std::vector<size_t>* written, QString* error) const;
 };
