@@ -19,17 +19,6 @@
 // Packages sold, warned about and ended on real databases, with their datagrams on 127.0.0.1.
 namespace {
 
-const QByteArray kCatalogue = R"({"packages": [
-  {"name": "三小时", "zones": ["普通区"], "kind": "length", "minutes": 180, "price": "10",
-   "sell_days": ["mon","tue","wed","thu","fri","sat","sun","holiday"], "sell_from": "00:00",
-   "sell_to": "24:00", "at_end": "continue", "refund": "pro_rata"},
-  {"name": "一小时锁", "zones": ["普通区"], "kind": "length", "minutes": 60, "price": "4",
-   "sell_days": ["mon","tue","wed","thu","fri","sat","sun","holiday"], "sell_from": "00:00",
-   "sell_to": "24:00", "at_end": "lock"},
-  {"name": "包夜", "zones": ["普通区"], "kind": "window", "from": "22:00", "to": "08:00",
-   "price": "15", "sell_days": ["mon","tue","wed","thu","fri","sat","sun"],
-   "sell_from": "20:00", "sell_to": "04:00"}]})";
-
 const QString kOwnerPassword = QStringLiteral("店主的密码-2026");
 const QString kPin = QStringLiteral("4711");
 
@@ -37,7 +26,7 @@ const SaleContext kZone{QStringLiteral("普通区"), {}, {QStringLiteral("普通
 
 void SaveSample(Env& env) {
     QString problem;
-    const std::optional<Catalogue> c = CatalogueFromJson(kCatalogue, &problem);
+    const std::optional<Catalogue> c = CatalogueFromJson(kTestCatalogue, &problem);
     QVERIFY2(c, qPrintable(problem));
     QVERIFY2(SaveCatalogue(*env.desk, *c, kZone.zones, &problem), qPrintable(problem));
 }
@@ -467,6 +456,28 @@ class PackagesTest : public QObject {
         env.desk->Guard([&] { BillingPass(*env.desk); });
         QCOMPARE(env.field(QStringLiteral("m1"), QStringLiteral("Stime")), used);
         QCOMPARE(env.field(QStringLiteral("m1"), QStringLiteral("Tmoney")), fee);
+    }
+
+    // A night paid for is billed on past midnight, not asked about as an overnight (a "no"
+    // would stop its billing and the pass at its row).
+    void aNightIsNotAskedAboutAtMidnight() {
+        Env env;
+        SetClock(env.clock, QStringLiteral("2026-12-11 09:00:00"));
+        UseTestPlan(env);
+        SaveSample(env);
+        AddMachine(env);
+        AddMachine(env, QStringLiteral("m2"));
+        SetClock(env.clock, QStringLiteral("2026-12-11 21:30:00"));
+        QVERIFY(SellPackage(*env.desk, QStringLiteral("m1"), QStringLiteral("包夜"), kZone));
+        env.prompts.take();
+        for (const char* at : {"2026-12-12 00:30:00", "2026-12-12 09:15:00"}) {
+            SetClock(env.clock, QString::fromLatin1(at));
+            env.desk->Guard([&] { BillingPass(*env.desk); });
+            QCOMPARE(env.prompts.take(), QStringList{});
+        }
+        // 75 minutes after its end at Saturday's 4 an hour: an hour and the part hour's band.
+        QCOMPARE(env.field(QStringLiteral("m1"), QStringLiteral("Stime")), QStringLiteral("11时45分"));
+        QCOMPARE(env.field(QStringLiteral("m1"), QStringLiteral("Tsum")), QStringLiteral("5.3"));
     }
 
     void theTimeBeforeAPackageStaysBilled() {
