@@ -593,7 +593,8 @@ std::optional<NightSale> PlanOvernight(Desk& desk, const QString& machine) {
 }
 
 std::optional<PlanBill> PreviewBill(Desk& desk, const QString& zone, const QDateTime& start,
-                                    const QDateTime& end, QString* unknownZone) {
+                                    const QDateTime& end, QString* unknownZone,
+                                    const PreviewPrepaid* prepaid, QString* zoneUsed) {
     const std::optional<PlanState> state = ReadPlanState(desk);
     if (!state) return std::nullopt;
     const PlanVersion* v = state->pricing.InForce(start);
@@ -609,7 +610,16 @@ std::optional<PlanBill> PreviewBill(Desk& desk, const QString& zone, const QDate
         return std::nullopt;
     }
     const QString name = !zone.isEmpty() || !v || !v->zones ? zone : v->zones->front().name;
-    return BillByPlan(state->pricing, name, start, end, true);
+    if (zoneUsed) *zoneUsed = name;
+    if (!prepaid) return BillByPlan(state->pricing, name, start, end, true);
+    SessionRecord record;
+    record.startedMinute = WallMinute(start);
+    record.startedSecond = start.time().second();
+    record.zone = name;
+    record.prepaidFrom = start;
+    record.prepaidTo = prepaid->to;
+    record.billAfter = prepaid->billAfter;
+    return PrepaidBill(state->pricing, record, QString(), end, true);
 }
 
 QString MachineZoneNow(Desk& desk, const QString& machine) {

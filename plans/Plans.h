@@ -127,8 +127,16 @@ std::optional<NightSale> PlanOvernight(Desk& desk, const QString& machine);
 // priced by the same slots as the billing pass; without a plan, at Tmoney's rate by the
 // part-hour bands. nullopt after its box when the prices cannot be read; nullopt without a
 // box, with *unknownZone set, when the plan in force at start has no such zone.
+// With prepaid: a session sold on a package at start, billed as the pass bills one (nothing
+// until prepaid->to, then from that second when billAfter). *zoneUsed: the zone priced.
+struct PreviewPrepaid {
+    QDateTime to;
+    bool billAfter = true;
+};
 std::optional<PlanBill> PreviewBill(Desk& desk, const QString& zone, const QDateTime& start,
-                                    const QDateTime& end, QString* unknownZone = nullptr);
+                                    const QDateTime& end, QString* unknownZone = nullptr,
+                                    const PreviewPrepaid* prepaid = nullptr,
+                                    QString* zoneUsed = nullptr);
 
 // The machine's zone when a plan is in force now; empty without one (the panel then shows
 // nothing, as it always did).
