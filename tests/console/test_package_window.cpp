@@ -2,7 +2,11 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QProcess>
 #include <QPushButton>
+#include <QStandardPaths>
+#include <QTabWidget>
+#include <QTableWidget>
 #include <QSpinBox>
 #include <QTest>
 #include <QTimer>
@@ -11,6 +15,7 @@
 #include "billing/BillingPass.h"
 #include "billing/Checkout.h"
 #include "console/TForm1.h"
+#include "console/TReport.h"
 #include "console/Tinformation.h"
 #include "ledger/Report.h"
 #include "printing/Receipt.h"
@@ -69,6 +74,42 @@ class PackageWindowTest : public QObject {
         QCOMPARE(env.prompts.take(),
                  (QStringList{QStringLiteral("message|上机"), QStringLiteral("message|127.0.0.1")}));
         QCOMPARE(env.field(QStringLiteral("127.0.0.1"), QStringLiteral("Cstate")), QStringLiteral("正常"));
+    }
+
+    // 营业报表 shows the packages' tab and the cash taken only once a package is sold; the PDF
+    // lists them too.
+    void theReportShowsPackagesOnceSold() {
+        Env env;
+        SellSomething(env);
+        env.addMachine(QStringLiteral("127.0.0.1"));
+        env.resolver.table.insert(QStringLiteral("127.0.0.1"), 0x7F000001);
+        TForm1 form(*env.desk);
+        {
+            TReport before(*env.desk, &form);
+            QVERIFY(!before.Tabs->isTabVisible(before.Tabs->indexOf(before.PackageTable)));
+            QCOMPARE(before.TotalLabel->text(), QStringLiteral("合计：0.00 元，共 0 笔结账"));
+        }
+        QVERIFY(SellPackage(*env.desk, QStringLiteral("127.0.0.1"), QStringLiteral("三小时"),
+                            SaleContextFor(*env.desk, QStringLiteral("127.0.0.1"))));
+        env.prompts.take();
+        TReport dialog(*env.desk, &form);
+        QVERIFY(dialog.Tabs->isTabVisible(dialog.Tabs->indexOf(dialog.PackageTable)));
+        QCOMPARE(dialog.PackageTable->rowCount(), 1);
+        QCOMPARE(dialog.PackageTable->item(0, 0)->text(), QStringLiteral("包时售出"));
+        QCOMPARE(dialog.PackageTable->item(0, 2)->text(), QStringLiteral("10.00"));
+        QCOMPARE(dialog.TotalLabel->text(),
+                 QStringLiteral("合计：0.00 元，共 0 笔结账；包时 10.00 元，现金合计 10.00 元"));
+        env.chooser.saveAnswer = env.path(QStringLiteral("day.pdf"));
+        QTest::mouseClick(dialog.PdfButton, Qt::LeftButton);
+        env.prompts.take();
+        const QString tool = QStandardPaths::findExecutable(QStringLiteral("pdftotext"));
+        QVERIFY2(!tool.isEmpty(), "pdftotext is needed (poppler-utils)");
+        QProcess text;
+        text.start(tool, {*env.chooser.saveAnswer, QStringLiteral("-")});
+        QVERIFY(text.waitForFinished(30000));
+        const QString pdf = QString::fromUtf8(text.readAllStandardOutput());
+        for (const char* line : {"包时售出", "包时合计", "现金合计"})
+            QVERIFY2(pdf.contains(QString::fromUtf8(line)), line);
     }
 
     void returnKeepsTheDescribedStart_data() {

@@ -7,6 +7,7 @@
 #include "billing/BillingPass.h"
 #include "billing/Checkout.h"
 #include "billing/Transfer.h"
+#include "ledger/Report.h"
 #include "ledger/Shifts.h"
 #include "machines/Machines.h"
 #include "packages/Packages.h"
@@ -294,6 +295,59 @@ class PackagesTest : public QObject {
         QVERIFY(count);
         QCOMPARE(count->expectedCents, qint64(11000));
         QCOMPARE(count->differenceCents, qint64(0));
+    }
+
+    // 营业报表 lists each kind of package money on its own line, per shift; with the bills it
+    // is the cash the shift took.
+    void theReportListsPackagesBesideTheBills() {
+        Env env;
+        InstallPackageHooks(*env.desk);
+        SaveSample(env);
+        AddMachine(env);
+        AddMachine(env, QStringLiteral("m2"));
+        SetClock(env.clock, QStringLiteral("2026-12-11 13:00:00"));
+        QVERIFY(OpenShift(*env.desk, QStringLiteral("小王"), QStringLiteral("100")));
+        const std::optional<Report> before = LoadReport(*env.desk, env.clock.date, env.clock.date);
+        QVERIFY(before);
+        SetClock(env.clock, QStringLiteral("2026-12-11 14:00:00"));
+        QVERIFY(SellPackage(*env.desk, QStringLiteral("m1"), QStringLiteral("三小时"), kZone));
+        QVERIFY(SellPackage(*env.desk, QStringLiteral("m2"), QStringLiteral("一小时锁"), kZone));
+        SetClock(env.clock, QStringLiteral("2026-12-11 14:02:00"));
+        QVERIFY(VoidPackage(*env.desk, QStringLiteral("m2"), QStringLiteral("卖错了")));
+        QVERIFY(ExtendPackage(*env.desk, QStringLiteral("m1"), {QString(), 60, 300}, kZone));
+        SetClock(env.clock, QStringLiteral("2026-12-11 15:00:00"));
+        env.desk->RefreshSessionGrid();
+        QVERIFY(CheckOut(*env.desk, QStringLiteral("m1")));
+        SetClock(env.clock, QStringLiteral("2026-12-11 15:10:00"));
+        env.desk->RefreshSessionGrid();
+        QVERIFY(CheckOut(*env.desk, QStringLiteral("m2")));
+        env.prompts.take();
+
+        const std::optional<Report> report = LoadReport(*env.desk, env.clock.date, env.clock.date);
+        QVERIFY(report);
+        QStringList lines;
+        for (const ReportPackageLine& line : report->packages)
+            lines << QStringLiteral("%1|%2|%3|%4").arg(line.kind).arg(line.count).arg(CentsText(line.cents)).arg(line.shift);
+        // 13 元 for 240 minutes, 180 of them unused: 9.75 down to 9.7.
+        const QString shift = QStringLiteral("小王（%1 2026-12-11 13:00开班）").arg(env.desk->deskName);
+        QCOMPARE(lines, (QStringList{QStringLiteral("包时售出|2|14.00|") + shift,
+                                     QStringLiteral("包时续时|1|3.00|") + shift,
+                                     QStringLiteral("包时作废|1|-4.00|") + shift,
+                                     QStringLiteral("包时退款|1|-9.70|") + shift}));
+        QCOMPARE(report->packageCents, qint64(1400 + 300 - 400 - 970));
+        QCOMPARE(report->bills.size(), size_t(2));
+        const std::optional<ShiftCount> count = CountShift(*env.desk, QStringLiteral("100"));
+        QVERIFY(count);
+        QCOMPARE(count->expectedCents - 10000, report->totalCents + report->packageCents);
+        QVERIFY(QString::fromUtf8(ReportCsv(*report))
+                    .endsWith(QStringLiteral("\r\n\r\n包时,笔数,金额,值班员\r\n包时售出,2,14.00,") +
+                              shift + QStringLiteral("\r\n包时续时,1,3.00,") + shift +
+                              QStringLiteral("\r\n包时作废,1,-4.00,") + shift +
+                              QStringLiteral("\r\n包时退款,1,-9.70,") + shift + QStringLiteral("\r\n")));
+        // Before any package the report is as it always was.
+        QVERIFY(before->packages.empty());
+        QCOMPARE(before->packageCents, qint64(0));
+        QVERIFY(!QString::fromUtf8(ReportCsv(*before)).contains(QStringLiteral("包时")));
     }
 
     void anEarlyCheckoutRefundsProRata_data() {
