@@ -198,7 +198,8 @@ class PackageCoreTest : public QObject {
         QFETCH(QString, start);
         QFETCH(QString, checkout);
         QFETCH(qint64, refund);
-        const Package& p = *Sample().Find(name);
+        const Catalogue sample = Sample();  // the package lives as long as its catalogue
+        const Package& p = *sample.Find(name);
         QCOMPARE(PackageRefundAt(p, paid, At(start), PackageEndsAt(p, At(start)), At(checkout)), refund);
     }
 };
