@@ -128,18 +128,22 @@ struct RowBill {
 RowBill PriceRow(RowPlan* plan, double rate, const QTime& now, const QDateTime& at,
                  const PassRow& row, size_t index) {
     const QTime start = ParseDateTime(row.start);
-    if (now.hour() < start.hour() ||
-        (now.hour() == start.hour() && now.minute() < start.minute()))  // almost a day
+    // Any other session began today at its Tstart in its machine's zone.
+    const SessionRecord* record = nullptr;
+    if (plan && !plan->kept.isEmpty()) {
+        const auto kept = plan->kept.constFind(row.username);
+        if (kept != plan->kept.constEnd()) record = &*kept;
+    }
+    // A session on a package knows its full start and what was paid: past midnight it is
+    // billed on, never asked about as an overnight.
+    const bool prepaid = record && record->prepaidTo.isValid();
+    if (!prepaid && (now.hour() < start.hour() ||
+                     (now.hour() == start.hour() && now.minute() < start.minute())))  // almost a day
         return {RowBill::Midnight, {}, {}, {}};
     std::optional<PlanBill> byPlan;
-    if (plan) {
-        // Any other session began today at its Tstart in its machine's zone.
-        const auto kept = plan->kept.isEmpty() ? plan->kept.constEnd()
-                                               : plan->kept.constFind(row.username);
-        byPlan = SessionPlanBill(plan->plans.state.pricing,
-                                 kept == plan->kept.constEnd() ? nullptr : &*kept,
+    if (plan)
+        byPlan = SessionPlanBill(plan->plans.state.pricing, record,
                                  plan->plans.ListedZone(index, row.username), start, at);
-    }
     ElapsedTime used{0, 0};
     double fee = 0;
     if (byPlan) {

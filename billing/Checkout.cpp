@@ -139,7 +139,9 @@ RowDecision LockAndSettle(Desk& desk, const ShownBill& bill, Query* update, cons
     const std::optional<ShownBill> row = LockedRow(desk, machine);
     if (!row) return RowDecision::Failed;
     if (row->state.isEmpty() || row->state == QStringLiteral("无")) return RowDecision::Idle;
-    const QTime now = desk.clock.now();
+    // One reading of the clock: the bill, its journal row and what settles with it agree.
+    const QDateTime at = desk.clock.nowDateTime();
+    const QTime now = at.time();
     if (!SameBill(bill, *row, RateNow(desk), now.hour(), now.minute())) {
         *current = *row;
         return RowDecision::Changed;
@@ -155,13 +157,18 @@ RowDecision LockAndSettle(Desk& desk, const ShownBill& bill, Query* update, cons
     // The bill shown is the money taken: it goes into the journal as shown, with its runs of
     // hour slots under a plan, for the receipt.
     JournalEntry taken = BillEntry(JournalKind::Checkout, machine, bill.start,
-                                   desk.clock.now().toString(QStringLiteral("H:mm:ss")), bill.used,
+                                   now.toString(QStringLiteral("H:mm:ss")), bill.used,
                                    bill.fee, bill.other, bill.total, bill.state);
-    taken.note =
-        NoteWithDetail(note, PlanBillDetail(desk, machine, bill.start, bill.used, bill.state));
-    return update->ExecSQL() && AppendJournal(desk, taken) && DropSessionRecord(desk, machine)
-               ? RowDecision::Reset
-               : RowDecision::Failed;
+    BillDetail detail = PlanBillDetail(desk, machine, bill.start, bill.used, bill.state);
+    std::vector<Desk::SettledLine> settled;
+    if (!update->ExecSQL() ||
+        (desk.sessionSettled && !desk.sessionSettled(machine, at, &settled)))
+        return RowDecision::Failed;
+    for (const Desk::SettledLine& line : settled)
+        detail.runs.push_back({line.label, line.detail, line.amount});
+    taken.note = NoteWithDetail(note, detail);
+    return AppendJournal(desk, taken) && DropSessionRecord(desk, machine) ? RowDecision::Reset
+                                                                           : RowDecision::Failed;
 }
 
 CheckoutOutcome CheckOut(Desk& desk, const ShownBill& bill,

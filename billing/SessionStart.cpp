@@ -22,11 +22,12 @@ void StartCommand(Desk& desk) {
         desk.prompts.message(BillingText::AlreadyInSession);
         return;
     }
+    if (desk.offerStart && desk.offerStart(desk.SelectedMachine)) return;
     desk.prompts.message(QStringLiteral("上机"));
     StartSession(desk);
 }
 
-void StartSession(Desk& desk) {
+bool StartSession(Desk& desk, const std::function<bool()>& alsoWrite) {
     // The row written must be the machine that was told "sj", even if a command run while the
     // send waited for a name lookup moved SelectedMachine.
     const QString machine = desk.SelectedMachine;
@@ -39,7 +40,8 @@ void StartSession(Desk& desk) {
     const SendOutcome sent = SendRecordedCommand(
         desk, Command::Start,
         [&] {
-            if (transaction.BeginWrite() && LockIdleAndWriteStart(desk, machine, &refusal))
+            if (transaction.BeginWrite() && LockIdleAndWriteStart(desk, machine, &refusal) &&
+                (!alsoWrite || alsoWrite()))
                 return true;
             transaction.Rollback();
             return false;
@@ -49,10 +51,10 @@ void StartSession(Desk& desk) {
             if (!written) why = desk.DataModule1.LastError();
             if (written) desk.DataModule1.ADOQuery1->Open();  // not empty while the box shows
         });
-    if (sent == SendOutcome::Failed) return;
+    if (sent == SendOutcome::Failed) return false;
     if (sent == SendOutcome::NotLocked) {
         desk.prompts.message(refusal.isEmpty() ? DeskText::DbContact : refusal);
-        return;
+        return false;
     }
     if (!written) {
         // "sj" has left: no client may stay unlocked without its session in the database.
@@ -60,11 +62,12 @@ void StartSession(Desk& desk) {
         desk.RefreshSessionGrid();
         if (!told.isEmpty()) {
             desk.prompts.message(told);
-            return;
+            return false;
         }
     }
     desk.SelectedMachine = machine;
     if (!desk.DataModule1.ADOQuery1->Active()) desk.RefreshSessionGrid();
+    return true;
 }
 
 bool LockIdleAndWriteStart(Desk& desk, const QString& machine, QString* refusal) {

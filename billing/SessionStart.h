@@ -1,13 +1,17 @@
 #pragma once
 
+#include <functional>
+
 class QString;
 
 class Desk;
 
 // 上机: checks that the highlighted machine is idle, tells it "sj", writes the start row.
 void StartCommand(Desk& desk);
-// Sends "sj" to SelectedMachine and, when that went out, writes the start row.
-void StartSession(Desk& desk);
+// Sends "sj" to SelectedMachine and, when that went out, writes the start row. alsoWrite, when
+// given, writes what else the start records in the same transaction (a package sold with it);
+// false from it stops the start before "sj" leaves. True when the start is recorded.
+bool StartSession(Desk& desk, const std::function<bool()>& alsoWrite = {});
 // Writes the start row for machine on the grid query (which it leaves closed). No box.
 bool WriteSessionStart(Desk& desk, const QString& machine);
 

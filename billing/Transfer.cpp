@@ -76,6 +76,7 @@ bool TransferSession(Desk& desk, const QString& source, const QString& target,
     moving.target = target;
     if (!AppendJournal(desk, moving) || !MoveSessionRecord(desk, source, target))
         return fail(DeskText::DbRerun);
+    if (desk.sessionMoved && !desk.sessionMoved(source, target)) return fail(DeskText::DbRerun);
     if (!transaction.Commit()) return fail(DeskText::DbRerun);
     desk.MoveReminder(source, target);  // the reminder goes with the session, as gotime does
 

@@ -21,6 +21,8 @@
 #include "billing/Bulk.h"
 #include "billing/Overnight.h"
 #include "billing/PlanWatch.h"
+#include "console/TPackageChoice.h"
+#include "packages/Packages.h"
 #include "billing/Reminders.h"
 #include "billing/SessionStart.h"
 #include "client_channel/Datagram.h"
@@ -70,6 +72,10 @@ TForm1::TForm1(Desk& deskRef, QWidget* parent) : QMainWindow(parent), desk(deskR
     setPalette(pal);
     move(228, 58);
     resize(808, 582);
+
+    // Packages: the choice at 上机, and what a checkout or transfer does with a package.
+    InstallPackageHooks(desk);
+    OfferPackagesAtStart(desk, this);
 
     BuildMenus();
     BuildToolBar();
@@ -325,6 +331,9 @@ void TForm1::BuildMenus() {
     separator(PopupMenu1, "N63");
     item(PopupMenu1, "N64", "转账");
     item(PopupMenu1, "N65", "青岚信使");
+    // Shown in the pop-up only while the café sells packages (see the grid's menu).
+    auto* packages = new QAction(u("包时"), this);
+    packages->setObjectName(QStringLiteral("Package1"));
     separator(PopupMenu1, "N66");
     item(PopupMenu1, "N67", "设置");
     item(PopupMenu1, "N68", "高级");
@@ -348,6 +357,14 @@ void TForm1::BuildMenus() {
     connect(action("N60"), &QAction::triggered, this, &TForm1::N27Click);
     connect(action("N61"), &QAction::triggered, this, &TForm1::N28Click);
     connect(action("N65"), &QAction::triggered, this, &TForm1::N10Click);
+    connect(action("Package1"), &QAction::triggered, this, [this] {
+        desk.Guard([this] {
+            const QString machine = desk.CurrentRowMachine();
+            if (machine.isEmpty()) return;
+            TPackageDesk packages(desk, machine, this);
+            packages.exec();
+        });
+    });
 
     // The client program has no command for these: they keep their places, captions and keys
     // but are shown disabled, so nothing looks as if it works when it does not.
@@ -491,6 +508,11 @@ void TForm1::BuildMiddle() {
                        "border: 1px solid rgb(40, 80, 120); padding: 1px; }"));
     DBGrid1->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(DBGrid1, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
+        const std::optional<Catalogue> catalogue = StoredCatalogue(desk);
+        if (catalogue && !catalogue->packages.empty())
+            PopupMenu1->insertAction(action("N66"), action("Package1"));
+        else
+            PopupMenu1->removeAction(action("Package1"));
         PopupMenu1->popup(DBGrid1->viewport()->mapToGlobal(pos));
     });
     connect(DBGrid1, &QAbstractItemView::doubleClicked, this, &TForm1::DBGrid1DblClick);
@@ -734,6 +756,7 @@ void TForm1::Timer2Timer() {
     desk.GuardAnyway([this] {
         BillingPassBeside(desk);
         planWatch.TickBeside();
+        WatchPackages(desk);
     });
 }
 

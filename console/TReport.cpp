@@ -169,6 +169,11 @@ TReport::TReport(Desk& deskRef, QWidget* owner)
                    QStringLiteral("金额"), QStringLiteral("说明"), QStringLiteral("值班员")},
                   Tabs, {3});
     Tabs->addTab(FlaggedTable, QStringLiteral("需要注意"));
+    PackageTable = MakeTable({QStringLiteral("包时"), QStringLiteral("笔数"),
+                              QStringLiteral("金额（元）"), QStringLiteral("值班员/班次")},
+                             Tabs, {2});
+    Tabs->addTab(PackageTable, QStringLiteral("包时"));
+    Tabs->setTabVisible(Tabs->indexOf(PackageTable), false);
     Chart = new HourChart(Tabs);
     Tabs->addTab(Chart, QStringLiteral("按钟点"));
     layout->addWidget(Tabs, 1);
@@ -247,7 +252,15 @@ void TReport::QueryClick() {
         QStringLiteral("合计：%1 元，共 %2 笔结账").arg(CentsText(r.totalCents)).arg(r.bills.size()) +
         (r.unsummable ? QStringLiteral("（其中 %1 笔金额无法计算，未计入合计，见“需要注意”）")
                             .arg(r.unsummable)
-                      : QString()));
+                      : QString()) +
+        (r.packages.empty() ? QString()
+                            : QStringLiteral("；包时 %1 元，现金合计 %2 元")
+                                  .arg(CentsText(r.packageCents), CentsText(r.totalCents + r.packageCents))));
+    QList<QStringList> packages;
+    for (const ReportPackageLine& line : r.packages)
+        packages << QStringList{line.kind, QString::number(line.count), CentsText(line.cents), line.shift};
+    Fill(PackageTable, packages);
+    Tabs->setTabVisible(Tabs->indexOf(PackageTable), !r.packages.empty());
     QList<QStringList> bills;
     for (const ReportBill& b : r.bills) bills << BillCells(b);
     Fill(BillsTable, bills);

@@ -52,6 +52,7 @@ class TReport : public QWidget {
     QTableWidget* ShiftTable;
     QTableWidget* MachineTable;
     QTableWidget* FlaggedTable;
+    QTableWidget* PackageTable;  // its tab only while the days hold package money
     HourChart* Chart;
     QPushButton* CsvButton;
     QPushButton* PdfButton;

@@ -6,6 +6,7 @@
 
 #include "billing/Checkout.h"
 #include "desk/Desk.h"
+#include "packages/Packages.h"
 #include "plans/Plans.h"
 #include "widgets/Themed.h"
 
@@ -64,6 +65,10 @@ Tinformation::Tinformation(Desk& deskRef, QWidget* owner)
         new FlatButton(QStringLiteral("返  回"), "XP_Button3", QRect(296, 214, 80, 26), this);
     // In the free place under the right column: the bill explained, for the customer who asks.
     DetailButton = new FlatButton(QStringLiteral("明细"), "DetailButton", QRect(288, 136, 60, 22), group);
+    PackageLine = new QLabel(group);
+    PackageLine->setObjectName(QStringLiteral("PackageLine"));
+    PackageLine->setGeometry(216, 160, 194, 32);
+    PackageLine->setWordWrap(true);
     connect(DetailButton, &QPushButton::clicked, this, desk.Guarded([this] { DetailClick(); }));
     connect(XP_Button1, &QPushButton::clicked, this, desk.Guarded([this] { XP_Button1Click(); }));
     connect(XP_Button3, &QPushButton::clicked, this, [this] { XP_Button3Click(); });
@@ -74,6 +79,7 @@ void Tinformation::ShowRow(int gridRow) {
     const Query* grid = desk.DataModule1.ADOQuery1;
     for (const BillField& f : kFields)
         (this->*f.field)->setText(grid->FieldText(gridRow, QString::fromLatin1(f.column)));
+    ShowPackage();
     show();
     raise();
     activateWindow();
@@ -93,6 +99,7 @@ void Tinformation::XP_Button1Click() {
         const QString texts[] = {row.machine, row.start, row.now,      row.used, row.fee,
                                  row.other,   row.total, row.reminder, row.state};
         for (int i = 0; i < 9; ++i) (this->*kFields[i].field)->setText(texts[i]);
+        ShowPackage();
     };
     switch (CheckOut(desk, bill, refill)) {
         case CheckoutOutcome::Done:
@@ -107,12 +114,27 @@ void Tinformation::XP_Button1Click() {
 
 void Tinformation::XP_Button3Click() { hide(); }
 
+void Tinformation::ShowPackage() {
+    bool failed = false;
+    const std::optional<PackageBill> bill =
+        PackageAtCheckout(desk, la_computername->text(), &failed);
+    QString text;
+    if (bill) {
+        const std::vector<Desk::SettledLine> lines = PackageLines(*bill);
+        text = QStringLiteral("%1预付 %2 元，还应付 %3 元").arg(lines[0].label, lines[0].amount, la_allmoney->text());
+        if (bill->refund > 0) text += QStringLiteral("，退还 %1 元").arg(lines[1].amount.mid(1));
+    }
+    PackageLine->setText(text);
+}
+
 void Tinformation::DetailClick() {
     desk.prompts.message(BillBreakdown(desk, la_computername->text(), la_startime->text(),
                                        la_totaltime->text(), la_timemoney->text(),
                                        la_othermoney->text(), la_allmoney->text(),
                                        la_onStatus->text())
-                             .join(QLatin1Char('\n')));
+                                 .join(QLatin1Char('\n')) +
+                             (PackageLine->text().isEmpty() ? QString()
+                                                           : QLatin1Char('\n') + PackageLine->text()));
 }
 
 void OpenCheckout(Desk& desk, Tinformation& dialog) {

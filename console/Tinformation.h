@@ -3,6 +3,7 @@
 #include <QWidget>
 
 class Desk;
+class QLabel;
 class QLineEdit;
 class FlatButton;
 
@@ -25,6 +26,7 @@ class Tinformation : public QWidget {
     FlatButton* XP_Button2;  // 转  账
     FlatButton* XP_Button3;  // 返  回
     FlatButton* DetailButton;  // 明细: the bill explained
+    QLabel* PackageLine;       // a package session's prepaid part, what is due and the refund
 
     // Fills the fields from the grid query's row (-1: all empty) and shows the dialog.
     void ShowRow(int gridRow);
@@ -33,6 +35,7 @@ class Tinformation : public QWidget {
     void XP_Button1Click();
     void XP_Button3Click();
     void DetailClick();
+    void ShowPackage();
 
   private:
     Desk& desk;

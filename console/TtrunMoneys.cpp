@@ -5,9 +5,11 @@
 #include <QGroupBox>
 #include <QLabel>
 
+#include "accounts/Accounts.h"
 #include "billing/Transfer.h"
 #include "console/FillMachineCombo.h"
 #include "desk/Desk.h"
+#include "packages/Packages.h"
 #include "widgets/Themed.h"
 
 namespace {
@@ -63,6 +65,10 @@ TtrunMoneys::TtrunMoneys(Desk& deskRef, QWidget* owner)
 void TtrunMoneys::XP_Button1Click() {
     const QString source = FlatComboBox1->currentText();
     const QString target = FlatComboBox2->currentText();
+    // A package sold for one zone goes to another only with the owner's word.
+    const std::optional<QString> crossZone = CrossZoneMove(desk, source, target);
+    const OwnerApproval approval(desk, crossZone.value_or(QString()), crossZone.has_value());
+    if (crossZone && !approval) return;
     if (!TransferSession(desk, source, target, [this] { hide(); }))
         desk.prompts.message(QStringLiteral("转账不成功!"));
 }

@@ -85,6 +85,25 @@ class Desk : public QObject {
     // the seal key it last saw).
     QString PerDatabaseKey(const QString& kind) const;
 
+    // What a capability above the sessions keeps beside a session (a package sold for it) and
+    // settles with it: called inside the transaction of a checkout (settled, at the moment the
+    // bill is taken, before its journal row, adding the lines the receipt lists for it) or a
+    // transfer (moved), after the rows changed; false rolls the whole change back. Unset:
+    // nothing.
+    struct SettledLine {
+        QString label, detail, amount;  // amount in yuan, as the bill writes money
+    };
+    std::function<bool(const QString& machine, const QDateTime& at, std::vector<SettledLine>* lines)>
+        sessionSettled;
+    std::function<bool(const QString& from, const QString& to)> sessionMoved;
+    // A machine deleted in mid-session, in the delete's transaction: what was kept beside the
+    // session ends with it; *note says what for the delete's flagged row.
+    std::function<bool(const QString& machine, QString* note)> sessionDropped;
+
+    // 上机 on an idle machine asks this first, when set: true when it dealt with the start
+    // itself (sold a package, or the operator cancelled), false for the described start.
+    std::function<bool(const QString& machine)> offerStart;
+
     // Reminders by machine (MachineNameKey); a transfer carries its reminder along.
     QHash<QString, Reminder> reminders;
     void MoveReminder(const QString& from, const QString& to);

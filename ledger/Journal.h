@@ -44,6 +44,21 @@ inline const QString Seal = QStringLiteral("店主封账");
 // A seal with the key of the owner's new password, which also carries the old key's signature
 // over the same and the new key: note: the new signature, a space, the old one.
 inline const QString SealKeyChange = QStringLiteral("店主改密码");
+// Time sold up front. amount: cash in (a sale, an extension) or out (negative: a void, a
+// refund); machine, and note: the package.
+inline const QString PackageSale = QStringLiteral("包时售出");
+inline const QString PackageExtend = QStringLiteral("包时续时");
+inline const QString PackageVoid = QStringLiteral("包时作废");     // note: the reason
+inline const QString PackageRefund = QStringLiteral("包时退款");   // at an early checkout
+inline const QString PackageCatalogue = QStringLiteral("包时目录");  // note: old and new
+// A package carried by a transfer into another zone, with the owner's approval; flagged.
+// machine: from, target: to, note: the package and the zones.
+inline const QString PackageCrossZone = QStringLiteral("包时跨区");
+// Whether a row's amount is cash in or out of the drawer beside the checkouts' totals.
+inline bool PackageMoney(const QString& kind) {
+    return kind == PackageSale || kind == PackageExtend || kind == PackageVoid ||
+           kind == PackageRefund;
+}
 }  // namespace JournalKind
 
 // What an operation records; the journal adds the id, time, desk, operator and hashes.

@@ -148,6 +148,37 @@ std::optional<Report> LoadReport(Desk& desk, const QDate& from, const QDate& to,
     report.perShift = Sorted(perShift);
     report.perMachine = Sorted(perMachine);
 
+    // The packages' money of the days, by kind and shift: its amount column (no total in fen).
+    q->Close();
+    q->SetSql(QStringLiteral("select j.kind, j.operator, j.account, j.desk, (select o.at from "
+                             "Tjournal o where o.desk=j.desk and o.kind=? and o.id<j.id order by "
+                             "o.id desc limit 1), j.amount from Tjournal j where j.kind in "
+                             "(?, ?, ?, ?) and j.at>=? and j.at<?") +
+              deskOnly + QStringLiteral(" order by j.id"));
+    QStringList packageValues{JournalKind::ShiftOpen,     JournalKind::PackageSale,
+                              JournalKind::PackageExtend, JournalKind::PackageVoid,
+                              JournalKind::PackageRefund, a,
+                              b};
+    if (!deskFilter.isEmpty()) packageValues << deskFilter;
+    static const QStringList kinds{JournalKind::PackageSale, JournalKind::PackageExtend,
+                                   JournalKind::PackageVoid, JournalKind::PackageRefund};
+    QMap<std::pair<int, QString>, ReportPackageLine> lines;
+    if (!q->ForEachRow(
+            [&](const QString* r, int) {
+                const QString shift =
+                    ShiftLabel(nameOf(r[2], r[1]), r[3] + QLatin1Char(' ') + r[4].left(16));
+                ReportPackageLine& line = lines[{int(kinds.indexOf(r[0])), shift}];
+                line.kind = r[0];
+                line.shift = shift;
+                ++line.count;
+                const qint64 cents = ParseCents(r[5]).value_or(0);
+                line.cents += cents;
+                report.packageCents += cents;
+            },
+            packageValues))
+        return std::nullopt;
+    for (const ReportPackageLine& line : lines) report.packages.push_back(line);
+
     // Each bill's shift as the totals name it.
     if (!report.bills.empty()) {
         QHash<QString, QString> opened;  // opening id: desk and minute
@@ -274,6 +305,15 @@ QByteArray ReportCsv(const Report& report) {
             quoted << Csv(amount ? fields[i] : AsText(fields[i]));
         }
         csv += quoted.join(QLatin1Char(',')) + QStringLiteral("\r\n");
+    }
+    // Packages after the bills, under their own heading; a report without any ends as before.
+    if (!report.packages.empty()) {
+        csv += QStringLiteral("\r\n包时,笔数,金额,值班员\r\n");
+        for (const ReportPackageLine& line : report.packages)
+            csv += QStringList{Csv(line.kind), QString::number(line.count),
+                               CentsText(line.cents), Csv(AsText(line.shift))}
+                       .join(QLatin1Char(',')) +
+                   QStringLiteral("\r\n");
     }
     return QByteArray("\xEF\xBB\xBF") + csv.toUtf8();
 }

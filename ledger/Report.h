@@ -25,6 +25,15 @@ struct ReportBill {
     BillDetail detail;  // under a price plan: the zone and the runs of hour slots
 };
 
+// Money of packages (time sold up front) moved in or out of the drawer: one line per kind
+// (售出, 续时, 作废, 退款) and shift, as the bills' totals are grouped.
+struct ReportPackageLine {
+    QString kind;   // the journal's kind: 包时售出 …
+    QString shift;  // as perShift names it
+    int count = 0;
+    qint64 cents = 0;  // a void and a refund are negative
+};
+
 // 营业报表 for the days from..to (a bill belongs to the day it was settled), of one desk or all.
 struct Report {
     QDate from, to;
@@ -36,6 +45,9 @@ struct Report {
     std::vector<std::pair<QString, qint64>> perMachine;
     std::array<qint64, 24> perHour{};
     qint64 totalCents = 0;
+    // The packages' lines, by kind then shift; their sum. The cash taken is both totals.
+    std::vector<ReportPackageLine> packages;
+    qint64 packageCents = 0;
     int unsummable = 0;  // bills listed but in no total (they are among the flagged)
     ChainCheck check;  // of the rows shown, and of the journal's completeness
 };

@@ -155,14 +155,24 @@ namespace {
 
 // The float plus the shift's takings; no box. nullopt when the journal cannot be read.
 std::optional<ShiftCount> Count(Desk& desk, const Shift& shift, qint64 counted) {
-    const auto taken = SelectJournal(desk, QStringLiteral(" where desk=:d and kind=:k and id>:i"),
-                                     {{QStringLiteral("d"), desk.deskName},
-                                      {QStringLiteral("k"), JournalKind::Checkout},
-                                      {QStringLiteral("i"), QString::number(shift.openId)}});
+    // Checkouts take their bill's total; packages sold, extended, voided and refunded move
+    // their amount in or out of the drawer.
+    const auto taken = SelectJournal(
+        desk,
+        QStringLiteral(" where desk=:d and kind in (:k, :s, :e, :v, :r) and id>:i"),
+        {{QStringLiteral("d"), desk.deskName},
+         {QStringLiteral("k"), JournalKind::Checkout},
+         {QStringLiteral("s"), JournalKind::PackageSale},
+         {QStringLiteral("e"), JournalKind::PackageExtend},
+         {QStringLiteral("v"), JournalKind::PackageVoid},
+         {QStringLiteral("r"), JournalKind::PackageRefund},
+         {QStringLiteral("i"), QString::number(shift.openId)}});
     if (!taken) return std::nullopt;
     ShiftCount count;
     count.expectedCents = shift.floatCents;
-    for (const JournalRow& row : *taken) count.expectedCents += Cents(row.entry.total);
+    for (const JournalRow& row : *taken)
+        count.expectedCents += JournalKind::PackageMoney(row.entry.kind) ? Cents(row.entry.amount)
+                                                                         : Cents(row.entry.total);
     count.countedCents = counted;
     count.differenceCents = counted - count.expectedCents;
     return count;

@@ -97,6 +97,9 @@ bool DeleteMachine(Desk& desk, const QString& name) {
         unsettled->flagged = true;
     }
     q->Close();
+    QString dropped;
+    ok = ok && (!unsettled || !desk.sessionDropped || desk.sessionDropped(name, &dropped));
+    if (!dropped.isEmpty()) unsettled->note += QStringLiteral("；") + dropped;
     q->SetSql(QStringLiteral("delete from Tcount where username=:p1"));
     q->SetParam(QStringLiteral("p1"), name);
     ok = ok && q->ExecSQL() && (!unsettled || AppendJournal(desk, *unsettled)) &&

@@ -204,13 +204,18 @@ bool ReadPlanPricing(QSqlDatabase& db, const Engine& engine, double rate, PlanSt
 
 namespace {
 
-std::optional<SessionRecord> RecordFromTexts(const QString& started, const QString& zone,
-                                             const QString& carried) {
-    if (started.isEmpty()) return std::nullopt;
+// r: username, started, zone, carried, prepaid_from, prepaid_to, bill_after.
+std::optional<SessionRecord> RecordFromTexts(const QString* r) {
+    if (r[1].isEmpty()) return std::nullopt;
     SessionRecord s;
-    s.startedMinute = ParseWallMinute(started, &s.startedSecond);
-    s.zone = zone;
-    if (carried != QLatin1String("0")) s.carried = ParseCents(carried).value_or(0);
+    s.startedMinute = ParseWallMinute(r[1], &s.startedSecond);
+    s.zone = r[2];
+    if (r[3] != QLatin1String("0")) s.carried = ParseCents(r[3]).value_or(0);
+    if (!r[5].isEmpty()) {
+        s.prepaidFrom = QDateTime::fromString(r[4], kStamp);
+        s.prepaidTo = QDateTime::fromString(r[5], kStamp);
+        s.billAfter = r[6] != QLatin1String("0");
+    }
     return s;
 }
 
@@ -227,10 +232,13 @@ bool ReadSessions(QSqlDatabase& db, const Engine& engine, const QString& where,
                   const QStringList& values, QHash<QString, SessionRecord>* sessions,
                   QString* error) {
     return engine.Walk(
-        db, QStringLiteral("select username, started, zone, carried from Tsession") + where,
+        db,
+        QStringLiteral("select username, started, zone, carried, prepaid_from, prepaid_to, "
+                       "bill_after from Tsession") +
+            where,
         values,
         [&](const QString* r, int) {
-            if (std::optional<SessionRecord> s = RecordFromTexts(r[1], r[2], r[3]))
+            if (std::optional<SessionRecord> s = RecordFromTexts(r))
                 sessions->insert(r[0], *s);
         },
         error);
@@ -345,6 +353,36 @@ QString SessionZone(const PlanState& state, const QString& machine, const QDateT
     return state.pricing.ZoneOf(machine, now);
 }
 
+namespace {
+
+// A session with time paid up front: the time before it as if settled then, nothing while it
+// covers, then (unless it locks) whole minutes from the very second it ended; by the plan in
+// force, or the tariff's rate while none is. Used time is the whole session's.
+PlanBill PrepaidBill(const Pricing& pricing, const SessionRecord& record,
+                     const QString& listedZone, const QDateTime& now, bool withSlots) {
+    const qint64 at = WallMinute(now);
+    QString zone = record.zone;
+    if (zone.isEmpty()) zone = listedZone;
+    const qint64 start = record.startedMinute;
+    PlanBill bill = BillByPlan(pricing, zone, start, at);
+    bill.fee = 0;
+    bill.runs.clear();
+    const auto add = [&](qint64 from, qint64 to) {
+        const PlanBill part = BillByPlan(pricing, zone, from, to, withSlots);
+        bill.fee += part.fee;
+        bill.runs.insert(bill.runs.end(), part.runs.begin(), part.runs.end());
+    };
+    add(start, std::min(WallMinute(record.prepaidFrom), at));
+    if (record.billAfter && now > record.prepaidTo) {
+        const qint64 ended = WallMinute(record.prepaidTo);
+        add(ended, ended + record.prepaidTo.secsTo(now) / 60);
+    }
+    bill.fee += record.carried;
+    return bill;
+}
+
+}  // namespace
+
 std::optional<PlanBill> SessionPlanBill(const PlanState& state, const QString& machine,
                                         const QTime& tstart, const QDateTime& now,
                                         bool withSlots) {
@@ -358,8 +396,10 @@ std::optional<PlanBill> SessionPlanBill(const Pricing& pricing, const SessionRec
                                         const QString& listedZone, const QTime& tstart,
                                         const QDateTime& now, bool withSlots) {
     const qint64 at = WallMinute(now);
-    if (!pricing.On(at)) return std::nullopt;
     record = Matching(record, tstart);
+    if (record && record->prepaidTo.isValid())
+        return PrepaidBill(pricing, *record, listedZone, now, withSlots);
+    if (!pricing.On(at)) return std::nullopt;
     // A session without a record began today at Tstart.
     const qint64 start =
         record ? record->startedMinute : at - at % 1440 + tstart.hour() * 60 + tstart.minute();
@@ -385,6 +425,33 @@ bool NoteSessionStart(Desk& desk, const QString& machine, const QDateTime& start
                {{QStringLiteral("m"), machine},
                 {QStringLiteral("s"), StampText(started)},
                 {QStringLiteral("z"), zone}});
+}
+
+bool NotePrepaid(Desk& desk, const QString& machine, const QDateTime& sessionStart,
+                 const QDateTime& from, const QDateTime& to, bool billAfter) {
+    if (!Select(desk, QStringLiteral("select username from Tsession where username=:m"),
+                {{QStringLiteral("m"), machine}}))
+        return false;
+    // A session started before its record was kept gets one from its start.
+    if (desk.DataModule1.PlanQuery->RecordCount() == 0 &&
+        !NoteSessionStart(desk, machine, sessionStart))
+        return false;
+    // Every pass reads a prepaid session's record, its zone the one it was sold for.
+    return KeepSessions(desk, machine) &&
+           Run(desk,
+               QStringLiteral("update Tsession set prepaid_from=:f, prepaid_to=:t, bill_after=:a "
+                              "where username=:m"),
+               {{QStringLiteral("f"), StampText(from)},
+                {QStringLiteral("t"), StampText(to)},
+                {QStringLiteral("a"), billAfter ? QStringLiteral("1") : QStringLiteral("0")},
+                {QStringLiteral("m"), machine}});
+}
+
+bool DropPrepaid(Desk& desk, const QString& machine) {
+    return Run(desk,
+               QStringLiteral("update Tsession set prepaid_from='', prepaid_to='', bill_after=1 "
+                              "where username=:m"),
+               {{QStringLiteral("m"), machine}});
 }
 
 bool MoveSessionRecord(Desk& desk, const QString& from, const QString& to) {
@@ -526,7 +593,8 @@ std::optional<NightSale> PlanOvernight(Desk& desk, const QString& machine) {
 }
 
 std::optional<PlanBill> PreviewBill(Desk& desk, const QString& zone, const QDateTime& start,
-                                    const QDateTime& end, QString* unknownZone) {
+                                    const QDateTime& end, QString* unknownZone,
+                                    const PreviewPrepaid* prepaid, QString* zoneUsed) {
     const std::optional<PlanState> state = ReadPlanState(desk);
     if (!state) return std::nullopt;
     const PlanVersion* v = state->pricing.InForce(start);
@@ -542,7 +610,16 @@ std::optional<PlanBill> PreviewBill(Desk& desk, const QString& zone, const QDate
         return std::nullopt;
     }
     const QString name = !zone.isEmpty() || !v || !v->zones ? zone : v->zones->front().name;
-    return BillByPlan(state->pricing, name, start, end, true);
+    if (zoneUsed) *zoneUsed = name;
+    if (!prepaid) return BillByPlan(state->pricing, name, start, end, true);
+    SessionRecord record;
+    record.startedMinute = WallMinute(start);
+    record.startedSecond = start.time().second();
+    record.zone = name;
+    record.prepaidFrom = start;
+    record.prepaidTo = prepaid->to;
+    record.billAfter = prepaid->billAfter;
+    return PrepaidBill(state->pricing, record, QString(), end, true);
 }
 
 QString MachineZoneNow(Desk& desk, const QString& machine) {

@@ -25,6 +25,10 @@ struct SessionRecord {
     int startedSecond = 0;
     QString zone;       // empty: the machine's zone
     qint64 carried = 0;  // fen billed before (time fee before an overnight that ended)
+    // Time paid for up front (a package): not billed from prepaidFrom to prepaidTo; after it,
+    // billed from that minute on when billAfter, else not at all.
+    QDateTime prepaidFrom, prepaidTo;
+    bool billAfter = true;
 };
 
 struct PlanState {
@@ -82,6 +86,13 @@ QString SessionZone(const PlanState& state, const QString& machine, const QDateT
 bool NoteSessionStart(Desk& desk, const QString& machine, const QDateTime& started);
 bool MoveSessionRecord(Desk& desk, const QString& from, const QString& to);
 bool DropSessionRecord(Desk& desk, const QString& machine);
+// Time paid up front in the caller's transaction: from..to is not billed; after to, billed
+// from that minute when billAfter. sessionStart: the session's full start, for a session whose
+// record was not kept.
+bool NotePrepaid(Desk& desk, const QString& machine, const QDateTime& sessionStart,
+                 const QDateTime& from, const QDateTime& to, bool billAfter);
+// The session is billed by the clock from its start again, as if nothing was paid up front.
+bool DropPrepaid(Desk& desk, const QString& machine);
 // An overnight sold under a plan: from now, ending at ends.
 bool NoteOvernight(Desk& desk, const QString& machine, const QDateTime& now,
                    const QDateTime& ends);
@@ -116,8 +127,16 @@ std::optional<NightSale> PlanOvernight(Desk& desk, const QString& machine);
 // priced by the same slots as the billing pass; without a plan, at Tmoney's rate by the
 // part-hour bands. nullopt after its box when the prices cannot be read; nullopt without a
 // box, with *unknownZone set, when the plan in force at start has no such zone.
+// With prepaid: a session sold on a package at start, billed as the pass bills one (nothing
+// until prepaid->to, then from that second when billAfter). *zoneUsed: the zone priced.
+struct PreviewPrepaid {
+    QDateTime to;
+    bool billAfter = true;
+};
 std::optional<PlanBill> PreviewBill(Desk& desk, const QString& zone, const QDateTime& start,
-                                    const QDateTime& end, QString* unknownZone = nullptr);
+                                    const QDateTime& end, QString* unknownZone = nullptr,
+                                    const PreviewPrepaid* prepaid = nullptr,
+                                    QString* zoneUsed = nullptr);
 
 // The machine's zone when a plan is in force now; empty without one (the panel then shows
 // nothing, as it always did).

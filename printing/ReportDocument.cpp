@@ -298,6 +298,23 @@ void Flow::Build() {
             QString()};
     Table({{QStringLiteral("项目")}, {QStringLiteral("金额（元）"), true}}, totals,
           {QStringLiteral("营业额合计"), CentsText(r.totalCents)});
+    if (!r.packages.empty()) {
+        // Time sold up front, each kind on its own line; with the bills, the cash taken.
+        Section(QStringLiteral("包时"));
+        QList<QStringList> packages;
+        for (const ReportPackageLine& line : r.packages)
+            packages << QStringList{line.kind, QString::number(line.count), CentsText(line.cents),
+                                    line.shift};
+        Table({{QStringLiteral("包时")},
+               {QStringLiteral("笔数"), true},
+               {QStringLiteral("金额（元）"), true},
+               {QStringLiteral("值班员/班次"), false, true}},
+              packages, {QStringLiteral("包时合计"), QString(), CentsText(r.packageCents), QString()});
+        Table({{QStringLiteral("项目")}, {QStringLiteral("金额（元）"), true}},
+              {{QStringLiteral("营业额合计"), CentsText(r.totalCents)},
+               {QStringLiteral("包时合计"), CentsText(r.packageCents)}},
+              {QStringLiteral("现金合计"), CentsText(r.totalCents + r.packageCents)});
+    }
 
     const auto sums = [&](const QString& title, const QString& head,
                           const QList<QStringList>& rows) {

@@ -61,9 +61,9 @@ bool FillTotalFen(QSqlDatabase& db, QSqlQuery& q) {
     q.setForwardOnly(true);
     if (!q.exec(QStringLiteral("select id, tmoney, tother, tsum from Tjournal"))) return false;
     while (q.next())
-        fen.emplace_back(q.value(0).toLongLong(),
-                         JournalFenText(q.value(1).toString(), q.value(2).toString(),
-                                        q.value(3).toString()));
+        fen.emplace_back(
+            q.value(0).toLongLong(),
+            JournalFenText(q.value(1).toString(), q.value(2).toString(), q.value(3).toString()));
     if (q.lastError().isValid()) return false;
     q.finish();
     if (!q.prepare(QStringLiteral("update Tjournal set total_fen=? where id=?"))) return false;
@@ -89,14 +89,14 @@ std::vector<Step> Steps(const Engine& engine) {
     return {
         // 1: the takings journal, append-only, each row chained to the one before by SHA-256.
         {{QStringLiteral(
-             "create table Tjournal (id integer primary key, at text not null, desk text not "
-             "null, operator text not null, kind text not null, machine text not null, target "
-             "text not null, tstart text not null, tend text not null, stime text not null, "
-             "tmoney text not null, tother text not null, tsum text not null, state text not "
-             "null, amount text not null, note text not null, flagged integer not null, prev "
-             "text not null, hash text not null)"),
-         QStringLiteral("create index Tjournal_at on Tjournal(at)"),
-         QStringLiteral("create table Tschema (version integer not null)")}},
+              "create table Tjournal (id integer primary key, at text not null, desk text not "
+              "null, operator text not null, kind text not null, machine text not null, target "
+              "text not null, tstart text not null, tend text not null, stime text not null, "
+              "tmoney text not null, tother text not null, tsum text not null, state text not "
+              "null, amount text not null, note text not null, flagged integer not null, prev "
+              "text not null, hash text not null)"),
+          QStringLiteral("create index Tjournal_at on Tjournal(at)"),
+          QStringLiteral("create table Tschema (version integer not null)")}},
         // 2: what the café sets once for every desk (its name on reports and receipts).
         {{QStringLiteral(
             "create table Tsetting (name text not null primary key, value text not null)")}},
@@ -106,35 +106,35 @@ std::vector<Step> Steps(const Engine& engine) {
         // keys: each a public key and the salt its private half is derived with from the password,
         // from the journal row (since) where a change of the owner's password brought it in.
         {{QStringLiteral("alter table Tjournal add column v integer not null default 1"),
-         QStringLiteral("alter table Tjournal add column account text not null default ''"),
-         QStringLiteral("alter table Tjournal add column approver text not null default ''"),
-         QStringLiteral(
-             "create table Taccount (id integer primary key, name text not null, role text not "
-             "null, hash text not null, enabled integer not null, failures integer not null, "
-             "lockouts integer not null, locked_until text not null)"),
-         QStringLiteral("create table Tsealkey (salt text not null, publickey text not null, "
-                        "since integer not null)")}},
+          QStringLiteral("alter table Tjournal add column account text not null default ''"),
+          QStringLiteral("alter table Tjournal add column approver text not null default ''"),
+          QStringLiteral(
+              "create table Taccount (id integer primary key, name text not null, role text not "
+              "null, hash text not null, enabled integer not null, failures integer not null, "
+              "lockouts integer not null, locked_until text not null)"),
+          QStringLiteral("create table Tsealkey (salt text not null, publickey text not null, "
+                         "since integer not null)")}},
         // 4: price plans. Each version takes effect at its date-time (body empty: no plan, the
         // single rate); holidays; the machines' zones; each session's full start and zone, kept
         // (1) when it is more than "begun today at Tstart in the machine's zone", so a pass
         // reads only those and the sessions begun on an earlier day; a stamp that every change
         // of the versions, holidays or zones moves, on whichever desk.
         {rules.before +
-             QStringList{
-                QStringLiteral("create table Tplan (id integer not null primary key, effective "
-                               "text not null, body text not null, base text not null, night "
-                               "text not null)"),
-                QStringLiteral("create table Tholiday (day text not null primary key)"),
-                QStringLiteral("create table Tzone (") + rules.nameColumn +
-                    QStringLiteral(", zone text not null)"),
-                QStringLiteral("create table Tsession (") + rules.nameColumn +
-                    QStringLiteral(", started text not null, zone text not null, carried text "
-                                   "not null, night_ends text not null, warned integer not "
-                                   "null, kept integer not null)"),
-                QStringLiteral("create index Tsession_started on Tsession(started)"),
-                QStringLiteral("create index Tsession_kept on Tsession(kept)"),
-                QStringLiteral("create table Tplanstamp (n integer not null)"),
-                QStringLiteral("insert into Tplanstamp (n) values (0)")}},
+         QStringList{
+             QStringLiteral("create table Tplan (id integer not null primary key, effective "
+                            "text not null, body text not null, base text not null, night "
+                            "text not null)"),
+             QStringLiteral("create table Tholiday (day text not null primary key)"),
+             QStringLiteral("create table Tzone (") + rules.nameColumn +
+                 QStringLiteral(", zone text not null)"),
+             QStringLiteral("create table Tsession (") + rules.nameColumn +
+                 QStringLiteral(", started text not null, zone text not null, carried text "
+                                "not null, night_ends text not null, warned integer not "
+                                "null, kept integer not null)"),
+             QStringLiteral("create index Tsession_started on Tsession(started)"),
+             QStringLiteral("create index Tsession_kept on Tsession(kept)"),
+             QStringLiteral("create table Tplanstamp (n integer not null)"),
+             QStringLiteral("insert into Tplanstamp (n) values (0)")}},
         // 5: totals in fen for the engine to sum, and indexes for the reports' filters and the
         // open shift's look-up, so neither reads the whole journal.
         {{QStringLiteral("alter table Tjournal add column total_fen bigint"),
@@ -142,6 +142,20 @@ std::vector<Step> Steps(const Engine& engine) {
           QStringLiteral("create index Tjournal_desk_kind_at on Tjournal(desk, kind, at)"),
           QStringLiteral("create index Tjournal_desk_kind_id on Tjournal(desk, kind, id)")},
          FillTotalFen},
+        // 6: packages sold: one row per sale, numbered by the sale's journal row, the package as
+        // it was sold (body), its end, what was paid for it with extensions (fen), how far the
+        // end has come (step: claimed by one desk each, told: when) and whether it is on,
+        // closed at checkout or voided. A session's prepaid time: from when until when it is
+        // covered (empty: not at all) and whether time after it is billed (1) or not (0: locked).
+        {{QStringLiteral(
+              "create table Tpackage (id integer not null primary key, machine text not null, "
+              "name text not null, body text not null, zone text not null, sold text not null, "
+              "ends text not null, paid text not null, step integer not null, told text not "
+              "null, state text not null, desk text not null)"),
+          QStringLiteral("create index Tpackage_machine on Tpackage(machine, state)"),
+          QStringLiteral("alter table Tsession add column prepaid_from text not null default ''"),
+          QStringLiteral("alter table Tsession add column prepaid_to text not null default ''"),
+          QStringLiteral("alter table Tsession add column bill_after integer not null default 1")}},
     };
 }
 

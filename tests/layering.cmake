@@ -1,7 +1,7 @@
 # Checks the direction of the rooms from the sources themselves:
 #   cmake -DSOURCE_DIR=<root> -P layering.cmake
 # Each room lists the folders it may include; Qt Gui and Widgets are the window room's alone.
-set(rooms store channel desk ledger accounts backups machines plans billing printing)
+set(rooms store channel desk ledger accounts backups machines plans billing printing packages)
 set(store_dirs record_store)
 set(store_allowed record_store)
 set(channel_dirs client_channel)
@@ -20,6 +20,8 @@ set(plans_dirs plans)
 set(plans_allowed plans ledger desk record_store client_channel)
 set(billing_dirs billing)
 set(billing_allowed billing plans ledger desk record_store client_channel)
+set(packages_dirs packages)
+set(packages_allowed packages billing plans accounts ledger desk record_store client_channel)
 # Printing draws on pages: Qt Gui is its own, the widgets are not.
 set(printing_dirs printing)
 set(printing_allowed printing ledger desk record_store client_channel)

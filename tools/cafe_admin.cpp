@@ -9,6 +9,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QSaveFile>
 #include <QSysInfo>
 #include <cstdio>
@@ -31,6 +33,7 @@
 #include "ledger/CafeName.h"
 #include "ledger/Journal.h"
 #include "ledger/Report.h"
+#include "packages/Packages.h"
 #include "plans/Plans.h"
 #include "printing/ReportDocument.h"
 #include "record_store/ConnectDatabase.h"
@@ -171,23 +174,29 @@ QString DateTimeFormText(const QString& option) {
     return QStringLiteral("%1 要写成 \"年-月-日 时:分\"，例如 \"2027-01-01 08:00\"").arg(option);
 }
 
+// An export's JSON into the file named, whole or not at all, saying so (done: its line with
+// the file's name for %1); without a file the JSON itself is the output, for a pipe to another
+// branch's import.
+int Export(const QByteArray& json, const QStringList& arguments, const QString& done) {
+    if (arguments.isEmpty()) {
+        std::fwrite(json.constData(), 1, size_t(json.size()), stdout);
+        return Done;
+    }
+    QSaveFile file(arguments[0]);
+    if (!file.open(QIODevice::WriteOnly) || file.write(json) < 0 || !file.commit())
+        return Fail(Failed,
+                    QStringLiteral("无法写入文件“%1”：%2").arg(arguments[0], file.errorString()));
+    Say(stdout, done.arg(arguments[0]));
+    return Done;
+}
+
 int PricesExportCommand(Admin& admin, const QStringList& arguments) {
     if (arguments.size() > 1)
         return Fail(Usage, QStringLiteral("prices export 后面最多写一个文件名"));
     const std::optional<QByteArray> json = ExportPlan(admin.desk);
     if (!json)
         return Fail(Failed, QStringLiteral("现在没有价格方案（全天按单一价格计费），没有可导出的"));
-    if (arguments.isEmpty()) {
-        // The plan itself is the output, for a pipe to another branch's import.
-        std::fwrite(json->constData(), 1, size_t(json->size()), stdout);
-        return Done;
-    }
-    QSaveFile file(arguments[0]);
-    if (!file.open(QIODevice::WriteOnly) || file.write(*json) < 0 || !file.commit())
-        return Fail(Failed,
-                    QStringLiteral("无法写入文件“%1”：%2").arg(arguments[0], file.errorString()));
-    Say(stdout, QStringLiteral("价格方案已导出到“%1”").arg(arguments[0]));
-    return Done;
+    return Export(*json, arguments, QStringLiteral("价格方案已导出到“%1”"));
 }
 
 // The arguments of prices import and off: that many files and an optional --from.
@@ -250,13 +259,95 @@ int PricesOffCommand(Admin& admin, const QStringList& arguments) {
     return Done;
 }
 
+int PackagesExportCommand(Admin& admin, const QStringList& arguments) {
+    if (arguments.size() > 1)
+        return Fail(Usage, QStringLiteral("packages export 后面最多写一个文件名"));
+    const std::optional<Catalogue> catalogue = StoredCatalogue(admin.desk);
+    if (!catalogue) return Fail(Failed, QStringLiteral("包时目录无法读取"));
+    if (catalogue->packages.empty())
+        return Fail(Failed, QStringLiteral("还没有包时目录，没有可导出的"));
+    return Export(CatalogueToJson(*catalogue), arguments,
+                  QStringLiteral("包时目录已导出到“%2”（%1 种包时）").arg(catalogue->packages.size()));
+}
+
+int PackagesImportCommand(Admin& admin, const QStringList& arguments) {
+    if (arguments.size() != 1)
+        return Fail(Usage, QStringLiteral("packages import 后面要写一个文件名"));
+    QFile file(arguments[0]);
+    if (!file.open(QIODevice::ReadOnly))
+        return Fail(Failed,
+                    QStringLiteral("无法读取文件“%1”：%2").arg(arguments[0], file.errorString()));
+    const QByteArray json = file.readAll();
+    const QString refused = QStringLiteral("包时目录没有导入，什么也没有改：%1");
+    QString problem;
+    const std::optional<Catalogue> catalogue = CatalogueFromJson(json, &problem);
+    if (!catalogue) return Fail(Failed, refused.arg(problem));
+    // Packages belong to the plan's zones: without a plan none could ever be sold.
+    const QStringList zones = PlanZoneNames(admin.desk);
+    if (zones.isEmpty() && !catalogue->packages.empty())
+        return Fail(Failed, refused.arg(QStringLiteral(
+                                "现在没有价格方案，包时要属于方案的区域（先用 prices import）")));
+    // The catalogue is the owner's, as in the window.
+    if (SignInOn(admin.desk) && !OwnerFromInput(admin)) return Failed;
+    if (!SaveCatalogue(admin.desk, *catalogue, zones, &problem))
+        return Fail(Failed, refused.arg(problem));
+    Say(stdout, QStringLiteral("包时目录已导入：%1 种包时").arg(catalogue->packages.size()));
+    return Done;
+}
+
+// bill --package: the session sold on the package at its start and checked out at its end,
+// as the checkout would show it.
+int PackageBillCommand(Admin& admin, const QString& name, const QString& zone,
+                       const QDateTime& from, const QDateTime& to, bool json) {
+    const std::optional<Catalogue> catalogue = StoredCatalogue(admin.desk);
+    if (!catalogue) return Fail(Failed, QStringLiteral("包时目录无法读取"));
+    const Package* package = catalogue->Find(name);
+    if (!package) return Fail(Usage, QStringLiteral("包时目录里没有“%1”").arg(name));
+    const std::optional<PlanState> state = ReadPlanState(admin.desk);
+    if (!state) return Fail(Failed, QStringLiteral("价格无法读取，没有算出费用"));
+    const QDateTime ends = PackageEndsAt(*package, from);
+    const PreviewPrepaid prepaid{ends, package->atEnd == PackageEnd::Continue};
+    QString unknownZone, priced;
+    const std::optional<PlanBill> bill =
+        PreviewBill(admin.desk, zone, from, to, &unknownZone, &prepaid, &priced);
+    if (!bill) {
+        if (!unknownZone.isEmpty()) return Fail(Usage, unknownZone);
+        return Fail(Failed, QStringLiteral("价格无法读取，没有算出费用"));
+    }
+    if (const std::optional<NotSellable> why =
+            WhyNotSellable(*package, priced, from, state->pricing.holidays, false))
+        return Fail(Failed, NotSellableText(*package, *why, priced));
+    const qint64 refund = PackageRefundAt(*package, package->price, from, ends, to);
+    if (json) {
+        QJsonObject object = QJsonDocument::fromJson(BillJson(*bill)).object();
+        object.insert(QStringLiteral("due"), FenText(bill->fee));
+        object.insert(QStringLiteral("prepaid"), FenText(package->price));
+        object.insert(QStringLiteral("refund"), FenText(refund));
+        object.insert(QStringLiteral("total"), FenText(package->price + bill->fee - refund));
+        object.insert(QStringLiteral("ends"), PlanDateTimeText(ends));
+        Say(stdout, QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact)));
+        return Done;
+    }
+    for (const QString& line : SlotLines(*bill)) Say(stdout, line);
+    Say(stdout, QStringLiteral("包时“%1”（%2），到 %3 结束，预付 %4元")
+                    .arg(package->name, PackageKindText(*package), PlanDateTimeText(ends),
+                         FenText(package->price)));
+    Say(stdout, QStringLiteral("共用时间 %1时%2分，还应付 %3元，退还 %4元，合计 %5元")
+                    .arg(bill->hours)
+                    .arg(bill->minutes)
+                    .arg(FenText(bill->fee), FenText(refund),
+                         FenText(package->price + bill->fee - refund)));
+    return Done;
+}
+
 int BillCommand(Admin& admin, const QStringList& arguments) {
     QCommandLineParser parser;
     const QCommandLineOption zone(QStringLiteral("zone"), QString(), QStringLiteral("name"));
     const QCommandLineOption start(QStringLiteral("start"), QString(), QStringLiteral("when"));
     const QCommandLineOption end(QStringLiteral("end"), QString(), QStringLiteral("when"));
     const QCommandLineOption json(QStringLiteral("json"));
-    parser.addOptions({zone, start, end, json});
+    const QCommandLineOption package(QStringLiteral("package"), QString(), QStringLiteral("name"));
+    parser.addOptions({zone, start, end, json, package});
     if (!parser.parse(QStringList{QStringLiteral("bill")} + arguments) ||
         !parser.positionalArguments().isEmpty())
         return Fail(Usage, QStringLiteral("bill 的参数不对（用 --help 查看用法）"));
@@ -266,6 +357,9 @@ int BillCommand(Admin& admin, const QStringList& arguments) {
     if (!DateTimeOption(parser, start, &from)) return Fail(Usage, DateTimeFormText("--start"));
     if (!DateTimeOption(parser, end, &to)) return Fail(Usage, DateTimeFormText("--end"));
     if (to < from) return Fail(Usage, QStringLiteral("结束时间不能早于开始时间"));
+    if (parser.isSet(package)) return PackageBillCommand(admin, parser.value(package),
+                                                         parser.value(zone), from, to,
+                                                         parser.isSet(json));
     QString unknownZone;
     const std::optional<PlanBill> bill =
         PreviewBill(admin.desk, parser.value(zone), from, to, &unknownZone);
@@ -527,11 +621,25 @@ const std::vector<Command>& Commands() {
          QStringLiteral("停用价格方案，回到全天一个上网单价（记入营业记录）。操作员登录打开时，\n"
                         "先从标准输入读店主密码。"),
          PricesOffCommand},
+        {{QStringLiteral("packages"), QStringLiteral("export")},
+         QStringLiteral("packages export [文件]"),
+         QStringLiteral("把包时目录写成 JSON（不写文件时写到标准输出），可以拿到别的分店导入。"),
+         PackagesExportCommand},
+        {{QStringLiteral("packages"), QStringLiteral("import")},
+         QStringLiteral("packages import 文件"),
+         QStringLiteral("导入包时目录，替换现有的，和“设置”里保存一样检查（区域要在价格方案里，\n"
+                        "价格大于零……）并记入营业记录；有错时什么也不改，说出哪个包时、哪一项。\n"
+                        "已售出的包时不受影响。操作员登录打开时，先从标准输入读店主密码。"),
+         PackagesImportCommand},
         {{QStringLiteral("bill")},
          QStringLiteral(
-             "bill [--zone 区域] --start \"年-月-日 时:分\" --end \"年-月-日 时:分\" [--json]"),
+             "bill [--zone 区域] --start \"年-月-日 时:分\" --end \"年-月-日 时:分\" "
+             "[--package 包时] [--json]"),
          QStringLiteral("试算：这段时间上网要付多少，按整点时段列出，和计费用同一套算法。\n"
-                        "没有价格方案时按上网单价算。--json 时输出一个对象（total、slots）。"),
+                        "没有价格方案时按上网单价算。--json 时输出一个对象（total、slots）。\n"
+                        "--package：开始时买了这个包时，结束时下机，和下机时显示的一样：预付、\n"
+                        "还应付、退还（--json 时 prepaid、due、refund，total 是三者合计）；\n"
+                        "这时不能卖这个包时就说出原因，退出码 1。"),
          BillCommand},
     };
     return commands;

@@ -15,6 +15,7 @@ int runServerWindowTest(int argc, char** argv);
 int runPasswordAndPortTest(int argc, char** argv);
 int runPlanWindowTest(int argc, char** argv);
 int runSignInWindowTest(int argc, char** argv);
+int runPackageWindowTest(int argc, char** argv);
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
@@ -32,6 +33,7 @@ int main(int argc, char** argv) {
     failures += runPasswordAndPortTest(argc, argv);
     failures += runPlanWindowTest(argc, argv);
     failures += runSignInWindowTest(argc, argv);
+    failures += runPackageWindowTest(argc, argv);
     failures += runDesktopProgramTest(argc, argv);  // last: it installs Qt's translations
     return failures;
 }

@@ -20,6 +20,7 @@
 #include "console/TForm1.h"
 #include "console/TReport.h"
 #include "ledger/Journal.h"
+#include "packages/Packages.h"
 #include "plans/Plans.h"
 #include "support/AccountFixtures.h"
 #include "support/LedgerFixtures.h"
@@ -344,7 +345,8 @@ class AdminTest : public QObject {
         QVERIFY(ran.out.startsWith(QStringLiteral("用法：cafe-admin")));
         for (const char* command : {"report --from", "journal verify", "backup 文件",
                                     "prices export", "prices import 文件", "prices off",
-                                    "bill [--zone 区域]"})
+                                    "bill [--zone 区域]", "[--package 包时]", "packages export",
+                                    "packages import 文件"})
             QVERIFY(ran.out.contains(QString::fromUtf8(command)));
         QCOMPARE(admin({"--version"}, home.path()).out,
                  QStringLiteral("cafe-admin " CAFE_VERSION "\n"));
@@ -594,10 +596,232 @@ class PlanAdminTest : public QObject {
     }
 };
 
+namespace {
+
+void SavePlanAndCatalogue(Env& env) {
+    env.clock.date = QDate(2026, 12, 1);
+    PlanProblem read;
+    QString why;
+    QVERIFY2(SavePlan(*env.desk, *PlanFromJson(kTestPlan, &read), {}, &why), qPrintable(why));
+    QVERIFY2(SaveCatalogue(*env.desk, *CatalogueFromJson(kTestCatalogue, &why), {"普通区", "电竞区"},
+                           &why),
+             qPrintable(why));
+}
+
+}  // namespace
+
+// cafe-admin's package commands, on both engines: the catalogue carried to another branch, an
+// import refused whole, and `bill --package` equal to what the checkout takes.
+class PackageAdminTest : public QObject {
+    Q_OBJECT
+
+  private slots:
+    CAFE_ENGINE_ROWS
+    void cleanupTestCase() { TestEngine::Reset(); }
+
+    void catalogueCopiedToAnotherBranch() {
+        QTemporaryDir carried;
+        const QString copy = carried.filePath(QStringLiteral("packages.json"));
+        QByteArray exported;
+        {
+            Env shop;
+            SavePlanAndCatalogue(shop);
+            Ran ran = adminOn(shop, {"packages", "export"});
+            QCOMPARE(ran.code, 0);
+            exported = ran.out.toUtf8();
+            QString problem;
+            QCOMPARE(exported, CatalogueToJson(*CatalogueFromJson(kTestCatalogue, &problem)));
+            ran = adminOn(shop, {"packages", "export", copy});
+            QCOMPARE(ran.code, 0);
+            QCOMPARE(ran.out, QStringLiteral("包时目录已导出到“%1”（3 种包时）\n").arg(copy));
+        }
+        Env branch;
+        branch.clock.date = QDate(2026, 12, 1);
+        Ran ran = adminOn(branch, {"packages", "export"});
+        QCOMPARE(ran.code, 1);
+        QVERIFY2(ran.err.contains(QStringLiteral("还没有包时目录")), qPrintable(ran.err));
+        QCOMPARE(adminOn(branch, {"prices", "import", write(branch, "plan.json", kTestPlan)}).code, 0);
+        ran = adminOn(branch, {"packages", "import", copy});
+        QVERIFY2(ran.code == 0, qPrintable(ran.err));
+        QCOMPARE(ran.out, QStringLiteral("包时目录已导入：3 种包时\n"));
+        QCOMPARE(adminOn(branch, {"packages", "export"}).out.toUtf8(), exported);
+        QCOMPARE(JournalRowsOf(branch, JournalKind::PackageCatalogue), 1);
+        QCOMPARE(StoredCatalogue(*branch.desk)->packages.size(), size_t(3));
+    }
+
+    // Whatever is wrong, one line says what, and the catalogue in use stays as it was.
+    void importRefusedChangesNothing_data() {
+        QTest::addColumn<QByteArray>("json");
+        QTest::addColumn<QString>("says");
+        QByteArray free = kTestCatalogue;
+        free.replace(R"("price": "4")", R"("price": "0")");
+        QByteArray stray = kTestCatalogue;
+        stray.replace(R"("name": "包夜", "zones": ["普通区"])", R"("name": "包夜", "zones": ["包间"])");
+        QByteArray twice = kTestCatalogue;
+        twice.replace(R"("name": "一小时锁")", R"("name": "三小时")");
+        QTest::newRow("a price of nothing") << free << QStringLiteral("包时“一小时锁”：价格必须是大于0");
+        QTest::newRow("a zone the plan has not")
+            << stray << QStringLiteral("包时“包夜”：区域“包间”不在价格方案里");
+        QTest::newRow("a name twice") << twice << QStringLiteral("包时“三小时”：名称重复");
+        QTest::newRow("not json") << QByteArray(R"({"packages": [)") << QString();
+    }
+    void importRefusedChangesNothing() {
+        QFETCH(QByteArray, json);
+        QFETCH(QString, says);
+        Env env;
+        SavePlanAndCatalogue(env);
+        Catalogue one;
+        one.packages.push_back(StoredCatalogue(*env.desk)->packages.front());
+        QString why;
+        QVERIFY(SaveCatalogue(*env.desk, one, {"普通区"}, &why));
+        const QByteArray before = CatalogueToJson(*StoredCatalogue(*env.desk));
+        const Ran ran = adminOn(env, {"packages", "import", write(env, "packages.json", json)});
+        QCOMPARE(ran.code, 1);
+        QVERIFY2(ran.err.startsWith(QStringLiteral("cafe-admin: 包时目录没有导入，什么也没有改：") + says),
+                 qPrintable(ran.err));
+        QCOMPARE(ran.err.count(u'\n'), 1);
+        QCOMPARE(ran.out, QString());
+        QCOMPARE(JournalRowsOf(env, JournalKind::PackageCatalogue), 2);
+        QCOMPARE(CatalogueToJson(*StoredCatalogue(*env.desk)), before);
+    }
+
+    // Without a plan no package could ever be sold: the import says so.
+    void importWithoutAPlanIsRefused() {
+        Env env;
+        const Ran ran =
+            adminOn(env, {"packages", "import", write(env, "packages.json", kTestCatalogue)});
+        QCOMPARE(ran.code, 1);
+        QVERIFY2(ran.err.contains(QStringLiteral("现在没有价格方案")), qPrintable(ran.err));
+        QCOMPARE(StoredCatalogue(*env.desk)->packages.size(), size_t(0));
+        QCOMPARE(JournalRowsOf(env, JournalKind::PackageCatalogue), 0);
+    }
+
+    void importIsTheOwnersUnderSignIn() {
+        Env env;
+        env.clock.date = QDate(2026, 12, 1);
+        PlanProblem read;
+        QString why;
+        QVERIFY(SavePlan(*env.desk, *PlanFromJson(kTestPlan, &read), {}, &why));
+        TurnOnSignIn(env, QStringLiteral("owner-pass-1"), QStringLiteral("1234"));
+        const QString owner = FindAccount(*env.desk, QStringLiteral("老板"))->id;
+        const QStringList import{"packages", "import", write(env, "packages.json", kTestCatalogue)};
+        for (const QByteArray& typed : {QByteArray(), QByteArray("wrong-pass-1\n")}) {
+            const Ran ran = adminOn(env, import, typed);
+            QCOMPARE(ran.code, 1);
+            QCOMPARE(ran.out, QString());
+            QCOMPARE(JournalRowsOf(env, JournalKind::PackageCatalogue), 0);
+        }
+        QCOMPARE(StoredCatalogue(*env.desk)->packages.size(), size_t(0));
+        const Ran ran = adminOn(env, import, "owner-pass-1\n");
+        QVERIFY2(ran.code == 0, qPrintable(ran.err));
+        QCOMPARE(StoredCatalogue(*env.desk)->packages.size(), size_t(3));
+        QStringList approvers;
+        for (const JournalRow& row : AllJournalRows(env))
+            if (row.entry.kind == JournalKind::PackageCatalogue) approvers << row.approver;
+        QCOMPARE(approvers, QStringList{owner});
+    }
+
+    // The preview is the checkout: the same package sold at the start and the machine checked
+    // out at the end take what `bill --package` says, the refund as its own row.
+    void billWithAPackageIsTheCheckout_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("start");
+        QTest::addColumn<QString>("end");
+        QTest::addColumn<QString>("due");
+        QTest::addColumn<QString>("refund");
+        // 2026-12-11 is a Friday: 普通区 bills 3 by day, 2 after 22:00; 4 on Saturday.
+        QTest::newRow("early, pro rata") << "三小时" << "2026-12-11 14:03" << "2026-12-11 15:00"
+                                         << "0" << "6.8";
+        QTest::newRow("an hour and 7 after its end") << "三小时" << "2026-12-11 14:03"
+                                                     << "2026-12-11 18:10" << "4" << "0";
+        QTest::newRow("locked: nothing after") << "一小时锁" << "2026-12-11 14:03"
+                                               << "2026-12-11 16:30" << "0" << "0";
+        QTest::newRow("a night into Saturday") << "包夜" << "2026-12-11 21:30"
+                                              << "2026-12-12 09:15" << "5.3" << "0";
+    }
+    void billWithAPackageIsTheCheckout() {
+        QFETCH(QString, name);
+        QFETCH(QString, start);
+        QFETCH(QString, end);
+        QFETCH(QString, due);
+        QFETCH(QString, refund);
+        Env env;
+        InstallPackageHooks(*env.desk);
+        SavePlanAndCatalogue(env);
+        const QString machine = QStringLiteral("pc01");
+        env.addMachine(machine);
+        env.resolver.table.insert(machine, 0x7F000001);
+        const QDateTime from = ParsePlanDateTime(start), to = ParsePlanDateTime(end);
+        env.clock.date = from.date();
+        env.clock.time = from.time();
+        QVERIFY(SellPackage(*env.desk, machine, name, SaleContextFor(*env.desk, machine)));
+        env.clock.date = to.date();
+        env.clock.time = to.time();
+        env.desk->Guard([&] { BillingPass(*env.desk); });
+        env.desk->RefreshSessionGrid();
+        QVERIFY(CheckOut(*env.desk, machine));
+        qint64 taken = 0, given = 0, prepaid = 0;
+        for (const JournalRow& row : AllJournalRows(env)) {
+            if (row.entry.kind == JournalKind::Checkout) taken = *ParseCents(row.entry.total);
+            if (row.entry.kind == JournalKind::PackageRefund) given = -*ParseCents(row.entry.amount);
+            if (row.entry.kind == JournalKind::PackageSale) prepaid = *ParseCents(row.entry.amount);
+        }
+        QCOMPARE(FenText(taken), due);
+        QCOMPARE(FenText(given), refund);
+
+        Ran ran = adminOn(env, {"bill", "--zone", "普通区", "--start", start, "--end", end,
+                                "--package", name, "--json"});
+        QVERIFY2(ran.code == 0, qPrintable(ran.err));
+        const QJsonObject bill = QJsonDocument::fromJson(ran.out.toUtf8()).object();
+        QCOMPARE(bill.value(QStringLiteral("prepaid")).toString(), FenText(prepaid));
+        QCOMPARE(bill.value(QStringLiteral("due")).toString(), due);
+        QCOMPARE(bill.value(QStringLiteral("refund")).toString(), refund);
+        QCOMPARE(bill.value(QStringLiteral("total")).toString(), FenText(prepaid + taken - given));
+        ran = adminOn(env, {"bill", "--start", start, "--end", end, "--package", name});
+        QCOMPARE(ran.code, 0);
+        QVERIFY2(ran.out.endsWith(QStringLiteral("还应付 %1元，退还 %2元，合计 %3元\n")
+                                      .arg(due, refund, FenText(prepaid + taken - given))),
+                 qPrintable(ran.out));
+    }
+
+    // A package that cannot be sold at that start is refused with the box's reason.
+    void billWithAPackageThatCannotBeSold_data() {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("says");
+        QTest::newRow("outside its hours")
+            << QStringList{"--package", "包夜", "--start", "2026-12-11 14:00", "--end",
+                           "2026-12-11 15:00"}
+            << 1 << QStringLiteral("“包夜”");
+        QTest::newRow("another zone")
+            << QStringList{"--package", "三小时", "--zone", "电竞区", "--start", "2026-12-11 14:00",
+                           "--end", "2026-12-11 15:00"}
+            << 1 << QStringLiteral("“三小时”不能卖给这台机器：它只用于普通区，这台机器在电竞区。");
+        QTest::newRow("not in the catalogue")
+            << QStringList{"--package", "包月", "--start", "2026-12-11 14:00", "--end",
+                           "2026-12-11 15:00"}
+            << 2 << QStringLiteral("包时目录里没有“包月”");
+    }
+    void billWithAPackageThatCannotBeSold() {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, code);
+        QFETCH(QString, says);
+        Env env;
+        SavePlanAndCatalogue(env);
+        const Ran ran = adminOn(env, QStringList{"bill"} + arguments);
+        QCOMPARE(ran.code, code);
+        QVERIFY2(ran.err.startsWith(QStringLiteral("cafe-admin: ") + says), qPrintable(ran.err));
+        QCOMPARE(ran.err.count(u'\n'), 1);
+        QCOMPARE(ran.out, QString());
+    }
+};
+
 int runAdminTest(int argc, char** argv) {
     AdminTest test;
     PlanAdminTest plans;
-    return QTest::qExec(&test, argc, argv) + QTest::qExec(&plans, argc, argv);
+    PackageAdminTest packages;
+    return QTest::qExec(&test, argc, argv) + QTest::qExec(&plans, argc, argv) +
+           QTest::qExec(&packages, argc, argv);
 }
 
 #include "test_admin.moc"

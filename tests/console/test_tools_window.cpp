@@ -105,7 +105,8 @@ class ToolsWindowTest : public QObject {
         html.replace(QStringLiteral("&nbsp;"), QStringLiteral(" "));
         QString sources;
         for (const char* room : {"console", "widgets", "billing", "ledger", "machines", "backups",
-                                 "desk", "client_channel", "printing", "record_store", "accounts"}) {
+                                 "desk", "client_channel", "printing", "record_store", "accounts", "plans",
+                                 "packages"}) {
             QDir dir(QStringLiteral(CAFE_SOURCE_DIR "/") + QString::fromLatin1(room));
             for (const QString& name : dir.entryList({"*.cpp", "*.h"}, QDir::Files)) {
                 QFile file(dir.filePath(name));

@@ -436,6 +436,11 @@ class LedgerTest : public QObject {
         for (const char* index : {"Tjournal_kind_at", "Tjournal_desk_kind_at", "Tjournal_desk_kind_id"})
             env.sql(QStringLiteral("drop index ") + QString::fromLatin1(index));
         env.sql(QStringLiteral("alter table Tjournal drop column total_fen"));
+        // and the packages' step after it
+        env.sql(QStringLiteral("drop table Tpackage"));
+        for (const char* column : {"prepaid_from", "prepaid_to", "bill_after"})
+            env.sql(QStringLiteral("alter table Tsession drop column ") +
+                    QString::fromLatin1(column));
         env.sql(QStringLiteral("update Tschema set version=4"));  // the step before the fen
         QSqlDatabase db = QSqlDatabase::database(env.module->connectionName());
         QString error;

@@ -18,3 +18,16 @@ inline const QByteArray kTestPlan = R"({"zones": [
              {"days": ["holiday"], "from": "00:00", "to": "24:00", "hourly": "8"}]}],
  "holidays": ["2026-12-25"],
  "machines": {"pc07": "电竞区"}})";
+
+// The packages the tests sell, in 普通区: 三小时 (refunds pro rata), 一小时锁 (locks at its end),
+// 包夜 (22:00–08:00, sold 20:00–04:00 except on holidays).
+inline const QByteArray kTestCatalogue = R"({"packages": [
+  {"name": "三小时", "zones": ["普通区"], "kind": "length", "minutes": 180, "price": "10",
+   "sell_days": ["mon","tue","wed","thu","fri","sat","sun","holiday"], "sell_from": "00:00",
+   "sell_to": "24:00", "at_end": "continue", "refund": "pro_rata"},
+  {"name": "一小时锁", "zones": ["普通区"], "kind": "length", "minutes": 60, "price": "4",
+   "sell_days": ["mon","tue","wed","thu","fri","sat","sun","holiday"], "sell_from": "00:00",
+   "sell_to": "24:00", "at_end": "lock"},
+  {"name": "包夜", "zones": ["普通区"], "kind": "window", "from": "22:00", "to": "08:00",
+   "price": "15", "sell_days": ["mon","tue","wed","thu","fri","sat","sun"],
+   "sell_from": "20:00", "sell_to": "04:00"}]})";
