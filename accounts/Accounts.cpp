@@ -6,6 +6,7 @@
 #include "desk/Desk.h"
 #include "desk/Messages.h"
 #include "ledger/Journal.h"
+#include "ledger/Options.h"
 
 namespace {
 
@@ -29,23 +30,6 @@ Query* Run(Desk& desk, const QString& statement, const Params& params) {
     return desk.DataModule1.JournalQuery->Statement(statement, params);
 }
 
-std::optional<QString> Option(Desk& desk, const QString& name) {
-    Query* q = Run(desk, QStringLiteral("select value from Tsetting where name=:n"),
-                   {{QStringLiteral("n"), name}});
-    if (!q->Open()) return std::nullopt;
-    QString value = q->RecordCount() ? q->FieldText(QStringLiteral("value")) : QString();
-    q->Close();
-    return value;
-}
-
-bool SetOption(Desk& desk, const QString& name, const QString& value) {
-    return Run(desk, QStringLiteral("delete from Tsetting where name=:n"),
-               {{QStringLiteral("n"), name}})
-               ->ExecSQL() &&
-           Run(desk, QStringLiteral("insert into Tsetting (name, value) values (:n, :v)"),
-               {{QStringLiteral("n"), name}, {QStringLiteral("v"), value}})
-               ->ExecSQL();
-}
 
 struct StoredAccount {
     Account account;
@@ -181,12 +165,12 @@ QString RoleName(const QString& role) {
 }
 
 bool SignInOn(Desk& desk) {
-    return Option(desk, QStringLiteral("signin")).value_or(QString()) == QStringLiteral("1");
+    return StoredOption(desk, QStringLiteral("signin")).value_or(QString()) == QStringLiteral("1");
 }
 
 int IdleLockMinutes(Desk& desk) {
     bool ok = false;
-    const int minutes = Option(desk, QStringLiteral("idle_lock_minutes")).value_or(QString()).toInt(&ok);
+    const int minutes = StoredOption(desk, QStringLiteral("idle_lock_minutes")).value_or(QString()).toInt(&ok);
     return ok && minutes >= 0 ? minutes : kDefaultIdleMinutes;
 }
 
@@ -195,7 +179,7 @@ bool SetIdleLockMinutes(Desk& desk, int minutes, QString* why) {
         return Fail(why, QStringLiteral("自动锁定的时间要在0到1440分钟之间（0：不自动锁定）。"));
     Transaction transaction(desk.DataModule1);
     if (!transaction.BeginWrite() ||
-        !SetOption(desk, QStringLiteral("idle_lock_minutes"), QString::number(minutes)))
+        !StoreOption(desk, QStringLiteral("idle_lock_minutes"), QString::number(minutes)))
         return Fail(why, DeskText::DbContact);
     return JournalAndCommit(desk, transaction,
                             Entry(JournalKind::AccountChange, {},
@@ -243,7 +227,7 @@ bool EnableSignIn(Desk& desk, const QString& ownerName, const Secret& password, 
     Transaction transaction(desk.DataModule1);
     if (!transaction.BeginWrite()) return Fail(why, DeskText::DbContact);
     QString ownerId = owner ? owner->account.id : NextAccountId(desk);
-    bool written = !ownerId.isEmpty() && SetOption(desk, QStringLiteral("signin"), QStringLiteral("1"));
+    bool written = !ownerId.isEmpty() && StoreOption(desk, QStringLiteral("signin"), QStringLiteral("1"));
     if (written && !owner) written = InsertAccount(desk, ownerId, name, Role::Owner, hash);
     if (written && storedSalt->isEmpty())
         written = InsertSealKey(desk, salt, keys.publicKey, 0);
@@ -262,7 +246,7 @@ bool DisableSignIn(Desk& desk, const Secret& ownerPassword, QString* why) {
     if (!owner) return Fail(why, QStringLiteral("店主密码不对，操作员登录没有关闭。"));
     Transaction transaction(desk.DataModule1);
     if (!transaction.BeginWrite() ||
-        !SetOption(desk, QStringLiteral("signin"), QStringLiteral("0")))
+        !StoreOption(desk, QStringLiteral("signin"), QStringLiteral("0")))
         return Fail(why, DeskText::DbContact);
     const ApprovedBy approved(desk, owner->id);
     return JournalAndCommit(desk, transaction, Entry(JournalKind::SignInOff, owner->name), why);

@@ -12,6 +12,7 @@
 #include "desk/SendCommand.h"
 #include "accounts/Accounts.h"
 #include "ledger/Journal.h"
+#include "ledger/Options.h"
 #include "plans/Plans.h"
 #include "record_store/Formats.h"
 
@@ -30,23 +31,6 @@ Query* Run(Desk& desk, const QString& statement, const Params& params = {}) {
     return desk.DataModule1.JournalQuery->Statement(statement, params);
 }
 
-std::optional<QString> Option(Desk& desk, const QString& name) {
-    Query* q = Run(desk, QStringLiteral("select value from Tsetting where name=:n"),
-                   {{QStringLiteral("n"), name}});
-    if (!q->Open()) return std::nullopt;
-    QString value = q->RecordCount() ? q->FieldText(QStringLiteral("value")) : QString();
-    q->Close();
-    return value;
-}
-
-bool SetOption(Desk& desk, const QString& name, const QString& value) {
-    return Run(desk, QStringLiteral("delete from Tsetting where name=:n"),
-               {{QStringLiteral("n"), name}})
-               ->ExecSQL() &&
-           Run(desk, QStringLiteral("insert into Tsetting (name, value) values (:n, :v)"),
-               {{QStringLiteral("n"), name}, {QStringLiteral("v"), value}})
-               ->ExecSQL();
-}
 
 QString YuanText(qint64 fen) {
     QString text = CentsText(fen);
@@ -153,7 +137,7 @@ SaleContext SaleContextFor(Desk& desk, const QString& machine) {
 }
 
 std::optional<Catalogue> StoredCatalogue(Desk& desk) {
-    const std::optional<QString> json = Option(desk, kCatalogueOption);
+    const std::optional<QString> json = StoredOption(desk, kCatalogueOption);
     if (!json) return std::nullopt;
     if (json->isEmpty()) return Catalogue{};
     return CatalogueFromJson(json->toUtf8(), nullptr);
@@ -170,12 +154,12 @@ bool SaveCatalogue(Desk& desk, const Catalogue& catalogue, const QStringList& zo
         *problem = DeskText::DbContact;
         return false;
     }
-    const std::optional<QString> before = Option(desk, kCatalogueOption);
+    const std::optional<QString> before = StoredOption(desk, kCatalogueOption);
     const QString after = QString::fromUtf8(CatalogueToJson(catalogue));
     JournalEntry entry;
     entry.kind = JournalKind::PackageCatalogue;
     entry.note = QStringLiteral("原：%1\n新：%2").arg(before.value_or(QString()), after);
-    if (!before || !SetOption(desk, kCatalogueOption, after) || !AppendJournal(desk, entry) ||
+    if (!before || !StoreOption(desk, kCatalogueOption, after) || !AppendJournal(desk, entry) ||
         !transaction.Commit()) {
         transaction.Rollback();
         *problem = DeskText::DbContact;
@@ -186,7 +170,7 @@ bool SaveCatalogue(Desk& desk, const Catalogue& catalogue, const QStringList& zo
 
 PackageWarnings StoredWarnings(Desk& desk) {
     PackageWarnings w;
-    const QStringList parts = Option(desk, kWarningsOption).value_or(QString()).split(QLatin1Char(','));
+    const QStringList parts = StoredOption(desk, kWarningsOption).value_or(QString()).split(QLatin1Char(','));
     if (parts.size() == 2) {
         bool ok1 = false, ok2 = false;
         const int first = parts[0].toInt(&ok1), second = parts[1].toInt(&ok2);
@@ -203,7 +187,7 @@ bool SaveWarnings(Desk& desk, const PackageWarnings& w, QString* problem) {
     }
     Transaction transaction(desk.DataModule1);
     if (!transaction.BeginWrite() ||
-        !SetOption(desk, kWarningsOption, QStringLiteral("%1,%2").arg(w.first).arg(w.second)) ||
+        !StoreOption(desk, kWarningsOption, QStringLiteral("%1,%2").arg(w.first).arg(w.second)) ||
         !transaction.Commit()) {
         *problem = DeskText::DbContact;
         return false;
