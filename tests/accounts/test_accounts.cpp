@@ -407,24 +407,13 @@ class AccountsTest : public QObject {
         QString fingerprint;
         JournalMark sealed;
         QVERIFY(SealJournal(*env.desk, Typed(kOwnerPassword), &why, &sealed, &fingerprint));
-        const qint64 sealId = sealed.id + 1;
 
         // Only the key replaced: the old seal no longer holds.
-        const QByteArray salt = NewSalt();
-        const SealKeys forged = DeriveSealKeys(Typed(QStringLiteral("the thief's")), salt);
-        env.otherTool(QStringLiteral("update Tsealkey set salt='%1', publickey='%2'")
-                          .arg(QString::fromLatin1(salt.toHex()),
-                               QString::fromLatin1(forged.publicKey.toHex())));
+        const SealKeys forged = ReplaceSealKey(env);
         QCOMPARE(VerifyJournal(*env.desk).result, ChainCheck::SealBroken);
 
         // The seal signed again with the new key, its row's hash made to fit.
-        JournalRow seal = AllJournalRows(env).at(size_t(sealId - 1));
-        seal.entry.note = QString::fromLatin1(
-            SignDetached(SealMessage(sealed.id, sealed.hash), forged).toHex());
-        seal.hash = JournalHash(seal);
-        env.otherTool(QStringLiteral("update Tjournal set note='%1', hash='%2' where id=%3")
-                          .arg(seal.entry.note, seal.hash)
-                          .arg(sealId));
+        ResignSeal(env, sealed, forged);
         env.settings->setValue(env.desk->PerDatabaseKey(QStringLiteral("journalHead")), {});
         const ChainCheck check = VerifyJournal(*env.desk);
         QCOMPARE(check.result, ChainCheck::Intact);

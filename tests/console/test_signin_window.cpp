@@ -369,18 +369,7 @@ class SignInWindowTest : public QObject {
                                             "公钥指纹 %1。")
                                  .arg(fingerprint)});
 
-        const QByteArray salt = NewSalt();
-        const SealKeys forged = DeriveSealKeys(Typed(QStringLiteral("the thief's")), salt);
-        env.otherTool(QStringLiteral("update Tsealkey set salt='%1', publickey='%2'")
-                          .arg(QString::fromLatin1(salt.toHex()),
-                               QString::fromLatin1(forged.publicKey.toHex())));
-        JournalRow seal = AllJournalRows(env).at(size_t(sealed.id));
-        seal.entry.note = QString::fromLatin1(
-            SignDetached(SealMessage(sealed.id, sealed.hash), forged).toHex());
-        seal.hash = JournalHash(seal);
-        env.otherTool(QStringLiteral("update Tjournal set note='%1', hash='%2' where id=%3")
-                          .arg(seal.entry.note, seal.hash)
-                          .arg(seal.id));
+        ResignSeal(env, sealed, ReplaceSealKey(env));
         env.settings->setValue(env.desk->PerDatabaseKey(QStringLiteral("journalHead")), {});
         QCOMPARE(VerifyJournal(*env.desk).result, ChainCheck::Intact);
         const QStringList boxes = fullCheck();
