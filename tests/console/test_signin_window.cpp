@@ -58,6 +58,14 @@ void SignInThroughCover(TForm1& form, const QString& name, const QString& pin) {
     QTest::mouseClick(cover->SignInButton, Qt::LeftButton);
 }
 
+// 设置 opened by the owner signed in, once the start's check beside the window is done.
+TSettings* SettingsAsOwner(Env& env, TForm1& form) {
+    SignInThroughCover(form, QStringLiteral("老板"), kOwnerPassword);
+    if (!QTest::qWaitFor([&] { return !env.desk->BackgroundBusy(); })) return nullptr;
+    form.action("N7")->trigger();
+    return TSettings::settings;
+}
+
 int RowsOf(Env& env, const QString& kind) {
     QSqlQuery q(QSqlDatabase::database(env.module->connectionName(), false));
     q.prepare(QStringLiteral("select count(*) from Tjournal where kind=? and account<>'' and "
@@ -142,10 +150,7 @@ class SignInWindowTest : public QObject {
         Env env;
         TurnOn(env);
         TForm1 form(*env.desk);
-        SignInThroughCover(form, QStringLiteral("老板"), kOwnerPassword);
-        QTRY_VERIFY(!env.desk->BackgroundBusy());
-        form.action("N7")->trigger();
-        TSettings* settings = TSettings::settings;
+        TSettings* settings = SettingsAsOwner(env, form);
         QVERIFY(settings && settings->isVisible());
         settings->IdleMinutesBox->setValue(3);
         QTest::mouseClick(settings->IdleSaveButton, Qt::LeftButton);
@@ -312,10 +317,7 @@ class SignInWindowTest : public QObject {
         Env env;
         TurnOn(env);
         TForm1 form(*env.desk);
-        SignInThroughCover(form, QStringLiteral("老板"), kOwnerPassword);
-        QTRY_VERIFY(!env.desk->BackgroundBusy());
-        form.action("N7")->trigger();
-        TSettings* settings = TSettings::settings;
+        TSettings* settings = SettingsAsOwner(env, form);
         QVERIFY(settings && settings->isVisible());
         env.prompts.take();
         const QString next = QStringLiteral("owner-password-2");
