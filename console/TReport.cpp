@@ -224,12 +224,8 @@ void TReport::VerifyClick() {
             d.prompts.message(alarm);
             return;
         }
-        d.prompts.message(
-            check.seals == 0
-                ? QStringLiteral("全部营业记录核对完毕，没有发现改动。")
-                : QStringLiteral("全部营业记录核对完毕，没有发现改动；%1次店主封账都对得上，公钥指纹 %2。")
-                      .arg(check.seals)
-                      .arg(check.keyFingerprint));
+        d.prompts.message(QStringLiteral("全部营业记录核对完毕，没有发现改动") + SealsHeldText(check) +
+                          QStringLiteral("。"));
     });
 }
 

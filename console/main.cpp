@@ -37,11 +37,7 @@ int VerifyFromShell(const StartOptions& options) {
         // The fingerprint is for the owner's paper: seals made again with another key hold too.
         std::printf("%s\n", qPrintable(QStringLiteral("营业记录完好，没有被改动：%1")
                                            .arg(MaskedConnectionText(text)) +
-                                       (check.seals == 0
-                                            ? QString()
-                                            : QStringLiteral("；%1次店主封账都对得上，公钥指纹 %2")
-                                                  .arg(check.seals)
-                                                  .arg(check.keyFingerprint))));
+                                       SealsHeldText(check)));
         return 0;
     }
     std::printf("%s\n", qPrintable(ChainAlteredText(check)));

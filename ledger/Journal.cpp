@@ -590,6 +590,11 @@ ChainCheck VerifyJournalRange(Desk& desk, qint64 firstId, qint64 lastId) {
     return range;
 }
 
+QString SealsHeldText(const ChainCheck& check) {
+    if (check.seals == 0) return {};
+    return QStringLiteral("；%1次店主封账都对得上，公钥指纹 %2").arg(check.seals).arg(check.keyFingerprint);
+}
+
 QString ChainAlteredText(const ChainCheck& check) {
     if (check.result == ChainCheck::Unreadable)
         return QStringLiteral("营业记录无法读取：%1").arg(check.detail);

@@ -165,6 +165,9 @@ void SetVerifiedJournalRow(Desk& desk, const std::pair<qint64, QString>& row);
 // The operator's box for a chain that does not verify: "营业记录已被改动" and the first bad row,
 // or that the database holds fewer rows than this desk wrote, and when it wrote them.
 QString ChainAlteredText(const ChainCheck& check);
+// After a check that held: "；N次店主封账都对得上，公钥指纹 X" for the owner to compare with the
+// fingerprint on paper (seals all made again with another key hold too); empty with no seal.
+QString SealsHeldText(const ChainCheck& check);
 
 // Rows whose time lies in [from, to), in id order; nullopt when they cannot be read.
 std::optional<std::vector<JournalRow>> ReadJournal(Desk& desk, const QDateTime& from,

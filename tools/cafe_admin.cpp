@@ -131,11 +131,7 @@ int VerifyJournalCommand(Admin& admin, const QStringList& arguments) {
     const ChainCheck check = VerifyJournal(admin.desk);
     switch (check.result) {
         case ChainCheck::Intact:
-            Say(stdout, check.seals == 0
-                            ? QStringLiteral("营业记录完好，没有被改动")
-                            : QStringLiteral("营业记录完好，没有被改动；%1次店主封账都对得上，公钥指纹 %2")
-                                  .arg(check.seals)
-                                  .arg(check.keyFingerprint));
+            Say(stdout, QStringLiteral("营业记录完好，没有被改动") + SealsHeldText(check));
             return Done;
         case ChainCheck::Altered:
         case ChainCheck::Shorter:
