@@ -417,11 +417,13 @@ OwnerApproval::OwnerApproval(Desk& desk, const QString& what, bool needed) : m_d
     const std::optional<Account> owner = CheckOwnerPassword(desk, password);
     if (!owner) {
         // Every wrong guess at the owner's password is on the record the owner reads.
-        Transaction transaction(desk.DataModule1);
-        JournalEntry refused = Entry(JournalKind::ApprovalRefused, {}, what);
-        refused.flagged = true;
-        QString why;
-        if (transaction.BeginWrite()) JournalAndCommit(desk, transaction, refused, &why);
+        {
+            Transaction transaction(desk.DataModule1);  // ended before the box
+            JournalEntry refused = Entry(JournalKind::ApprovalRefused, {}, what);
+            refused.flagged = true;
+            QString why;
+            if (transaction.BeginWrite()) JournalAndCommit(desk, transaction, refused, &why);
+        }
         desk.prompts.message(QStringLiteral("店主密码不对，没有做任何改动。"));
         return;
     }
