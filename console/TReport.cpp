@@ -11,6 +11,7 @@
 #include <QPrinter>
 #include <QPushButton>
 #include <QTabWidget>
+#include <QScrollBar>
 #include <QTableWidget>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -57,15 +58,16 @@ QTableWidget* MakeTable(const QStringList& head, QWidget* parent, const QList<in
     return table;
 }
 
-void Fill(QTableWidget* table, const QList<QStringList>& rows) {
+// The rows from row from on (the rows before it stay).
+void Fill(QTableWidget* table, const QList<QStringList>& rows, int from = 0) {
     const QVariantList amounts = table->property("amounts").toList();
-    table->setRowCount(int(rows.size()));
+    table->setRowCount(from + int(rows.size()));
     for (int r = 0; r < rows.size(); ++r)
         for (int c = 0; c < rows[r].size(); ++c) {
             auto* item = new QTableWidgetItem(rows[r][c]);
             if (amounts.contains(c)) item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
             item->setToolTip(rows[r][c]);
-            table->setItem(r, c, item);
+            table->setItem(from + r, c, item);
         }
     if (table->horizontalHeader()->stretchLastSection()) {
         // Each column as wide as its widest text and a little air, not a pixel less.
@@ -155,6 +157,11 @@ TReport::TReport(Desk& deskRef, QWidget* owner)
          QStringLiteral("附加费"), QStringLiteral("共需费用"), QStringLiteral("值班员")},
         Tabs, {5, 6, 7});
     Tabs->addTab(BillsTable, QStringLiteral("结账明细"));
+    // A month's bills are read a page at a time, as the list is scrolled to its end.
+    connect(BillsTable->verticalScrollBar(), &QScrollBar::valueChanged, this, [this](int value) {
+        if (value < BillsTable->verticalScrollBar()->maximum()) return;
+        desk.Guard([this] { ShowMoreBills(false); });
+    });
     auto* sums = new QWidget(Tabs);
     auto* sumsLayout = new QHBoxLayout(sums);
     DayTable = MakeTable({QStringLiteral("日期"), QStringLiteral("金额（元）")}, sums, {1}, 0);
@@ -245,7 +252,7 @@ void TReport::QueryClick() {
     ChainLabel->setVisible(r.check.result != ChainCheck::Intact);
     ChainLabel->setText(ChainAlteredText(r.check));
     TotalLabel->setText(
-        QStringLiteral("合计：%1 元，共 %2 笔结账").arg(CentsText(r.totalCents)).arg(r.bills.size()) +
+        QStringLiteral("合计：%1 元，共 %2 笔结账").arg(CentsText(r.totalCents)).arg(r.billCount) +
         (r.unsummable ? QStringLiteral("（其中 %1 笔金额无法计算，未计入合计，见“需要注意”）")
                             .arg(r.unsummable)
                       : QString()) +
@@ -257,9 +264,8 @@ void TReport::QueryClick() {
         packages << QStringList{line.kind, QString::number(line.count), CentsText(line.cents), line.shift};
     Fill(PackageTable, packages);
     Tabs->setTabVisible(Tabs->indexOf(PackageTable), !r.packages.empty());
-    QList<QStringList> bills;
-    for (const ReportBill& b : r.bills) bills << BillCells(b);
-    Fill(BillsTable, bills);
+    BillsTable->setRowCount(0);
+    ShowMoreBills(false);
     Fill(DayTable, SumRows(r.perDay));
     Fill(ShiftTable, SumRows(r.perShift));
     Fill(MachineTable, SumRows(r.perMachine));
@@ -273,6 +279,22 @@ void TReport::QueryClick() {
     if (r.check.result != ChainCheck::Intact) desk.prompts.message(ChainAlteredText(r.check));
 }
 
+bool TReport::ShowMoreBills(bool all) {
+    if (!m_report) return false;
+    Report& r = *m_report;
+    const int shown = BillsTable->rowCount();
+    const bool unread = qsizetype(r.bills.size()) < r.billCount;
+    if (unread && (all || size_t(shown) >= r.bills.size()) &&
+        !(all ? ReadAllBills(desk, r) : ReadMoreBills(desk, r))) {
+        desk.prompts.message(QStringLiteral("营业记录无法读取，报表不能生成。"));
+        return false;
+    }
+    QList<QStringList> rows;
+    for (size_t i = size_t(shown); i < r.bills.size(); ++i) rows << BillCells(r.bills[i]);
+    if (!rows.isEmpty()) Fill(BillsTable, rows, shown);
+    return true;
+}
+
 void TReport::CsvClick() {
     if (!m_report) return;
     const OwnerApproval approval(desk, QStringLiteral("导出报表"));
@@ -280,7 +302,7 @@ void TReport::CsvClick() {
     const auto path = desk.chooser.chooseSaveFile(
         QStringLiteral("营业报表-%1.csv").arg(m_report->from.toString(QStringLiteral("yyyyMMdd"))),
         QStringLiteral("CSV 文件 (*.csv)"));
-    if (!path) return;
+    if (!path || !ShowMoreBills(true)) return;
     if (!WriteReportCsv(*path, *m_report, nullptr)) {
         desk.prompts.message(QStringLiteral("无法写入文件“%1”。").arg(*path));
         return;
@@ -297,7 +319,7 @@ void TReport::PdfClick() {
     const auto path = desk.chooser.chooseSaveFile(
         QStringLiteral("营业报表-%1.pdf").arg(m_report->from.toString(QStringLiteral("yyyyMMdd"))),
         QStringLiteral("PDF 文件 (*.pdf)"));
-    if (!path) return;
+    if (!path || !ShowMoreBills(true)) return;
     QString why;
     if (!WriteReportPdf(*path, *m_report, PrintInfo(), &why)) {
         desk.prompts.message(QStringLiteral("无法写入文件“%1”：%2").arg(*path, why));
@@ -309,7 +331,7 @@ void TReport::PdfClick() {
 void TReport::PrintClick() {
     if (!m_report) return;
     const OwnerApproval approval(desk, QStringLiteral("打印报表"));
-    if (!approval) return;
+    if (!approval || !ShowMoreBills(true)) return;
     Print(this, [this](QPrinter& printer) {
         UseA4(printer);
         PaintReport(printer, *m_report, PrintInfo());

@@ -68,6 +68,9 @@ class TReport : public QWidget {
     void PrintClick();
     void ReceiptClick();
     void VerifyClick();
+    // The bills read but not yet in the list, after reading the next page (or all of them);
+    // false, after its box, when the journal cannot be read.
+    bool ShowMoreBills(bool all);
 
     // The café's name as set now, and the desk's clock.
     ReportPrint PrintInfo();

@@ -38,7 +38,10 @@ struct ReportPackageLine {
 struct Report {
     QDate from, to;
     QString desk;  // empty: every desk
+    // The bills read so far, in journal order: a page at first (ReadMoreBills, ReadAllBills);
+    // billCount: all of them.
     std::vector<ReportBill> bills;
+    qsizetype billCount = 0;
     std::vector<JournalRow> flagged;  // deleted while in session, midnight switches, short cash
     std::vector<std::pair<QDate, qint64>> perDay;
     std::vector<std::pair<QString, qint64>> perShift;
@@ -52,9 +55,35 @@ struct Report {
     ChainCheck check;  // of the rows shown, and of the journal's completeness
 };
 
-// nullopt when the journal cannot be read.
+// The bills a report reads at first, and at each ReadMoreBills.
+inline constexpr int kReportPage = 500;
+
+// nullopt when the journal cannot be read. The totals come from the kept sums and the rows
+// after them; the bills only as the first page.
 std::optional<Report> LoadReport(Desk& desk, const QDate& from, const QDate& to,
                                  const QString& deskFilter = {});
+// The next page of the report's bills (up to count); false when the journal cannot be read.
+bool ReadMoreBills(Desk& desk, Report& report, int count = kReportPage);
+// Every bill, before a report is written out or printed whole.
+bool ReadAllBills(Desk& desk, Report& report);
+
+// Sums the settled bills written since the last fold into the kept sums, on the named
+// connection; journalLock: the engine's (no row is numbered meanwhile). Another desk folding
+// at the same moment leaves it to that one. False (nothing changed) with error on a failure:
+// the reports stay right, summing the rows after the kept sums from the journal.
+bool FoldReportSums(const QString& connectionName, const QString& journalLock, QString* error);
+// Said after a whole check that found the kept sums changed and made them again.
+inline const QString kSumsRedoneText = QStringLiteral(
+    "报表的合计记录与营业记录不符（数据库被其他程序改动过），已按营业记录重新计算。"
+    "营业记录本身核对无误。");
+// Whether the kept sums are exactly the journal's bills up to their mark (another tool may have
+// changed them: they are outside the chain); nullopt, with error, when they cannot be read.
+std::optional<bool> ReportSumsHold(const QString& connectionName, QString* error);
+// Sums them again from the journal.
+bool RebuildReportSums(const QString& connectionName, const QString& journalLock, QString* error);
+// After a whole check that held: what to say when the kept sums were not the journal's (made
+// again, or why they could not be); empty when they hold or cannot be read.
+QString RedoReportSumsIfChanged(const QString& connectionName, const QString& journalLock);
 
 // The desks that appear in the journal, for choosing one.
 QStringList JournalDesks(Desk& desk);

@@ -156,6 +156,25 @@ std::vector<Step> Steps(const Engine& engine) {
           QStringLiteral("alter table Tsession add column prepaid_from text not null default ''"),
           QStringLiteral("alter table Tsession add column prepaid_to text not null default ''"),
           QStringLiteral("alter table Tsession add column bill_after integer not null default 1")}},
+        // 7: the settled bills' totals kept per day and hour, per machine by day and by month,
+        // and per shift by day, so a report reads a few rows per day rather than every bill;
+        // upto: the last journal row summed in (later rows are summed from the journal). Partial
+        // indexes find the flagged rows and the bills without a total in fen of some days.
+        {{QStringLiteral("create table Tsumhour (day text not null, desk text not null, hour "
+                         "text not null, n bigint not null, fen bigint not null, primary key "
+                         "(day, desk, hour))"),
+          QStringLiteral("create table Tsummachine (span text not null, period text not null, "
+                         "desk text not null, machine text not null, n bigint not null, fen "
+                         "bigint not null, primary key (span, period, desk, machine))"),
+          QStringLiteral("create table Tsumshift (day text not null, desk text not null, shift "
+                         "bigint not null, operator text not null, account text not null, n "
+                         "bigint not null, fen bigint not null, primary key (day, desk, shift, "
+                         "operator, account))"),
+          QStringLiteral("create table Tsumstamp (upto bigint not null)"),
+          QStringLiteral("insert into Tsumstamp (upto) values (0)"),
+          QStringLiteral("create index Tjournal_flagged_at on Tjournal(at) where flagged=1"),
+          QStringLiteral(
+              "create index Tjournal_unsummable on Tjournal(kind, at) where total_fen is null")}},
     };
 }
 

@@ -105,8 +105,9 @@ int ReportCommand(Admin& admin, const QStringList& arguments) {
 
     // An export is the owner's, as in the window: nothing is written without the password.
     if (SignInOn(admin.desk) && !OwnerFromInput(admin)) return Failed;
-    const std::optional<Report> report = LoadReport(admin.desk, first, last, parser.value(desk));
-    if (!report) return Fail(Failed, QStringLiteral("营业记录无法读取，报表不能生成"));
+    std::optional<Report> report = LoadReport(admin.desk, first, last, parser.value(desk));
+    if (!report || !ReadAllBills(admin.desk, *report))
+        return Fail(Failed, QStringLiteral("营业记录无法读取，报表不能生成"));
     if (report->check.result != ChainCheck::Intact) Say(stderr, ChainAlteredText(report->check));
 
     const QString path = parser.isSet(csv) ? parser.value(csv) : parser.value(pdf);
@@ -131,6 +132,13 @@ int VerifyJournalCommand(Admin& admin, const QStringList& arguments) {
     const ChainCheck check = VerifyJournal(admin.desk);
     switch (check.result) {
         case ChainCheck::Intact:
+            // The reports' kept sums are outside the chain: held to it too, made again if changed.
+            if (const QString redone = RedoReportSumsIfChanged(
+                    admin.module.connectionName(), admin.module.engine().JournalLock());
+                !redone.isEmpty()) {
+                Say(stdout, redone);
+                return Altered;
+            }
             Say(stdout, QStringLiteral("营业记录完好，没有被改动") + SealsHeldText(check));
             return Done;
         case ChainCheck::Altered:

@@ -237,6 +237,10 @@ class AdminTest : public QObject {
                                   << QStringLiteral("第2条");
             row("a row deleted") << QStringLiteral("delete from Tjournal where id=1") << 3
                                  << QStringLiteral("营业记录已被改动");
+            row("a report's kept sum made up")
+                << QStringLiteral("insert into Tsumhour (day, desk, hour, n, fen) values "
+                                  "('2026-12-09', '前台', '10', 1, 100)")
+                << 3 << QStringLiteral("报表的合计记录与营业记录不符");
             row("the journal gone")
                 << QStringLiteral("drop table Tjournal") << 1 << QStringLiteral("营业记录无法读取");
         }

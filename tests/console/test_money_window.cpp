@@ -6,6 +6,7 @@
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QStandardPaths>
 #include <QTableWidget>
 #include <QTest>
@@ -17,6 +18,7 @@
 #include "console/TShift.h"
 #include "ledger/CafeName.h"
 #include "ledger/Journal.h"
+#include "ledger/Report.h"
 #include "ledger/Shifts.h"
 #include "support/Fixtures.h"
 
@@ -206,6 +208,45 @@ class MoneyWindowTest : public QObject {
         QTest::mouseClick(dialog->QueryButton, Qt::LeftButton);
         QCOMPARE(env.prompts.take(),
                  QStringList{QStringLiteral("message|开始日期不能晚于结束日期。")});
+    }
+
+    // A busy month's list shows a page and reads on as it is scrolled to its end; the export
+    // and the total count every bill, not only those shown.
+    void aLongListIsReadAsItIsScrolled() {
+        Env env;
+        const int bills = kReportPage + 20;
+        for (int i = 0; i < bills; ++i) {
+            env.clock.time = QTime(8, 0).addSecs(60 * i);
+            QVERIFY(AppendJournal(*env.desk, BillEntry(JournalKind::Checkout,
+                                                       QStringLiteral("pc%1").arg(i % 40),
+                                                       QStringLiteral("7:0:0"),
+                                                       env.clock.time.toString(QStringLiteral("H:m:s")),
+                                                       QStringLiteral("1时0分"), QStringLiteral("1"),
+                                                       QStringLiteral("0"), QStringLiteral("1"),
+                                                       QStringLiteral("正常"))));
+        }
+        TForm1 form(*env.desk);
+        TReport dialog(*env.desk, &form);
+        dialog.show();
+        QCOMPARE(dialog.BillsTable->rowCount(), kReportPage);
+        QCOMPARE(dialog.TotalLabel->text(),
+                 QStringLiteral("合计：%1.00 元，共 %1 笔结账").arg(bills));
+        QScrollBar* bar = dialog.BillsTable->verticalScrollBar();
+        QTRY_VERIFY(bar->maximum() > 0);
+        bar->setValue(bar->maximum());
+        QCOMPARE(dialog.BillsTable->rowCount(), bills);
+        QCOMPARE(dialog.BillsTable->item(bills - 1, 1)->text(),
+                 QStringLiteral("pc%1").arg((bills - 1) % 40));
+
+        // Opened afresh: the export writes them all, without scrolling.
+        TReport again(*env.desk, &form);
+        QCOMPARE(again.BillsTable->rowCount(), kReportPage);
+        env.chooser.saveAnswer = env.path(QStringLiteral("month.csv"));
+        QTest::mouseClick(again.CsvButton, Qt::LeftButton);
+        QFile csv(env.path(QStringLiteral("month.csv")));
+        QVERIFY(csv.open(QIODevice::ReadOnly));
+        QCOMPARE(QString::fromUtf8(csv.readAll()).count(QStringLiteral("\r\n")), bills + 1);
+        QCOMPARE(again.BillsTable->rowCount(), bills);
     }
 
     // The PDF button writes the printed report, headed with the café's name as set.
