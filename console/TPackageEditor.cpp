@@ -127,6 +127,8 @@ TPackageEditor::TPackageEditor(Desk& deskRef, QWidget* owner)
     ZoneList = new QListWidget(box);
     ZoneList->setObjectName(QStringLiteral("ZoneList"));
     ZoneList->setMaximumHeight(72);
+    // Only the tick chooses a zone: a highlighted row looked chosen when it was not.
+    ZoneList->setSelectionMode(QAbstractItemView::NoSelection);
     ZoneList->setToolTip(QStringLiteral("在哪些区域的机器上可以卖（空格键勾选）"));
     form->addRow(QStringLiteral("区域(&Z)："), ZoneList);
 
@@ -266,8 +268,7 @@ TPackageEditor::TPackageEditor(Desk& deskRef, QWidget* owner)
     connect(KindBox, &QComboBox::currentIndexChanged, this, [this](int kind) { KindChosen(kind); });
     connect(PackageTable, &QTableWidget::currentCellChanged, this, [this](int row) {
         if (row >= 0 && size_t(row) < m_shown.packages.size()) ShowPackage(m_shown.packages[size_t(row)]);
-        ModifyButton->setEnabled(row >= 0);
-        DeleteButton->setEnabled(row >= 0);
+        ShowDefault(row >= 0);
     });
     connect(NewButton, &QPushButton::clicked, this, desk.Guarded([this] { NewClick(); }));
     connect(AddButton, &QPushButton::clicked, this,
@@ -310,8 +311,7 @@ void TPackageEditor::LoadCatalogue(const QString& select) {
     }
     if (current >= 0) {
         ShowPackage(m_shown.packages[size_t(current)]);
-        ModifyButton->setEnabled(true);
-        DeleteButton->setEnabled(true);
+        ShowDefault(true);
     } else {
         NewClick();
     }
@@ -336,6 +336,13 @@ void TPackageEditor::FillZones(const QStringList& checked) {
 
 void TPackageEditor::KindChosen(int kind) { KindPages->setCurrentIndex(kind); }
 
+void TPackageEditor::ShowDefault(bool chosen) {
+    ModifyButton->setEnabled(chosen);
+    DeleteButton->setEnabled(chosen);
+    ModifyButton->setDefault(chosen);
+    AddButton->setDefault(!chosen);
+}
+
 void TPackageEditor::ShowPackage(const Package& p) {
     NameEdit->setText(p.name);
     FillZones(p.zones);
@@ -359,8 +366,7 @@ void TPackageEditor::NewClick() {
         PackageTable->setCurrentCell(-1, -1);
         PackageTable->clearSelection();
     }
-    ModifyButton->setEnabled(false);
-    DeleteButton->setEnabled(false);
+    ShowDefault(false);
     Package fresh;
     fresh.minutes = 180;
     fresh.sellDays.fill(true);

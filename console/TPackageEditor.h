@@ -74,6 +74,8 @@ class TPackageEditor : public QWidget {
     void ShowPackage(const Package& package);
     void FillZones(const QStringList& checked);
     void KindChosen(int kind);
+    // 修改 and 删除 while a package is chosen; the button Return presses shown as such.
+    void ShowDefault(bool chosen);
     QString SelectedName() const;
     // Applies change to the catalogue as stored now and saves it; after its box either way.
     bool Save(const std::function<bool(Catalogue&, QString*)>& change, const QString& done,
