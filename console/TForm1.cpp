@@ -331,7 +331,7 @@ void TForm1::BuildMenus() {
     separator(PopupMenu1, "N63");
     item(PopupMenu1, "N64", "转账");
     item(PopupMenu1, "N65", "青岚信使");
-    // Shown in the pop-up only while the café sells packages (see the grid's menu).
+    // Shown in the pop-up only while the café sells packages or one runs (see the grid's menu).
     auto* packages = new QAction(u("包时"), this);
     packages->setObjectName(QStringLiteral("Package1"));
     separator(PopupMenu1, "N66");
@@ -508,8 +508,11 @@ void TForm1::BuildMiddle() {
                        "border: 1px solid rgb(40, 80, 120); padding: 1px; }"));
     DBGrid1->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(DBGrid1, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
+        // Also with the catalogue emptied: a package still running must stay within reach
+        // of its extension and its void.
         const std::optional<Catalogue> catalogue = StoredCatalogue(desk);
-        if (catalogue && !catalogue->packages.empty())
+        const std::optional<QStringList> holding = MachinesHolding(desk);
+        if ((catalogue && !catalogue->packages.empty()) || (holding && !holding->isEmpty()))
             PopupMenu1->insertAction(action("N66"), action("Package1"));
         else
             PopupMenu1->removeAction(action("Package1"));

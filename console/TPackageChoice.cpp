@@ -12,6 +12,7 @@
 
 #include "desk/Desk.h"
 #include "record_store/Formats.h"
+#include "widgets/Themed.h"
 
 namespace {
 
@@ -40,6 +41,8 @@ TPackageChoice::TPackageChoice(const QString& machine, const std::vector<Offer>&
     : QDialog(parent) {
     setObjectName(QStringLiteral("PackageChoice"));
     setWindowTitle(QStringLiteral("上机：%1").arg(machine));
+    // The window's font: full-width brackets in the fallback font came out as half-width.
+    setFont(ThemedFont(QStringLiteral("MS Sans Serif"), 12));
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(new QLabel(QStringLiteral("请选择计费方式："), this));
     List = new QListWidget(this);
@@ -88,6 +91,7 @@ TPackageDesk::TPackageDesk(Desk& desk, const QString& machine, QWidget* parent)
     : QDialog(parent), desk(desk), machine(machine) {
     setObjectName(QStringLiteral("PackageDesk"));
     setWindowTitle(QStringLiteral("包时：%1").arg(machine));
+    setFont(ThemedFont(QStringLiteral("MS Sans Serif"), 12));
     auto* layout = new QVBoxLayout(this);
     Current = new QLabel(this);
     Current->setObjectName(QStringLiteral("Current"));
@@ -96,8 +100,8 @@ TPackageDesk::TPackageDesk(Desk& desk, const QString& machine, QWidget* parent)
     List->setObjectName(QStringLiteral("PackageList"));
     layout->addWidget(List);
     auto* buttons = new QHBoxLayout;
-    Buy = new QPushButton(QStringLiteral("买包时"), this);
-    ExtendByPackage = new QPushButton(QStringLiteral("用所选包时续时"), this);
+    Buy = new FlatButton(QStringLiteral("买包时(&B)"), this);
+    ExtendByPackage = new FlatButton(QStringLiteral("用所选包时续时(&P)"), this);
     buttons->addWidget(Buy);
     buttons->addWidget(ExtendByPackage);
     layout->addLayout(buttons);
@@ -109,7 +113,7 @@ TPackageDesk::TPackageDesk(Desk& desk, const QString& machine, QWidget* parent)
     Minutes->setSuffix(QStringLiteral(" 分钟"));
     Money = new QLineEdit(this);
     Money->setPlaceholderText(QStringLiteral("收款（元）"));
-    ExtendByMinutes = new QPushButton(QStringLiteral("按分钟续时"), this);
+    ExtendByMinutes = new FlatButton(QStringLiteral("按分钟续时(&M)"), this);
     byMinutes->addWidget(Minutes);
     byMinutes->addWidget(Money);
     byMinutes->addWidget(ExtendByMinutes);
@@ -117,7 +121,7 @@ TPackageDesk::TPackageDesk(Desk& desk, const QString& machine, QWidget* parent)
     auto* voiding = new QHBoxLayout;
     Reason = new QLineEdit(this);
     Reason->setPlaceholderText(QStringLiteral("作废原因（必填）"));
-    Void = new QPushButton(QStringLiteral("作废"), this);
+    Void = new FlatButton(QStringLiteral("作废(&V)"), this);
     voiding->addWidget(Reason);
     voiding->addWidget(Void);
     form->addRow(QStringLiteral("作废："), voiding);
@@ -145,7 +149,22 @@ TPackageDesk::TPackageDesk(Desk& desk, const QString& machine, QWidget* parent)
         if (VoidPackage(this->desk, this->machine, Reason->text())) Reason->clear();
         Reload();
     });
-    resize(480, 360);
+    // Return does what the field with the focus is for: minutes and money extend, a reason
+    // voids, the list buys (or extends by) the package chosen. Never a money button that the
+    // dialog happened to make its default.
+    for (QPushButton* b : findChildren<QPushButton*>()) {
+        b->setAutoDefault(false);
+        b->setDefault(false);
+        b->setMinimumWidth(b->sizeHint().width() + 16);  // the flat face has no margin of its own
+    }
+    DialogKeys(this, [this]() -> QAbstractButton* {
+        QWidget* at = focusWidget();
+        if (at == Money || Minutes->isAncestorOf(at) || at == Minutes) return ExtendByMinutes;
+        if (at == Reason) return Void;
+        if (at == List) return Buy->isEnabled() ? Buy : ExtendByPackage;
+        return nullptr;
+    });
+    resize(520, 360);
     Reload();
 }
 

@@ -19,6 +19,7 @@
 #include "backups/Backup.h"
 #include "ledger/Journal.h"
 #include "billing/Prices.h"
+#include "console/TPackageEditor.h"
 #include "console/TPlanEditor.h"
 #include "desk/Desk.h"
 #include "ledger/CafeName.h"
@@ -39,9 +40,11 @@ TSettings::TSettings(Desk& deskRef, QWidget* owner)
     form->addRow(QStringLiteral("通宵价(&N)（元）："), OvernightEdit);
     SaveButton = new FlatButton(QStringLiteral("保存价格"), prices);
     PlanButton = new FlatButton(QStringLiteral("价格方案与试算…"), prices);
+    PackagesButton = new FlatButton(QStringLiteral("包时套餐…"), prices);
     auto* priceButtons = new QHBoxLayout;
     priceButtons->addWidget(SaveButton);
     priceButtons->addWidget(PlanButton);
+    priceButtons->addWidget(PackagesButton);
     priceButtons->addStretch();
     form->addRow(priceButtons);
     layout->addWidget(prices);
@@ -146,6 +149,9 @@ TSettings::TSettings(Desk& deskRef, QWidget* owner)
         TPlanEditor::planEditor->approverId = approverId;
         TPlanEditor::planEditor->show();
     });
+    // So does the packages' window; without a plan it says why and does not open.
+    connect(PackagesButton, &QPushButton::clicked, this,
+            [this] { TPackageEditor::Open(desk, parentWidget(), approverId); });
     connect(ChooseButton, &QPushButton::clicked, this, Owned([this] { ChooseClick(); }));
     connect(BackupButton, &QPushButton::clicked, this, Owned([this] { BackupClick(); }));
     connect(RestoreButton, &QPushButton::clicked, this, Owned([this] { RestoreClick(); }));

@@ -63,9 +63,9 @@ int EndMinute(const Package& p) {
 std::optional<Package> FromObject(const QJsonObject& o, int index, QString* problem) {
     Package p;
     p.name = o.value(QStringLiteral("name")).toString();
-    const QString label = p.name.trimmed().isEmpty()
-                              ? QStringLiteral("第%1个包时").arg(index + 1)
-                              : QStringLiteral("包时“%1”").arg(p.name);
+    const QString label = !p.name.trimmed().isEmpty() ? QStringLiteral("包时“%1”").arg(p.name)
+                          : index < 0              ? QStringLiteral("包时")
+                                                   : QStringLiteral("第%1个包时").arg(index + 1);
     const auto fail = [&](const QString& text) -> std::optional<Package> {
         if (problem) *problem = label + QStringLiteral("：") + text;
         return std::nullopt;
@@ -215,9 +215,14 @@ std::optional<Package> PackageFromJson(const QByteArray& json, QString* problem)
     return FromObject(doc.object(), 0, problem);
 }
 
+std::optional<Package> PackageFromObject(const QJsonObject& object, QString* problem) {
+    return FromObject(object, -1, problem);
+}
+
 std::optional<QString> CheckCatalogue(const Catalogue& catalogue, const QStringList& zones) {
     QSet<QString> names;
-    for (const Package& p : catalogue.packages) {
+    for (size_t i = 0; i < catalogue.packages.size(); ++i) {
+        const Package& p = catalogue.packages[i];
         const QString label = QStringLiteral("包时“%1”：").arg(p.name);
         if (p.name.trimmed().isEmpty()) return QStringLiteral("包时没有名称");
         if (names.contains(p.name)) return label + QStringLiteral("名称重复");
@@ -240,6 +245,10 @@ std::optional<QString> CheckCatalogue(const Catalogue& catalogue, const QStringL
         if (end >= 0 && Forward(p.sellFrom, p.sellTo) > Forward(p.sellFrom, end))
             return label + QStringLiteral("出售时间 %1–%2 超过了它的结束时间 %3")
                                .arg(MinuteText(p.sellFrom), MinuteText(p.sellTo), MinuteText(end));
+        // What is saved is read back by every sale: a package its reader would refuse (a
+        // window from 08:00 to 08:00, a length of eight days) would stop the whole catalogue.
+        QString unreadable;
+        if (!FromObject(ToObject(p), int(i), &unreadable)) return unreadable;
     }
     return std::nullopt;
 }

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QDateTime>
+#include <QJsonObject>
 #include <QSet>
 #include <QString>
 #include <QStringList>
@@ -47,10 +48,14 @@ QByteArray CatalogueToJson(const Catalogue& catalogue);
 // catalogue leaves a sold package as it was sold.
 QByteArray PackageToJson(const Package& package);
 std::optional<Package> PackageFromJson(const QByteArray& json, QString* problem);
+// One package as the catalogue's JSON writes it (a form filled in 设置 is one): the same checks
+// as a file's, the problem naming the package.
+std::optional<Package> PackageFromObject(const QJsonObject& object, QString* problem);
 
 // What keeps a catalogue from being saved: names unique and given, zones known (when zones is
 // not empty), a price above zero, a length of at least a minute, selling hours that cannot sell
-// a window or "until" package past its own end. nullopt when it may be saved.
+// a window or "until" package past its own end, and every field as its JSON would be read
+// back. nullopt when it may be saved.
 std::optional<QString> CheckCatalogue(const Catalogue& catalogue, const QStringList& zones = {});
 
 // When a package sold at start ends: a length from the very second of the start; a window at

@@ -206,6 +206,21 @@ std::optional<SoldPackage> RunningPackage(Desk& desk, const QString& machine, bo
     return rows.front();
 }
 
+std::optional<QStringList> MachinesHolding(Desk& desk, const QString& name) {
+    Query* q = name.isEmpty()
+                   ? Run(desk, QStringLiteral("select machine from Tpackage where state=:o"),
+                         {{QStringLiteral("o"), kOn}})
+                   : Run(desk,
+                         QStringLiteral("select machine from Tpackage where state=:o and name=:n"),
+                         {{QStringLiteral("o"), kOn}, {QStringLiteral("n"), name}});
+    if (!q->Open()) return std::nullopt;
+    QStringList machines;
+    for (int i = 0; i < q->RecordCount(); ++i) machines << q->FieldText(i, QStringLiteral("machine"));
+    q->Close();
+    machines.sort(Qt::CaseInsensitive);
+    return machines;
+}
+
 std::vector<Offer> Offers(const Catalogue& catalogue, const SaleContext& where, const QDateTime& at,
                           bool machineHoldsOne) {
     std::vector<Offer> offers;

@@ -19,6 +19,8 @@ QString Warning(int minutes);  // 包时还剩10分钟
 inline const QString EndContinue = QStringLiteral("包时已到，开始按时计费");
 inline const QString EndLock = QStringLiteral("包时已到，1分钟后锁机");
 inline const QString TimeCharge = QStringLiteral("按时计费");
+// Why a catalogue cannot be kept without a price plan in force.
+inline const QString NoPlan = QStringLiteral("现在没有价格方案，包时要属于方案的区域");
 }  // namespace PackageText
 
 // Where a machine stands for a sale: its zone now and the holidays of the plan.
@@ -63,6 +65,9 @@ enum PackageStep { Sold = 0, FirstWarned = 1, SecondWarned = 2, Ended = 3, Locke
 
 // The running package of machine; nullopt when it has none. *failed when it cannot be read.
 std::optional<SoldPackage> RunningPackage(Desk& desk, const QString& machine, bool* failed);
+// The machines holding a running package sold as name (any package when name is empty),
+// sorted; nullopt when they cannot be read.
+std::optional<QStringList> MachinesHolding(Desk& desk, const QString& name = {});
 
 // The packages a machine may be sold now, in the catalogue's order; those it may not with why.
 struct Offer {

@@ -289,8 +289,8 @@ int PackagesImportCommand(Admin& admin, const QStringList& arguments) {
     // Packages belong to the plan's zones: without a plan none could ever be sold.
     const QStringList zones = PlanZoneNames(admin.desk);
     if (zones.isEmpty() && !catalogue->packages.empty())
-        return Fail(Failed, refused.arg(QStringLiteral(
-                                "现在没有价格方案，包时要属于方案的区域（先用 prices import）")));
+        return Fail(Failed,
+                    refused.arg(PackageText::NoPlan + QStringLiteral("（先用 prices import）")));
     // The catalogue is the owner's, as in the window.
     if (SignInOn(admin.desk) && !OwnerFromInput(admin)) return Failed;
     if (!SaveCatalogue(admin.desk, *catalogue, zones, &problem))

@@ -186,8 +186,9 @@ void DialogKeys(QWidget* window, std::function<QAbstractButton*()> returnButton)
         auto* press = new QShortcut(QKeySequence(key), window);
         press->setContext(Qt::WidgetWithChildrenShortcut);
         QObject::connect(press, &QShortcut::activated, window, [window, returnButton] {
-            // As in a dialog: the button with the focus is the one Return means.
-            auto* button = qobject_cast<QAbstractButton*>(window->focusWidget());
+            // As in a dialog: the push button with the focus is the one Return means; a check
+            // box or a choice with the focus is not toggled by it, the default is pressed.
+            QAbstractButton* button = qobject_cast<QPushButton*>(window->focusWidget());
             if (!button) button = returnButton();
             if (button && button->isEnabled() && button->isVisible()) button->click();
         });

@@ -41,7 +41,7 @@ class FlatButton : public QPushButton {
 QIcon AppIcon();
 
 // Escape closes the window (closing hides it). Return, when a default is given, presses the
-// button that has the focus, or else the default (shown as such); a default that changes
+// push button that has the focus, or else the default (shown as such); a default that changes
 // with the window's step is given as a function.
 void DialogKeys(QWidget* window, QAbstractButton* returnButton = nullptr);
 void DialogKeys(QWidget* window, std::function<QAbstractButton*()> returnButton);

@@ -16,6 +16,7 @@ int runPasswordAndPortTest(int argc, char** argv);
 int runPlanWindowTest(int argc, char** argv);
 int runSignInWindowTest(int argc, char** argv);
 int runPackageWindowTest(int argc, char** argv);
+int runPackageEditorTest(int argc, char** argv);
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
@@ -34,6 +35,7 @@ int main(int argc, char** argv) {
     failures += runPlanWindowTest(argc, argv);
     failures += runSignInWindowTest(argc, argv);
     failures += runPackageWindowTest(argc, argv);
+    failures += runPackageEditorTest(argc, argv);
     failures += runDesktopProgramTest(argc, argv);  // last: it installs Qt's translations
     return failures;
 }

@@ -175,6 +175,43 @@ class PackageWindowTest : public QObject {
         QCOMPARE(JournalRowsOf(env, JournalKind::PackageVoid), 1);
     }
 
+    // Return in the 包时 dialog does what the field with the focus is for, never the first
+    // money button: the list buys, minutes and money extend, a reason voids; Escape closes.
+    void thePackageDeskTakesReturnFromItsFields() {
+        Env env;
+        TForm1 form(*env.desk);
+        SellSomething(env);
+        env.addSession(QStringLiteral("127.0.0.1"), QStringLiteral("9:00:00"));
+        env.clock.date = QDate(2026, 12, 11);
+        env.clock.time = QTime(14, 0);
+        env.prompts.take();
+        TPackageDesk desk(*env.desk, QStringLiteral("127.0.0.1"), &form);
+        desk.show();
+        desk.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&desk));
+        desk.Money->setFocus();
+        QTest::keyClick(desk.Money, Qt::Key_Return);  // no package yet: nothing is sold
+        QVERIFY(!HoldsPackage(env));
+        desk.List->setCurrentRow(0);
+        desk.List->setFocus();
+        QTest::keyClick(desk.List, Qt::Key_Return);
+        QVERIFY(HoldsPackage(env));
+        desk.Money->setText(QStringLiteral("2.5"));
+        desk.Money->setFocus();
+        QTest::keyClick(desk.Money, Qt::Key_Return);
+        QVERIFY(desk.Current->text().contains(QStringLiteral("已收 12.5 元")));
+        desk.Reason->setText(QStringLiteral("卖错了"));
+        desk.Reason->setFocus();
+        QTest::keyClick(desk.Reason, Qt::Key_Return);
+        QVERIFY(!HoldsPackage(env));
+        QCOMPARE(env.prompts.take(),
+                 (QStringList{QStringLiteral("message|已售出“三小时”，收款 10 元，到 12月11日 17:00:00 结束。"),
+                              QStringLiteral("message|机器“127.0.0.1”的包时“三小时”已续60分钟，收款 2.5 元，到 12月11日 18:00:00 结束。"),
+                              QStringLiteral("message|已作废机器“127.0.0.1”的包时“三小时”，退还 12.5 元；该机从上机时起按时计费。")}));
+        QTest::keyClick(desk.Reason, Qt::Key_Escape);
+        QVERIFY(!desk.isVisible());
+    }
+
     // 下机 of a package session: what was paid up front, what is still due and the refund in
     // the dialog; the receipt lists the package and the refund.
     void theBillAndTheReceiptListThePackage() {

@@ -112,6 +112,29 @@ class PackageCoreTest : public QObject {
         QVERIFY(!CheckCatalogue(c));
     }
 
+    // What a catalogue saved must be read back by every sale: a package its reader refuses is
+    // refused before it is saved.
+    void checksWhatTheReaderChecks_data() {
+        QTest::addColumn<int>("index");
+        QTest::addColumn<QString>("why");
+        QTest::newRow("a window of no time") << 1 << "包时“包夜”：时段不对（格式 22:00，from 与 to 不能相同）";
+        QTest::newRow("eight days") << 0 << "包时“三小时”：时长必须是1到10080之间的整分钟数";
+        QTest::newRow("selling hours of no time") << 0 << "包时“三小时”：出售时间不对（格式 20:00，到 24:00 为止，两者不能相同）";
+        QTest::newRow("a zone without a name") << 0 << "包时“三小时”：区域名称不能为空";
+    }
+    void checksWhatTheReaderChecks() {
+        QFETCH(int, index);
+        QFETCH(QString, why);
+        Catalogue c = Sample();
+        Package& p = c.packages[size_t(index)];
+        const QString row = QString::fromUtf8(QTest::currentDataTag());
+        if (row == QStringLiteral("a window of no time")) p.from = p.to = p.sellTo;
+        if (row == QStringLiteral("eight days")) p.minutes = 8 * 1440;
+        if (row == QStringLiteral("selling hours of no time")) p.sellTo = p.sellFrom = 600;
+        if (row == QStringLiteral("a zone without a name")) p.zones << QStringLiteral(" ");
+        QCOMPARE(CheckCatalogue(c), std::optional<QString>(why));
+    }
+
     void endsAcrossMidnight_data() {
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("start");

@@ -723,6 +723,35 @@ class PackagesTest : public QObject {
         QVERIFY(!SaveCatalogue(*env.desk, *stored, kZone.zones, &problem));
         env.clearFailure();
         QCOMPARE(StoredCatalogue(*env.desk)->packages.size(), size_t(3));
+        // A package the reader would refuse is never stored: the catalogue stays readable.
+        Catalogue unreadable = *StoredCatalogue(*env.desk);
+        unreadable.packages[2].from = unreadable.packages[2].to = unreadable.packages[2].sellTo;
+        QVERIFY(!SaveCatalogue(*env.desk, unreadable, kZone.zones, &problem));
+        QCOMPARE(problem, QStringLiteral("包时“包夜”：时段不对（格式 22:00，from 与 to 不能相同）"));
+        QVERIFY(StoredCatalogue(*env.desk));
+        QCOMPARE(JournalRowsOf(env, JournalKind::PackageCatalogue), 1);
+    }
+
+    void machinesHoldingAPackage() {
+        Env env;
+        InstallPackageHooks(*env.desk);
+        SaveSample(env);
+        for (const char* m : {"m2", "M1", "m3"}) AddMachine(env, QString::fromUtf8(m));
+        SetClock(env.clock, QStringLiteral("2026-12-11 14:00:00"));
+        QCOMPARE(MachinesHolding(*env.desk), QStringList());
+        QVERIFY(SellPackage(*env.desk, QStringLiteral("m2"), QStringLiteral("三小时"), kZone));
+        QVERIFY(SellPackage(*env.desk, QStringLiteral("M1"), QStringLiteral("三小时"), kZone));
+        QVERIFY(SellPackage(*env.desk, QStringLiteral("m3"), QStringLiteral("一小时锁"), kZone));
+        QCOMPARE(MachinesHolding(*env.desk, QStringLiteral("三小时")),
+                 (QStringList{QStringLiteral("M1"), QStringLiteral("m2")}));
+        QCOMPARE(MachinesHolding(*env.desk, QStringLiteral("包夜")), QStringList());
+        QCOMPARE(MachinesHolding(*env.desk)->size(), 3);
+        // Closed at checkout, it is held no more.
+        env.desk->RefreshSessionGrid();
+        QVERIFY(CheckOut(*env.desk, QStringLiteral("m2")));
+        QCOMPARE(MachinesHolding(*env.desk, QStringLiteral("三小时")), QStringList{QStringLiteral("M1")});
+        env.sql(QStringLiteral("drop table Tpackage"));
+        QCOMPARE(MachinesHolding(*env.desk), std::nullopt);
     }
 };
 
