@@ -70,6 +70,15 @@ std::optional<StoredAccount> StoredByName(Desk& desk, const QString& name) {
     return rows->front();
 }
 
+// A new name may not differ from one in use by case alone: the sign-in list would show two
+// names an operator cannot tell apart ("Wang", "wang").
+std::optional<StoredAccount> StoredLike(Desk& desk, const QString& name) {
+    const auto rows =
+        Stored(desk, QStringLiteral(" where lower(name)=lower(:n)"), {{QStringLiteral("n"), name}});
+    if (!rows || rows->empty()) return std::nullopt;
+    return rows->front();
+}
+
 std::optional<StoredAccount> StoredOwner(Desk& desk) {
     const auto rows = Stored(desk, QStringLiteral(" where role=:r and enabled=1"),
                              {{QStringLiteral("r"), Role::Owner}});
@@ -211,8 +220,9 @@ bool EnableSignIn(Desk& desk, const QString& ownerName, const Secret& password, 
     if (owner && (owner->account.name != name || !SecretMatches(owner->hash, password)))
         return Fail(why, QStringLiteral("本数据库已有店主账号“%1”：请用它的名字和密码。")
                              .arg(owner->account.name));
-    if (!owner && StoredByName(desk, name))
-        return Fail(why, QStringLiteral("已经有叫“%1”的操作员了。").arg(name));
+    if (!owner)
+        if (const auto taken = StoredLike(desk, name))
+            return Fail(why, QStringLiteral("已经有叫“%1”的操作员了。").arg(taken->account.name));
     QByteArray storedKey;
     const std::optional<QByteArray> storedSalt = StoredSealSalt(desk, &storedKey);
     if (!storedSalt) return Fail(why, DeskText::DbContact);
@@ -264,9 +274,9 @@ bool AddAccount(Desk& desk, const QString& name, const QString& role, const Secr
     if (hash.isEmpty()) return Fail(why, QStringLiteral("内存不足，无法计算密码。"));
     Transaction transaction(desk.DataModule1);
     if (!transaction.BeginWrite()) return Fail(why, DeskText::DbContact);
-    if (StoredByName(desk, trimmed)) {
+    if (const auto taken = StoredLike(desk, trimmed)) {
         transaction.Rollback();
-        return Fail(why, QStringLiteral("已经有叫“%1”的操作员了。").arg(trimmed));
+        return Fail(why, QStringLiteral("已经有叫“%1”的操作员了。").arg(taken->account.name));
     }
     const QString id = NextAccountId(desk);
     if (id.isEmpty() || !InsertAccount(desk, id, trimmed, role, hash))

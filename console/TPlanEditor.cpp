@@ -194,6 +194,11 @@ void TPlanEditor::PreviewClick() {
         desk.prompts.message(QStringLiteral("时间要写成 2027-01-01 08:00 这样。"));
         return;
     }
+    // The other way round it would read as a session of no time at no fee.
+    if (end < start) {
+        desk.prompts.message(QStringLiteral("试算的下机时间不能早于上机时间。"));
+        return;
+    }
     const std::optional<PlanBill> bill = PreviewBill(desk, PreviewZone->currentText(), start, end);
     if (!bill) return;
     QStringList lines = SlotLines(*bill);

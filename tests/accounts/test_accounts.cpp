@@ -104,6 +104,10 @@ class AccountsTest : public QObject {
         QString why;
         QVERIFY(!SetAccountEnabled(*env.desk, QStringLiteral("老板"), false, &why));
         QVERIFY(!AddAccount(*env.desk, QStringLiteral("小王"), Role::Cashier, Typed(kPin), &why));
+        // Nor a name that differs from one in use by case alone.
+        QVERIFY(AddAccount(*env.desk, QStringLiteral("Wang"), Role::Cashier, Typed(kPin), &why));
+        QVERIFY(!AddAccount(*env.desk, QStringLiteral("wANG"), Role::Cashier, Typed(kPin), &why));
+        QCOMPARE(why, QStringLiteral("已经有叫“Wang”的操作员了。"));
         QVERIFY(SetAccountEnabled(*env.desk, QStringLiteral("小王"), false, &why));
         QCOMPARE(SignIn(*env.desk, QStringLiteral("小王"), Typed(kPin)).result, SignInResult::Unknown);
         QVERIFY(SetAccountEnabled(*env.desk, QStringLiteral("小王"), true, &why));

@@ -123,6 +123,11 @@ class PlanWindowTest : public QObject {
                  QStringLiteral("10:00–12:00  2小时 × 6元/小时 = 12元\n"
                                 "12:00–12:25  不足1小时（25分钟），6元/小时，计 4元\n"
                                 "共用时间 2时25分，上网费用 16元"));
+        // The end before the start is said, not shown as a free session.
+        editor.PreviewEnd->setText(QStringLiteral("2026-12-09 09:59"));
+        editor.PreviewButton->click();
+        QCOMPARE(env.prompts.take(),
+                 QStringList{QStringLiteral("message|试算的下机时间不能早于上机时间。")});
         // Turning it off names the rate that stays: the plan's base rate, not the one before.
         env.prompts.answers = {true};
         editor.OffButton->click();
