@@ -297,12 +297,13 @@ bool TReport::ShowMoreBills(bool all) {
 
 void TReport::CsvClick() {
     if (!m_report) return;
-    const OwnerApproval approval(desk, QStringLiteral("导出报表"));
-    if (!approval) return;
+    // The file first: an export cancelled at the file dialog asks nobody and journals nothing.
     const auto path = desk.chooser.chooseSaveFile(
         QStringLiteral("营业报表-%1.csv").arg(m_report->from.toString(QStringLiteral("yyyyMMdd"))),
         QStringLiteral("CSV 文件 (*.csv)"));
-    if (!path || !ShowMoreBills(true)) return;
+    if (!path) return;
+    const OwnerApproval approval(desk, QStringLiteral("导出报表"));
+    if (!approval || !ShowMoreBills(true)) return;
     if (!WriteReportCsv(*path, *m_report, nullptr)) {
         desk.prompts.message(QStringLiteral("无法写入文件“%1”。").arg(*path));
         return;
@@ -314,12 +315,13 @@ ReportPrint TReport::PrintInfo() { return {CafeName(desk), desk.clock.nowDateTim
 
 void TReport::PdfClick() {
     if (!m_report) return;
-    const OwnerApproval approval(desk, QStringLiteral("导出报表"));
-    if (!approval) return;
+    // The file first: an export cancelled at the file dialog asks nobody and journals nothing.
     const auto path = desk.chooser.chooseSaveFile(
         QStringLiteral("营业报表-%1.pdf").arg(m_report->from.toString(QStringLiteral("yyyyMMdd"))),
         QStringLiteral("PDF 文件 (*.pdf)"));
-    if (!path || !ShowMoreBills(true)) return;
+    if (!path) return;
+    const OwnerApproval approval(desk, QStringLiteral("导出报表"));
+    if (!approval || !ShowMoreBills(true)) return;
     QString why;
     if (!WriteReportPdf(*path, *m_report, PrintInfo(), &why)) {
         desk.prompts.message(QStringLiteral("无法写入文件“%1”：%2").arg(*path, why));

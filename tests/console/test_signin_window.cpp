@@ -175,6 +175,7 @@ class SignInWindowTest : public QObject {
                 << QString::fromUtf8(action) << true;
         }
         QTest::newRow("附加费, nobody asked") << QStringLiteral("附加费") << false;
+        QTest::newRow("导出报表, cancelled at the file") << QStringLiteral("导出报表, cancelled") << true;
     }
     void ownerOnlyActions() {
         QFETCH(QString, action);
@@ -241,9 +242,18 @@ class SignInWindowTest : public QObject {
             QTest::mouseClick(dialog->FlatButton2, Qt::LeftButton);
             done = env.count(QStringLiteral("username='pc'")) == 0;
         } else {
+            // Cancelled at the file dialog: nobody is asked and no approval is journalled.
+            const bool cancelled = action.endsWith(QStringLiteral("cancelled"));
+            if (cancelled) env.chooser.saveAnswer.reset();
             form.action("N70")->trigger();
             QTest::mouseClick(TReport::report->CsvButton, Qt::LeftButton);
             done = QFile::exists(env.path(QStringLiteral("report.csv")));
+            if (cancelled) {
+                QVERIFY(!done);
+                QCOMPARE(env.prompts.take().filter(QStringLiteral("secret|")).size(), 0);
+                QCOMPARE(RowsOf(env, JournalKind::Approval), 0);
+                return;
+            }
         }
         const bool everyday = action == QStringLiteral("附加费");
         QCOMPARE(done, password || everyday);
