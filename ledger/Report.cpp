@@ -107,6 +107,9 @@ Spans SpansOf(const QDate& from, const QDate& to) {
               end < to ? std::pair{day(end.addDays(1)), day(to)} : none}}};
 }
 
+bool ReadBills(Desk& desk, Report& report, int count,
+               const QHash<QString, QString>& accountNames);
+
 }  // namespace
 
 std::optional<Report> LoadReport(Desk& desk, const QDate& from, const QDate& to,
@@ -293,16 +296,18 @@ std::optional<Report> LoadReport(Desk& desk, const QDate& from, const QDate& to,
             {a, b}))
         return std::nullopt;
     report.check = first ? VerifyJournalRange(desk, first, last) : VerifyJournalRange(desk, 1, 0);
-    if (!ReadMoreBills(desk, report)) return std::nullopt;
+    if (!ReadBills(desk, report, kReportPage, *accountNames)) return std::nullopt;
     return report;
 }
 
-bool ReadMoreBills(Desk& desk, Report& report, int count) {
+namespace {
+
+// The next page, the operators named by accountNames.
+bool ReadBills(Desk& desk, Report& report, int count,
+               const QHash<QString, QString>& accountNames) {
     if (qsizetype(report.bills.size()) >= report.billCount) return true;
     const Days days = DaysOf(report);
     Query* q = desk.DataModule1.JournalQuery;
-    const std::optional<QHash<QString, QString>> accountNames = AccountNames(q);
-    if (!accountNames) return false;
     // In journal order from the last one read, each with the opening of its shift.
     q->Close();
     q->SetSql(QStringLiteral("select j.id, j.at, j.desk, j.operator, j.machine, j.tstart, "
@@ -318,7 +323,7 @@ bool ReadMoreBills(Desk& desk, Report& report, int count) {
             bill.id = r[0].toLongLong();
             bill.at = r[1];
             bill.desk = r[2];
-            bill.operatorName = NameOf(*accountNames, r[14], r[3]);
+            bill.operatorName = NameOf(accountNames, r[14], r[3]);
             bill.machine = r[4];
             bill.start = r[5];
             bill.end = r[6];
@@ -374,6 +379,15 @@ bool ReadMoreBills(Desk& desk, Report& report, int count) {
     return true;
 }
 
+}  // namespace
+
+bool ReadMoreBills(Desk& desk, Report& report, int count) {
+    if (qsizetype(report.bills.size()) >= report.billCount) return true;
+    const std::optional<QHash<QString, QString>> accountNames =
+        AccountNames(desk.DataModule1.JournalQuery);
+    return accountNames && ReadBills(desk, report, count, *accountNames);
+}
+
 bool ReadAllBills(Desk& desk, Report& report) {
     while (qsizetype(report.bills.size()) < report.billCount) {
         const size_t before = report.bills.size();
@@ -389,15 +403,26 @@ namespace {
 // a long journal never holds the file's write lock long enough to fail another desk's write.
 constexpr qint64 kFoldRows = 20000;
 
+// The kept sums' transactions: begun, and committed or rolled back, with the error's text.
+bool Begin(QSqlDatabase& db, QString* error) {
+    if (db.transaction()) return true;
+    if (error) *error = DatabaseErrorText(db.lastError());
+    return false;
+}
+
+bool Commit(QSqlDatabase& db, QString* error) {
+    if (db.commit()) return true;
+    if (error) *error = DatabaseErrorText(db.lastError());
+    db.rollback();
+    return false;
+}
+
 // One transaction's fold; *more: rows remain after it.
 bool FoldSome(const QString& connectionName, const QString& journalLock, bool* more,
               QString* error) {
     *more = false;
     QSqlDatabase db = QSqlDatabase::database(connectionName, false);
-    if (!db.transaction()) {
-        if (error) *error = DatabaseErrorText(db.lastError());
-        return false;
-    }
+    if (!Begin(db, error)) return false;
     QSqlQuery q(db);
     const auto failed = [&] {
         if (error) *error = DatabaseErrorText(q.lastError());
@@ -475,9 +500,7 @@ bool FoldSome(const QString& connectionName, const QString& journalLock, bool* m
     q.addBindValue(top);
     if (!q.exec()) return failed();
     q.finish();
-    if (db.commit()) return true;
-    if (error) *error = DatabaseErrorText(db.lastError());
-    db.rollback();
+    if (Commit(db, error)) return true;
     *more = false;
     return false;
 }
@@ -584,10 +607,7 @@ std::optional<bool> ReportSumsHold(const QString& connectionName, QString* error
 bool RebuildReportSums(const QString& connectionName, const QString& journalLock,
                        QString* error) {
     QSqlDatabase db = QSqlDatabase::database(connectionName, false);
-    if (!db.transaction()) {
-        if (error) *error = DatabaseErrorText(db.lastError());
-        return false;
-    }
+    if (!Begin(db, error)) return false;
     {
         QSqlQuery q(db);
         for (const char* statement :
@@ -600,11 +620,7 @@ bool RebuildReportSums(const QString& connectionName, const QString& journalLock
                 return false;
             }
     }
-    if (!db.commit()) {
-        if (error) *error = DatabaseErrorText(db.lastError());
-        db.rollback();
-        return false;
-    }
+    if (!Commit(db, error)) return false;
     // Until the fold is through, reports sum the rows after the mark from the journal.
     return FoldReportSums(connectionName, journalLock, error);
 }
