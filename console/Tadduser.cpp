@@ -7,8 +7,12 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QStyleOptionViewItem>
 #include <QScrollBar>
 #include <algorithm>
+#include <numeric>
 #include <vector>
 
 #include "accounts/Accounts.h"
@@ -17,10 +21,10 @@
 #include "plans/Plans.h"
 #include "widgets/Themed.h"
 
-MachineListBox::MachineListBox(QWidget* parent) : QListWidget(parent) {
-    setSelectionMode(QAbstractItemView::SingleSelection);
-    // One line of text each: the view need not measure thousands of entries to lay them out.
-    setUniformItemSizes(true);
+MachineListBox::MachineListBox(QWidget* parent) : QAbstractScrollArea(parent) {
+    setFocusPolicy(Qt::StrongFocus);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);  // long names end in "…"
+    verticalScrollBar()->setSingleStep(1);                 // the bar counts rows
 }
 
 namespace {
@@ -36,33 +40,210 @@ const QCollator& ListCollator() {
 
 // Sorted without regard to case, but only an identical text is dropped: every row of the
 // table must show, or it could never be deleted here. byLocale: the collator's verdict.
-int Order(int byLocale, const QString& a, const QString& b) {
+int Order(int byLocale, QStringView a, QStringView b) {
     if (byLocale != 0) return byLocale;
     const int byCase = a.compare(b, Qt::CaseInsensitive);
     return byCase != 0 ? byCase : a.compare(b);
 }
 
+// The list's order, kept from the last opening of each database: the list is opened far more
+// often than machines are added, and the names the table gives are compared in one go.
+struct KeptRows {
+    QString source;
+    std::shared_ptr<const MachineListRows> rows;
+};
+
+std::shared_ptr<const MachineListRows>& LastRows(const QString& source) {
+    static std::vector<KeptRows> kept;  // the most recent first
+    const auto found = std::find_if(kept.begin(), kept.end(),
+                                    [&](const KeptRows& k) { return k.source == source; });
+    if (found != kept.end()) {
+        std::rotate(kept.begin(), found, found + 1);
+    } else {
+        constexpr size_t kSources = 4;  // a desk has one; tests and benches open a few
+        if (kept.size() == kSources) kept.pop_back();
+        kept.insert(kept.begin(), KeptRows{source, {}});
+    }
+    return kept.front().rows;
+}
+
+// The names as read at each opening, into one buffer kept between openings: thousands of names
+// read into fresh memory each time cost the system more than reading them.
+PackedTexts& ReadBuffer() {
+    static PackedTexts buffer;
+    return buffer;
+}
+
 }  // namespace
 
-void MachineListBox::Fill(const QString& header, const QStringList& entries) {
-    // Sorted once and put in at one go: not a look-up and an insert per name, which at
-    // thousands of machines is what the operator waited for.
-    QStringList sorted = entries;
-    const QCollator& collator = ListCollator();
-    const auto before = [&](const QString& a, const QString& b) {
-        return Order(collator.compare(a, b), a, b) < 0;
-    };
-    // The table's own order is most often already the list's (names like pc001): then one
-    // look at each neighbour is all the sorting there is.
-    if (!std::is_sorted(sorted.begin(), sorted.end(), before))
-        std::sort(sorted.begin(), sorted.end(), before);
-    sorted.erase(std::unique(sorted.begin(), sorted.end()), sorted.end());
-    sorted.prepend(header);
-    setUpdatesEnabled(false);
-    clear();
-    addItems(sorted);
-    clearSelection();
-    setUpdatesEnabled(true);
+void MachineListBox::Fill(const QString& source, const QString& header,
+                          const PackedTexts& entries) {
+    std::shared_ptr<const MachineListRows>& last = LastRows(source);
+    if (!last || last->header != header || !(last->names == entries)) {
+        auto rows = std::make_shared<MachineListRows>();
+        rows->header = header;
+        rows->names = entries;
+        const PackedTexts& names = rows->names;
+        std::vector<int>& order = rows->order;
+        order.resize(size_t(names.size()));
+        std::iota(order.begin(), order.end(), 0);
+        const QCollator& collator = ListCollator();
+        const auto before = [&](int a, int b) {
+            const QStringView x = names.at(a), y = names.at(b);
+            return Order(collator.compare(x, y), x, y) < 0;
+        };
+        // Sorted once and shown at one go. The table's own order is most often already the
+        // list's (names like pc001): then one look at each neighbour is all the sorting there is.
+        if (!std::is_sorted(order.begin(), order.end(), before))
+            std::sort(order.begin(), order.end(), before);
+        order.erase(std::unique(order.begin(), order.end(),
+                                [&](int a, int b) { return names.at(a) == names.at(b); }),
+                    order.end());
+        last = std::move(rows);
+    }
+    m_rows = last;
+    m_current = -1;
+    if (m_selected != -1) {
+        m_selected = -1;
+        emit entrySelectionChanged();
+    }
+    UpdateScrollRange();
+    viewport()->update();
+}
+
+int MachineListBox::count() const { return m_rows ? 1 + int(m_rows->order.size()) : 0; }
+
+QString MachineListBox::text(int row) const {
+    if (row < 0 || row >= count()) return {};
+    if (row == 0) return m_rows->header;
+    return m_rows->names.at(m_rows->order[size_t(row - 1)]).toString();
+}
+
+bool MachineListBox::isSelected(int row) const { return row >= 1 && row == m_selected; }
+
+void MachineListBox::setSelected(int row, bool selected) {
+    if (row < 1 || row >= count()) return;
+    const int now = selected ? row : (m_selected == row ? -1 : m_selected);
+    if (now == m_selected) return;
+    m_selected = now;
+    viewport()->update();
+    emit entrySelectionChanged();
+}
+
+QStringList MachineListBox::selectedTexts() const {
+    return m_selected == -1 ? QStringList() : QStringList{text(m_selected)};
+}
+
+int MachineListBox::RowHeight() const {
+    if (m_rowHeight == 0) {
+        // As an item view sizes a line of text in this style.
+        QStyleOptionViewItem option;
+        option.initFrom(this);
+        option.font = font();
+        option.fontMetrics = fontMetrics();
+        option.features = QStyleOptionViewItem::HasDisplay;
+        option.text = QStringLiteral("Xg");
+        option.displayAlignment = Qt::AlignLeft | Qt::AlignVCenter;
+        m_rowHeight = std::max(
+            1, style()->sizeFromContents(QStyle::CT_ItemViewItem, &option, QSize(), this).height());
+    }
+    return m_rowHeight;
+}
+
+void MachineListBox::UpdateScrollRange() {
+    // Scrolled a whole row at a time: the last row ends at the bottom, never cut.
+    const int inSight = std::max(1, viewport()->height() / RowHeight());
+    QScrollBar* bar = verticalScrollBar();
+    bar->setPageStep(inSight);
+    bar->setRange(0, std::max(0, count() - inSight));
+}
+
+QRect MachineListBox::rowRect(int row) const {
+    if (row < 0 || row >= count()) return {};
+    const int y = (row - verticalScrollBar()->value()) * RowHeight();
+    return QRect(0, y, viewport()->width(), RowHeight());
+}
+
+void MachineListBox::scrollToRow(int row) {
+    QScrollBar* bar = verticalScrollBar();
+    if (row < bar->value())
+        bar->setValue(row);
+    else if (row >= bar->value() + bar->pageStep())
+        bar->setValue(row - bar->pageStep() + 1);
+}
+
+int MachineListBox::RowAt(const QPoint& point) const {
+    if (point.y() < 0) return -1;
+    const int row = verticalScrollBar()->value() + point.y() / RowHeight();
+    return row < count() ? row : -1;
+}
+
+void MachineListBox::paintEvent(QPaintEvent* event) {
+    QPainter painter(viewport());
+    const int height = RowHeight();
+    const int first = verticalScrollBar()->value();
+    QStyleOptionViewItem option;
+    option.initFrom(this);
+    option.state &= ~QStyle::State_HasFocus;
+    option.palette.setCurrentColorGroup(!isEnabled()       ? QPalette::Disabled
+                                        : isActiveWindow() ? QPalette::Active
+                                                           : QPalette::Inactive);
+    option.font = font();
+    option.fontMetrics = fontMetrics();
+    option.features = QStyleOptionViewItem::HasDisplay;
+    option.displayAlignment = Qt::AlignLeft | Qt::AlignVCenter;
+    option.textElideMode = Qt::ElideRight;
+    option.viewItemPosition = QStyleOptionViewItem::OnlyOne;
+    option.showDecorationSelected =
+        style()->styleHint(QStyle::SH_ItemView_ShowDecorationSelected, nullptr, this);
+    option.widget = this;
+    const QStyle::State plain = option.state;
+    for (int row = first; row < count(); ++row) {
+        const QRect rect(0, (row - first) * height, viewport()->width(), height);
+        if (rect.top() > event->rect().bottom()) break;
+        if (!rect.intersects(event->rect())) continue;
+        option.rect = rect;
+        option.text = text(row);
+        option.state = plain;
+        if (row == m_selected) option.state |= QStyle::State_Selected;
+        if (row == m_current && hasFocus()) option.state |= QStyle::State_HasFocus;
+        style()->drawControl(QStyle::CE_ItemViewItem, &option, &painter, this);
+    }
+}
+
+void MachineListBox::Choose(int row, bool toggle) {
+    if (row >= 0) m_current = row;
+    // The header and the empty space below the names choose nothing.
+    const int now = row < 1 ? -1 : (toggle && row == m_selected ? -1 : row);
+    viewport()->update();
+    if (now == m_selected) return;
+    m_selected = now;
+    emit entrySelectionChanged();
+}
+
+void MachineListBox::mousePressEvent(QMouseEvent* event) {
+    Choose(RowAt(event->position().toPoint()), event->modifiers() & Qt::ControlModifier);
+    event->accept();
+}
+
+void MachineListBox::mouseMoveEvent(QMouseEvent* event) {
+    // Dragging with the button down moves the choice along, as in any list.
+    if (!(event->buttons() & Qt::LeftButton)) return;
+    const int row = RowAt(event->position().toPoint());
+    if (row >= 1) Choose(row, false);
+}
+
+void MachineListBox::resizeEvent(QResizeEvent* event) {
+    QAbstractScrollArea::resizeEvent(event);
+    UpdateScrollRange();
+}
+
+void MachineListBox::changeEvent(QEvent* event) {
+    QAbstractScrollArea::changeEvent(event);
+    if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange) {
+        m_rowHeight = 0;
+        UpdateScrollRange();
+    }
 }
 
 void MachineListBox::keyPressEvent(QKeyEvent* event) {
@@ -140,7 +321,7 @@ Tadduser::Tadduser(Desk& deskRef, QWidget* owner)
     ZoneCombo->setGeometry(200, 172, 137, 22);
     ZoneCombo->setToolTip(QStringLiteral("选中左边的计算机名，再选它所在的区域。"));
     ZoneCombo->setAccessibleName(QStringLiteral("区域"));
-    connect(FlatListBox1, &QListWidget::itemSelectionChanged, this,
+    connect(FlatListBox1, &MachineListBox::entrySelectionChanged, this,
             desk.Guarded([this] { ShowSelectedZone(); }));
     connect(ZoneCombo, &QComboBox::activated, this, desk.Guarded([this] { ZoneChosen(); }));
 
@@ -160,9 +341,7 @@ Tadduser::Tadduser(Desk& deskRef, QWidget* owner)
 }
 
 QString Tadduser::SelectedEntry() const {
-    for (int i = 1; i < FlatListBox1->count(); ++i)
-        if (FlatListBox1->item(i)->isSelected()) return FlatListBox1->item(i)->text();
-    return {};
+    return FlatListBox1->selectedTexts().value(0);
 }
 
 void Tadduser::ShowSelectedZone() {
@@ -192,11 +371,9 @@ void Tadduser::LoadMachineList() {
     ZoneCombo->addItems(zones);
     ZoneCombo->setVisible(!zones.isEmpty());
     ZoneCombo->setEnabled(false);
-    const std::optional<QStringList> names = AllMachineNames(desk);
-    if (!names) return;  // the list keeps its entries
-    FlatListBox1->Fill(QString::fromUtf8(Header), *names);
-    // The header names the list; it is not a machine to delete.
-    FlatListBox1->item(0)->setFlags(Qt::ItemIsEnabled);
+    PackedTexts& names = ReadBuffer();
+    if (!AllMachineNamesInto(desk, &names)) return;  // the list keeps its entries
+    FlatListBox1->Fill(desk.DataModule1.connectionName(), QString::fromUtf8(Header), names);
 }
 
 void Tadduser::FlatButton1Click() {
@@ -212,13 +389,11 @@ void Tadduser::FlatButton1Click() {
 }
 
 void Tadduser::FlatButton2Click() {
-    QListWidgetItem* header = FlatListBox1->item(0);
-    if (header && header->isSelected()) return;
+    if (FlatListBox1->isSelected(0)) return;
     const int n = FlatListBox1->count() - 1;
     for (int i = 1; i <= n; ++i) {
-        QListWidgetItem* entry = FlatListBox1->item(i);
-        if (!entry || !entry->isSelected()) continue;
-        const QString name = entry->text();
+        if (!FlatListBox1->isSelected(i)) continue;
+        const QString name = FlatListBox1->text(i);
         if (!desk.prompts.confirm(QStringLiteral("你真的要删除吗?"))) continue;
         // A machine in session takes an unsettled bill with it: the owner's decision.
         bool running = false;

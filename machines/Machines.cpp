@@ -22,15 +22,24 @@ std::optional<QStringList> Names(Desk& desk, const QString& statement, const QSt
 
 }  // namespace
 
-std::optional<QStringList> AllMachineNames(Desk& desk) {
+bool AllMachineNamesInto(Desk& desk, PackedTexts* names) {
     // Walked, not opened as a grid: a café's whole list, thousands of names, for one dialog.
     Query* q = desk.DataModule1.ADOQuery2;
     q->SetSql(QStringLiteral("select username from Tcount order by username"));
-    QStringList names;
-    if (!q->ForEachRow([&](const QString* row, int) { names << row[0]; })) {
+    names->clear();
+    if (!q->ReadColumn(names)) {
         desk.prompts.message(DeskText::DbFault);
-        return std::nullopt;
+        return false;
     }
+    return true;
+}
+
+std::optional<QStringList> AllMachineNames(Desk& desk) {
+    PackedTexts packed;
+    if (!AllMachineNamesInto(desk, &packed)) return std::nullopt;
+    QStringList names;
+    names.reserve(packed.size());
+    for (qsizetype i = 0; i < packed.size(); ++i) names << packed.at(i).toString();
     return names;
 }
 

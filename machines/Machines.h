@@ -4,6 +4,8 @@
 #include <QStringList>
 #include <optional>
 
+#include "record_store/PackedTexts.h"
+
 class Desk;
 
 namespace MachineText {
@@ -12,6 +14,9 @@ inline const QString DuplicateName = QStringLiteral("数据库中已有此计算
 
 // Every machine's name in name order; nullopt (after its box) when the table cannot be read.
 std::optional<QStringList> AllMachineNames(Desk& desk);
+// The same names packed into names (emptied first, its buffer kept), for a list of thousands.
+// False (after its box) when the table cannot be read.
+bool AllMachineNamesInto(Desk& desk, PackedTexts* names);
 
 // Mode 1: the machines in a session (normal or overnight); any other mode: the idle machines,
 // in the order the engine returns them. nullopt (after its box) on a failure.

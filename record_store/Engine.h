@@ -7,6 +7,8 @@
 #include <optional>
 #include <vector>
 
+#include "record_store/PackedTexts.h"
+
 class QSqlDatabase;
 class QSqlQuery;
 
@@ -96,6 +98,10 @@ class Engine {
     virtual bool Walk(QSqlDatabase& db, const QString& sql, const QStringList& values,
                       const std::function<void(const QString* row, int columns)>& visit,
                       QString* error) const;
+    // The first column of every row, packed: a long list of names for one view. Null reads as
+    // empty.
+    virtual bool WalkColumn(QSqlDatabase& db, const QString& sql, const QStringList& values,
+                            PackedTexts* out, QString* error) const;
     // Qt's way of walking the rows of an executed query, the one loop every caller shares:
     // each row to visit as texts (null reads as empty); false with the error when not every
     // row could be read.

@@ -238,6 +238,20 @@ bool Query::ForEachRow(const std::function<void(const QString* row, int columns)
     return ok;
 }
 
+bool Query::ReadColumn(PackedTexts* out, const QStringList& values) {
+    Close();
+    if (!Connected()) return false;
+    QSqlDatabase db = QSqlDatabase::database(m_connection);
+    qCDebug(lcDb) << "walk" << m_sql;
+    bool ok;
+    {
+        const auto watch = Watch();
+        ok = m_engine().WalkColumn(db, m_sql, values, out, &m_lastError);
+    }
+    if (!ok) Failed(QSqlError());
+    return ok;
+}
+
 bool Query::Reopen() {
     if (!m_active) return Open();
     QStringList columns;

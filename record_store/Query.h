@@ -50,6 +50,8 @@ class Query : public QAbstractTableModel {
     // Values bind in the order the statement names its parameters.
     bool ForEachRow(const std::function<void(const QString* row, int columns)>& visit,
                     const QStringList& values = {});
+    // The first column of every row, packed into one buffer, as ForEachRow walks them.
+    bool ReadColumn(PackedTexts* out, const QStringList& values = {});
 
     // Runs the open statement again and puts the new rows in place: a view keeps its rows and
     // repaints only what changed (nothing, when nothing did). False, and closed, on a failure.

@@ -1,7 +1,9 @@
 #include <QApplication>
 #include <QLineEdit>
-#include <QListWidget>
+#include <QComboBox>
+#include <QMouseEvent>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTest>
@@ -14,9 +16,9 @@
 // The machine list dialog: adding, deleting and listing machines as the operator does it.
 namespace {
 
-void clickEntry(QListWidget* list, int row) {
-    list->scrollToItem(list->item(row));
-    const QRect r = list->visualItemRect(list->item(row));
+void clickEntry(MachineListBox* list, int row) {
+    list->scrollToRow(row);
+    const QRect r = list->rowRect(row);
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, r.center());
 }
 
@@ -35,7 +37,7 @@ class MachineListWindowTest : public QObject {
         auto entries = [&] {
             QStringList out;
             for (int i = 0; i < dialog.FlatListBox1->count(); ++i)
-                out << dialog.FlatListBox1->item(i)->text();
+                out << dialog.FlatListBox1->text(i);
             return out;
         };
         QCOMPARE(entries(), (QStringList{" 已有的计算机名:", "pc2"}));
@@ -65,7 +67,7 @@ class MachineListWindowTest : public QObject {
         QTest::mouseClick(dialog.FlatButton1, Qt::LeftButton);
         QCOMPARE(env.field(QStringLiteral(" pc3 "), QStringLiteral("Cstate")),
                  QStringLiteral("无"));
-        QCOMPARE(dialog.FlatListBox1->item(0)->text(), QStringLiteral(" 已有的计算机名:"));
+        QCOMPARE(dialog.FlatListBox1->text(0), QStringLiteral(" 已有的计算机名:"));
 
         // The grid shows the new machines only once the dialog closes.
         QCOMPARE(form.DBGrid1->model()->rowCount(), 1);
@@ -87,7 +89,7 @@ class MachineListWindowTest : public QObject {
         QTest::mouseClick(dialog.FlatButton2, Qt::LeftButton);  // nothing selected
         clickEntry(dialog.FlatListBox1, 1);
         clickEntry(dialog.FlatListBox1, 0);  // the header cannot be chosen like a machine
-        QVERIFY(dialog.FlatListBox1->selectedItems().isEmpty());
+        QVERIFY(dialog.FlatListBox1->selectedTexts().isEmpty());
         QTest::mouseClick(dialog.FlatButton2, Qt::LeftButton);
         QCOMPARE(env.prompts.take(), QStringList());
 
@@ -105,7 +107,7 @@ class MachineListWindowTest : public QObject {
         QCOMPARE(env.prompts.take(), QStringList{QStringLiteral("confirm|你真的要删除吗?")});
         QCOMPARE(env.count(), 1);
         QCOMPARE(env.count(QStringLiteral("username='pc2'")), 0);
-        QCOMPARE(dialog.FlatListBox1->selectedItems().size(), 0);  // reloading clears it
+        QCOMPARE(dialog.FlatListBox1->selectedTexts().size(), 0);  // reloading clears it
 
         clickEntry(dialog.FlatListBox1, 1);
         env.prompts.answers = {true};
@@ -124,14 +126,89 @@ class MachineListWindowTest : public QObject {
         QVERIFY(QTest::qWaitForWindowExposed(&dialog));
         QCOMPARE(dialog.FlatListBox1->count(), 301);
         clickEntry(dialog.FlatListBox1, 300);
-        QVERIFY(dialog.FlatListBox1->item(300)->isSelected());
+        QVERIFY(dialog.FlatListBox1->isSelected(300));
         QTest::keyClick(dialog.FlatListBox1, Qt::Key_Up);  // keys scroll but do not select
-        QVERIFY(dialog.FlatListBox1->item(300)->isSelected());
-        QCOMPARE(dialog.FlatListBox1->selectedItems().size(), 1);
+        QVERIFY(dialog.FlatListBox1->isSelected(300));
+        QCOMPARE(dialog.FlatListBox1->selectedTexts().size(), 1);
         env.prompts.answers = {true};
         QTest::mouseClick(dialog.FlatButton2, Qt::LeftButton);
         QCOMPARE(env.count(QStringLiteral("username='pc299'")), 0);
         QCOMPARE(env.count(), 299);
+    }
+
+    void theListShowsTheTableAsItIsNow() {
+        Env cafe;
+        Env other;  // a second database in the same program: each list shows its own
+        for (const char* name : {"pc1", "pc2", "pc3"}) cafe.addMachine(QString::fromLatin1(name));
+        other.addMachine(QStringLiteral("吧台"));
+        const auto shown = [](Env& env) {
+            Tadduser dialog(*env.desk, nullptr);
+            QStringList out;
+            for (int i = 1; i < dialog.FlatListBox1->count(); ++i)
+                out << dialog.FlatListBox1->text(i);
+            return out;
+        };
+        QCOMPARE(shown(cafe), (QStringList{"pc1", "pc2", "pc3"}));
+        QCOMPARE(shown(other), QStringList{"吧台"});
+        QCOMPARE(shown(cafe), (QStringList{"pc1", "pc2", "pc3"}));
+        // Changed behind the dialog's back (another desk, the admin tool): the same number of
+        // names, one of them new.
+        cafe.sql(QStringLiteral("update Tcount set username='PC0' where username='pc3'"));
+        QCOMPARE(shown(cafe), (QStringList{"PC0", "pc1", "pc2"}));
+        cafe.sql(QStringLiteral("delete from Tcount where username='pc1'"));
+        QCOMPARE(shown(cafe), (QStringList{"PC0", "pc2"}));
+        QCOMPARE(shown(other), QStringList{"吧台"});
+    }
+
+    void choosingWithTheMouse() {
+        Env env;
+        for (const char* name : {"pc1", "pc2", "pc3"}) env.addMachine(QString::fromLatin1(name));
+        Tadduser dialog(*env.desk, nullptr);
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        MachineListBox* list = dialog.FlatListBox1;
+        QSignalSpy changed(list, &MachineListBox::entrySelectionChanged);
+
+        clickEntry(list, 2);
+        QCOMPARE(list->selectedTexts(), QStringList{"pc2"});
+        QCOMPARE(changed.size(), 1);
+        clickEntry(list, 2);  // a second click keeps it
+        QCOMPARE(list->selectedTexts(), QStringList{"pc2"});
+        QCOMPARE(changed.size(), 1);
+
+        // The chosen row is drawn as chosen, the others are not.
+        const QImage drawn = list->viewport()->grab().toImage();
+        const auto colourAt = [&](int row) {
+            const QRect r = list->rowRect(row);
+            return drawn.pixelColor(r.right() - 2, r.center().y());
+        };
+        const QColor highlight = list->palette().color(QPalette::Active, QPalette::Highlight);
+        const auto highlighted = [&](const QColor& c) {  // the style shades it a little
+            return std::abs(c.red() - highlight.red()) + std::abs(c.green() - highlight.green()) +
+                       std::abs(c.blue() - highlight.blue()) <
+                   24;
+        };
+        QVERIFY(highlighted(colourAt(2)));
+        QVERIFY(!highlighted(colourAt(1)));
+        QVERIFY(!highlighted(colourAt(3)));
+
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::ControlModifier,
+                          list->rowRect(2).center());  // Ctrl and a click take it back
+        QVERIFY(list->selectedTexts().isEmpty());
+        clickEntry(list, 3);
+        const QPoint below(list->rowRect(3).center().x(), list->rowRect(3).bottom() + 20);
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, below);  // the empty space
+        QVERIFY(list->selectedTexts().isEmpty());
+
+        // Pressed on one name and dragged to the next: the choice follows the pointer.
+        QTest::mousePress(list->viewport(), Qt::LeftButton, {}, list->rowRect(1).center());
+        QMouseEvent move(QEvent::MouseMove, list->rowRect(2).center(),
+                         list->viewport()->mapToGlobal(list->rowRect(2).center()),
+                         Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(list->viewport(), &move);
+        QTest::mouseRelease(list->viewport(), Qt::LeftButton, {}, list->rowRect(2).center());
+        QCOMPARE(list->selectedTexts(), QStringList{"pc2"});
+        QCOMPARE(dialog.ZoneCombo->isEnabled(), true);  // the dialog heard of each choice
     }
 
     void machineListDatabaseFailures() {

@@ -72,7 +72,7 @@ class PlanWindowTest : public QObject {
         dialog.show();
         QVERIFY(dialog.ZoneCombo->isVisible());
         QCOMPARE(dialog.ZoneCombo->count(), 2);
-        dialog.FlatListBox1->item(1)->setSelected(true);
+        dialog.FlatListBox1->setSelected(1, true);
         QCOMPARE(dialog.ZoneCombo->currentText(), QStringLiteral("普通区"));
         dialog.ZoneCombo->setCurrentIndex(1);
         emit dialog.ZoneCombo->activated(1);

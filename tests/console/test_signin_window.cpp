@@ -219,8 +219,8 @@ class SignInWindowTest : public QObject {
             form.action("N3")->trigger();
             Tadduser* dialog = Tadduser::adduser;
             for (int i = 1; i < dialog->FlatListBox1->count(); ++i)
-                dialog->FlatListBox1->item(i)->setSelected(
-                    dialog->FlatListBox1->item(i)->text() == QStringLiteral("pc"));
+                dialog->FlatListBox1->setSelected(
+                    i, dialog->FlatListBox1->text(i) == QStringLiteral("pc"));
             dialog->ZoneCombo->setCurrentIndex(1);
             emit dialog->ZoneCombo->activated(1);
             done = MachineZoneNow(*env.desk, QStringLiteral("pc")) == QStringLiteral("电竞区");
@@ -237,8 +237,8 @@ class SignInWindowTest : public QObject {
             form.action("N3")->trigger();
             Tadduser* dialog = Tadduser::adduser;
             for (int i = 1; i < dialog->FlatListBox1->count(); ++i)
-                dialog->FlatListBox1->item(i)->setSelected(
-                    dialog->FlatListBox1->item(i)->text() == QStringLiteral("pc"));
+                dialog->FlatListBox1->setSelected(
+                    i, dialog->FlatListBox1->text(i) == QStringLiteral("pc"));
             QTest::mouseClick(dialog->FlatButton2, Qt::LeftButton);
             done = env.count(QStringLiteral("username='pc'")) == 0;
         } else {

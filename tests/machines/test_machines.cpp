@@ -1,4 +1,5 @@
 #include <QTest>
+#include <algorithm>
 
 #include "desk/Messages.h"
 #include "machines/Machines.h"
@@ -46,6 +47,33 @@ class MachinesTest : public QObject {
                  duplicate ? QStringList{box(MachineText::DuplicateName)} : QStringList());
         QCOMPARE(env.count(), duplicate ? 1 : 2);
         QCOMPARE(env.field(stored, QStringLiteral("username")), stored);
+    }
+
+    void namesComeBackExactlyInEveryScript() {
+        Env env;
+        const QStringList stored{QStringLiteral("pc1"),   QStringLiteral("网吧一号"),
+                                 QStringLiteral("é-pc"),  QStringLiteral("pc😀2"),
+                                 QStringLiteral("a网b"),  QStringLiteral(" pc3 "),
+                                 QStringLiteral("x\ty")};
+        for (const QString& name : stored) env.addMachine(name);
+        env.sql(QStringLiteral("insert into Tcount (username) values ('')"));
+        QStringList expected = stored;
+        expected << QString();
+
+        // Read into a buffer that held a longer list: nothing of it may be left.
+        PackedTexts names;
+        for (int i = 0; i < 50; ++i) names.append(QStringLiteral("old name %1").arg(i));
+        QVERIFY(AllMachineNamesInto(*env.desk, &names));
+        QCOMPARE(names.size(), qsizetype(expected.size()));
+        QStringList read;
+        for (qsizetype i = 0; i < names.size(); ++i) read << names.at(i).toString();
+        QCOMPARE(read.join(QString()), names.text);
+        std::optional<QStringList> listed = AllMachineNames(*env.desk);
+        QVERIFY(listed);
+        QCOMPARE(*listed, read);  // both ways read the same, in the same order
+        std::sort(read.begin(), read.end());
+        std::sort(expected.begin(), expected.end());
+        QCOMPARE(read, expected);
     }
 
     void machineListOperationsReportFailures() {
