@@ -238,6 +238,17 @@ void MachineListBox::resizeEvent(QResizeEvent* event) {
     UpdateScrollRange();
 }
 
+// The focus frame is drawn on the row last clicked, only while the list has the focus.
+void MachineListBox::focusInEvent(QFocusEvent* event) {
+    QAbstractScrollArea::focusInEvent(event);
+    viewport()->update();
+}
+
+void MachineListBox::focusOutEvent(QFocusEvent* event) {
+    QAbstractScrollArea::focusOutEvent(event);
+    viewport()->update();
+}
+
 void MachineListBox::changeEvent(QEvent* event) {
     QAbstractScrollArea::changeEvent(event);
     if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange) {
