@@ -134,16 +134,26 @@ QStringList MachineListBox::selectedTexts() const {
     return m_selected == -1 ? QStringList() : QStringList{text(m_selected)};
 }
 
+// A row as an item view lays it out in this style: one line of text, left and centred.
+QStyleOptionViewItem MachineListBox::ItemOption() const {
+    QStyleOptionViewItem option;
+    option.initFrom(this);
+    option.font = font();
+    option.fontMetrics = fontMetrics();
+    option.features = QStyleOptionViewItem::HasDisplay;
+    option.displayAlignment = Qt::AlignLeft | Qt::AlignVCenter;
+    option.textElideMode = Qt::ElideRight;
+    option.viewItemPosition = QStyleOptionViewItem::OnlyOne;
+    option.showDecorationSelected =
+        style()->styleHint(QStyle::SH_ItemView_ShowDecorationSelected, nullptr, this);
+    option.widget = this;
+    return option;
+}
+
 int MachineListBox::RowHeight() const {
     if (m_rowHeight == 0) {
-        // As an item view sizes a line of text in this style.
-        QStyleOptionViewItem option;
-        option.initFrom(this);
-        option.font = font();
-        option.fontMetrics = fontMetrics();
-        option.features = QStyleOptionViewItem::HasDisplay;
+        QStyleOptionViewItem option = ItemOption();
         option.text = QStringLiteral("Xg");
-        option.displayAlignment = Qt::AlignLeft | Qt::AlignVCenter;
         m_rowHeight = std::max(
             1, style()->sizeFromContents(QStyle::CT_ItemViewItem, &option, QSize(), this).height());
     }
@@ -180,26 +190,14 @@ int MachineListBox::RowAt(const QPoint& point) const {
 
 void MachineListBox::paintEvent(QPaintEvent* event) {
     QPainter painter(viewport());
-    const int height = RowHeight();
-    const int first = verticalScrollBar()->value();
-    QStyleOptionViewItem option;
-    option.initFrom(this);
+    QStyleOptionViewItem option = ItemOption();
     option.state &= ~QStyle::State_HasFocus;
     option.palette.setCurrentColorGroup(!isEnabled()       ? QPalette::Disabled
                                         : isActiveWindow() ? QPalette::Active
                                                            : QPalette::Inactive);
-    option.font = font();
-    option.fontMetrics = fontMetrics();
-    option.features = QStyleOptionViewItem::HasDisplay;
-    option.displayAlignment = Qt::AlignLeft | Qt::AlignVCenter;
-    option.textElideMode = Qt::ElideRight;
-    option.viewItemPosition = QStyleOptionViewItem::OnlyOne;
-    option.showDecorationSelected =
-        style()->styleHint(QStyle::SH_ItemView_ShowDecorationSelected, nullptr, this);
-    option.widget = this;
     const QStyle::State plain = option.state;
-    for (int row = first; row < count(); ++row) {
-        const QRect rect(0, (row - first) * height, viewport()->width(), height);
+    for (int row = verticalScrollBar()->value(); row < count(); ++row) {
+        const QRect rect = rowRect(row);
         if (rect.top() > event->rect().bottom()) break;
         if (!rect.intersects(event->rect())) continue;
         option.rect = rect;

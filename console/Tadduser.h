@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QAbstractScrollArea>
+#include <QStyleOptionViewItem>
 #include <QPointer>
 #include <QWidget>
 #include <memory>
@@ -54,6 +55,7 @@ class MachineListBox : public QAbstractScrollArea {
     void focusOutEvent(QFocusEvent* event) override;
 
   private:
+    QStyleOptionViewItem ItemOption() const;
     int RowHeight() const;
     int RowAt(const QPoint& point) const;
     void UpdateScrollRange();

@@ -221,9 +221,12 @@ class SqliteEngine : public Engine {
         sqlite3* handle = Handle(db);
         if (!handle) return Engine::Walk(db, sql, values, visit, error);
         std::vector<QString> row;
+        int columns = 0;
         return StepRows(handle, sql, values, error, [&](sqlite3_stmt* s) {
-            const int columns = sqlite3_column_count(s);
-            row.resize(size_t(std::max(columns, 1)));
+            if (row.empty()) {  // the statement's shape, once
+                columns = sqlite3_column_count(s);
+                row.resize(size_t(std::max(columns, 1)));
+            }
             for (int c = 0; c < columns; ++c) {
                 // The file keeps UTF-8: Qt's decoder is far quicker than SQLite's UTF-16 copy.
                 const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(s, c));
@@ -243,17 +246,17 @@ class SqliteEngine : public Engine {
         return StepRows(handle, sql, values, error, [&](sqlite3_stmt* s) {
             const auto* bytes = sqlite3_column_text(s, 0);
             const int n = bytes ? sqlite3_column_bytes(s, 0) : 0;
-            const qsizetype at = text.size();
-            if (text.capacity() < at + n) text.reserve(std::max(2 * text.capacity(), at + n));
             int ascii = 0;
             while (ascii < n && bytes[ascii] < 0x80) ++ascii;
-            if (ascii == n) {  // most names: one unit per byte
-                text.resize(at + n);
-                QChar* out16 = text.data() + at;
-                for (int i = 0; i < n; ++i) out16[i] = QChar(bytes[i]);
-            } else {
-                text.append(QString::fromUtf8(reinterpret_cast<const char*>(bytes), n));
+            if (ascii < n) {
+                out->append(QString::fromUtf8(reinterpret_cast<const char*>(bytes), n));
+                return;
             }
+            // Most names: one unit per byte, written in place (the buffer grows as append's).
+            const qsizetype at = text.size();
+            text.resize(at + n);
+            QChar* out16 = text.data() + at;
+            for (int i = 0; i < n; ++i) out16[i] = QChar(bytes[i]);
             out->ends.push_back(text.size());
         });
     }

@@ -217,8 +217,7 @@ bool Query::ExecBound(const QStringList& values) {
     return ok;
 }
 
-bool Query::ForEachRow(const std::function<void(const QString* row, int columns)>& visit,
-                       const QStringList& values) {
+bool Query::Walked(const std::function<bool(QSqlDatabase& db, StatementWatch::Scope& watch)>& run) {
     Close();
     if (!Connected()) return false;
     QSqlDatabase db = QSqlDatabase::database(m_connection);
@@ -226,30 +225,29 @@ bool Query::ForEachRow(const std::function<void(const QString* row, int columns)
     bool ok;
     {
         auto watch = Watch();
-        ok = m_engine().Walk(
+        ok = run(db, watch);
+    }
+    if (!ok) Failed(QSqlError());
+    return ok;
+}
+
+bool Query::ForEachRow(const std::function<void(const QString* row, int columns)>& visit,
+                       const QStringList& values) {
+    return Walked([&](QSqlDatabase& db, StatementWatch::Scope& watch) {
+        return m_engine().Walk(
             db, m_sql, values,
             [&](const QString* row, int columns) {
                 watch.Progress();
                 visit(row, columns);
             },
             &m_lastError);
-    }
-    if (!ok) Failed(QSqlError());
-    return ok;
+    });
 }
 
 bool Query::ReadColumn(PackedTexts* out, const QStringList& values) {
-    Close();
-    if (!Connected()) return false;
-    QSqlDatabase db = QSqlDatabase::database(m_connection);
-    qCDebug(lcDb) << "walk" << m_sql;
-    bool ok;
-    {
-        const auto watch = Watch();
-        ok = m_engine().WalkColumn(db, m_sql, values, out, &m_lastError);
-    }
-    if (!ok) Failed(QSqlError());
-    return ok;
+    return Walked([&](QSqlDatabase& db, StatementWatch::Scope&) {
+        return m_engine().WalkColumn(db, m_sql, values, out, &m_lastError);
+    });
 }
 
 bool Query::Reopen() {

@@ -110,6 +110,8 @@ class Query : public QAbstractTableModel {
     void Forget();  // the connection was lost: its statements go, the rows shown stay
     // The data module's watch over one statement, and its notice of a failed one.
     StatementWatch::Scope Watch();
+    // A walk of the rows of m_sql, watched, the query closed first; a failure is recorded.
+    bool Walked(const std::function<bool(QSqlDatabase& db, StatementWatch::Scope& watch)>& run);
     void Failed(const QSqlError& error);
 
     const QString m_connection;
